@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# The two commands a newcomer needs, on Debian bookworm:
+#   ./run.sh selfcheck   install what is missing, build, run the self-check
+#   ./run.sh test        the same, then every test and check that CI runs
+set -euo pipefail
+cd "$(dirname "$0")"
+
+readonly PACKAGES=(
+  cmake ninja-build g++ clang libclang-rt-14-dev clang-format
+  nlohmann-json3-dev libgtest-dev libbenchmark-dev valgrind
+)
+
+step() { printf '\n==> %s\n' "$*"; }
+
+install_missing() {
+  local missing=() package
+  for package in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+      missing+=("$package")
+  done
+  if ((${#missing[@]} > 0)); then
+    step "installing ${missing[*]}"
+    local sudo=()
+    if [[ $(id -u) -ne 0 ]]; then sudo=(sudo); fi
+    "${sudo[@]}" apt-get update
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+  fi
+}
+
+# Configures, builds and runs the tests of one preset.
+build_and_test() {
+  local preset=$1
+  step "build and test: $preset"
+  cmake --preset "$preset"
+  cmake --build --preset "$preset"
+  ctest --preset "$preset"
+}
+
+selfcheck() {
+  step "self-check"
+  cmake --preset dev
+  cmake --build --preset dev --target game-501-tests
+  ./build/dev/game-501-tests
+}
+
+format_check() {
+  step "format check"
+  git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+}
+
+case "${1:-}" in
+  selfcheck)
+    install_missing
+    selfcheck
+    ;;
+  test)
+    install_missing
+    selfcheck
+    format_check
+    build_and_test dev
+    build_and_test dev-clang
+    step "all checks passed"
+    ;;
+  *)
+    echo "usage: $0 selfcheck|test" >&2
+    exit 2
+    ;;
+esac

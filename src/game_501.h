@@ -1,0 +1,132 @@
+// Scoring engine for one game of 501 with double-out, for one to eight
+// players, kept in memory. Darts arrive one at a time as short notations
+// ("T20", "D12", "BULL", "MISS"); every operation but isPlaying and parseDart
+// answers with a JSON document. User-facing messages are Swedish.
+//
+// Example:
+//   Game501 game;
+//   game.start({"Zef"});
+//   const Game501::json answer = game.addDart("T20", "keyboard");
+//   // answer["accepted"] == true, answer["game"]["players"][0]["score"] == 441
+//
+// Thread safety: every operation but the constructor and parseDart holds the
+// engine's one mutex for its whole run, so any number of threads may share one
+// engine. Returned documents are independent copies.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+class Game501 {
+public:
+    using json = nlohmann::json;
+
+    // One dart notation as read by parseDart.
+    struct DartValue {
+        std::string notation;  // canonical: "MISS", "OUTER", "BULL", S/D/T 1-20
+        int value = 0;         // points scored, 0 to 60
+        bool is_double = false;
+    };
+
+    Game501();
+    Game501(const Game501&) = delete;
+    Game501& operator=(const Game501&) = delete;
+
+    // Starts a new game for 1 to 8 players in throwing order, discarding any
+    // game in progress. Refuses other counts and then changes nothing. Blank
+    // names get a default; names are trimmed and cut to 32 bytes.
+    json start(const std::vector<std::string>& player_names);
+
+    // Registers one dart of the active player. Refuses it when no game is
+    // playing, when the board must first be confirmed clear, or when the
+    // notation cannot be read; a refusal changes nothing. An accepted dart
+    // can be undone. `source` is stored as passed.
+    json addDart(const std::string& notation, const std::string& source);
+
+    // Takes back the last accepted dart and everything it caused. Refuses
+    // when there is nothing to undo.
+    json undo();
+
+    // Confirms that the board is empty, which lets the next player throw.
+    // Always accepted.
+    json markBoardClear();
+
+    // Returns the engine to its initial idle state. Always accepted.
+    json reset();
+
+    // Returns the state document of the game.
+    json state() const;
+
+    // Returns whether a game is in progress (false when idle or finished).
+    bool isPlaying() const;
+
+    // Reads a dart notation; returns nothing when the text is not a dart.
+    // Case and surrounding ASCII whitespace are ignored. Takes no lock.
+    static std::optional<DartValue> parseDart(const std::string& raw_notation);
+
+private:
+    struct Dart {
+        std::string notation;
+        int value = 0;  // the points thrown, also for a bust dart
+        bool is_double = false;
+        bool bust = false;  // set only on the dart that busted its turn
+        std::string source;
+        std::int64_t timestamp = 0;  // wall-clock milliseconds since the epoch
+    };
+
+    struct Player {
+        std::string name;
+        int score = 0;
+    };
+
+    struct Turn {
+        int player_index = 0;
+        int round = 0;
+        int start_score = 0;
+        int end_score = 0;
+        std::string outcome;  // "scored", "bust" or "checkout"
+        std::vector<Dart> darts;
+    };
+
+    // Everything an accepted dart can change; the unit of undo.
+    struct Snapshot {
+        std::string status;
+        std::vector<Player> players;
+        int active_player = 0;
+        int round = 1;
+        int turn_start_score = 0;
+        std::vector<Dart> current_darts;
+        std::deque<Turn> history;
+        bool awaiting_clear = false;
+        int winner = -1;
+    };
+
+    static std::string normalizeName(const std::string& name, std::size_t index);
+    static json dartJson(const Dart& dart);
+    static std::int64_t nowMillis();
+
+    Snapshot snapshotLocked() const;
+    void restoreLocked(const Snapshot& snapshot);
+    void archiveTurnLocked(const std::string& outcome);
+    void advancePlayerLocked();
+    json stateLocked() const;
+    json responseLocked(bool accepted, const std::string& message) const;
+
+    mutable std::mutex mutex_;
+    std::string status_;
+    std::vector<Player> players_;
+    int active_player_;
+    int round_;
+    int turn_start_score_;
+    std::vector<Dart> current_darts_;
+    std::deque<Turn> history_;          // oldest first, at most 100 turns
+    std::vector<Snapshot> undo_stack_;  // oldest first, at most 100 snapshots
+    bool awaiting_clear_;
+    int winner_;  // -1 while there is no winner
+};

@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+using game501_test::json;
+using game501_test::throwAll;
+using game501_test::withoutTimestamps;
+
+json idleState() {
+    return json{{"status", "idle"},
+                {"variant", "501"},
+                {"double_out", true},
+                {"round", 1},
+                {"active_player", 0},
+                {"winner", -1},
+                {"awaiting_clear", false},
+                {"can_undo", false},
+                {"players", json::array()},
+                {"current_turn", {{"start_score", 501}, {"total", 0}, {"darts", json::array()}}},
+                {"history", json::array()}};
+}
+
+json dart(const std::string& notation, int value, bool is_double, bool bust = false) {
+    return json{{"notation", notation}, {"value", value},   {"double", is_double},
+                {"bust", bust},         {"source", "test"}, {"timestamp", 0}};
+}
+
+TEST(StateDocument, FreshEngineIsIdle) {
+    const Game501 game;
+    EXPECT_EQ(game.state(), idleState());
+    EXPECT_FALSE(game.isPlaying());
+}
+
+TEST(StateDocument, ResetAnswersWithTheIdleDocument) {
+    Game501 game;
+    game.start({"Zef", "Kovik"});
+    throwAll(game, {"T20", "T20", "T20"});
+    const json expected = {
+        {"accepted", true}, {"message", "Spelet nollställdes"}, {"game", idleState()}};
+    EXPECT_EQ(game.reset(), expected);
+    EXPECT_EQ(game.reset(), expected);
+}
+
+TEST(StateDocument, MatchesTheWorkedTwoPlayerExample) {
+    Game501 game;
+    game.start({"Ymma", "Sjörk"});
+    throwAll(game, {"T20", "T20", "T20"});
+    game.markBoardClear();
+    const json answer = game.addDart("S1", "test");
+
+    const json t20 = dart("T20", 60, false);
+    const json expected_state = {
+        {"status", "playing"},
+        {"variant", "501"},
+        {"double_out", true},
+        {"round", 1},
+        {"active_player", 1},
+        {"winner", -1},
+        {"awaiting_clear", false},
+        {"can_undo", true},
+        {"players",
+         {{{"name", "Ymma"}, {"score", 321}, {"active", false}, {"winner", false}},
+          {{"name", "Sjörk"}, {"score", 500}, {"active", true}, {"winner", false}}}},
+        {"current_turn",
+         {{"start_score", 501}, {"total", 1}, {"darts", json::array({dart("S1", 1, false)})}}},
+        {"history", json::array({{{"player_index", 0},
+                                  {"player", "Ymma"},
+                                  {"round", 1},
+                                  {"start_score", 501},
+                                  {"end_score", 321},
+                                  {"outcome", "scored"},
+                                  {"darts", {t20, t20, t20}}}})}};
+    const json expected = {
+        {"accepted", true}, {"message", "S1 registrerad"}, {"game", expected_state}};
+    EXPECT_EQ(withoutTimestamps(answer), expected);
+    EXPECT_EQ(withoutTimestamps(game.state()), expected_state);
+}
+
+// Checks that every integer is signed, so consumers see -1 and not a huge
+// unsigned number, and that no key is missing or extra.
+void expectSignedIntegersOnly(const json& value) {
+    if (value.is_number()) {
+        EXPECT_TRUE(value.is_number_integer() && !value.is_number_unsigned()) << value;
+    }
+    if (value.is_structured()) {
+        for (const json& element : value) {
+            expectSignedIntegersOnly(element);
+        }
+    }
+}
+
+TEST(StateDocument, HoldsOnlySignedIntegers) {
+    Game501 game;
+    expectSignedIntegersOnly(game.state());
+    game.start({"Zef", "Kovik"});
+    const json answer = throwAll(game, {"T20", "T20", "T20"});
+    expectSignedIntegersOnly(answer);
+    EXPECT_TRUE(answer["game"]["history"][0]["darts"][0]["timestamp"].is_number_integer());
+}
+
+TEST(StateDocument, FinishedGameMarksOnlyTheWinner) {
+    Game501 game;
+    game.start({"Zef", "Kovik"});
+    for (int turn = 0; turn < 4; ++turn) {
+        throwAll(game, {"T20", "T20", "T20"});
+        game.markBoardClear();
+    }
+    const json state = throwAll(game, {"T20", "T19", "D12"})["game"];
+    EXPECT_EQ(state["status"], "finished");
+    EXPECT_EQ(state["winner"], 0);
+    EXPECT_EQ(state["active_player"], 0);
+    EXPECT_EQ(state["players"][0]["winner"], true);
+    EXPECT_EQ(state["players"][1]["winner"], false);
+    EXPECT_EQ(state["players"][0]["active"], false);
+    EXPECT_EQ(state["players"][1]["active"], false);
+    EXPECT_EQ(state["current_turn"]["darts"].size(), 3U);
+    EXPECT_EQ(state["current_turn"]["total"], 141);
+    EXPECT_EQ(state["history"][0]["outcome"], "checkout");
+    EXPECT_EQ(state["history"][0]["end_score"], 0);
+}
+
+struct HistoryWindowCase {
+    int turns;
+    std::size_t shown;
+};
+
+// The engine keeps up to 100 turns but shows only the 20 newest, newest first.
+TEST(StateDocument, HistoryShowsTheTwentyNewestTurns) {
+    for (const HistoryWindowCase& c :
+         std::vector<HistoryWindowCase>{{0, 0}, {1, 1}, {20, 20}, {21, 20}, {25, 20}}) {
+        SCOPED_TRACE(std::to_string(c.turns) + " turns");
+        Game501 game;
+        game.start({"Zef"});
+        for (int turn = 0; turn < c.turns; ++turn) {
+            throwAll(game, {"MISS", "MISS", "MISS"});
+            game.markBoardClear();
+        }
+        const json history = game.state()["history"];
+        ASSERT_EQ(history.size(), c.shown);
+        for (std::size_t i = 0; i < c.shown; ++i) {
+            EXPECT_EQ(history[i]["round"], c.turns - static_cast<int>(i));
+        }
+    }
+}
+
+}  // namespace

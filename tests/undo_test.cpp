@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+using game501_test::json;
+using game501_test::playTo;
+using game501_test::throwAll;
+
+const char* const kNothingToUndo = "Det finns inget kast att ångra";
+const char* const kUndone = "Senaste kastet ångrades";
+
+TEST(Undo, IsRefusedWhenThereIsNothingToUndo) {
+    Game501 fresh;
+    Game501 started;
+    started.start({"Zef"});
+    Game501 after_reset;
+    after_reset.start({"Zef"});
+    after_reset.addDart("T20", "test");
+    after_reset.reset();
+    for (Game501* game : {&fresh, &started, &after_reset}) {
+        const json before = game->state();
+        EXPECT_EQ(game->undo(),
+                  json({{"accepted", false}, {"message", kNothingToUndo}, {"game", before}}));
+        EXPECT_EQ(before["can_undo"], false);
+    }
+}
+
+struct UndoCase {
+    std::string name;
+    std::vector<std::string> players;
+    std::vector<std::string> before;  // darts before the one undone; "clear" confirms the board
+    std::string dart;
+};
+
+// Undoing a dart gives back exactly the document from before it, timestamps
+// included, whatever the dart caused.
+TEST(Undo, RestoresExactlyTheStateBeforeTheDart) {
+    const std::vector<UndoCase> cases = {
+        {"ordinary dart", {"Zef"}, {"T20"}, "S5"},
+        {"first dart of the game", {"Zef"}, {}, "T20"},
+        {"turn end", {"Zef"}, {"T20", "T20"}, "T20"},
+        {"player change", {"Ymma", "Kovik"}, {"T20", "T20"}, "S1"},
+        {"first dart after a clear", {"Ymma", "Kovik"}, {"T20", "T20", "T20", "clear"}, "S1"},
+        {"round change", {"Ymma", "Kovik"}, {"S1", "S1", "S1", "clear", "S1", "S1"}, "S1"},
+        {"bust",
+         {"Zef"},
+         {"T20", "T20", "T20", "clear", "T20", "T20", "T20", "clear", "T20", "T20"},
+         "D20"},
+        {"checkout",
+         {"Zef"},
+         {"T20", "T20", "T20", "clear", "T20", "T20", "T20", "clear", "T20", "T19"},
+         "D12"},
+    };
+    for (const UndoCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Game501 game;
+        game.start(c.players);
+        for (const std::string& step : c.before) {
+            if (step == "clear") {
+                game.markBoardClear();
+            } else {
+                ASSERT_EQ(game.addDart(step, "test")["accepted"], true) << step;
+            }
+        }
+        const json before = game.state();
+        ASSERT_EQ(game.addDart(c.dart, "test")["accepted"], true);
+        const json answer = game.undo();
+        EXPECT_EQ(answer, json({{"accepted", true}, {"message", kUndone}, {"game", before}}));
+        EXPECT_EQ(game.state(), before);
+    }
+}
+
+TEST(Undo, ReopensAFinishedGame) {
+    Game501 game;
+    game.start({"Zef"});
+    playTo(game, 24);
+    game.addDart("D12", "test");
+    const json state = game.undo()["game"];
+    EXPECT_EQ(state["status"], "playing");
+    EXPECT_EQ(state["winner"], -1);
+    EXPECT_EQ(state["players"][0]["score"], 24);
+    EXPECT_TRUE(game.isPlaying());
+    EXPECT_EQ(game.addDart("D12", "test")["message"], "Zef vann med D12");
+}
+
+TEST(Undo, WalksBackAcrossThePlayerChange) {
+    Game501 game;
+    game.start({"Ymma", "Kovik"});
+    throwAll(game, {"T20", "T20", "T20"});
+    game.markBoardClear();
+    game.addDart("S1", "test");
+
+    json state = game.undo()["game"];
+    EXPECT_EQ(state["players"][1]["score"], 501);
+    EXPECT_EQ(state["active_player"], 1);
+    EXPECT_EQ(state["current_turn"]["darts"], json::array());
+
+    state = game.undo()["game"];
+    EXPECT_EQ(state["players"][0]["score"], 381);
+    EXPECT_EQ(state["active_player"], 0);
+    EXPECT_EQ(state["current_turn"]["darts"].size(), 2U);
+    EXPECT_EQ(state["awaiting_clear"], false);
+    EXPECT_EQ(state["history"], json::array());
+}
+
+TEST(Undo, IgnoresRefusedDartsAndBoardClears) {
+    Game501 game;
+    game.start({"Zef"});
+    game.addDart("T20", "test");
+    const json before = game.state();
+    game.addDart("S5", "test");
+    game.addDart("T99", "test");
+    game.markBoardClear();
+    EXPECT_EQ(game.undo()["game"], before);
+}
+
+struct BoundCase {
+    int darts;
+    int undos_accepted;
+    int state_after_dart;  // the dart count whose state the last undo restores
+};
+
+// At most the last 100 darts can be undone.
+TEST(Undo, ReachesBackAtMostOneHundredDarts) {
+    for (const BoundCase& c : std::vector<BoundCase>{{100, 100, 0}, {101, 100, 1}}) {
+        SCOPED_TRACE(std::to_string(c.darts) + " darts");
+        Game501 game;
+        game.start({"Zef"});
+        std::vector<json> states = {game.state()};
+        for (int dart = 0; dart < c.darts; ++dart) {
+            // MISS keeps the game going however many darts are thrown.
+            game.addDart("MISS", "test");
+            game.markBoardClear();
+            states.push_back(game.state());
+        }
+        for (int undo = 0; undo < c.undos_accepted; ++undo) {
+            ASSERT_EQ(game.undo()["accepted"], true) << "undo " << undo;
+        }
+        // Each snapshot was taken after the board clear that followed the
+        // dart before it; only the emptied stack tells the two apart.
+        json expected = states[static_cast<std::size_t>(c.state_after_dart)];
+        expected["can_undo"] = false;
+        EXPECT_EQ(game.state(), expected);
+        EXPECT_EQ(game.undo()["message"], kNothingToUndo);
+    }
+}
+
+}  // namespace
