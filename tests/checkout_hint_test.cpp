@@ -100,8 +100,8 @@ TEST(CheckoutHint, EveryRouteIsAShortestDoubleOutFinish) {
 TEST(CheckoutHint, ExistsExactlyWhereTheKnownLimitsSayItCan) {
     for (int remaining = 0; remaining <= 200; ++remaining) {
         SCOPED_TRACE(remaining);
-        const bool one_dart = (remaining >= 2 && remaining <= 40 && remaining % 2 == 0) ||
-                              remaining == 50;
+        const bool one_dart =
+            (remaining >= 2 && remaining <= 40 && remaining % 2 == 0) || remaining == 50;
         EXPECT_EQ(!checkoutHint(remaining, 1).empty(), one_dart);
         if (remaining > 110) {
             EXPECT_TRUE(checkoutHint(remaining, 2).empty());

@@ -1,0 +1,244 @@
+// game-501: scores a game of 501 from commands on standard input, one per
+// line, for a person at a terminal or, with --json, for another program that
+// drives the game through a pipe. See usage() for the commands.
+#include <unistd.h>
+
+#include <cstddef>
+#include <iostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "game_501.h"
+#include "scoreboard.h"
+
+namespace {
+
+using json = Game501::json;
+
+const char* const kUsage =
+    "Användning: game-501 [--json] [--source ETIKETT]\n"
+    "\n"
+    "Räknar ett 501-spel med dubbel-ut. Läser ett kommando per rad från\n"
+    "standard in tills indata tar slut eller \"quit\".\n"
+    "\n"
+    "Flaggor:\n"
+    "  --json            skriv en rad JSON per anrop till motorn, för program\n"
+    "  --source ETIKETT  källa som sparas med varje kast (standard: cli)\n"
+    "  --help            visa denna hjälp\n";
+
+const char* const kCommands =
+    "Kommandon:\n"
+    "  start NAMN[, NAMN...]  starta ett nytt spel för 1 till 8 spelare\n"
+    "  T20 T20 D12            registrera kast (S/D/T 1-20, OUTER, BULL, MISS)\n"
+    "  undo                   ångra senaste kastet\n"
+    "  clear                  bekräfta att tavlan är tom\n"
+    "  reset                  avbryt spelet\n"
+    "  state                  visa ställningen\n"
+    "  help                   visa kommandona\n"
+    "  quit                   avsluta\n";
+
+struct Options {
+    bool json_output = false;
+    std::string source = "cli";
+};
+
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+std::string trim(const std::string& text) {
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    while (first < last && isSpace(text[first])) {
+        ++first;
+    }
+    while (last > first && isSpace(text[last - 1])) {
+        --last;
+    }
+    return text.substr(first, last - first);
+}
+
+std::vector<std::string> splitWords(const std::string& text) {
+    std::vector<std::string> words;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        while (at < text.size() && isSpace(text[at])) {
+            ++at;
+        }
+        std::size_t end = at;
+        while (end < text.size() && !isSpace(text[end])) {
+            ++end;
+        }
+        if (end > at) {
+            words.push_back(text.substr(at, end - at));
+        }
+        at = end;
+    }
+    return words;
+}
+
+// Names are separated by commas so that a name may hold spaces; the engine
+// trims them and names blank ones.
+std::vector<std::string> splitNames(const std::string& text) {
+    std::vector<std::string> names;
+    if (trim(text).empty()) {
+        return names;
+    }
+    std::size_t at = 0;
+    for (std::size_t comma = text.find(','); comma != std::string::npos;
+         comma = text.find(',', at)) {
+        names.push_back(text.substr(at, comma - at));
+        at = comma + 1;
+    }
+    names.push_back(text.substr(at));
+    return names;
+}
+
+std::string lowerAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+// Serialises without ever throwing: text that is not valid UTF-8 (a name, a
+// notation or a source label exactly as a caller passed it) is replaced by
+// U+FFFD instead of failing the whole document.
+std::string compactJson(const json& document) {
+    return document.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+class Session {
+public:
+    explicit Session(Options options) : options_(std::move(options)) {}
+
+    // Runs one input line; returns false when the session should end.
+    bool run(const std::string& raw_line) {
+        const std::string line = trim(raw_line);
+        if (line.empty()) {
+            return true;
+        }
+        const std::size_t word_end = line.find_first_of(" \t\v\f");
+        const std::string word = lowerAscii(line.substr(0, word_end));
+        const std::string rest = word_end == std::string::npos ? "" : line.substr(word_end);
+
+        if (word == "start") {
+            answer(game_.start(splitNames(rest)));
+        } else if (rest.empty() && word == "undo") {
+            answer(game_.undo());
+        } else if (rest.empty() && word == "clear") {
+            answer(game_.markBoardClear());
+        } else if (rest.empty() && word == "reset") {
+            answer(game_.reset());
+        } else if (rest.empty() && word == "state") {
+            showState(game_.state());
+        } else if (rest.empty() && word == "help") {
+            // Standard output of the JSON mode carries only documents.
+            if (options_.json_output) {
+                std::cerr << kCommands << std::flush;
+            } else {
+                std::cout << kCommands << '\n' << std::flush;
+            }
+        } else if (rest.empty() && word == "quit") {
+            return false;
+        } else {
+            throwDarts(line);
+        }
+        return true;
+    }
+
+private:
+    // Registers the darts in order and stops at the first refused one: the
+    // darts after it were meant to follow it, so registering them would put
+    // them in the wrong place of the turn.
+    void throwDarts(const std::string& line) {
+        std::vector<json> answers;
+        for (const std::string& notation : splitWords(line)) {
+            answers.push_back(game_.addDart(notation, options_.source));
+            if (!answers.back().at("accepted").get<bool>()) {
+                break;
+            }
+        }
+        if (answers.empty()) {
+            return;
+        }
+        if (options_.json_output) {
+            for (const json& response : answers) {
+                std::cout << compactJson(response) << '\n';
+            }
+            std::cout << std::flush;
+            return;
+        }
+        for (const json& response : answers) {
+            std::cout << game501_cli::displayText(response.at("message").get<std::string>())
+                      << '\n';
+        }
+        std::cout << game501_cli::scoreboard(answers.back().at("game")) << '\n' << std::flush;
+    }
+
+    void answer(const json& response) {
+        if (options_.json_output) {
+            std::cout << compactJson(response) << '\n' << std::flush;
+            return;
+        }
+        std::cout << game501_cli::displayText(response.at("message").get<std::string>()) << '\n'
+                  << game501_cli::scoreboard(response.at("game")) << '\n'
+                  << std::flush;
+    }
+
+    void showState(const json& state) {
+        if (options_.json_output) {
+            std::cout << compactJson(state) << '\n' << std::flush;
+            return;
+        }
+        std::cout << game501_cli::scoreboard(state) << '\n' << std::flush;
+    }
+
+    Options options_;
+    Game501 game_;
+};
+
+int badUsage(const std::string& message) {
+    std::cerr << "game-501: " << message << "\nSkriv \"game-501 --help\" för hjälp.\n";
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            std::cout << kUsage << '\n' << kCommands;
+            return 0;
+        } else if (arg == "--json") {
+            options.json_output = true;
+        } else if (arg == "--source") {
+            if (i + 1 == args.size()) {
+                return badUsage("--source saknar etikett");
+            }
+            options.source = args[++i];
+        } else if (arg.rfind("--source=", 0) == 0) {
+            options.source = arg.substr(std::string("--source=").size());
+        } else {
+            return badUsage("okänt argument: " + game501_cli::displayText(arg));
+        }
+    }
+
+    Session session(options);
+    if (!options.json_output && isatty(STDIN_FILENO) != 0) {
+        std::cout << "game-501: skriv \"help\" för kommandon, \"quit\" för att avsluta.\n";
+    }
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        if (!session.run(line)) {
+            break;
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,23 @@
+// Text for a person at a terminal: the scoreboard of a state document and
+// user text made safe to print.
+#pragma once
+
+#include <string>
+
+#include "game_501.h"
+
+namespace game501_cli {
+
+// Returns `text` with every byte sequence that is not valid UTF-8, and every
+// control character, replaced by U+FFFD, so that names and notations from
+// any caller can neither break the terminal's text nor steer it.
+std::string displayText(const std::string& text);
+
+// Returns the scoreboard lines for a state document, each ending in a line
+// feed: the round, every player with score (the active player marked ">",
+// the winner "*"), the darts of the turn in progress with their total, a
+// line asking for the board to be cleared when it must be, and the checkout
+// route when the active player can finish with the darts left in the turn.
+std::string scoreboard(const Game501::json& state);
+
+}  // namespace game501_cli

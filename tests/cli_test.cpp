@@ -1,0 +1,337 @@
+// Runs the game-501 command line with scripted standard input, as a person's
+// terminal or another program's pipe would, and checks what it writes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "checkout_hint.h"
+#include "test_support.h"
+
+namespace {
+
+using game501_test::json;
+using game501_test::withoutTimestamps;
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string readFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// Runs the command line with `args` (each passed as one shell word) and
+// `input` as its whole standard input.
+CliRun runCli(const std::vector<std::string>& args, const std::string& input) {
+    const std::string base = ::testing::TempDir() + "game501_cli_" +
+                             ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::ofstream(base + ".in", std::ios::binary) << input;
+    const auto quoted = [](const std::string& word) { return "'" + word + "'"; };
+    std::string command = quoted(GAME501_CLI);
+    for (const std::string& arg : args) {
+        command += " " + quoted(arg);
+    }
+    command += " < " + quoted(base + ".in") + " 2> " + quoted(base + ".err");
+
+    CliRun run;
+    FILE* const pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        ADD_FAILURE() << "cannot run " << command;
+        return run;
+    }
+    char buffer[4096];
+    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+        run.out.append(buffer, n);
+    }
+    const int wait_status = pclose(pipe);
+    run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+    run.err = readFile(base + ".err");
+    std::remove((base + ".in").c_str());
+    std::remove((base + ".err").c_str());
+    return run;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        result.push_back(line);
+    }
+    return result;
+}
+
+// Parses each output line as one compact JSON document.
+std::vector<json> documents(const std::string& out) {
+    std::vector<json> parsed;
+    for (const std::string& line : lines(out)) {
+        const json document = json::parse(line, nullptr, false);
+        EXPECT_FALSE(document.is_discarded()) << line;
+        EXPECT_EQ(line, document.dump()) << "not compact";
+        parsed.push_back(withoutTimestamps(document));
+    }
+    return parsed;
+}
+
+TEST(CommandLineJson, AnswersEachEngineCallWithTheEnginesDocument) {
+    const std::string script =
+        "start Ymma, Sjörk\n"
+        "T20 T20 T20\n"
+        "T20\n"  // refused: the board is not yet clear
+        "clear\n"
+        "\n"               // ignored
+        "  t20  x  s5 \n"  // stops at the unreadable notation
+        "undo\n"
+        "S1 m 0\n"
+        "clear\n"
+        "T20 T20 T20\n"
+        "clear\n"
+        "S20 S20 S20\n"
+        "clear\n"
+        "T20 T19 D20\n"  // 40 on 24 busts
+        "undo\n"
+        "D12\n"
+        "state\n"
+        "T20\n"  // refused: the game is over
+        "quit\n"
+        "reset\n";
+
+    // The engine itself, fed the same calls, is the oracle for whole documents.
+    Game501 game;
+    std::vector<json> expected;
+    const auto darts = [&](const std::vector<std::string>& notations) {
+        for (const std::string& notation : notations) {
+            expected.push_back(game.addDart(notation, "cli"));
+        }
+    };
+    expected.push_back(game.start({"Ymma", "Sjörk"}));
+    darts({"T20", "T20", "T20", "T20"});
+    expected.push_back(game.markBoardClear());
+    darts({"t20", "x"});
+    expected.push_back(game.undo());
+    darts({"S1", "m", "0"});
+    expected.push_back(game.markBoardClear());
+    darts({"T20", "T20", "T20"});
+    expected.push_back(game.markBoardClear());
+    darts({"S20", "S20", "S20"});
+    expected.push_back(game.markBoardClear());
+    darts({"T20", "T19", "D20"});
+    expected.push_back(game.undo());
+    darts({"D12"});
+    expected.push_back(game.state());
+    darts({"T20"});
+    for (json& document : expected) {
+        document = withoutTimestamps(document);
+    }
+
+    const CliRun run = runCli({"--json"}, script);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    const std::vector<json> actual = documents(run.out);
+    ASSERT_EQ(actual.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(actual[i], expected[i]) << "line " << i + 1;
+    }
+
+    // The oracle shares the engine with the command line, so check the story
+    // it tells in its own words as well.
+    std::vector<std::string> messages;
+    for (const json& document : actual) {
+        messages.push_back(document.contains("message") ? document["message"].get<std::string>()
+                                                        : "<state>");
+    }
+    const std::vector<std::string> story = {
+        "501-spelet har startat",
+        "T20 registrerad",
+        "T20 registrerad",
+        "Tur klar – ta bort pilarna",
+        "Ta bort pilarna och bekräfta att tavlan är tom",
+        "Tavlan är redo för nästa spelare",
+        "T20 registrerad",
+        messages[7],  // the refusal text of an unreadable notation
+        "Senaste kastet ångrades",
+        "S1 registrerad",
+        "MISS registrerad",
+        "Tur klar – ta bort pilarna",
+        "Tavlan är redo för nästa spelare",
+        "T20 registrerad",
+        "T20 registrerad",
+        "Tur klar – ta bort pilarna",
+        "Tavlan är redo för nästa spelare",
+        "S20 registrerad",
+        "S20 registrerad",
+        "Tur klar – ta bort pilarna",
+        "Tavlan är redo för nästa spelare",
+        "T20 registrerad",
+        "T19 registrerad",
+        "Bust – turens poäng återställdes",
+        "Senaste kastet ångrades",
+        "Ymma vann med D12",
+        "<state>",
+        "Inget aktivt 501-spel",
+    };
+    EXPECT_EQ(messages, story);
+    EXPECT_FALSE(actual[7]["accepted"].get<bool>());
+    const json& final_state = actual[26];
+    EXPECT_EQ(final_state["status"], "finished");
+    EXPECT_EQ(final_state["winner"], 0);
+    EXPECT_EQ(final_state["players"][0]["score"], 0);
+    EXPECT_EQ(final_state["players"][1]["score"], 440);
+    EXPECT_EQ(final_state["current_turn"]["darts"][0]["source"], "cli");
+}
+
+TEST(CommandLineJson, StoresTheSourceLabelWithEveryDart) {
+    const CliRun run = runCli({"--source", "kamera 2", "--json"}, "start Zef\nT20\n");
+    const std::vector<json> actual = documents(run.out);
+    ASSERT_EQ(actual.size(), 2U);
+    EXPECT_EQ(actual[1]["game"]["current_turn"]["darts"][0]["source"], "kamera 2");
+    EXPECT_EQ(documents(runCli({"--source=", "--json"}, "start Zef\nT20\n")
+                            .out)[1]["game"]["current_turn"]["darts"][0]["source"],
+              "");
+}
+
+// Invalid UTF-8 passed in by a caller must not stop the game or the output.
+TEST(CommandLineJson, ReplacesInvalidUtf8InsteadOfFailing) {
+    const std::string replacement = "\xEF\xBF\xBD";
+    const CliRun run = runCli({"--json", "--source", "cam\xFF"},
+                              "start \xFFZef\xC3, Ok\xE2\x82\nT20\xFF\nT20\nstate\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    const std::vector<json> actual = documents(run.out);
+    ASSERT_EQ(actual.size(), 4U);
+    EXPECT_EQ(actual[0]["game"]["players"][0]["name"], replacement + "Zef" + replacement);
+    EXPECT_EQ(actual[0]["game"]["players"][1]["name"], "Ok" + replacement);
+    EXPECT_FALSE(actual[1]["accepted"].get<bool>());
+    EXPECT_TRUE(actual[2]["accepted"].get<bool>());
+    EXPECT_EQ(actual[3]["current_turn"]["darts"][0]["source"], "cam" + replacement);
+}
+
+TEST(CommandLineJson, KeepsHelpOffStandardOutput) {
+    const CliRun run = runCli({"--json"}, "help\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("start NAMN[, NAMN...]"), std::string::npos);
+}
+
+TEST(CommandLineText, ShowsTheScoreboardAfterEachCommand) {
+    const CliRun run = runCli({}, "start Ymma, Sjörk\nT20 T20 T20\nclear\nT20 T20\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out,
+              "501-spelet har startat\n"
+              "Runda 1\n"
+              "  > Ymma   501\n"
+              "    Sjörk  501\n"
+              "\n"
+              "T20 registrerad\n"
+              "T20 registrerad\n"
+              "Tur klar – ta bort pilarna\n"
+              "Runda 1\n"
+              "    Ymma   321\n"
+              "  > Sjörk  501\n"
+              "Ta bort pilarna och skriv \"clear\" när tavlan är tom.\n"
+              "\n"
+              "Tavlan är redo för nästa spelare\n"
+              "Runda 1\n"
+              "    Ymma   321\n"
+              "  > Sjörk  501\n"
+              "\n"
+              "T20 registrerad\n"
+              "T20 registrerad\n"
+              "Runda 1\n"
+              "    Ymma   321\n"
+              "  > Sjörk  381\n"
+              "Kast: T20 T20 (120)\n"
+              "\n");
+}
+
+TEST(CommandLineText, ShowsTheCheckoutRouteAndTheWinner) {
+    const CliRun run = runCli({},
+                              "start Zef, Kovik\n"
+                              "T20 T20 T20\nclear\nMISS MISS MISS\nclear\n"
+                              "T20 T20 T20\nclear\nMISS MISS MISS\nclear\n"
+                              "state\nT20\nT19 D12\n");
+    const std::vector<std::string> out = lines(run.out);
+    ASSERT_GE(out.size(), 20U);
+    const std::vector<std::string> last(out.end() - 20, out.end());
+    EXPECT_EQ(last, (std::vector<std::string>{
+                        "Runda 3",
+                        "  > Zef    141",
+                        "    Kovik  501",
+                        "Utgång: T20 T19 D12",
+                        "",
+                        "T20 registrerad",
+                        "Runda 3",
+                        "  > Zef     81",
+                        "    Kovik  501",
+                        "Kast: T20 (60)",
+                        "Utgång: T19 D12",
+                        "",
+                        "T19 registrerad",
+                        "Zef vann med D12",
+                        "Runda 3",
+                        "  * Zef      0  vinnare",
+                        "    Kovik  501",
+                        "Kast: T20 T19 D12 (141)",
+                        "Spelet är slut. Skriv \"start NAMN, NAMN\" för ett nytt spel.",
+                        "",
+                    }));
+}
+
+TEST(CommandLineText, ShowsUnprintableNameBytesAsReplacements) {
+    const CliRun run = runCli({}, "start A\xFF\x1B[2J\n");
+    EXPECT_EQ(run.out,
+              "501-spelet har startat\n"
+              "Runda 1\n"
+              "  > A\xEF\xBF\xBD\xEF\xBF\xBD[2J  501\n"
+              "\n");
+}
+
+struct OptionCase {
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+};
+
+TEST(CommandLineOptions, RejectsBadOptionsWithStatusTwo) {
+    const std::string hint = "Skriv \"game-501 --help\" för hjälp.\n";
+    const std::vector<OptionCase> cases = {
+        {{"--bogus"}, 2, "game-501: okänt argument: --bogus\n" + hint},
+        {{"--json", "extra"}, 2, "game-501: okänt argument: extra\n" + hint},
+        {{"--source"}, 2, "game-501: --source saknar etikett\n" + hint},
+    };
+    for (const OptionCase& c : cases) {
+        SCOPED_TRACE(c.args.front());
+        const CliRun run = runCli(c.args, "start Zef\n");
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, c.err);
+    }
+}
+
+TEST(CommandLineOptions, PrintsUsageForHelp) {
+    const CliRun run = runCli({"--help"}, "start Zef\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out.rfind("Användning: game-501 [--json] [--source ETIKETT]\n", 0), 0U);
+    EXPECT_NE(run.out.find("quit"), std::string::npos);
+}
+
+TEST(CommandLineOptions, EndsAtQuitOrEndOfInputWithStatusZero) {
+    EXPECT_EQ(runCli({"--json"}, "").status, 0);
+    const CliRun run = runCli({"--json"}, "start Zef\nQUIT\nT20\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(documents(run.out).size(), 1U);
+    // The last line counts without its line feed.
+    EXPECT_NE(runCli({"--json"}, "start Zef\nT20").out.find("T20 registrerad"), std::string::npos);
+}
+
+}  // namespace
