@@ -43,6 +43,27 @@ selfcheck() {
   ./build/dev/game-501-tests
 }
 
+# Installs the dev build into a throw-away prefix and builds and runs the
+# consumer example against it, as a project using the package would.
+package_check() {
+  step "install and use the CMake package"
+  local prefix output
+  prefix=$(mktemp -d)
+  trap "rm -rf -- '$prefix'" EXIT
+  cmake --install build/dev --prefix "$prefix" >/dev/null
+  rm -rf build/consumer
+  cmake -S examples/consumer -B build/consumer -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+  cmake --build build/consumer
+  output=$(./build/consumer/play-501)
+  "$prefix/bin/game-501" --help >/dev/null
+  local expected=$'Kvar: 141\nUtgång: T20 T19 D12\nYmma vann med D12'
+  if [[ $output != "$expected" ]]; then
+    printf 'consumer example: expected\n%s\ngot\n%s\n' "$expected" "$output" >&2
+    return 1
+  fi
+  echo "consumer example OK"
+}
+
 format_check() {
   step "format check"
   git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
@@ -58,6 +79,7 @@ case "${1:-}" in
     selfcheck
     format_check
     build_and_test dev
+    package_check
     build_and_test dev-clang
     step "all checks passed"
     ;;
