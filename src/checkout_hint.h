@@ -27,5 +27,5 @@
 // So 170 is T20 T20 BULL, 160 is T20 T20 D20, 100 is T20 D20, 40 is D20.
 // Returns an empty list when no route exists (above 170, for 169, 168, 166,
 // 165, 163, 162 and 159 with three darts, below 2) or when `darts_left` is not
-// 1 to 3. Pure: keeps no state and may run on any thread.
+// 1 to 3. Changes nothing and may run on any thread at once.
 std::vector<std::string> checkoutHint(int remaining, int darts_left);
