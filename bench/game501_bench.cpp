@@ -84,6 +84,12 @@ constexpr int kWorstCaseTurns = 135;
 constexpr int kMemoryRunDarts = 100000;
 const std::string kSource = "keyboard-input";  // 14 bytes
 const std::vector<std::string> kZeroDarts = {"MISS", "m", " 0 "};
+// Valid and invalid notations, in several spellings and lengths.
+// clang-format off
+const std::vector<std::string> kNotationMix = {
+    "T20", "d16", " bull ", "OUTER", "7", "MISS", "S19", "0", "25",
+    "T21", "D0", "X5", "", "   ", "T", "S1a", "000000000000000020", "99999999999"};
+// clang-format on
 
 std::vector<std::string> longNames() {
     std::vector<std::string> names;
@@ -181,14 +187,10 @@ void BM_UndoThenAddDart(benchmark::State& state) {
 BENCHMARK(BM_UndoThenAddDart)->Unit(benchmark::kMicrosecond);
 
 void BM_ParseDart(benchmark::State& state) {
-    const std::vector<std::string> notations = {
-        "T20", "d16",  " bull ", "OUTER", "7",    "MISS", "S19", "0",   "25",
-        "T21", "D0",   "X5",     "",      "   ", "T",    "S1a", "00000000000000000020",
-        "99999999999"};
     std::size_t next = 0;
     for (auto _ : state) {
-        parseNotation(notations[next]);
-        next = next + 1 == notations.size() ? 0 : next + 1;
+        parseNotation(kNotationMix[next]);
+        next = next + 1 == kNotationMix.size() ? 0 : next + 1;
     }
     state.SetItemsProcessed(state.iterations());
 }
