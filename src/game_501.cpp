@@ -265,13 +265,20 @@ Game501::Snapshot Game501::snapshotLocked() const {
 }
 
 void Game501::snapshotLocked(Snapshot& snapshot) const {
+    // Assigning in place keeps whatever capacity the old contents had, so
+    // only what has the same size is reused (the archive, once it is full);
+    // the rest is a fresh copy, as small as that of a new snapshot.
     snapshot.status = status_;
     snapshot.players = players_;
     snapshot.active_player = active_player_;
     snapshot.round = round_;
     snapshot.turn_start_score = turn_start_score_;
-    snapshot.current_darts = current_darts_;
-    snapshot.history = history_;
+    snapshot.current_darts = std::vector<Dart>(current_darts_);
+    if (snapshot.history.size() == history_.size()) {
+        snapshot.history = history_;
+    } else {
+        snapshot.history = std::deque<Turn>(history_);
+    }
     snapshot.awaiting_clear = awaiting_clear_;
     snapshot.winner = winner_;
 }
