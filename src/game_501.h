@@ -130,7 +130,9 @@ private:
     Snapshot snapshotLocked() const;
     // Overwrites `snapshot` with the same deep copy, reusing its storage.
     void snapshotLocked(Snapshot& snapshot) const;
+    // Pushes an undo point; past 100 the oldest one goes.
     void pushSnapshotLocked();
+    // Puts a snapshot back by moving it, which cannot fail.
     void restoreLocked(Snapshot&& snapshot);
     void archiveTurnLocked(const std::string& outcome);
     void advancePlayerLocked();
