@@ -64,6 +64,15 @@ package_check() {
   echo "consumer example OK"
 }
 
+# Builds the benchmark optimised and runs every case once, briefly: proof that
+# it builds and runs, not a measurement.
+bench_smoke() {
+  step "benchmark smoke run"
+  cmake --preset release
+  cmake --build --preset release --target game501_bench
+  ./build/release/bench/game501_bench --benchmark_min_time=0.01
+}
+
 format_check() {
   step "format check"
   git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
@@ -81,6 +90,7 @@ case "${1:-}" in
     build_and_test dev
     package_check
     build_and_test dev-clang
+    bench_smoke
     step "all checks passed"
     ;;
   *)

@@ -1,5 +1,6 @@
 #include "game_501.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <limits>
@@ -18,6 +19,14 @@ constexpr std::size_t kMaxNameBytes = 32;
 const char* const kIdle = "idle";
 const char* const kPlaying = "playing";
 const char* const kFinished = "finished";
+
+// Adds a member to an object that is built in ascending key order, so that
+// each member goes in at the end of the map after a single comparison. The
+// value is built in place: no temporary document, no copy.
+template <typename Value>
+Game501::json& addMember(Game501::json::object_t& members, const char* key, Value&& value) {
+    return members.emplace_hint(members.end(), key, std::forward<Value>(value))->second;
+}
 
 // Character classes of the "C" locale, whatever locale the process runs in.
 bool isSpace(char c) {
@@ -87,10 +96,7 @@ Game501::json Game501::addDart(const std::string& notation, const std::string& s
         return responseLocked(false, "Ogiltigt kast: " + notation);
     }
 
-    undo_stack_.push_back(snapshotLocked());
-    if (undo_stack_.size() > kMaxUndoSteps) {
-        undo_stack_.erase(undo_stack_.begin());
-    }
+    pushSnapshotLocked();
 
     Dart dart{parsed->notation, parsed->value, parsed->is_double, false, source, nowMillis()};
     Player& player = players_[static_cast<std::size_t>(active_player_)];
@@ -131,10 +137,9 @@ Game501::json Game501::undo() {
     if (undo_stack_.empty()) {
         return responseLocked(false, "Det finns inget kast att ångra");
     }
-    // Copied before it leaves the stack, so a failed copy loses nothing.
-    const Snapshot previous = undo_stack_.back();
+    // Moving cannot fail, so the game and the stack change together.
+    restoreLocked(std::move(undo_stack_.back()));
     undo_stack_.pop_back();
-    restoreLocked(previous);
     return responseLocked(true, "Senaste kastet ångrades");
 }
 
@@ -236,9 +241,15 @@ std::string Game501::normalizeName(const std::string& name, std::size_t index) {
 }
 
 Game501::json Game501::dartJson(const Dart& dart) {
-    return json{{"notation", dart.notation}, {"value", dart.value},
-                {"double", dart.is_double},  {"bust", dart.bust},
-                {"source", dart.source},     {"timestamp", dart.timestamp}};
+    json object(json::value_t::object);
+    auto& members = object.get_ref<json::object_t&>();
+    addMember(members, "bust", dart.bust);
+    addMember(members, "double", dart.is_double);
+    addMember(members, "notation", dart.notation);
+    addMember(members, "source", dart.source);
+    addMember(members, "timestamp", dart.timestamp);
+    addMember(members, "value", dart.value);
+    return object;
 }
 
 std::int64_t Game501::nowMillis() {
@@ -253,14 +264,54 @@ Game501::Snapshot Game501::snapshotLocked() const {
                     current_darts_, history_, awaiting_clear_, winner_};
 }
 
-void Game501::restoreLocked(const Snapshot& snapshot) {
-    status_ = snapshot.status;
-    players_ = snapshot.players;
+void Game501::snapshotLocked(Snapshot& snapshot) const {
+    // Assigning in place keeps whatever capacity the old contents had, so
+    // only what has the same size is reused (the archive, once it is full);
+    // the rest is a fresh copy, as small as that of a new snapshot.
+    snapshot.status = status_;
+    snapshot.players = players_;
+    snapshot.active_player = active_player_;
+    snapshot.round = round_;
+    snapshot.turn_start_score = turn_start_score_;
+    snapshot.current_darts = std::vector<Dart>(current_darts_);
+    if (snapshot.history.size() == history_.size()) {
+        snapshot.history = history_;
+    } else {
+        snapshot.history = std::deque<Turn>(history_);
+    }
+    snapshot.awaiting_clear = awaiting_clear_;
+    snapshot.winner = winner_;
+}
+
+void Game501::pushSnapshotLocked() {
+    if (undo_stack_.size() < kMaxUndoSteps) {
+        // Room for every snapshot at once: growing the stack later would
+        // move them all.
+        undo_stack_.reserve(kMaxUndoSteps);
+        undo_stack_.push_back(snapshotLocked());
+        return;
+    }
+    // The oldest snapshot goes, and its strings and arrays take the new copy:
+    // assigning into them allocates next to nothing, where a new snapshot
+    // would allocate every string and array of the game again.
+    try {
+        snapshotLocked(undo_stack_.front());
+    } catch (...) {
+        // A half-written snapshot must never be restored.
+        undo_stack_.erase(undo_stack_.begin());
+        throw;
+    }
+    std::rotate(undo_stack_.begin(), undo_stack_.begin() + 1, undo_stack_.end());
+}
+
+void Game501::restoreLocked(Snapshot&& snapshot) {
+    status_ = std::move(snapshot.status);
+    players_ = std::move(snapshot.players);
     active_player_ = snapshot.active_player;
     round_ = snapshot.round;
     turn_start_score_ = snapshot.turn_start_score;
-    current_darts_ = snapshot.current_darts;
-    history_ = snapshot.history;
+    current_darts_ = std::move(snapshot.current_darts);
+    history_ = std::move(snapshot.history);
     awaiting_clear_ = snapshot.awaiting_clear;
     winner_ = snapshot.winner;
 }
@@ -290,56 +341,87 @@ void Game501::advancePlayerLocked() {
 }
 
 Game501::json Game501::stateLocked() const {
-    json players = json::array();
+    // Every object is filled in ascending key order (see addMember) and every
+    // array is sized before it is filled.
+    const bool playing = status_ == kPlaying;
+    json players(json::value_t::array);
+    auto& player_entries = players.get_ref<json::array_t&>();
+    player_entries.reserve(players_.size());
     for (std::size_t index = 0; index < players_.size(); ++index) {
         const int position = static_cast<int>(index);
-        players.push_back({{"name", players_[index].name},
-                           {"score", players_[index].score},
-                           {"active", status_ == kPlaying && active_player_ == position},
-                           {"winner", winner_ == position}});
+        auto& members =
+            player_entries.emplace_back(json::value_t::object).get_ref<json::object_t&>();
+        addMember(members, "active", playing && active_player_ == position);
+        addMember(members, "name", players_[index].name);
+        addMember(members, "score", players_[index].score);
+        addMember(members, "winner", winner_ == position);
     }
 
-    json darts = json::array();
+    json darts(json::value_t::array);
+    auto& dart_entries = darts.get_ref<json::array_t&>();
+    dart_entries.reserve(current_darts_.size());
     int turn_total = 0;
     for (const Dart& dart : current_darts_) {
-        darts.push_back(dartJson(dart));
+        dart_entries.push_back(dartJson(dart));
         turn_total += dart.value;
     }
 
-    json history = json::array();
-    for (auto turn = history_.rbegin(); turn != history_.rend() && history.size() < kShownHistory;
-         ++turn) {
-        json turn_darts = json::array();
+    json history(json::value_t::array);
+    auto& history_entries = history.get_ref<json::array_t&>();
+    history_entries.reserve(std::min(history_.size(), kShownHistory));
+    for (auto turn = history_.rbegin();
+         turn != history_.rend() && history_entries.size() < kShownHistory; ++turn) {
+        json turn_darts(json::value_t::array);
+        auto& turn_dart_entries = turn_darts.get_ref<json::array_t&>();
+        turn_dart_entries.reserve(turn->darts.size());
         for (const Dart& dart : turn->darts) {
-            turn_darts.push_back(dartJson(dart));
+            turn_dart_entries.push_back(dartJson(dart));
         }
         const bool known_player = turn->player_index >= 0 &&
                                   static_cast<std::size_t>(turn->player_index) < players_.size();
-        history.push_back(
-            {{"player_index", turn->player_index},
-             {"player", known_player ? players_[static_cast<std::size_t>(turn->player_index)].name
-                                     : std::string()},
-             {"round", turn->round},
-             {"start_score", turn->start_score},
-             {"end_score", turn->end_score},
-             {"outcome", turn->outcome},
-             {"darts", turn_darts}});
+        auto& members =
+            history_entries.emplace_back(json::value_t::object).get_ref<json::object_t&>();
+        addMember(members, "darts", std::move(turn_darts));
+        addMember(members, "end_score", turn->end_score);
+        addMember(members, "outcome", turn->outcome);
+        if (known_player) {
+            addMember(members, "player",
+                      players_[static_cast<std::size_t>(turn->player_index)].name);
+        } else {
+            addMember(members, "player", "");
+        }
+        addMember(members, "player_index", turn->player_index);
+        addMember(members, "round", turn->round);
+        addMember(members, "start_score", turn->start_score);
     }
 
-    return json{{"status", status_},
-                {"variant", "501"},
-                {"double_out", true},
-                {"round", round_},
-                {"active_player", active_player_},
-                {"winner", winner_},
-                {"awaiting_clear", awaiting_clear_},
-                {"can_undo", !undo_stack_.empty()},
-                {"players", players},
-                {"current_turn",
-                 {{"start_score", turn_start_score_}, {"total", turn_total}, {"darts", darts}}},
-                {"history", history}};
+    json current_turn(json::value_t::object);
+    auto& turn_members = current_turn.get_ref<json::object_t&>();
+    addMember(turn_members, "darts", std::move(darts));
+    addMember(turn_members, "start_score", turn_start_score_);
+    addMember(turn_members, "total", turn_total);
+
+    json state(json::value_t::object);
+    auto& members = state.get_ref<json::object_t&>();
+    addMember(members, "active_player", active_player_);
+    addMember(members, "awaiting_clear", awaiting_clear_);
+    addMember(members, "can_undo", !undo_stack_.empty());
+    addMember(members, "current_turn", std::move(current_turn));
+    addMember(members, "double_out", true);
+    addMember(members, "history", std::move(history));
+    addMember(members, "players", std::move(players));
+    addMember(members, "round", round_);
+    addMember(members, "status", status_);
+    addMember(members, "variant", "501");
+    addMember(members, "winner", winner_);
+    return state;
 }
 
 Game501::json Game501::responseLocked(bool accepted, const std::string& message) const {
-    return json{{"accepted", accepted}, {"message", message}, {"game", stateLocked()}};
+    json response(json::value_t::object);
+    auto& members = response.get_ref<json::object_t&>();
+    addMember(members, "accepted", accepted);
+    addMember(members, "game", stateLocked());
+    addMember(members, "message", message);
+    return response;
 }

@@ -21,6 +21,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class Game501 {
@@ -105,6 +106,21 @@ private:
         std::deque<Turn> history;
         bool awaiting_clear = false;
         int winner = -1;
+
+        // Exchanges two snapshots member by member, without copying or
+        // allocating, so the undo stack can be rotated cheaply.
+        friend void swap(Snapshot& a, Snapshot& b) noexcept {
+            using std::swap;
+            swap(a.status, b.status);
+            swap(a.players, b.players);
+            swap(a.active_player, b.active_player);
+            swap(a.round, b.round);
+            swap(a.turn_start_score, b.turn_start_score);
+            swap(a.current_darts, b.current_darts);
+            swap(a.history, b.history);
+            swap(a.awaiting_clear, b.awaiting_clear);
+            swap(a.winner, b.winner);
+        }
     };
 
     static std::string normalizeName(const std::string& name, std::size_t index);
@@ -112,7 +128,12 @@ private:
     static std::int64_t nowMillis();
 
     Snapshot snapshotLocked() const;
-    void restoreLocked(const Snapshot& snapshot);
+    // Overwrites `snapshot` with the same deep copy, reusing its storage.
+    void snapshotLocked(Snapshot& snapshot) const;
+    // Pushes an undo point; past 100 the oldest one goes.
+    void pushSnapshotLocked();
+    // Puts a snapshot back by moving it, which cannot fail.
+    void restoreLocked(Snapshot&& snapshot);
     void archiveTurnLocked(const std::string& outcome);
     void advancePlayerLocked();
     json stateLocked() const;

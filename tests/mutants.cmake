@@ -44,7 +44,7 @@ game501_mutant(bust_keeps_points
   "player.score = turn_start_score_;" ""
   "bust ska återställa turstartens poäng")
 game501_mutant(undo_restores_nothing
-  "restoreLocked(previous);" ""
+  "restoreLocked(std::move(undo_stack_.back()));" ""
   "ångra ska återställa läget före bustkastet")
 game501_mutant(turn_never_passes
   "active_player_ = (active_player_ + 1) %" "active_player_ = active_player_ %"

@@ -150,4 +150,47 @@ TEST(Undo, ReachesBackAtMostOneHundredDarts) {
     }
 }
 
+// Once the stack is full, every new undo point takes over the storage of the
+// oldest one. Each step back must still give exactly the state before that
+// dart: with busts (shorter turns), long and short source labels, an archive
+// past its bound, and a stack undone part way and then filled again.
+TEST(Undo, EveryStepBackThroughAFullStackIsExact) {
+    Game501 game;
+    game.start({"Zef", "Kovik", "Ymma"});
+    // No doubles, so the game never ends; the scores run low and bust.
+    const std::vector<std::string> darts = {"T20", "S1", "MISS", "T19", "OUTER", "5", "t7"};
+    std::vector<json> states = {game.state()};
+    int thrown = 0;
+    const auto throwDarts = [&](int count) {
+        for (int i = 0; i < count; ++i, ++thrown) {
+            const std::string source = "source " + std::to_string(thrown) +
+                                       (thrown % 2 == 0 ? " with a label past fifteen bytes" : "");
+            const json answer =
+                game.addDart(darts[static_cast<std::size_t>(thrown) % darts.size()], source);
+            ASSERT_EQ(answer["accepted"], true) << "dart " << thrown;
+            if (answer["game"]["awaiting_clear"].get<bool>()) {
+                game.markBoardClear();
+            }
+            states.push_back(game.state());
+        }
+    };
+    const auto undoAndCheck = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            ASSERT_EQ(game.undo()["accepted"], true) << "undo " << i;
+            states.pop_back();
+            json expected = states.back();
+            expected["can_undo"] = game.state()["can_undo"];
+            ASSERT_EQ(game.state(), expected) << "undo " << i;
+        }
+    };
+
+    throwDarts(400);
+    ASSERT_EQ(game.state()["history"].size(), 20U);
+    undoAndCheck(40);
+    throwDarts(60);
+    undoAndCheck(100);
+    EXPECT_EQ(game.state()["can_undo"], false);
+    EXPECT_EQ(game.undo()["message"], kNothingToUndo);
+}
+
 }  // namespace
