@@ -75,7 +75,9 @@ fuzz_runs() {
     mkdir -p "$work/corpus" "$work/artifacts"
     cp fuzz/corpus/"$name"/* "$work/corpus/"
     step "fuzzing $name for $seconds s"
-    ./build/fuzz/fuzz/fuzz_"$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    # Without allocation stacks the runs are about twice as fast; a saved
+    # finding is replayed with full reports by running the target on it.
+    ASAN_OPTIONS=malloc_context_size=0 ./build/fuzz/fuzz/fuzz_"$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
       -print_final_stats=1 -artifact_prefix="$work/artifacts/" "$work/corpus" >"$work/log" 2>&1 &
     pids[$name]=$!
   done

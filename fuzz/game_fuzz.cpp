@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "document_checks.h"
@@ -199,7 +200,7 @@ void checkAcceptedDart(const json& before, const json& answer, const Game501::Da
 }
 
 void addDart(Game501& game, Model& model, const std::string& notation, const std::string& source) {
-    const json answer = game.addDart(notation, source);
+    json answer = game.addDart(notation, source);
     requireNoProblem(responseProblem(answer), "addDart");
     const std::optional<Game501::DartValue> dart = Game501::parseDart(notation);
     if (model.state["status"] != "playing") {
@@ -219,20 +220,20 @@ void addDart(Game501& game, Model& model, const std::string& notation, const std
     } else {
         require(answer["accepted"] == true, "a valid dart in play was refused");
         checkAcceptedDart(model.state, answer, *dart, source);
-        model.before_darts.push_back(model.state);
-        if (model.before_darts.size() > kMaxUndoSteps) {
-            model.before_darts.erase(model.before_darts.begin());
-        }
         if (!isValidUtf8(source)) {
             model.text_valid = false;
         }
+        model.before_darts.push_back(std::move(model.state));
+        if (model.before_darts.size() > kMaxUndoSteps) {
+            model.before_darts.erase(model.before_darts.begin());
+        }
     }
-    model.state = answer["game"];
     requireSerialisable(answer, model, "addDart");
+    model.state = std::move(answer["game"]);
 }
 
 void undo(Game501& game, Model& model) {
-    const json answer = game.undo();
+    json answer = game.undo();
     requireNoProblem(responseProblem(answer), "undo");
     if (model.before_darts.empty()) {
         expectRefusal(answer, model, "Det finns inget kast att ångra");
@@ -241,24 +242,22 @@ void undo(Game501& game, Model& model) {
         require(answer["message"] == "Senaste kastet ångrades", "undo message");
         // Exactly the document from before the dart, except that snapshots
         // older than the dart may have been dropped from the undo stack since.
-        json expected = model.before_darts.back();
+        json expected = std::move(model.before_darts.back());
         model.before_darts.pop_back();
         expected["can_undo"] = !model.before_darts.empty();
         require(answer["game"] == expected,
                 "undo did not give back the document from before the dart");
     }
-    model.state = answer["game"];
+    model.state = std::move(answer["game"]);
 }
 
 void markBoardClear(Game501& game, Model& model) {
-    const json answer = game.markBoardClear();
+    json answer = game.markBoardClear();
     requireNoProblem(responseProblem(answer), "markBoardClear");
-    json expected = model.state;
-    expected["awaiting_clear"] = false;
     require(answer["accepted"] == true && answer["message"] == "Tavlan är redo för nästa spelare",
             "markBoardClear answer");
-    require(answer["game"] == expected, "markBoardClear changed more than the pending clear");
-    model.state = answer["game"];
+    model.state["awaiting_clear"] = false;
+    require(answer["game"] == model.state, "markBoardClear changed more than the pending clear");
 }
 
 void start(Game501& game, Model& model, const std::vector<std::string>& names) {
@@ -290,19 +289,19 @@ void start(Game501& game, Model& model, const std::vector<std::string>& names) {
     for (const std::string& name : names) {
         model.text_valid = model.text_valid && isValidUtf8(name);
     }
-    model.state = state;
     requireSerialisable(answer, model, "start");
+    model.state = state;
 }
 
 void reset(Game501& game, Model& model) {
-    const json answer = game.reset();
+    json answer = game.reset();
     requireNoProblem(responseProblem(answer), "reset");
     require(answer["accepted"] == true && answer["message"] == "Spelet nollställdes",
             "reset answer");
     require(answer["game"] == initialState(), "reset did not restore the initial state");
     model.before_darts.clear();
     model.text_valid = true;
-    model.state = answer["game"];
+    model.state = std::move(answer["game"]);
 }
 
 }  // namespace
