@@ -73,6 +73,72 @@ bench_smoke() {
   ./build/release/bench/game501_bench --benchmark_min_time=0.01
 }
 
+# Prints how long a stage took, so CI time can be watched per stage.
+timed() {
+  local started=$SECONDS
+  "$@"
+  step "$1 took $((SECONDS - started)) s"
+}
+
+# The unit tests, the self-check and the corpus replays under
+# AddressSanitizer with UndefinedBehaviorSanitizer, then ThreadSanitizer.
+sanitizer_tests() {
+  build_and_test asan
+  build_and_test tsan
+}
+
+# Replays the corpora through libFuzzer, then lets each fuzzer explore for
+# FUZZ_SECONDS (default 60), both at once, from a scratch copy of its corpus
+# so the saved corpus stays as committed. Any finding fails the stage; the
+# input that caused it is left in build/fuzz/run/<name>/artifacts/.
+fuzz_runs() {
+  if ! command -v clang++ >/dev/null; then
+    step "fuzzing skipped: clang++ is missing (the corpus replays ran in the other builds)"
+    return
+  fi
+  build_and_test fuzz
+  local seconds=${FUZZ_SECONDS:-60} name work failed=0
+  local -A pids=()
+  for name in notation game; do
+    work=build/fuzz/run/$name
+    rm -rf "$work"
+    mkdir -p "$work/corpus" "$work/artifacts"
+    cp fuzz/corpus/"$name"/* "$work/corpus/"
+    step "fuzzing $name for $seconds s"
+    # Without allocation stacks the runs are about twice as fast; a saved
+    # finding is replayed with full reports by running the target on it.
+    ASAN_OPTIONS=malloc_context_size=0 ./build/fuzz/fuzz/fuzz_"$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+      -print_final_stats=1 -artifact_prefix="$work/artifacts/" "$work/corpus" >"$work/log" 2>&1 &
+    pids[$name]=$!
+  done
+  for name in notation game; do
+    work=build/fuzz/run/$name
+    if wait "${pids[$name]}"; then
+      echo "fuzz_$name: $(grep -m1 -o 'number_of_executed_units: *[0-9]*' "$work/log" |
+        grep -o '[0-9]*$') executions without a failure"
+    else
+      failed=1
+      echo "fuzz_$name FAILED; its log ends with:" >&2
+      tail -n 40 "$work/log" >&2
+    fi
+  done
+  return "$failed"
+}
+
+# The self-check, the unit tests and the corpus replays under Valgrind
+# memcheck: no error and no leak of any kind is allowed.
+valgrind_check() {
+  step "valgrind memcheck"
+  cmake --preset valgrind
+  cmake --build --preset valgrind
+  local memcheck=(valgrind --error-exitcode=99 --leak-check=full --show-leak-kinds=all
+    --errors-for-leak-kinds=all --quiet)
+  "${memcheck[@]}" ./build/valgrind/game-501-tests
+  "${memcheck[@]}" ./build/valgrind/tests/game501_unit_tests --gtest_brief=1
+  "${memcheck[@]}" ./build/valgrind/fuzz/fuzz_notation fuzz/corpus/notation
+  "${memcheck[@]}" ./build/valgrind/fuzz/fuzz_game fuzz/corpus/game
+}
+
 format_check() {
   step "format check"
   git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
@@ -91,6 +157,9 @@ case "${1:-}" in
     package_check
     build_and_test dev-clang
     bench_smoke
+    timed sanitizer_tests
+    timed fuzz_runs
+    timed valgrind_check
     step "all checks passed"
     ;;
   *)

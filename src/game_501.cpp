@@ -39,6 +39,52 @@ char toUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' +
 
 bool isUtf8Continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0U) == 0x80U; }
 
+// Returns the text with each ill-formed UTF-8 sequence (its longest start
+// that could still have become a character) replaced by U+FFFD, so an echo of
+// untrusted bytes stays valid text. Valid text comes back byte for byte.
+std::string withValidUtf8(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        std::size_t length = 0;
+        unsigned char second_min = 0x80;  // the second byte's range excludes
+        unsigned char second_max = 0xBF;  // overlong forms and surrogates
+        if (lead < 0x80) {
+            length = 1;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            second_min = lead == 0xE0 ? 0xA0 : 0x80;
+            second_max = lead == 0xED ? 0x9F : 0xBF;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            second_min = lead == 0xF0 ? 0x90 : 0x80;
+            second_max = lead == 0xF4 ? 0x8F : 0xBF;
+        }
+        std::size_t fitting = length == 0 ? 0 : 1;
+        while (fitting < length && i + fitting < text.size()) {
+            const auto byte = static_cast<unsigned char>(text[i + fitting]);
+            const unsigned char low = fitting == 1 ? second_min : 0x80;
+            const unsigned char high = fitting == 1 ? second_max : 0xBF;
+            if (byte < low || byte > high) {
+                break;
+            }
+            ++fitting;
+        }
+        if (length != 0 && fitting == length) {
+            out.append(text, i, length);
+            i += length;
+        } else {
+            out += "\xEF\xBF\xBD";
+            i += fitting == 0 ? 1 : fitting;
+        }
+    }
+    return out;
+}
+
 std::string trim(std::string value) {
     std::size_t first = 0;
     while (first < value.size() && isSpace(value[first])) {
@@ -93,7 +139,7 @@ Game501::json Game501::addDart(const std::string& notation, const std::string& s
     }
     const std::optional<DartValue> parsed = parseDart(notation);
     if (!parsed) {
-        return responseLocked(false, "Ogiltigt kast: " + notation);
+        return responseLocked(false, "Ogiltigt kast: " + withValidUtf8(notation));
     }
 
     pushSnapshotLocked();
