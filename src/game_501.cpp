@@ -15,6 +15,9 @@ constexpr std::size_t kMaxArchivedTurns = 100;
 constexpr std::size_t kMaxUndoSteps = 100;
 constexpr std::size_t kShownHistory = 20;
 constexpr std::size_t kMaxNameBytes = 32;
+// Every undo point holds its own copy of each archived dart, so an unbounded
+// label would cost a hundred times its size in memory.
+constexpr std::size_t kMaxSourceBytes = 64;
 
 const char* const kIdle = "idle";
 const char* const kPlaying = "playing";
@@ -38,6 +41,23 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 char toUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 bool isUtf8Continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0U) == 0x80U; }
+
+// Cuts the text to at most `limit` bytes, before a UTF-8 character that would
+// straddle the limit, so valid text stays valid. A lead byte is at most three
+// bytes back; without one the text was not valid UTF-8 and is cut at the limit.
+std::string cutToLimit(const std::string& text, std::size_t limit) {
+    if (text.size() <= limit) {
+        return text;
+    }
+    std::size_t cut = limit;
+    while (cut + 3 > limit && cut > 0 && isUtf8Continuation(text[cut])) {
+        --cut;
+    }
+    if (isUtf8Continuation(text[cut])) {
+        cut = limit;
+    }
+    return text.substr(0, cut);
+}
 
 // Returns the text with each ill-formed UTF-8 sequence (its longest start
 // that could still have become a character) replaced by U+FFFD, so an echo of
@@ -144,7 +164,12 @@ Game501::json Game501::addDart(const std::string& notation, const std::string& s
 
     pushSnapshotLocked();
 
-    Dart dart{parsed->notation, parsed->value, parsed->is_double, false, source, nowMillis()};
+    Dart dart{parsed->notation,
+              parsed->value,
+              parsed->is_double,
+              false,
+              cutToLimit(source, kMaxSourceBytes),
+              nowMillis()};
     Player& player = players_[static_cast<std::size_t>(active_player_)];
     const int candidate = player.score - dart.value;
 
@@ -266,24 +291,11 @@ std::optional<Game501::DartValue> Game501::parseDart(const std::string& raw_nota
 }
 
 std::string Game501::normalizeName(const std::string& name, std::size_t index) {
-    std::string clean = trim(name);
+    const std::string clean = trim(name);
     if (clean.empty()) {
         return "Spelare " + std::to_string(index + 1);
     }
-    if (clean.size() > kMaxNameBytes) {
-        // Cut before a UTF-8 character that straddles the limit, so the name
-        // stays valid text. A lead byte is at most three bytes back; without
-        // one the name was not valid UTF-8 and is cut at the limit.
-        std::size_t cut = kMaxNameBytes;
-        while (cut > kMaxNameBytes - 3 && isUtf8Continuation(clean[cut])) {
-            --cut;
-        }
-        if (isUtf8Continuation(clean[cut])) {
-            cut = kMaxNameBytes;
-        }
-        clean.resize(cut);
-    }
-    return clean;
+    return cutToLimit(clean, kMaxNameBytes);
 }
 
 Game501::json Game501::dartJson(const Dart& dart) {

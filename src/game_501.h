@@ -47,7 +47,8 @@ public:
     // Registers one dart of the active player. Refuses it when no game is
     // playing, when the board must first be confirmed clear, or when the
     // notation cannot be read; a refusal changes nothing. An accepted dart
-    // can be undone. `source` is stored as passed. The refusal of an
+    // can be undone. `source` is stored as passed, but cut to 64 bytes as
+    // names are cut to 32. The refusal of an
     // unreadable notation echoes it, with each byte sequence that is not
     // valid UTF-8 shown as U+FFFD.
     json addDart(const std::string& notation, const std::string& source);

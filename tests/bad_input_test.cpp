@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "document_checks.h"
@@ -104,24 +105,34 @@ TEST(BadInput, HugeNotationsGetTheirDocumentedAnswer) {
 }
 
 // The source label is the caller's own text: kept byte for byte, whatever it
-// holds, and given back by undo together with its dart.
-TEST(BadInput, SourcesAreStoredAsPassed) {
-    const std::vector<std::string> sources = {
-        kMiB, std::string("cam\0era", 7), "\xFF\xFE", "\xC3", "",
+// holds, and given back by undo together with its dart. Only its length is
+// bounded, since every undo point keeps its own copy of every archived dart.
+TEST(BadInput, SourcesAreStoredAsPassedUpToTheirLimit) {
+    const std::string a63(63, 'a');
+    const std::vector<std::pair<std::string, std::string>> sources = {
+        {std::string("cam\0era", 7), std::string("cam\0era", 7)},
+        {"\xFF\xFE", "\xFF\xFE"},
+        {"\xC3", "\xC3"},
+        {"", ""},
+        {std::string(64, 's'), std::string(64, 's')},
+        {kMiB, kMiB.substr(0, 64)},
+        {a63 + "\xC3\xB6", a63},  // a character straddling the limit
+        {std::string(62, 'a') + "\xC3\xB6z", std::string(62, 'a') + "\xC3\xB6"},
+        {std::string(70, '\x80'), std::string(64, '\x80')},  // not UTF-8: cut at the limit
     };
-    for (const std::string& source : sources) {
+    for (const auto& [source, stored] : sources) {
         SCOPED_TRACE("source of " + std::to_string(source.size()) + " bytes");
         Game501 game;
         game.start({"Zef"});
         game.addDart("T20", "test");
         const json answer = game.addDart("S5", source);
         ASSERT_EQ(answer["accepted"], true);
-        EXPECT_EQ(answer["game"]["current_turn"]["darts"][1]["source"], source);
+        EXPECT_EQ(answer["game"]["current_turn"]["darts"][1]["source"], stored);
         EXPECT_EQ(responseProblem(answer), "");
         game.addDart("S1", "test");  // ends the turn, archiving the source
-        EXPECT_EQ(game.state()["history"][0]["darts"][1]["source"], source);
+        EXPECT_EQ(game.state()["history"][0]["darts"][1]["source"], stored);
         game.undo();
-        EXPECT_EQ(game.state()["current_turn"]["darts"][1]["source"], source);
+        EXPECT_EQ(game.state()["current_turn"]["darts"][1]["source"], stored);
         if (isValidUtf8(source)) {
             EXPECT_NO_THROW((void)game.state().dump());
         }
