@@ -145,6 +145,9 @@ format_check() {
 }
 
 case "${1:-}" in
+  packages)
+    echo "${PACKAGES[@]}"
+    ;;
   selfcheck)
     install_missing
     selfcheck
@@ -163,7 +166,7 @@ case "${1:-}" in
     step "all checks passed"
     ;;
   *)
-    echo "usage: $0 selfcheck|test" >&2
+    echo "usage: $0 selfcheck|test|packages" >&2
     exit 2
     ;;
 esac

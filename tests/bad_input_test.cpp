@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -183,54 +182,30 @@ TEST(BadInput, ManyThreadsMixingBadInputKeepEveryRule) {
         "T20", "d20", "BULL", "S1", "\xFF", std::string("T2\0", 3), "T21", "", " 19 ", "\xE2\x82",
     };
     const std::vector<std::string> sources = {"kamera", "", "\xC3\x28", std::string(4096, 's')};
-    constexpr int kThreads = 12;
-    constexpr int kCallsPerThread = 300;
-    std::vector<std::vector<std::string>> problems(kThreads);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            for (int call = 0; call < kCallsPerThread; ++call) {
-                const auto pick = static_cast<std::size_t>(call * 7 + t);
-                std::string problem;
-                switch ((call + t) % 8) {
-                    case 0:
-                    case 1:
-                    case 2:
-                        problem = responseProblem(game.addDart(notations[pick % notations.size()],
-                                                               sources[pick % sources.size()]));
-                        break;
-                    case 3:
-                        problem = responseProblem(game.undo());
-                        break;
-                    case 4:
-                        problem = responseProblem(game.markBoardClear());
-                        break;
-                    case 5:
-                        problem =
-                            responseProblem(call % 50 == 0 ? game.reset()
-                                                           : game.start(std::vector<std::string>(
-                                                                 pick % 10, std::string(40, 'n'))));
-                        break;
-                    case 6:
-                        problem = stateProblem(game.state());
-                        break;
-                    default:
-                        (void)game.isPlaying();
-                        break;
-                }
-                if (!problem.empty()) {
-                    problems[static_cast<std::size_t>(t)].push_back(problem);
-                }
-            }
-        });
-    }
-    for (std::thread& thread : threads) {
-        thread.join();
-    }
-    for (int t = 0; t < kThreads; ++t) {
-        EXPECT_EQ(problems[static_cast<std::size_t>(t)], std::vector<std::string>())
-            << "thread " << t;
-    }
+    const auto problems = game501_test::runConcurrently(12, 300, [&](int t, int call) {
+        const auto pick = static_cast<std::size_t>(call * 7 + t);
+        switch ((call + t) % 8) {
+            case 0:
+            case 1:
+            case 2:
+                return responseProblem(game.addDart(notations[pick % notations.size()],
+                                                    sources[pick % sources.size()]));
+            case 3:
+                return responseProblem(game.undo());
+            case 4:
+                return responseProblem(game.markBoardClear());
+            case 5:
+                return responseProblem(call % 50 == 0 ? game.reset()
+                                                      : game.start(std::vector<std::string>(
+                                                            pick % 10, std::string(40, 'n'))));
+            case 6:
+                return stateProblem(game.state());
+            default:
+                (void)game.isPlaying();
+                return std::string();
+        }
+    });
+    EXPECT_EQ(problems, std::vector<std::vector<std::string>>(12));
     EXPECT_EQ(stateProblem(game.state()), "");
 }
 

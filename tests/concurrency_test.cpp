@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "test_support.h"
@@ -35,53 +34,35 @@ TEST(Concurrency, EveryDocumentIsConsistentUnderMixedCalls) {
     Game501 game;
     game.start({"Ymma", "Kovik", "Zef"});
     const std::vector<std::string> darts = {"T20", "S1", "D5", "BULL", "MISS", "T7", "x"};
-    constexpr int kThreads = 6;
-    constexpr int kCallsPerThread = 2000;
-    std::vector<std::vector<std::string>> problems(kThreads);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            for (int call = 0; call < kCallsPerThread; ++call) {
-                json state;
-                switch ((call + t) % 7) {
-                    case 0:
-                    case 1:
-                    case 2:
-                        state =
-                            game.addDart(darts[static_cast<std::size_t>(call + t) % darts.size()],
-                                         "thread " + std::to_string(t))["game"];
-                        break;
-                    case 3:
-                        state = game.markBoardClear()["game"];
-                        break;
-                    case 4:
-                        state = game.undo()["game"];
-                        break;
-                    case 5:
-                        state = game.state();
-                        break;
-                    default:
-                        if (call % 97 == 0 || !game.isPlaying()) {
-                            state = game.start({"Ymma", "Kovik"})["game"];
-                        } else {
-                            state = game.state();
-                        }
-                        break;
+    const auto problems = game501_test::runConcurrently(6, 2000, [&](int t, int call) {
+        json state;
+        switch ((call + t) % 7) {
+            case 0:
+            case 1:
+            case 2:
+                state = game.addDart(darts[static_cast<std::size_t>(call + t) % darts.size()],
+                                     "thread " + std::to_string(t))["game"];
+                break;
+            case 3:
+                state = game.markBoardClear()["game"];
+                break;
+            case 4:
+                state = game.undo()["game"];
+                break;
+            case 5:
+                state = game.state();
+                break;
+            default:
+                if (call % 97 == 0 || !game.isPlaying()) {
+                    state = game.start({"Ymma", "Kovik"})["game"];
+                } else {
+                    state = game.state();
                 }
-                const std::string problem = inconsistency(state);
-                if (!problem.empty()) {
-                    problems[static_cast<std::size_t>(t)].push_back(problem);
-                }
-            }
-        });
-    }
-    for (std::thread& thread : threads) {
-        thread.join();
-    }
-    for (int t = 0; t < kThreads; ++t) {
-        EXPECT_EQ(problems[static_cast<std::size_t>(t)], std::vector<std::string>())
-            << "thread " << t;
-    }
+                break;
+        }
+        return inconsistency(state);
+    });
+    EXPECT_EQ(problems, std::vector<std::vector<std::string>>(6));
     EXPECT_EQ(inconsistency(game.state()), "");
 }
 

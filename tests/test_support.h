@@ -1,7 +1,10 @@
 // Helpers shared by the engine's unit tests.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "game_501.h"
@@ -60,6 +63,29 @@ inline void playTo(Game501& game, int target) {
     while (!game.state()["current_turn"]["darts"].empty()) {
         throwOne("MISS");
     }
+}
+
+// Runs `call(thread, index)` for `calls` indexes on each of `threads` threads
+// at once. Each call returns a problem text, empty when all is well; the
+// problems come back per thread, so an empty result means none was seen.
+template <typename Call>
+std::vector<std::vector<std::string>> runConcurrently(int threads, int calls, const Call& call) {
+    std::vector<std::vector<std::string>> problems(static_cast<std::size_t>(threads));
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t) {
+        workers.emplace_back([&call, &problems, calls, t] {
+            for (int index = 0; index < calls; ++index) {
+                std::string problem = call(t, index);
+                if (!problem.empty()) {
+                    problems[static_cast<std::size_t>(t)].push_back(std::move(problem));
+                }
+            }
+        });
+    }
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
+    return problems;
 }
 
 }  // namespace game501_test
