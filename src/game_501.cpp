@@ -45,7 +45,7 @@ bool isUtf8Continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0U)
 // Cuts the text to at most `limit` bytes, before a UTF-8 character that would
 // straddle the limit, so valid text stays valid. A lead byte is at most three
 // bytes back; without one the text was not valid UTF-8 and is cut at the limit.
-std::string cutToLimit(const std::string& text, std::size_t limit) {
+std::string cutToLimit(std::string text, std::size_t limit) {
     if (text.size() <= limit) {
         return text;
     }
@@ -56,7 +56,8 @@ std::string cutToLimit(const std::string& text, std::size_t limit) {
     if (isUtf8Continuation(text[cut])) {
         cut = limit;
     }
-    return text.substr(0, cut);
+    text.resize(cut);
+    return text;
 }
 
 // Returns the text with each ill-formed UTF-8 sequence (its longest start
@@ -291,11 +292,11 @@ std::optional<Game501::DartValue> Game501::parseDart(const std::string& raw_nota
 }
 
 std::string Game501::normalizeName(const std::string& name, std::size_t index) {
-    const std::string clean = trim(name);
+    std::string clean = trim(name);
     if (clean.empty()) {
         return "Spelare " + std::to_string(index + 1);
     }
-    return cutToLimit(clean, kMaxNameBytes);
+    return cutToLimit(std::move(clean), kMaxNameBytes);
 }
 
 Game501::json Game501::dartJson(const Dart& dart) {
