@@ -389,4 +389,19 @@ inline std::string responseProblem(const json& response) {
     return problem.empty() ? stateProblem(response["game"]) : problem;
 }
 
+// Returns the state document of an engine that has no game: new, or reset.
+inline json idleState() {
+    return json{{"status", "idle"},
+                {"variant", "501"},
+                {"double_out", true},
+                {"round", 1},
+                {"active_player", 0},
+                {"winner", -1},
+                {"awaiting_clear", false},
+                {"can_undo", false},
+                {"players", json::array()},
+                {"current_turn", {{"start_score", 501}, {"total", 0}, {"darts", json::array()}}},
+                {"history", json::array()}};
+}
+
 }  // namespace game501_check

@@ -18,6 +18,7 @@
 namespace {
 
 using json = Game501::json;
+using game501_check::idleState;
 using game501_check::isValidUtf8;
 using game501_check::responseProblem;
 using game501_check::stateProblem;
@@ -82,20 +83,6 @@ private:
     std::size_t size_;
     std::size_t position_ = 0;
 };
-
-json initialState() {
-    return json{{"status", "idle"},
-                {"variant", "501"},
-                {"double_out", true},
-                {"round", 1},
-                {"active_player", 0},
-                {"winner", -1},
-                {"awaiting_clear", false},
-                {"can_undo", false},
-                {"players", json::array()},
-                {"current_turn", {{"start_score", 501}, {"total", 0}, {"darts", json::array()}}},
-                {"history", json::array()}};
-}
 
 // Everything the fuzzer remembers between operations on one engine.
 struct Model {
@@ -270,7 +257,7 @@ void start(Game501& game, Model& model, const std::vector<std::string>& names) {
     require(answer["accepted"] == true && answer["message"] == "501-spelet har startat",
             "start answer");
     const json& state = answer["game"];
-    json expected = initialState();
+    json expected = idleState();
     expected["status"] = "playing";
     for (std::size_t i = 0; i < names.size(); ++i) {
         const json& player = state["players"][i];
@@ -298,7 +285,7 @@ void reset(Game501& game, Model& model) {
     requireNoProblem(responseProblem(answer), "reset");
     require(answer["accepted"] == true && answer["message"] == "Spelet nollställdes",
             "reset answer");
-    require(answer["game"] == initialState(), "reset did not restore the initial state");
+    require(answer["game"] == idleState(), "reset did not restore the initial state");
     model.before_darts.clear();
     model.text_valid = true;
     model.state = std::move(answer["game"]);
@@ -311,7 +298,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Game501 game;
     Model model;
     model.state = game.state();
-    require(model.state == initialState(), "a new engine is not idle");
+    require(model.state == idleState(), "a new engine is not idle");
 
     for (std::size_t operation = 0; operation < kMaxOperations && !input.done(); ++operation) {
         switch (input.byte() % 8) {

@@ -3,27 +3,15 @@
 #include <string>
 #include <vector>
 
+#include "document_checks.h"
 #include "test_support.h"
 
 namespace {
 
+using game501_check::idleState;
 using game501_test::json;
 using game501_test::throwAll;
 using game501_test::withoutTimestamps;
-
-json idleState() {
-    return json{{"status", "idle"},
-                {"variant", "501"},
-                {"double_out", true},
-                {"round", 1},
-                {"active_player", 0},
-                {"winner", -1},
-                {"awaiting_clear", false},
-                {"can_undo", false},
-                {"players", json::array()},
-                {"current_turn", {{"start_score", 501}, {"total", 0}, {"darts", json::array()}}},
-                {"history", json::array()}};
-}
 
 json dart(const std::string& notation, int value, bool is_double, bool bust = false) {
     return json{{"notation", notation}, {"value", value},   {"double", is_double},
