@@ -24,7 +24,8 @@ const char* const kUsage =
     "\n"
     "Flaggor:\n"
     "  --json            skriv en rad JSON per anrop till motorn, för program\n"
-    "  --source ETIKETT  källa som sparas med varje kast (standard: cli)\n"
+    "  --source ETIKETT  källa som sparas med varje kast, högst 1024 byte\n"
+    "                    (standard: cli)\n"
     "  --help            visa denna hjälp\n";
 
 const char* const kCommands =
@@ -37,6 +38,10 @@ const char* const kCommands =
     "  state                  visa ställningen\n"
     "  help                   visa kommandona\n"
     "  quit                   avsluta\n";
+
+// The engine keeps about a hundred copies of each label (one per undo
+// point), so a label from the command line is bounded before it gets there.
+constexpr std::size_t kMaxSourceBytes = 1024;
 
 struct Options {
     bool json_output = false;
@@ -228,6 +233,9 @@ int main(int argc, char** argv) {
         } else {
             return badUsage("okänt argument: " + game501_cli::displayText(arg));
         }
+    }
+    if (options.source.size() > kMaxSourceBytes) {
+        return badUsage("--source får vara högst " + std::to_string(kMaxSourceBytes) + " byte");
     }
 
     Session session(options);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "checkout_hint.h"
+#include "utf8.h"
 
 namespace game501_cli {
 
@@ -14,60 +15,15 @@ namespace {
 constexpr int kDartsPerTurn = 3;
 const char* const kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 
-// Length of the valid UTF-8 sequence that starts at `at`, or 0 when none
-// does (overlong forms, surrogates and values above U+10FFFF are invalid).
-std::size_t validSequenceLength(const std::string& text, std::size_t at) {
-    const auto byte = [&text](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
-    const std::uint8_t lead = byte(at);
-    std::size_t length = 0;
-    std::uint8_t low = 0x80;
-    std::uint8_t high = 0xBF;
-    if (lead < 0x80) {
-        return 1;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80;
-        high = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (at + length > text.size()) {
-        return 0;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        const std::uint8_t next = byte(at + i);
-        // Only the second byte has a narrowed range.
-        if (next < (i == 1 ? low : 0x80) || next > (i == 1 ? high : 0xBF)) {
-            return 0;
-        }
-    }
-    return length;
+// C0 controls, DEL and the C1 controls: each could steer a terminal.
+bool isControl(std::uint32_t code_point) {
+    return code_point < 0x20 || (code_point >= 0x7F && code_point < 0xA0);
 }
 
-bool isControl(const std::string& text, std::size_t at, std::size_t length) {
-    const auto lead = static_cast<std::uint8_t>(text[at]);
-    if (length == 1) {
-        return lead < 0x20 || lead == 0x7F;
-    }
-    // C1 controls, U+0080 to U+009F, are encoded C2 80 to C2 9F.
-    return length == 2 && lead == 0xC2 && static_cast<std::uint8_t>(text[at + 1]) < 0xA0;
-}
-
-// Characters as a terminal counts them, for aligning columns.
+// Characters as a terminal counts them, for aligning columns; only for text
+// that displayText has made valid.
 std::size_t displayWidth(const std::string& text) {
-    std::size_t width = 0;
-    for (const char c : text) {
-        if ((static_cast<std::uint8_t>(c) & 0xC0U) != 0x80U) {
-            ++width;
-        }
-    }
-    return width;
+    return static_cast<std::size_t>(utf8::unchecked::distance(text.begin(), text.end()));
 }
 
 std::string rightAligned(const std::string& text, std::size_t width) {
@@ -78,20 +34,15 @@ std::string rightAligned(const std::string& text, std::size_t width) {
 }  // namespace
 
 std::string displayText(const std::string& text) {
+    const std::string valid = utf8::replace_invalid(text);
     std::string shown;
-    shown.reserve(text.size());
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const std::size_t length = validSequenceLength(text, at);
-        if (length == 0) {
+    shown.reserve(valid.size());
+    for (auto at = valid.begin(); at != valid.end();) {
+        const auto character = at;
+        if (isControl(utf8::unchecked::next(at))) {
             shown += kReplacement;
-            ++at;
-        } else if (isControl(text, at, length)) {
-            shown += kReplacement;
-            at += length;
         } else {
-            shown.append(text, at, length);
-            at += length;
+            shown.append(character, at);
         }
     }
     return shown;

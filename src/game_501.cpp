@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <utility>
+
+#include "utf8.h"
 
 namespace {
 
@@ -15,9 +18,6 @@ constexpr std::size_t kMaxArchivedTurns = 100;
 constexpr std::size_t kMaxUndoSteps = 100;
 constexpr std::size_t kShownHistory = 20;
 constexpr std::size_t kMaxNameBytes = 32;
-// Every undo point holds its own copy of each archived dart, so an unbounded
-// label would cost a hundred times its size in memory.
-constexpr std::size_t kMaxSourceBytes = 64;
 
 const char* const kIdle = "idle";
 const char* const kPlaying = "playing";
@@ -40,70 +40,23 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 char toUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
-bool isUtf8Continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0U) == 0x80U; }
-
-// Cuts the text to at most `limit` bytes, before a UTF-8 character that would
-// straddle the limit, so valid text stays valid. A lead byte is at most three
-// bytes back; without one the text was not valid UTF-8 and is cut at the limit.
+// Cuts the text to at most `limit` bytes without splitting a UTF-8 character:
+// a character that would straddle the limit goes whole. Text that is not
+// valid UTF-8 up to the limit has no characters to keep whole and is cut at
+// the limit itself.
 std::string cutToLimit(std::string text, std::size_t limit) {
     if (text.size() <= limit) {
         return text;
     }
-    std::size_t cut = limit;
-    while (cut + 3 > limit && cut > 0 && isUtf8Continuation(text[cut])) {
-        --cut;
+    const auto stop = text.begin() + static_cast<std::ptrdiff_t>(limit);
+    if (utf8::find_invalid(text.begin(), text.end()) < stop) {
+        text.erase(stop, text.end());
+        return text;
     }
-    if (isUtf8Continuation(text[cut])) {
-        cut = limit;
-    }
-    text.resize(cut);
+    // Valid through the limit, so the only sequence that looks broken before
+    // the limit is a character that the limit cuts in two.
+    text.erase(utf8::find_invalid(text.begin(), stop), text.end());
     return text;
-}
-
-// Returns the text with each ill-formed UTF-8 sequence (its longest start
-// that could still have become a character) replaced by U+FFFD, so an echo of
-// untrusted bytes stays valid text. Valid text comes back byte for byte.
-std::string withValidUtf8(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = 0;
-        unsigned char second_min = 0x80;  // the second byte's range excludes
-        unsigned char second_max = 0xBF;  // overlong forms and surrogates
-        if (lead < 0x80) {
-            length = 1;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            second_min = lead == 0xE0 ? 0xA0 : 0x80;
-            second_max = lead == 0xED ? 0x9F : 0xBF;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            second_min = lead == 0xF0 ? 0x90 : 0x80;
-            second_max = lead == 0xF4 ? 0x8F : 0xBF;
-        }
-        std::size_t fitting = length == 0 ? 0 : 1;
-        while (fitting < length && i + fitting < text.size()) {
-            const auto byte = static_cast<unsigned char>(text[i + fitting]);
-            const unsigned char low = fitting == 1 ? second_min : 0x80;
-            const unsigned char high = fitting == 1 ? second_max : 0xBF;
-            if (byte < low || byte > high) {
-                break;
-            }
-            ++fitting;
-        }
-        if (length != 0 && fitting == length) {
-            out.append(text, i, length);
-            i += length;
-        } else {
-            out += "\xEF\xBF\xBD";
-            i += fitting == 0 ? 1 : fitting;
-        }
-    }
-    return out;
 }
 
 std::string trim(std::string value) {
@@ -160,17 +113,12 @@ Game501::json Game501::addDart(const std::string& notation, const std::string& s
     }
     const std::optional<DartValue> parsed = parseDart(notation);
     if (!parsed) {
-        return responseLocked(false, "Ogiltigt kast: " + withValidUtf8(notation));
+        return responseLocked(false, "Ogiltigt kast: " + utf8::replace_invalid(notation));
     }
 
     pushSnapshotLocked();
 
-    Dart dart{parsed->notation,
-              parsed->value,
-              parsed->is_double,
-              false,
-              cutToLimit(source, kMaxSourceBytes),
-              nowMillis()};
+    Dart dart{parsed->notation, parsed->value, parsed->is_double, false, source, nowMillis()};
     Player& player = players_[static_cast<std::size_t>(active_player_)];
     const int candidate = player.score - dart.value;
 

@@ -47,10 +47,13 @@ public:
     // Registers one dart of the active player. Refuses it when no game is
     // playing, when the board must first be confirmed clear, or when the
     // notation cannot be read; a refusal changes nothing. An accepted dart
-    // can be undone. `source` is stored as passed, but cut to 64 bytes as
-    // names are cut to 32. The refusal of an
-    // unreadable notation echoes it, with each byte sequence that is not
-    // valid UTF-8 shown as U+FFFD.
+    // can be undone. `source` is stored byte for byte, whatever its length.
+    // The refusal of an unreadable notation echoes it, with each byte sequence
+    // that is not valid UTF-8 shown as U+FFFD.
+    //
+    // What a label costs: every undo point copies the whole game, archived
+    // darts included, so an engine holds about a hundred copies of each
+    // label. Keep labels short, and bound untrusted ones before they arrive.
     json addDart(const std::string& notation, const std::string& source);
 
     // Takes back the last accepted dart and everything it caused. Refuses

@@ -196,6 +196,10 @@ TEST(CommandLineJson, StoresTheSourceLabelWithEveryDart) {
     EXPECT_EQ(documents(runCli({"--source=", "--json"}, "start Zef\nT20\n")
                             .out)[1]["game"]["current_turn"]["darts"][0]["source"],
               "");
+    const std::string longest(1024, 's');
+    EXPECT_EQ(documents(runCli({"--source=" + longest, "--json"}, "start Zef\nT20\n")
+                            .out)[1]["game"]["current_turn"]["darts"][0]["source"],
+              longest);
 }
 
 // Invalid UTF-8 passed in by a caller must not stop the game or the output.
@@ -307,6 +311,9 @@ TEST(CommandLineOptions, RejectsBadOptionsWithStatusTwo) {
         {{"--bogus"}, 2, "game-501: okänt argument: --bogus\n" + hint},
         {{"--json", "extra"}, 2, "game-501: okänt argument: extra\n" + hint},
         {{"--source"}, 2, "game-501: --source saknar etikett\n" + hint},
+        {{"--source", std::string(1025, 's')},
+         2,
+         "game-501: --source får vara högst 1024 byte\n" + hint},
     };
     for (const OptionCase& c : cases) {
         SCOPED_TRACE(c.args.front());

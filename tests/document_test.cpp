@@ -26,8 +26,9 @@ TEST(StateDocument, FreshEngineIsIdle) {
 
 TEST(StateDocument, ResetAnswersWithTheIdleDocument) {
     Game501 game;
-    game.start({"Zef", "Kovik"});
+    game.start({"Zef"});
     throwAll(game, {"T20", "T20", "T20"});
+    ASSERT_EQ(game.state()["round"], 2);
     const json expected = {
         {"accepted", true}, {"message", "Spelet nollställdes"}, {"game", idleState()}};
     EXPECT_EQ(game.reset(), expected);

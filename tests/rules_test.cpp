@@ -269,7 +269,7 @@ TEST(Start, AcceptsOneToEightPlayersAndRefusesOtherCounts) {
         SCOPED_TRACE(std::to_string(count) + " names");
         Game501 game;
         game.start({"Zef", "Kovik"});
-        game.addDart("T20", "test");
+        throwAll(game, {"T20", "T20", "T20"});  // leaves a board clear pending
         const json before = game.state();
         const json answer = game.start(std::vector<std::string>(count, "Anna"));
         const bool valid = count >= 1 && count <= 8;
@@ -277,6 +277,7 @@ TEST(Start, AcceptsOneToEightPlayersAndRefusesOtherCounts) {
         if (valid) {
             EXPECT_EQ(answer["message"], "501-spelet har startat");
             EXPECT_EQ(answer["game"]["players"].size(), count);
+            EXPECT_EQ(game.addDart("T20", "test")["accepted"], true);
         } else {
             EXPECT_EQ(answer["message"], "Välj mellan 1 och 8 spelare");
             EXPECT_EQ(answer["game"], before);
