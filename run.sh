@@ -7,7 +7,7 @@ cd "$(dirname "$0")"
 
 readonly PACKAGES=(
   cmake ninja-build g++ clang libclang-rt-14-dev clang-format
-  nlohmann-json3-dev libgtest-dev libbenchmark-dev valgrind
+  nlohmann-json3-dev libutfcpp-dev libgtest-dev libbenchmark-dev valgrind
 )
 
 step() { printf '\n==> %s\n' "$*"; }
@@ -139,9 +139,12 @@ valgrind_check() {
   "${memcheck[@]}" ./build/valgrind/fuzz/fuzz_game fuzz/corpus/game
 }
 
+# Works on a git checkout and on an unpacked source archive alike, so it
+# asks the file system, not git, which files there are.
 format_check() {
   step "format check"
-  git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+  find . \( -path './build*' -o -path ./.git \) -prune -o -type f \( -name '*.cpp' -o -name '*.h' \) -print0 |
+    xargs -0 clang-format --dry-run --Werror
 }
 
 case "${1:-}" in
