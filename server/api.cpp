@@ -1,0 +1,330 @@
+#include "api.h"
+
+#include <boost/beast/http/error.hpp>
+#include <boost/beast/http/field.hpp>
+#include <boost/beast/http/verb.hpp>
+#include <cstddef>
+#include <utility>
+
+#include "server_limits.h"
+
+namespace game501_server {
+
+namespace {
+
+using json = Game501::json;
+
+const char* const kBoardsPath = "/api/boards";
+
+std::string_view withoutQuery(std::string_view target) {
+    return target.substr(0, target.find('?'));
+}
+
+char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lowerAscii(a[i]) != lowerAscii(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+// Reads a board number as the addresses print it: 1 to the number of boards,
+// in decimal without leading zeros. Returns 0 for anything else.
+std::size_t boardNumber(std::string_view text, std::size_t count) {
+    if (text.empty() || text.size() > 2 || text.front() == '0') {
+        return 0;
+    }
+    std::size_t number = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return 0;
+        }
+        number = number * 10 + static_cast<std::size_t>(c - '0');
+    }
+    return number <= count ? number : 0;
+}
+
+// Returns the token of "Authorization: Bearer TOKEN", or nothing when the
+// request carries no bearer token.
+std::optional<std::string_view> bearerToken(const Request& request) {
+    const std::string_view value = trimmed(request[http::field::authorization]);
+    const std::string_view scheme = "Bearer ";
+    if (value.size() <= scheme.size() ||
+        !equalsIgnoringCase(value.substr(0, scheme.size()), scheme)) {
+        return std::nullopt;
+    }
+    return trimmed(value.substr(scheme.size()));
+}
+
+bool isJson(const Request& request) {
+    const std::string_view type = request[http::field::content_type];
+    return equalsIgnoringCase(trimmed(type.substr(0, type.find(';'))), "application/json");
+}
+
+Response jsonResponse(const std::string& body, unsigned version) {
+    Response response{http::status::ok, version};
+    response.set(http::field::content_type, "application/json");
+    response.set(http::field::cache_control, "no-store");
+    response.body() = body;
+    return response;
+}
+
+Response documentResponse(const Document& document, unsigned version) {
+    Response response = jsonResponse(document.json, version);
+    // Lets a client match the answer with its event on the stream.
+    response.set("Event-Id", std::to_string(document.event_id));
+    return response;
+}
+
+Response notFound(unsigned version) {
+    return errorResponse(http::status::not_found, "not_found", "Det finns inget här", version);
+}
+
+Response methodNotAllowed(std::string_view allow, unsigned version) {
+    Response response = errorResponse(http::status::method_not_allowed, "method_not_allowed",
+                                      "Metoden stöds inte här; se Allow", version);
+    response.set(http::field::allow, allow);
+    return response;
+}
+
+Response badField(const std::string& message, unsigned version) {
+    return errorResponse(http::status::bad_request, "bad_field", message, version);
+}
+
+// Reads the command of a mutating request from its body, or answers 400.
+std::variant<Command, Response> readCommand(std::string_view action, const Request& request) {
+    const unsigned version = request.version();
+    if (action == "undo") {
+        return Command{Command::Kind::undo, {}, {}, {}};
+    }
+    if (action == "clear") {
+        return Command{Command::Kind::clear, {}, {}, {}};
+    }
+    if (action == "reset") {
+        return Command{Command::Kind::reset, {}, {}, {}};
+    }
+    const json body = json::parse(request.body(), nullptr, false);
+    if (body.is_discarded()) {
+        return errorResponse(http::status::bad_request, "bad_json", "Kroppen är inte giltig JSON",
+                             version);
+    }
+    if (!body.is_object()) {
+        return badField("Kroppen ska vara ett JSON-objekt", version);
+    }
+    if (action == "start") {
+        const auto players = body.find("players");
+        if (players == body.end() || !players->is_array()) {
+            return badField("Fältet \"players\" ska vara en lista med namn", version);
+        }
+        Command command{Command::Kind::start, {}, {}, {}};
+        for (const json& name : *players) {
+            if (!name.is_string()) {
+                return badField("Fältet \"players\" ska vara en lista med namn", version);
+            }
+            command.players.push_back(name.get<std::string>());
+        }
+        return command;
+    }
+    const auto notation = body.find("notation");
+    if (notation == body.end() || !notation->is_string()) {
+        return badField("Fältet \"notation\" ska vara en sträng", version);
+    }
+    Command command{Command::Kind::dart, {}, notation->get<std::string>(), "api"};
+    if (const auto source = body.find("source"); source != body.end()) {
+        if (!source->is_string()) {
+            return badField("Fältet \"source\" ska vara en sträng", version);
+        }
+        command.source = source->get<std::string>();
+        if (command.source.size() > kMaxSourceBytes) {
+            return errorResponse(
+                http::status::bad_request, "source_too_long",
+                "Källan får vara högst " + std::to_string(kMaxSourceBytes) + " byte", version);
+        }
+    }
+    return command;
+}
+
+}  // namespace
+
+Api::Api(Boards& boards, const WebFiles* web) : boards_(boards), web_(web) {}
+
+Routed Api::handle(const Request& request) const {
+    const std::string_view path = withoutQuery(request.target());
+    if (path.substr(0, std::string_view(kBoardsPath).size()) == kBoardsPath) {
+        return handleApi(request, path);
+    }
+    if (request.method() != http::verb::get) {
+        return {methodNotAllowed("GET", request.version())};
+    }
+    return {page(request, path)};
+}
+
+Response Api::page(const Request& request, std::string_view path) const {
+    const unsigned version = request.version();
+    const WebFile* file = nullptr;
+    const std::string_view boards_prefix = "/boards/";
+    const std::string_view files_prefix = "/web/";
+    if (web_ == nullptr) {
+        return notFound(version);
+    }
+    if (path == "/") {
+        if (boards_.size() == 1) {
+            Response response{http::status::found, version};
+            response.set(http::field::location, "/boards/1");
+            return response;
+        }
+        file = web_->find("index.html");
+    } else if (path.substr(0, boards_prefix.size()) == boards_prefix &&
+               boardNumber(path.substr(boards_prefix.size()), boards_.size()) != 0) {
+        file = web_->find("board.html");
+    } else if (path.substr(0, files_prefix.size()) == files_prefix) {
+        file = web_->find(path.substr(files_prefix.size()));
+    }
+    if (file == nullptr) {
+        return notFound(version);
+    }
+    Response response{http::status::ok, version};
+    response.set(http::field::content_type, file->content_type);
+    response.set(http::field::cache_control, "no-cache");
+    response.set("X-Content-Type-Options", "nosniff");
+    response.set("Referrer-Policy", "no-referrer");
+    response.set("Content-Security-Policy",
+                 "default-src 'self'; img-src 'self' data:; frame-ancestors 'none'");
+    response.body() = file->body;
+    return response;
+}
+
+Routed Api::handleApi(const Request& request, std::string_view path) const {
+    const unsigned version = request.version();
+    const bool get = request.method() == http::verb::get;
+    if (path == kBoardsPath) {
+        return {get ? listBoards(request) : methodNotAllowed("GET", version)};
+    }
+    const std::string_view prefix = "/api/boards/";
+    if (path.substr(0, prefix.size()) != prefix) {
+        return {notFound(version)};
+    }
+    const std::string_view rest = path.substr(prefix.size());
+    const std::size_t slash = rest.find('/');
+    const std::size_t number = boardNumber(rest.substr(0, slash), boards_.size());
+    if (number == 0) {
+        return {errorResponse(http::status::not_found, "not_found", "Tavlan finns inte", version)};
+    }
+    Board& board = *boards_[number - 1];
+    if (slash == std::string_view::npos) {
+        return {get ? documentResponse(board.state(), version) : methodNotAllowed("GET", version)};
+    }
+    const std::string_view action = rest.substr(slash + 1);
+    if (action == "events") {
+        if (!get) {
+            return {methodNotAllowed("GET", version)};
+        }
+        Routed routed;
+        routed.events = &board;
+        return routed;
+    }
+    if (action != "start" && action != "darts" && action != "undo" && action != "clear" &&
+        action != "reset") {
+        return {notFound(version)};
+    }
+    if (request.method() != http::verb::post) {
+        return {methodNotAllowed("POST", version)};
+    }
+    return {mutate(request, board, action)};
+}
+
+Response Api::listBoards(const Request& request) const {
+    json list = json::array();
+    for (const std::unique_ptr<Board>& board : boards_) {
+        list.push_back(board->summary());
+    }
+    return jsonResponse(serialise({{"boards", std::move(list)}}), request.version());
+}
+
+Response Api::mutate(const Request& request, Board& board, std::string_view action) const {
+    const unsigned version = request.version();
+    const std::optional<std::string_view> token = bearerToken(request);
+    if (!token) {
+        Response response =
+            errorResponse(http::status::unauthorized, "unauthorized",
+                          "Token saknas: skicka \"Authorization: Bearer TOKEN\"", version);
+        response.set(http::field::www_authenticate, "Bearer");
+        return response;
+    }
+    if (!board.acceptsToken(*token)) {
+        return errorResponse(http::status::forbidden, "forbidden",
+                             "Fel token för tavla " + std::to_string(board.number()), version);
+    }
+    const bool needs_body = action == "start" || action == "darts";
+    if ((needs_body || !request.body().empty()) && !isJson(request)) {
+        return errorResponse(http::status::unsupported_media_type, "unsupported_media_type",
+                             "Kroppen ska vara JSON (Content-Type: application/json)", version);
+    }
+    std::variant<Command, Response> command = readCommand(action, request);
+    if (Response* refusal = std::get_if<Response>(&command)) {
+        return std::move(*refusal);
+    }
+    return documentResponse(board.apply(std::get<Command>(command)), version);
+}
+
+Response errorResponse(http::status status, std::string_view code, const std::string& message,
+                       unsigned version) {
+    Response response{status, version};
+    response.set(http::field::content_type, "application/json");
+    response.set(http::field::cache_control, "no-store");
+    response.body() = serialise({{"error", {{"code", code}, {"message", message}}}});
+    return response;
+}
+
+std::optional<Response> parseFailureResponse(const boost::beast::error_code& error) {
+    if (error.category() != http::make_error_code(http::error::bad_target).category() ||
+        error == http::error::end_of_stream || error == http::error::partial_message) {
+        return std::nullopt;
+    }
+    constexpr unsigned kVersion = 11;
+    if (error == http::error::header_limit || error == http::error::buffer_overflow) {
+        return errorResponse(
+            http::status::request_header_fields_too_large, "headers_too_large",
+            "Huvudena får vara högst " + std::to_string(kMaxHeaderBytes / 1024) + " KiB", kVersion);
+    }
+    if (error == http::error::body_limit) {
+        return errorResponse(
+            http::status::payload_too_large, "payload_too_large",
+            "Kroppen får vara högst " + std::to_string(kMaxBodyBytes / 1024) + " KiB", kVersion);
+    }
+    return errorResponse(http::status::bad_request, "bad_request",
+                         "Förfrågan är inte giltig HTTP/1.1", kVersion);
+}
+
+const std::string& eventStreamHeader() {
+    // No length: the stream ends when the connection does.
+    static const std::string header =
+        "HTTP/1.1 200 OK\r\n"
+        "Content-Type: text/event-stream\r\n"
+        "Cache-Control: no-store\r\n"
+        "\r\n";
+    return header;
+}
+
+void finish(Response& response, bool keep_alive) {
+    response.keep_alive(keep_alive);
+    response.prepare_payload();
+}
+
+}  // namespace game501_server

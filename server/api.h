@@ -1,0 +1,70 @@
+// The HTTP API of game-501-server as plain functions from a request to its
+// answer, so that routing and handling run without a socket.
+#pragma once
+
+#include <boost/beast/core/error.hpp>
+#include <boost/beast/http/message.hpp>
+#include <boost/beast/http/status.hpp>
+#include <boost/beast/http/string_body.hpp>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "board.h"
+#include "web_files.h"
+
+namespace game501_server {
+
+namespace http = boost::beast::http;
+using Request = http::request<http::string_body>;
+using Response = http::response<http::string_body>;
+
+// The boards of one server, numbered from 1.
+using Boards = std::vector<std::unique_ptr<Board>>;
+
+// The answer to a request: a response, or, for an event stream, the board
+// whose events the connection is to carry (then `response` is unused).
+struct Routed {
+    Response response;
+    Board* events = nullptr;
+};
+
+class Api {
+public:
+    // `web` holds the pages; without it only the API is served.
+    Api(Boards& boards, const WebFiles* web);
+
+    // Routes and answers one request. Mutating requests need the board's
+    // token as "Authorization: Bearer TOKEN"; everything else is open.
+    Routed handle(const Request& request) const;
+
+private:
+    Routed handleApi(const Request& request, std::string_view path) const;
+    Response page(const Request& request, std::string_view path) const;
+    Response listBoards(const Request& request) const;
+    Response mutate(const Request& request, Board& board, std::string_view action) const;
+
+    Boards& boards_;
+    const WebFiles* web_;
+};
+
+// Returns the error answer {"error": {"code": ..., "message": ...}}: `code`
+// a stable English word for programs, `message` Swedish for people.
+Response errorResponse(http::status status, std::string_view code, const std::string& message,
+                       unsigned version);
+
+// Returns the answer for a request that the HTTP parser refused, or nothing
+// when the failure leaves no one to answer (the peer closed or timed out).
+std::optional<Response> parseFailureResponse(const boost::beast::error_code& error);
+
+// Returns the header block that opens an event stream.
+const std::string& eventStreamHeader();
+
+// Prepares a response for the wire: length, and whether the connection
+// stays open.
+void finish(Response& response, bool keep_alive);
+
+}  // namespace game501_server

@@ -1,0 +1,45 @@
+// The events waiting for one viewer of a board's event stream.
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace game501_server {
+
+// Serialised event text, shared by every viewer that receives it.
+using EventText = std::shared_ptr<const std::string>;
+
+// Filled by the board, in event order, from whichever thread ran the
+// command; emptied by the viewer's connection. Bounded: a viewer that falls
+// behind by more than `capacity` events is cut off instead of holding them.
+class EventQueue {
+public:
+    // `wake` is called, outside the queue's lock, when events arrive at an
+    // empty queue or the queue closes; the connection then calls take().
+    EventQueue(std::size_t capacity, std::function<void()> wake);
+
+    // Adds an event. Returns false, and closes the queue, when the viewer
+    // is too far behind; does nothing once the queue is closed.
+    bool push(EventText event);
+
+    // Moves out every waiting event, oldest first, into `out`.
+    void take(std::deque<EventText>& out);
+
+    // Stops further events and wakes the connection, which sees closed().
+    void close();
+    bool closed() const;
+
+private:
+    const std::size_t capacity_;
+    const std::function<void()> wake_;
+    mutable std::mutex mutex_;
+    std::deque<EventText> events_;
+    bool closed_ = false;
+    bool woken_ = false;  // a wake is pending that take() has not answered yet
+};
+
+}  // namespace game501_server

@@ -1,0 +1,255 @@
+// game-501-server: the boards of a club on the network. Each board is one
+// game engine with a JSON API and a live event stream; writing to a board
+// takes its token, reading and following it does not.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <boost/asio/ip/address.hpp>
+#include <boost/asio/signal_set.hpp>
+#include <boost/system/system_error.hpp>
+#include <csignal>
+#include <cstddef>
+#include <exception>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "api.h"
+#include "board.h"
+#include "network.h"
+#include "server_limits.h"
+#include "tokens.h"
+#include "web_files.h"
+
+namespace {
+
+using namespace game501_server;
+
+const char* const kUsage =
+    "Användning: game-501-server [--listen ADRESS:PORT] [--boards N] [--tokens FIL]\n"
+    "\n"
+    "Ställer tavlornas 501-spel på nätet: ett JSON-API, händelser i realtid och\n"
+    "en sida per tavla. Att ändra en tavla kräver dess token; att läsa och följa\n"
+    "den gör det inte.\n"
+    "\n"
+    "Flaggor:\n"
+    "  --listen ADRESS:PORT  var servern lyssnar (standard: 127.0.0.1:8501);\n"
+    "                        0.0.0.0:8501 för klubbens nät, [::1]:8501 för IPv6\n"
+    "  --boards N            antal tavlor, 1 till 64 (standard: 1)\n"
+    "  --tokens FIL          tavlornas token, en per rad, tavla 1 först\n"
+    "                        (standard: nya slumpade token vid varje start)\n"
+    "  --help                visa denna hjälp\n";
+
+constexpr unsigned kMaxThreads = 4;
+constexpr std::size_t kMaxTokensFileBytes = 64 * 1024;
+
+struct Options {
+    std::string host = "127.0.0.1";
+    unsigned short port = 8501;
+    int boards = 1;
+    std::optional<std::string> tokens_file;
+};
+
+struct UsageError {
+    std::string message;
+};
+
+std::string valueOf(const std::vector<std::string>& args, std::size_t& i, const std::string& flag) {
+    const std::string& arg = args[i];
+    if (arg.size() > flag.size() && arg.compare(0, flag.size() + 1, flag + "=") == 0) {
+        return arg.substr(flag.size() + 1);
+    }
+    if (i + 1 == args.size()) {
+        throw UsageError{flag + " saknar värde"};
+    }
+    return args[++i];
+}
+
+// Reads a whole decimal number from `min` to `max`, or nothing.
+std::optional<long> number(const std::string& text, long min, long max) {
+    if (text.empty() || text.size() > 9 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    const long value = std::stol(text);
+    return value >= min && value <= max ? std::optional<long>(value) : std::nullopt;
+}
+
+void parseListen(const std::string& text, Options& options) {
+    const std::size_t colon = text.rfind(':');
+    std::string host = colon == std::string::npos ? "" : text.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    }
+    const std::optional<long> port =
+        colon == std::string::npos ? std::nullopt : number(text.substr(colon + 1), 0, 65535);
+    boost::system::error_code error;
+    boost::asio::ip::make_address(host, error);
+    if (host.empty() || !port || error) {
+        throw UsageError{"--listen ska vara ADRESS:PORT, till exempel 127.0.0.1:8501"};
+    }
+    options.host = host;
+    options.port = static_cast<unsigned short>(*port);
+}
+
+// Returns the options, or nothing when --help asked for the usage.
+std::optional<Options> parseOptions(const std::vector<std::string>& args) {
+    Options options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const auto is = [&arg](const std::string& flag) {
+            return arg == flag || arg.rfind(flag + "=", 0) == 0;
+        };
+        if (arg == "--help" || arg == "-h") {
+            return std::nullopt;
+        } else if (is("--listen")) {
+            parseListen(valueOf(args, i, "--listen"), options);
+        } else if (is("--boards")) {
+            const std::optional<long> boards = number(valueOf(args, i, "--boards"), 1, kMaxBoards);
+            if (!boards) {
+                throw UsageError{"--boards ska vara ett tal från 1 till " +
+                                 std::to_string(kMaxBoards)};
+            }
+            options.boards = static_cast<int>(*boards);
+        } else if (is("--tokens")) {
+            options.tokens_file = valueOf(args, i, "--tokens");
+        } else {
+            throw UsageError{"okänt argument: " + arg};
+        }
+    }
+    return options;
+}
+
+std::vector<std::string> loadTokens(const Options& options) {
+    if (!options.tokens_file) {
+        std::vector<std::string> tokens;
+        for (int board = 0; board < options.boards; ++board) {
+            tokens.push_back(makeToken());
+        }
+        return tokens;
+    }
+    const std::string& path = *options.tokens_file;
+    std::ifstream file(path, std::ios::binary);
+    std::string text;
+    if (file) {
+        text.resize(kMaxTokensFileBytes + 1);
+        file.read(text.data(), static_cast<std::streamsize>(text.size()));
+        text.resize(static_cast<std::size_t>(file.gcount()));
+    }
+    if (!file && !file.eof()) {
+        throw UsageError{"kan inte läsa " + path};
+    }
+    if (text.size() > kMaxTokensFileBytes) {
+        throw UsageError{path + " är större än 64 KiB"};
+    }
+    std::string error;
+    std::optional<std::vector<std::string>> tokens = parseTokens(text, options.boards, error);
+    if (!tokens) {
+        throw UsageError{path + ": " + error};
+    }
+    return std::move(*tokens);
+}
+
+// Event streams hold a descriptor each for as long as they are open.
+void raiseDescriptorLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+std::string hostForAddresses(const Options& options) {
+    if (options.host == "0.0.0.0" || options.host == "::") {
+        // Every address of the machine: print one that other machines can use.
+        std::array<char, 256> name{};
+        if (gethostname(name.data(), name.size() - 1) == 0 && name[0] != '\0') {
+            return name.data();
+        }
+        return "localhost";
+    }
+    return options.host.find(':') == std::string::npos ? options.host : "[" + options.host + "]";
+}
+
+int badUsage(const std::string& message) {
+    std::cerr << "game-501-server: " << message
+              << "\nSkriv \"game-501-server --help\" för hjälp.\n";
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::optional<Options> options;
+    std::vector<std::string> tokens;
+    try {
+        options = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+        if (!options) {
+            std::cout << kUsage;
+            return 0;
+        }
+        tokens = loadTokens(*options);
+    } catch (const UsageError& error) {
+        return badUsage(error.message);
+    }
+
+    Boards boards;
+    for (int number = 1; number <= options->boards; ++number) {
+        boards.push_back(
+            std::make_unique<Board>(number, tokens[static_cast<std::size_t>(number - 1)]));
+    }
+    const std::optional<WebFiles> web = WebFiles::locate();
+    if (!web) {
+        std::cerr << "game-501-server: hittar inte sidorna; bara API:t svarar\n";
+    }
+    const Api api(boards, web ? &*web : nullptr);
+    raiseDescriptorLimit();
+
+    boost::asio::io_context io;
+    std::unique_ptr<Server> server;
+    try {
+        server = std::make_unique<Server>(
+            io, tcp::endpoint(boost::asio::ip::make_address(options->host), options->port), api);
+    } catch (const boost::system::system_error& error) {
+        std::cerr << "game-501-server: kan inte lyssna på " << options->host << ":" << options->port
+                  << ": " << error.code().message() << "\n";
+        return 2;
+    }
+
+    const std::string base =
+        "http://" + hostForAddresses(*options) + ":" + std::to_string(server->endpoint().port());
+    std::cout << "game-501-server lyssnar på " << base << "\n";
+    for (const std::unique_ptr<Board>& board : boards) {
+        const std::string page = base + "/boards/" + std::to_string(board->number());
+        std::cout << "Tavla " << board->number() << "\n"
+                  << "  poängräkning: " << page << "#token=" << board->token() << "\n"
+                  << "  visning:      " << page << "\n";
+    }
+    std::cout << "Stoppa med Ctrl+C." << std::endl;
+
+    boost::asio::signal_set signals(io, SIGINT, SIGTERM);
+    signals.async_wait([&server](const boost::system::error_code& error, int) {
+        if (!error) {
+            server->stop();
+        }
+    });
+    server->start();
+
+    const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 2U, kMaxThreads);
+    std::vector<std::thread> pool;
+    for (unsigned i = 1; i < threads; ++i) {
+        pool.emplace_back([&io] { io.run(); });
+    }
+    io.run();
+    for (std::thread& thread : pool) {
+        thread.join();
+    }
+    return 0;
+}

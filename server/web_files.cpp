@@ -1,0 +1,95 @@
+#include "web_files.h"
+
+#include <unistd.h>
+
+#include <array>
+#include <cstddef>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+namespace game501_server {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uintmax_t kMaxWebBytes = 4 * 1024 * 1024;
+
+std::string contentType(const fs::path& path) {
+    const std::string extension = path.extension().string();
+    if (extension == ".html") {
+        return "text/html; charset=utf-8";
+    }
+    if (extension == ".css") {
+        return "text/css; charset=utf-8";
+    }
+    if (extension == ".js" || extension == ".mjs") {
+        return "text/javascript; charset=utf-8";
+    }
+    if (extension == ".svg") {
+        return "image/svg+xml";
+    }
+    if (extension == ".png") {
+        return "image/png";
+    }
+    if (extension == ".ico") {
+        return "image/x-icon";
+    }
+    if (extension == ".json" || extension == ".webmanifest") {
+        return "application/json";
+    }
+    return "application/octet-stream";
+}
+
+fs::path executableDirectory() {
+    std::error_code error;
+    const fs::path self = fs::read_symlink("/proc/self/exe", error);
+    return error ? fs::path() : self.parent_path();
+}
+
+}  // namespace
+
+std::optional<WebFiles> WebFiles::load(const std::string& directory) {
+    std::error_code error;
+    const fs::path root = fs::weakly_canonical(directory, error);
+    if (error || !fs::is_regular_file(root / "index.html", error)) {
+        return std::nullopt;
+    }
+    WebFiles web;
+    std::uintmax_t total = 0;
+    for (fs::recursive_directory_iterator it(root, error), end; !error && it != end;
+         it.increment(error)) {
+        if (!it->is_regular_file(error)) {
+            continue;
+        }
+        total += it->file_size(error);
+        if (error || total > kMaxWebBytes) {
+            return std::nullopt;
+        }
+        std::ifstream file(it->path(), std::ios::binary);
+        std::string body((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        web.files_.emplace(fs::relative(it->path(), root).generic_string(),
+                           WebFile{contentType(it->path()), std::move(body)});
+    }
+    if (error) {
+        return std::nullopt;
+    }
+    return web;
+}
+
+std::optional<WebFiles> WebFiles::locate() {
+    const fs::path installed = executableDirectory() / ".." / "share" / "game501" / "web";
+    if (std::optional<WebFiles> web = load(installed.string())) {
+        return web;
+    }
+    return load(GAME501_SOURCE_WEB_DIR);
+}
+
+const WebFile* WebFiles::find(std::string_view path) const {
+    const auto it = files_.find(path);
+    return it == files_.end() ? nullptr : &it->second;
+}
+
+}  // namespace game501_server
