@@ -10,6 +10,8 @@ readonly PACKAGES=(
   nlohmann-json3-dev libutfcpp-dev libboost1.81-dev libgtest-dev libbenchmark-dev valgrind
 )
 
+readonly FUZZERS=(notation game server)
+
 step() { printf '\n==> %s\n' "$*"; }
 
 install_missing() {
@@ -88,7 +90,7 @@ sanitizer_tests() {
 }
 
 # Replays the corpora through libFuzzer, then lets each fuzzer explore for
-# FUZZ_SECONDS (default 60), both at once, from a scratch copy of its corpus
+# FUZZ_SECONDS (default 60), all at once, from a scratch copy of its corpus
 # so the saved corpus stays as committed. Any finding fails the stage; the
 # input that caused it is left in build/fuzz/run/<name>/artifacts/.
 fuzz_runs() {
@@ -99,19 +101,21 @@ fuzz_runs() {
   build_and_test fuzz
   local seconds=${FUZZ_SECONDS:-60} name work failed=0
   local -A pids=()
-  for name in notation game; do
+  for name in "${FUZZERS[@]}"; do
     work=build/fuzz/run/$name
     rm -rf "$work"
     mkdir -p "$work/corpus" "$work/artifacts"
     cp fuzz/corpus/"$name"/* "$work/corpus/"
+    local dict=()
+    if [[ -f fuzz/$name.dict ]]; then dict=(-dict="fuzz/$name.dict"); fi
     step "fuzzing $name for $seconds s"
     # Without allocation stacks the runs are about twice as fast; a saved
     # finding is replayed with full reports by running the target on it.
     ASAN_OPTIONS=malloc_context_size=0 ./build/fuzz/fuzz/fuzz_"$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-      -print_final_stats=1 -artifact_prefix="$work/artifacts/" "$work/corpus" >"$work/log" 2>&1 &
+      "${dict[@]}" -print_final_stats=1 -artifact_prefix="$work/artifacts/" "$work/corpus" >"$work/log" 2>&1 &
     pids[$name]=$!
   done
-  for name in notation game; do
+  for name in "${FUZZERS[@]}"; do
     work=build/fuzz/run/$name
     if wait "${pids[$name]}"; then
       echo "fuzz_$name: $(grep -m1 -o 'number_of_executed_units: *[0-9]*' "$work/log" |
@@ -137,6 +141,7 @@ valgrind_check() {
   "${memcheck[@]}" ./build/valgrind/tests/game501_unit_tests --gtest_brief=1
   "${memcheck[@]}" ./build/valgrind/fuzz/fuzz_notation fuzz/corpus/notation
   "${memcheck[@]}" ./build/valgrind/fuzz/fuzz_game fuzz/corpus/game
+  "${memcheck[@]}" ./build/valgrind/fuzz/fuzz_server fuzz/corpus/server
 }
 
 # Works on a git checkout and on an unpacked source archive alike, so it

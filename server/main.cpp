@@ -157,13 +157,29 @@ std::vector<std::string> loadTokens(const Options& options) {
     return std::move(*tokens);
 }
 
-// Event streams hold a descriptor each for as long as they are open.
-void raiseDescriptorLimit() {
+// Every connection holds a descriptor, event streams for as long as they are
+// open. Returns how many connections the descriptors allow, at most
+// kMaxConnections, keeping a few for the server itself.
+int raiseDescriptorLimit() {
+    constexpr rlim_t kOwnDescriptors = 64;
     rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        return kMaxConnections;
+    }
+    if (limit.rlim_cur < limit.rlim_max) {
         limit.rlim_cur = limit.rlim_max;
         setrlimit(RLIMIT_NOFILE, &limit);
+        getrlimit(RLIMIT_NOFILE, &limit);
     }
+    if (limit.rlim_cur >= static_cast<rlim_t>(kMaxConnections) + kOwnDescriptors) {
+        return kMaxConnections;
+    }
+    const int allowed = limit.rlim_cur > 2 * kOwnDescriptors
+                            ? static_cast<int>(limit.rlim_cur - kOwnDescriptors)
+                            : static_cast<int>(kOwnDescriptors);
+    std::cerr << "game-501-server: systemet tillåter bara " << limit.rlim_cur
+              << " öppna filer, så högst " << allowed << " anslutningar\n";
+    return allowed;
 }
 
 std::string hostForAddresses(const Options& options) {
@@ -210,13 +226,14 @@ int main(int argc, char** argv) {
         std::cerr << "game-501-server: hittar inte sidorna; bara API:t svarar\n";
     }
     const Api api(boards, web ? &*web : nullptr);
-    raiseDescriptorLimit();
+    const int max_connections = raiseDescriptorLimit();
 
     boost::asio::io_context io;
     std::unique_ptr<Server> server;
     try {
         server = std::make_unique<Server>(
-            io, tcp::endpoint(boost::asio::ip::make_address(options->host), options->port), api);
+            io, tcp::endpoint(boost::asio::ip::make_address(options->host), options->port), api,
+            max_connections);
     } catch (const boost::system::system_error& error) {
         std::cerr << "game-501-server: kan inte lyssna på " << options->host << ":" << options->port
                   << ": " << error.code().message() << "\n";

@@ -315,9 +315,11 @@ private:
 
 }  // namespace
 
-Server::Server(net::io_context& io, const tcp::endpoint& endpoint, const Api& api)
+Server::Server(net::io_context& io, const tcp::endpoint& endpoint, const Api& api,
+               int max_connections)
     : io_(io),
       api_(api),
+      max_connections_(max_connections),
       strand_(net::make_strand(io)),
       acceptor_(strand_),
       retry_timer_(strand_),
@@ -355,7 +357,7 @@ void Server::onAccept(const beast::error_code& error, tcp::socket socket) {
     }
     beast::error_code ignored;
     socket.set_option(tcp::no_delay(true), ignored);
-    if (connections_.load() >= kMaxConnections) {
+    if (connections_.load() >= max_connections_) {
         reject(std::move(socket));
     } else {
         const auto session = std::make_shared<HttpSession>(std::move(socket), *this);

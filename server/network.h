@@ -24,8 +24,9 @@ class HttpSession;
 class Server {
 public:
     // Binds to `endpoint`; throws boost::system::system_error when it cannot
-    // (a port in use, an address not of this machine).
-    Server(net::io_context& io, const tcp::endpoint& endpoint, const Api& api);
+    // (a port in use, an address not of this machine). At most
+    // `max_connections` are open at once; one more is answered 503.
+    Server(net::io_context& io, const tcp::endpoint& endpoint, const Api& api, int max_connections);
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
@@ -54,6 +55,7 @@ private:
 
     net::io_context& io_;
     const Api& api_;
+    const int max_connections_;
     net::strand<net::io_context::executor_type> strand_;  // the acceptor and the timers
     tcp::acceptor acceptor_;
     tcp::endpoint endpoint_;

@@ -1,0 +1,112 @@
+// Feeds any bytes to the server's request handling as one connection's
+// request stream, through the HTTP parser with the server's limits, the
+// router and the handlers, without sockets. Properties: nothing crashes;
+// every answer is a well-formed HTTP response whose status is one the API
+// documents, with a JSON error body of the one fixed shape when it is an
+// error; and a board whose token the input cannot hold never changes.
+#include <boost/asio/buffer.hpp>
+#include <boost/beast/http/error.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/write.hpp>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <string_view>
+
+#include "api.h"
+#include "board.h"
+#include "fuzz_support.h"
+#include "server_limits.h"
+
+namespace {
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+using game501_fuzz::require;
+using game501_server::Api;
+using game501_server::Boards;
+using game501_server::Response;
+
+// Board 1's token is in the seeds and the dictionary, so the fuzzer plays
+// games on it; board 2's is never given, so board 2 must stay as it starts.
+const char* const kOpenToken = "fuzz-token-board-one-0000";
+const char* const kSecretToken = "9c1f0e7a2b5d4c3e8f6a1b0c2d3e4f5a";
+constexpr int kMaxRequests = 64;
+
+const std::set<unsigned> kDocumentedStatuses = {200, 302, 400, 401, 403, 404,
+                                                405, 413, 415, 431, 503};
+
+// Serialises the answer as the connection would and reads it back with a
+// response parser: it must parse whole, alone, with the status it was given.
+void requireWellFormed(Response response, bool keep_alive) {
+    game501_server::finish(response, keep_alive);
+    std::ostringstream wire;
+    wire << response;
+    const std::string text = wire.str();
+    http::response_parser<http::string_body> parser;
+    parser.eager(true);
+    parser.body_limit(1U << 24);
+    beast::error_code error;
+    const std::size_t used = parser.put(boost::asio::buffer(text), error);
+    require(!error && parser.is_done() && used == text.size(),
+            "the answer is not one well-formed HTTP response: " + error.message());
+    const unsigned status = parser.get().result_int();
+    require(kDocumentedStatuses.count(status) == 1,
+            "undocumented status " + std::to_string(status));
+    if (status >= 400) {
+        const auto body = Game501::json::parse(parser.get().body(), nullptr, false);
+        require(body.is_object() && body.size() == 1 && body.contains("error") &&
+                    body["error"].is_object() && body["error"].size() == 2 &&
+                    body["error"]["code"].is_string() && body["error"]["message"].is_string(),
+                "an error answer without the error shape: " + parser.get().body());
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    Boards boards;
+    boards.push_back(std::make_unique<game501_server::Board>(1, kOpenToken));
+    boards.push_back(std::make_unique<game501_server::Board>(2, kSecretToken));
+    const std::string untouched = boards[1]->state().json;
+    const Api api(boards, nullptr);
+
+    std::string_view rest(reinterpret_cast<const char*>(data), size);
+    for (int requests = 0; requests < kMaxRequests && !rest.empty(); ++requests) {
+        http::request_parser<http::string_body> parser;
+        parser.header_limit(game501_server::kMaxHeaderBytes);
+        parser.body_limit(game501_server::kMaxBodyBytes);
+        parser.eager(true);
+        beast::error_code error;
+        while (!rest.empty() && !parser.is_done()) {
+            const std::size_t used =
+                parser.put(boost::asio::buffer(rest.data(), rest.size()), error);
+            rest.remove_prefix(used);
+            if (error || used == 0) {
+                break;
+            }
+        }
+        if (error == http::error::need_more || (!error && !parser.is_done())) {
+            break;  // the stream ends inside a request: the connection waits, then times out
+        }
+        if (error) {
+            const std::optional<Response> answer = game501_server::parseFailureResponse(error);
+            require(answer.has_value(), "a refused request got no answer: " + error.message());
+            requireWellFormed(*answer, false);
+            break;  // the connection closes after a refused request
+        }
+        const game501_server::Request request = parser.release();
+        game501_server::Routed routed = api.handle(request);
+        if (routed.events == nullptr) {
+            requireWellFormed(std::move(routed.response), request.keep_alive());
+        }
+        if (!request.keep_alive()) {
+            break;
+        }
+    }
+    require(boards[1]->state().json == untouched, "a board changed without its token");
+    return 0;
+}

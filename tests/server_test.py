@@ -1,0 +1,309 @@
+#!/usr/bin/env python3
+"""Plays against a running game-501-server over HTTP, as curl or a tablet would.
+
+Starts the built server on a free loopback port with known tokens, plays a game while an
+event stream follows it, checks every error the API documents, throws malformed and hostile
+input at it, and stops it with SIGTERM. Every step is bounded in time.
+
+Usage: server_test.py PATH_TO_GAME_501_SERVER [--churn N]
+"""
+import argparse
+import http.client
+import json
+import resource
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import traceback
+import unittest
+
+TOKENS = ["0123456789abcdef0123456789abcdef", "fedcba9876543210fedcba9876543210"]
+AUTH = {"Authorization": "Bearer " + TOKENS[0]}
+JSON = {"Content-Type": "application/json"}
+MAX_CONNECTIONS = 2048
+STEP_TIMEOUT = 10
+check = unittest.TestCase()
+check.maxDiff = None
+
+
+class Server:
+    def __init__(self, path):
+        self.tokens = tempfile.NamedTemporaryFile("w", suffix=".txt")
+        self.tokens.write("\n".join(TOKENS) + "\n")
+        self.tokens.flush()
+        self.process = subprocess.Popen(
+            [path, "--listen", "127.0.0.1:0", "--boards", "2", "--tokens", self.tokens.name],
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        first = self.process.stdout.readline()
+        check.assertIn("lyssnar på http://127.0.0.1:", first)
+        self.port = int(first.rsplit(":", 1)[1])
+        self.banner = first + "".join(self.process.stdout.readline() for _ in range(7))
+
+    def request(self, method, path, body=None, headers=None):
+        """Returns (status, headers, parsed JSON body) of one request."""
+        connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=STEP_TIMEOUT)
+        try:
+            if isinstance(body, (dict, list)):
+                body = json.dumps(body)
+            connection.request(method, path, body=body, headers=headers or {})
+            response = connection.getresponse()
+            data = response.read()
+            return response.status, response.headers, json.loads(data) if data else None
+        finally:
+            connection.close()
+
+    def post(self, board, action, body=None, headers=AUTH):
+        merged = dict(headers)
+        if body is not None:
+            merged.update(JSON)
+        return self.request("POST", f"/api/boards/{board}/{action}", body, merged)
+
+    def stop(self):
+        self.process.send_signal(signal.SIGTERM)
+        try:
+            return self.process.wait(timeout=STEP_TIMEOUT)
+        finally:
+            if self.process.poll() is None:
+                self.process.kill()
+            self.tokens.close()
+
+
+class EventStream:
+    """Reads a board's event stream on a thread of its own."""
+
+    def __init__(self, port, board):
+        self.events = []
+        self.ended = threading.Event()
+        self.changed = threading.Condition()
+        self.connection = http.client.HTTPConnection("127.0.0.1", port, timeout=60)
+        self.connection.request("GET", f"/api/boards/{board}/events")
+        self.response = self.connection.getresponse()
+        check.assertEqual(self.response.status, 200)
+        check.assertEqual(self.response.getheader("Content-Type"), "text/event-stream")
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        event = {}
+        try:
+            for raw in self.response:
+                line = raw.decode("utf-8").rstrip("\n")
+                if line:
+                    field, _, value = line.partition(": ")
+                    event[field] = value
+                    continue
+                if "data" in event:
+                    with self.changed:
+                        self.events.append((int(event["id"]), event["event"], json.loads(event["data"])))
+                        self.changed.notify_all()
+                event = {}
+        except (OSError, ValueError):
+            pass
+        self.ended.set()
+
+    def wait_for(self, count):
+        with self.changed:
+            check.assertTrue(self.changed.wait_for(lambda: len(self.events) >= count, STEP_TIMEOUT),
+                             f"{len(self.events)} events of {count}")
+            return list(self.events)
+
+
+def raw_exchange(port, data, read_until_close=True):
+    """Sends raw bytes and returns what the server answers before it closes."""
+    with socket.create_connection(("127.0.0.1", port), timeout=STEP_TIMEOUT) as sock:
+        sock.sendall(data)
+        if not read_until_close:
+            return b""
+        chunks = []
+        while True:
+            chunk = sock.recv(65536)
+            if not chunk:
+                return b"".join(chunks)
+            chunks.append(chunk)
+
+
+def test_game_over_http_follows_the_event_stream(server):
+    stream = EventStream(server.port, 1)
+    first_id, kind, opening = stream.wait_for(1)[0]
+    check.assertEqual((kind, opening["board"], opening["checkout"]), ("state", 1, None))
+    check.assertEqual(opening["state"], server.request("GET", "/api/boards/1")[2])
+
+    steps = [
+        ("start", {"players": ["Ymma"]}, True, "501-spelet har startat"),
+        *[("darts", {"notation": "T20", "source": "kamera-1"}, True, None)] * 3,
+        ("clear", None, True, "Tavlan är redo för nästa spelare"),
+        *[("darts", {"notation": "t20"}, True, None)] * 3,
+        ("clear", None, True, None),
+        ("darts", {"notation": "T20"}, True, None),
+        ("darts", {"notation": "T20"}, True, None),
+        ("darts", {"notation": "x"}, False, "Ogiltigt kast: x"),
+        ("darts", {"notation": "T20"}, True, "Bust – turens poäng återställdes"),
+        ("undo", None, True, "Senaste kastet ångrades"),
+        ("darts", {"notation": "S1"}, True, "Tur klar – ta bort pilarna"),
+        ("darts", {"notation": "D10"}, False, "Ta bort pilarna och bekräfta att tavlan är tom"),
+        ("clear", None, True, None),
+        ("darts", {"notation": "D10"}, True, "Ymma vann med D10"),
+    ]
+    answers = []
+    for action, body, accepted, message in steps:
+        status, headers, answer = server.post(1, action, body)
+        check.assertEqual(status, 200, answer)
+        check.assertEqual(answer["accepted"], accepted, answer["message"])
+        if message:
+            check.assertEqual(answer["message"], message)
+        answers.append((int(headers["Event-Id"]), action, answer))
+        # Writes without the board's token change nothing and make no event.
+        for headers, expected in [({}, 401), ({"Authorization": "Bearer " + TOKENS[1]}, 403),
+                                  ({"Authorization": "Bearer " + TOKENS[0][:-1]}, 403)]:
+            check.assertEqual(server.post(1, "reset", None, headers)[0], expected)
+    final = server.request("GET", "/api/boards/1")[2]
+    check.assertEqual((final["status"], final["winner"], final["players"][0]["score"]), ("finished", 0, 0))
+    check.assertEqual([event_id for event_id, _, _ in answers],
+                      list(range(first_id + 1, first_id + 1 + len(steps))))
+
+    events = stream.wait_for(1 + len(steps))[1:]
+    check.assertEqual(len(events), len(steps))
+    names = {"darts": "dart"}
+    for (event_id, kind, data), (answer_id, action, answer) in zip(events, answers):
+        check.assertEqual((event_id, kind, data["operation"]), (answer_id, "update", names.get(action, action)))
+        check.assertEqual(data["response"], answer)
+    # Before the third turn's first dart: 141 left, three darts to finish with.
+    checkout = events[8][2]["checkout"]
+    check.assertEqual((checkout["remaining"], checkout["darts_left"]), (141, 3))
+    check.assertTrue(checkout["route"][-1].startswith("D") or checkout["route"][-1] == "BULL")
+    check.assertIsNone(events[-1][2]["checkout"])  # the game is over
+
+    listing = server.request("GET", "/api/boards")[2]
+    check.assertEqual(listing["boards"][0], {"board": 1, "status": "finished", "players": [{"name": "Ymma", "score": 0}]})
+    check.assertEqual(listing["boards"][1], {"board": 2, "status": "idle", "players": []})
+
+
+def test_every_error_has_its_status_and_code(server):
+    big = json.dumps({"players": ["a" * (16 * 1024)]})
+    rows = [
+        # method, path, body, headers, status, code
+        ("POST", "/api/boards/1/darts", "{\"notation\":", JSON | AUTH, 400, "bad_json"),
+        ("POST", "/api/boards/1/darts", b'{"notation":"\xff"}', JSON | AUTH, 400, "bad_json"),
+        ("POST", "/api/boards/1/darts", "{}", JSON | AUTH, 400, "bad_field"),
+        ("POST", "/api/boards/1/darts", '{"notation": 20}', JSON | AUTH, 400, "bad_field"),
+        ("POST", "/api/boards/1/darts", '{"notation": 1e999999}', JSON | AUTH, 400, "bad_json"),
+        ("POST", "/api/boards/1/darts", '{"notation": 123456789012345678901234567890}', JSON | AUTH, 400, "bad_field"),
+        ("POST", "/api/boards/1/darts", '{"notation": "T20", "source": 7}', JSON | AUTH, 400, "bad_field"),
+        ("POST", "/api/boards/1/start", '{"players": "Zef"}', JSON | AUTH, 400, "bad_field"),
+        ("POST", "/api/boards/1/start", "[" * 5000 + "]" * 5000, JSON | AUTH, 400, "bad_field"),
+        ("POST", "/api/boards/1/darts", json.dumps({"notation": "T20", "source": "s" * 1025}), JSON | AUTH, 400, "source_too_long"),
+        ("POST", "/api/boards/1/undo", None, {}, 401, "unauthorized"),
+        ("POST", "/api/boards/1/undo", None, {"Authorization": "Basic " + TOKENS[0]}, 401, "unauthorized"),
+        ("POST", "/api/boards/1/undo", None, {"Authorization": "Bearer " + TOKENS[1]}, 403, "forbidden"),
+        ("GET", "/api/boards/3", None, {}, 404, "not_found"),
+        ("GET", "/api/boards/01", None, {}, 404, "not_found"),
+        ("POST", "/api/boards/1/bogus", None, AUTH, 404, "not_found"),
+        ("GET", "/nowhere", None, {}, 404, "not_found"),
+        ("GET", "/api/boards/1/darts", None, {}, 405, "method_not_allowed"),
+        ("DELETE", "/api/boards/1", None, AUTH, 405, "method_not_allowed"),
+        ("POST", "/api/boards/1/start", big, JSON | AUTH, 413, "payload_too_large"),
+        ("POST", "/api/boards/1/darts", "T20", {"Content-Type": "text/plain"} | AUTH, 415, "unsupported_media_type"),
+        ("POST", "/api/boards/1/darts", '{"notation": "T20"}', AUTH, 415, "unsupported_media_type"),
+        ("GET", "/api/boards", None, {"X-Filler": "f" * (8 * 1024)}, 431, "headers_too_large"),
+    ]
+    before = server.request("GET", "/api/boards/1")[2]
+    for method, path, body, headers, status, code in rows:
+        row = f"{method} {path}"
+        got_status, got_headers, answer = server.request(method, path, body, headers)
+        check.assertEqual((got_status, list(answer), sorted(answer["error"])), (status, ["error"], ["code", "message"]), row)
+        check.assertEqual(answer["error"]["code"], code, row)
+        if status == 405:
+            check.assertIn(got_headers["Allow"], ("GET", "POST"), row)
+        if status == 401:
+            check.assertEqual(got_headers["WWW-Authenticate"], "Bearer", row)
+    check.assertEqual(server.request("GET", "/api/boards/1")[2], before)
+
+    # One connection past the limit is answered 503; the others keep working.
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    if hard < MAX_CONNECTIONS + 64:
+        print(f"  503 not checked: this machine allows {hard} open files")
+        return
+    resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
+    sockets = [socket.create_connection(("127.0.0.1", server.port), timeout=STEP_TIMEOUT)
+               for _ in range(MAX_CONNECTIONS + 8)]
+    try:
+        answer = sockets[-1].recv(4096)
+        check.assertTrue(answer.startswith(b"HTTP/1.1 503"), answer)
+        check.assertIn(b'"code":"too_many_connections"', answer)
+    finally:
+        for sock in sockets:
+            sock.close()
+        resource.setrlimit(resource.RLIMIT_NOFILE, (soft, hard))
+    deadline = time.monotonic() + STEP_TIMEOUT
+    while True:
+        try:
+            check.assertEqual(server.request("GET", "/api/boards")[0], 200)
+            break
+        except (OSError, AssertionError):
+            if time.monotonic() > deadline:
+                raise
+            time.sleep(0.05)
+
+
+def test_hostile_input_never_stops_the_server(server, churn):
+    answer = raw_exchange(server.port, b"GET\x00/ HTTP/9.9\r\n\r\n")
+    check.assertTrue(answer.startswith(b"HTTP/1.1 400"), answer)
+    # Pipelined requests are answered in order on the one connection.
+    pipelined = b"".join(f"GET /api/boards/{n} HTTP/1.1\r\nHost: x\r\n\r\n".encode() for n in (1, 2, 1))
+    answer = raw_exchange(server.port, pipelined + b"GET /api/boards HTTP/1.1\r\nConnection: close\r\n\r\n")
+    check.assertEqual(answer.count(b"HTTP/1.1 200 OK"), 4)
+    # A body cut short, a request that stops halfway, and a client that only connects.
+    raw_exchange(server.port, b"POST /api/boards/1/undo HTTP/1.1\r\nContent-Length: 100\r\n\r\n{", False)
+    raw_exchange(server.port, b"GET /api/bo", False)
+    started = time.monotonic()
+    for _ in range(churn):
+        socket.create_connection(("127.0.0.1", server.port), timeout=STEP_TIMEOUT).close()
+    print(f"  {churn} connections opened and dropped in {time.monotonic() - started:.1f} s")
+    check.assertEqual(server.request("GET", "/api/boards")[0], 200)
+    # curl sends "Expect: 100-continue" before a large body.
+    status, _, answer = server.post(2, "start", {"players": ["x" * 2000]},
+                                    {"Authorization": "Bearer " + TOKENS[1], "Expect": "100-continue"})
+    check.assertEqual((status, answer["accepted"]), (200, True))
+
+
+def test_stop_closes_streams_and_exits_zero(server):
+    stream = EventStream(server.port, 2)
+    stream.wait_for(1)
+    check.assertEqual(server.stop(), 0)
+    check.assertTrue(stream.ended.wait(STEP_TIMEOUT))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("server")
+    parser.add_argument("--churn", type=int, default=100000)
+    args = parser.parse_args()
+    server = Server(args.server)
+    check.assertIn(f"#token={TOKENS[0]}", server.banner)
+    tests = [
+        lambda: test_game_over_http_follows_the_event_stream(server),
+        lambda: test_every_error_has_its_status_and_code(server),
+        lambda: test_hostile_input_never_stops_the_server(server, args.churn),
+        lambda: test_stop_closes_streams_and_exits_zero(server),
+    ]
+    failed = 0
+    try:
+        for number, test in enumerate(tests, 1):
+            try:
+                test()
+                print(f"test {number} ok")
+            except Exception:  # report every failure, then go on
+                failed += 1
+                print(f"test {number} FAILED")
+                traceback.print_exc()
+    finally:
+        if server.process.poll() is None:
+            server.process.kill()
+    sys.exit(1 if failed else 0)
+
+
+if __name__ == "__main__":
+    main()
