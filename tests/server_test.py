@@ -269,6 +269,26 @@ def test_hostile_input_never_stops_the_server(server, churn):
     check.assertEqual((status, answer["accepted"]), (200, True))
 
 
+def test_bad_command_lines_exit_with_status_two(server, path):
+    with tempfile.NamedTemporaryFile("w", suffix=".txt") as weak:
+        weak.write("short\n")
+        weak.flush()
+        rows = [
+            (["--bogus"], 2, "okänt argument: --bogus"),
+            (["--boards", "65"], 2, "--boards ska vara ett tal från 1 till 64"),
+            (["--listen", "localhost"], 2, "--listen ska vara ADRESS:PORT"),
+            (["--tokens", weak.name], 2, "token 1 är kortare än 22 tecken"),
+            (["--tokens", "/nonexistent/tokens"], 2, "kan inte läsa /nonexistent/tokens"),
+            (["--listen", f"127.0.0.1:{server.port}"], 2, "kan inte lyssna på 127.0.0.1:"),
+            (["--help"], 0, ""),
+        ]
+        for args, status, message in rows:
+            done = subprocess.run([path, *args], capture_output=True, text=True, timeout=STEP_TIMEOUT)
+            check.assertEqual(done.returncode, status, args)
+            check.assertIn(message, done.stderr, args)
+            check.assertEqual(done.stdout.startswith("Användning: game-501-server"), status == 0, args)
+
+
 def test_stop_closes_streams_and_exits_zero(server):
     stream = EventStream(server.port, 2)
     stream.wait_for(1)
@@ -287,6 +307,7 @@ def main():
         lambda: test_game_over_http_follows_the_event_stream(server),
         lambda: test_every_error_has_its_status_and_code(server),
         lambda: test_hostile_input_never_stops_the_server(server, args.churn),
+        lambda: test_bad_command_lines_exit_with_status_two(server, args.server),
         lambda: test_stop_closes_streams_and_exits_zero(server),
     ]
     failed = 0
