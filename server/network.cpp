@@ -33,7 +33,10 @@ constexpr std::chrono::seconds kLingerTime{1};
 constexpr std::size_t kLingerBytes = 64 * 1024;
 
 const std::string kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
-const std::string kKeepAlive = ": keep-alive\n\n";
+const EventText& keepAliveComment() {
+    static const EventText comment = std::make_shared<const std::string>(": keep-alive\n\n");
+    return comment;
+}
 
 bool expectsContinue(const Request& request) {
     std::string expect(request[http::field::expect]);
@@ -253,7 +256,7 @@ private:
             if (error || !self->queue_ || self->queue_->closed()) {
                 return;
             }
-            self->queue_->push(std::make_shared<const std::string>(kKeepAlive));
+            self->queue_->push(keepAliveComment());
             self->scheduleKeepAlive();
         });
     }

@@ -35,9 +35,11 @@ class Server:
         self.tokens = tempfile.NamedTemporaryFile("w", suffix=".txt")
         self.tokens.write("\n".join(TOKENS) + "\n")
         self.tokens.flush()
+        # A file, not a pipe: a sanitizer's report must never block the server.
+        self.errors = tempfile.TemporaryFile("w+")
         self.process = subprocess.Popen(
             [path, "--listen", "127.0.0.1:0", "--boards", "2", "--tokens", self.tokens.name],
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            stdout=subprocess.PIPE, stderr=self.errors, text=True)
         first = self.process.stdout.readline()
         check.assertIn("lyssnar på http://127.0.0.1:", first)
         self.port = int(first.rsplit(":", 1)[1])
@@ -323,6 +325,10 @@ def main():
     finally:
         if server.process.poll() is None:
             server.process.kill()
+        server.errors.seek(0)
+        errors = server.errors.read()
+        if errors:
+            print("the server's standard error:\n" + errors)
     sys.exit(1 if failed else 0)
 
 
