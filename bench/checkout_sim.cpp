@@ -206,7 +206,7 @@ void printTable(const SkillLevel& level) {
             if (route.empty()) {
                 std::printf("| %d: – ", score);
             } else {
-                std::printf("| %d: %s (%.0f %%) ", score, route.c_str(),
+                std::printf("| %d: %s (%.1f %%) ", score, route.c_str(),
                             100.0 * advice.probability);
             }
         }

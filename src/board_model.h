@@ -14,8 +14,8 @@
 
 namespace board_model {
 
-// Distances from the centre in millimetres. A dart on a boundary belongs to
-// the bed outside it; one beyond the outer edge of the double ring scores nothing.
+// Distances from the centre in millimetres. A dart on the edge between two
+// rings scores in the outer one; one beyond the double ring scores nothing.
 inline constexpr double kBullRadius = 6.35;
 inline constexpr double kOuterBullRadius = 15.9;
 inline constexpr double kTrebleInnerRadius = 99.0;
@@ -77,11 +77,11 @@ using BedChances = std::array<std::array<double, kBedCount>, kAimCount>;
 
 // Returns the chance of every bed for every aim when darts land with a
 // circular Gaussian error of `sigma_mm` around the point aimed at. Each
-// chance is within 1e-5 of the exact integral; the chance of one bed is the
-// same for every aim that sees it from the same place, so that mirror and
-// rotated aims tie exactly. Takes well under a millisecond. A `sigma_mm`
-// below 0.01 is taken as 0.01 (every dart then lands in the bed aimed at);
-// one that is not positive and finite gives every aim a certain miss.
+// chance is within 1e-6 of the exact integral, and aims that see a bed from
+// the same place, rotated or mirrored, get exactly the same chance for it, so
+// that they tie exactly. Takes under a millisecond. A `sigma_mm` below 0.01
+// is taken as 0.01 (every dart then lands in the bed aimed at); one that is
+// not positive and finite gives every aim a certain miss.
 BedChances bedChances(double sigma_mm);
 
 }  // namespace board_model

@@ -37,7 +37,7 @@ struct CheckoutAdvice {
 // BULL. `probability` is the chance of finishing by following the advice dart
 // by dart; the route is empty exactly when it is 0, which is also the answer
 // for a score, a dart count or a sigma (not positive or not finite) out of
-// range. The first call for a sigma computes its tables (about 2 ms); later
+// range. The first call for a sigma computes its tables (a few milliseconds); later
 // calls look them up. Tables of up to 16 sigmas besides the three levels are
 // kept, the oldest dropped first. May run on any thread at once.
 CheckoutAdvice checkoutAdvice(int remaining, int darts_left, double sigma_mm);
