@@ -8,7 +8,7 @@
 // score for a player of the club level.
 //
 // Example:
-//   checkoutAdvice(59, 3, 19.0);  // {{"S19", "D20"}, 0.29...}
+//   checkoutAdvice(59, 3, 19.0);  // {{"S19", "D20"}, 0.198...}
 //   checkoutHint(170, 3);         // {"T20", "T20", "BULL"}
 //   checkoutHint(169, 3);         // {}: no three darts finish 169
 #pragma once
@@ -37,9 +37,10 @@ struct CheckoutAdvice {
 // BULL. `probability` is the chance of finishing by following the advice dart
 // by dart; the route is empty exactly when it is 0, which is also the answer
 // for a score, a dart count or a sigma (not positive or not finite) out of
-// range. The first call for a sigma computes its tables (a few milliseconds); later
-// calls look them up. Tables of up to 16 sigmas besides the three levels are
-// kept, the oldest dropped first. May run on any thread at once.
+// range. The first call for a sigma computes its tables (a few
+// milliseconds); later calls look them up. Tables of up to 16 sigmas besides
+// the three levels are kept, the oldest dropped first. May run on any thread
+// at once.
 CheckoutAdvice checkoutAdvice(int remaining, int darts_left, double sigma_mm);
 
 // A player's accuracy by name, for people who do not know their sigma.
@@ -68,8 +69,8 @@ const SkillLevel* findSkillLevel(std::string_view id);
 // as few darts as possible. Among routes of that length it is the one with the
 // best chance of finishing in this turn for a player of the club level (19 mm)
 // who throws its first dart and asks again for what is left, as
-// checkoutAdvice weighs them. Chances within 0.001 of the best count as equal,
-// being far below what the model can tell apart in real darts; among those the
+// checkoutAdvice weighs them. Chances within 0.001 of the best count as equal
+// (the model is no guide to differences that small); among those the
 // preferred route is, rule by rule, the one with
 //   1. the fewest set-up darts (all but the last) on a double or BULL;
 //   2. the finishing double that best forgives a near miss: a dart in the single

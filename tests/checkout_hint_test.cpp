@@ -189,8 +189,8 @@ std::vector<double> levelSigmas() {
     return sigmas;
 }
 
-// The chance of finishing from `score` when a dart aimed at `aim` has just
-// been thrown, with `then(rest)` the best chance from what it leaves.
+// The chance of finishing from `score` by aiming at `aim`, with `then(rest)`
+// the best chance from what a dart that does not finish or bust leaves.
 template <typename Then>
 double chanceOfAim(const board_model::BedChances& chances, int score, int aim, const Then& then) {
     double chance = 0.0;
