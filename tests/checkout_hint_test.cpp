@@ -337,8 +337,8 @@ TEST(CheckoutAdvice, FindsTheLevelsByTheirIds) {
 // tables are built, dropped and built again while others read them.
 TEST(CheckoutAdvice, AnswersAlikeFromManyThreadsOverManySigmas) {
     std::vector<double> sigmas = levelSigmas();
-    for (int i = 0; i < 20; ++i) {
-        sigmas.push_back(6.0 + 3.5 * i);
+    for (int i = 0; i < 17; ++i) {
+        sigmas.push_back(6.0 + 4.0 * i);
     }
     std::vector<std::vector<CheckoutAdvice>> expected;
     for (const double sigma : sigmas) {
@@ -347,7 +347,7 @@ TEST(CheckoutAdvice, AnswersAlikeFromManyThreadsOverManySigmas) {
             expected.back().push_back(checkoutAdvice(score, 3, sigma));
         }
     }
-    const auto problems = game501_test::runConcurrently(4, 40, [&](int thread, int index) {
+    const auto problems = game501_test::runConcurrently(4, 25, [&](int thread, int index) {
         const std::size_t which = static_cast<std::size_t>(thread * 7 + index) % sigmas.size();
         const int score = 2 + (index * 37 + thread) % 169;
         const CheckoutAdvice advice = checkoutAdvice(score, 3, sigmas[which]);
