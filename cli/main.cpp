@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "checkout_hint.h"
 #include "game_501.h"
 #include "scoreboard.h"
 
@@ -17,7 +18,7 @@ namespace {
 using json = Game501::json;
 
 const char* const kUsage =
-    "Användning: game-501 [--json] [--source ETIKETT]\n"
+    "Användning: game-501 [--json] [--source ETIKETT] [--level NIVÅ]\n"
     "\n"
     "Räknar ett 501-spel med dubbel-ut. Läser ett kommando per rad från\n"
     "standard in tills indata tar slut eller \"quit\".\n"
@@ -26,6 +27,9 @@ const char* const kUsage =
     "  --json            skriv en rad JSON per anrop till motorn, för program\n"
     "  --source ETIKETT  källa som sparas med varje kast, högst 1024 byte\n"
     "                    (standard: cli)\n"
+    "  --level NIVÅ      visa utgången med bäst chans för en spelare på nivån,\n"
+    "                    och chansen: beginner (nybörjare), club (klubbspelare)\n"
+    "                    eller strong (stark spelare)\n"
     "  --help            visa denna hjälp\n";
 
 const char* const kCommands =
@@ -46,6 +50,7 @@ constexpr std::size_t kMaxSourceBytes = 1024;
 struct Options {
     bool json_output = false;
     std::string source = "cli";
+    const SkillLevel* level = nullptr;  // none: the fixed checkout hint
 };
 
 bool isSpace(char c) {
@@ -181,7 +186,8 @@ private:
             std::cout << game501_cli::displayText(response.at("message").get<std::string>())
                       << '\n';
         }
-        std::cout << game501_cli::scoreboard(answers.back().at("game")) << '\n' << std::flush;
+        std::cout << game501_cli::scoreboard(answers.back().at("game"), options_.level) << '\n'
+                  << std::flush;
     }
 
     void answer(const json& response) {
@@ -190,7 +196,7 @@ private:
             return;
         }
         std::cout << game501_cli::displayText(response.at("message").get<std::string>()) << '\n'
-                  << game501_cli::scoreboard(response.at("game")) << '\n'
+                  << game501_cli::scoreboard(response.at("game"), options_.level) << '\n'
                   << std::flush;
     }
 
@@ -199,7 +205,7 @@ private:
             std::cout << compactJson(state) << '\n' << std::flush;
             return;
         }
-        std::cout << game501_cli::scoreboard(state) << '\n' << std::flush;
+        std::cout << game501_cli::scoreboard(state, options_.level) << '\n' << std::flush;
     }
 
     Options options_;
@@ -209,6 +215,16 @@ private:
 int badUsage(const std::string& message) {
     std::cerr << "game-501: " << message << "\nSkriv \"game-501 --help\" för hjälp.\n";
     return 2;
+}
+
+// The level ids as a Swedish list: "beginner, club eller strong".
+std::string levelIds() {
+    std::string ids;
+    const auto& levels = skillLevels();
+    for (std::size_t i = 0; i < levels.size(); ++i) {
+        ids += std::string(i == 0 ? "" : i + 1 == levels.size() ? " eller " : ", ") + levels[i].id;
+    }
+    return ids;
 }
 
 }  // namespace
@@ -230,6 +246,17 @@ int main(int argc, char** argv) {
             options.source = args[++i];
         } else if (arg.rfind("--source=", 0) == 0) {
             options.source = arg.substr(std::string("--source=").size());
+        } else if (arg == "--level" || arg.rfind("--level=", 0) == 0) {
+            if (arg == "--level" && i + 1 == args.size()) {
+                return badUsage("--level saknar nivå");
+            }
+            const std::string id =
+                arg == "--level" ? args[++i] : arg.substr(std::string("--level=").size());
+            options.level = findSkillLevel(id);
+            if (options.level == nullptr) {
+                return badUsage("okänd nivå: " + game501_cli::displayText(id) + " (välj " +
+                                levelIds() + ")");
+            }
         } else {
             return badUsage("okänt argument: " + game501_cli::displayText(arg));
         }

@@ -1,6 +1,7 @@
 #include "scoreboard.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -48,7 +49,7 @@ std::string displayText(const std::string& text) {
     return shown;
 }
 
-std::string scoreboard(const Game501::json& state) {
+std::string scoreboard(const Game501::json& state, const SkillLevel* level) {
     const std::string status = state.at("status").get<std::string>();
     if (status == "idle") {
         return "Inget spel pågår. Skriv \"start NAMN, NAMN\" för att börja.\n";
@@ -93,11 +94,16 @@ std::string scoreboard(const Game501::json& state) {
     if (active < players.size()) {
         const int score = players[active].at("score").get<int>();
         const int darts_left = kDartsPerTurn - static_cast<int>(darts.size());
-        const std::vector<std::string> route = checkoutHint(score, darts_left);
-        if (!route.empty()) {
+        const CheckoutAdvice advice = level == nullptr
+                                          ? CheckoutAdvice{checkoutHint(score, darts_left), 0.0}
+                                          : checkoutAdvice(score, darts_left, level->sigma_mm);
+        if (!advice.route.empty()) {
             board += "Utgång:";
-            for (const std::string& dart : route) {
+            for (const std::string& dart : advice.route) {
                 board += " " + dart;
+            }
+            if (level != nullptr) {
+                board += " (" + std::to_string(std::lround(100.0 * advice.probability)) + " %)";
             }
             board += "\n";
         }

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "checkout_hint.h"
 #include "game_501.h"
 
 namespace game501_cli {
@@ -17,7 +18,9 @@ std::string displayText(const std::string& text);
 // feed: the round, every player with score (the active player marked ">",
 // the winner "*"), the darts of the turn in progress with their total, a
 // line asking for the board to be cleared when it must be, and the checkout
-// route when the active player can finish with the darts left in the turn.
-std::string scoreboard(const Game501::json& state);
+// route when the active player can finish with the darts left in the turn:
+// checkoutHint's, or with a `level` the advice for that level followed by its
+// chance in whole percent ("Utgång: S19 D20 (41 %)").
+std::string scoreboard(const Game501::json& state, const SkillLevel* level = nullptr);
 
 }  // namespace game501_cli

@@ -1,133 +1,359 @@
 #include "checkout_hint.h"
 
-#include <array>
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
-#include <optional>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <utility>
+
+#include "board_model.h"
 
 namespace {
 
-// Set-up beds by width: a single is wider than a treble, a treble than a double.
-enum class Bed { kSingle = 0, kTreble = 1, kDouble = 2 };
+using board_model::bedValue;
+using board_model::isDoubleBed;
+using board_model::kAimCount;
+using board_model::kBedCount;
+using board_model::kBullBed;
 
-struct Target {
-    std::string notation;
-    int value = 0;
-    Bed bed = Bed::kSingle;
-    int finish_rank = 0;  // lower is preferred; only for doubles and BULL
+constexpr int kMaxDarts = 3;
+constexpr int kMaxScore = 170;  // the most that three darts finish
+constexpr std::size_t kScores = kMaxScore + 1;
+
+constexpr std::size_t kCachedSigmas = 16;
+// Chances that differ by less than rounding are equal.
+constexpr double kSameChance = 1e-12;
+
+// How a policy chooses among aims of (nearly) equal chance.
+struct TieRule {
+    double same_chance = kSameChance;
+    // Name an aim even when nothing finishes: a route exists whenever an
+    // aim may be chosen, however small the model says its chance is.
+    bool even_hopeless = false;
+    // Prefer the aim thrown most for its own bed before the fixed rules, so
+    // that BULL and OUTER, both aimed at the centre, are named by what they are for.
+    bool own_bed_first = false;
 };
+
+constexpr TieRule kAdviceTies{kSameChance, false, true};
+// The hint treats as equal what the model cannot tell apart in real darts
+// and leaves those routes to the fixed rules.
+constexpr TieRule kHintTies{1e-3, true, false};
 
 // Double segments in order of preference as the last dart (see the header).
 constexpr std::array<int, 20> kFinishOrder = {16, 8,  20, 12, 4,  18, 14, 10, 6, 2,
                                               19, 17, 15, 13, 11, 9,  7,  5,  3, 1};
-constexpr int kBullFinishRank = static_cast<int>(kFinishOrder.size());
-constexpr int kMaxDarts = 3;
 
-int finishRank(int segment) {
-    for (std::size_t rank = 0; rank < kFinishOrder.size(); ++rank) {
-        if (kFinishOrder[rank] == segment) {
-            return static_cast<int>(rank);
-        }
+int finishRank(int bed) {
+    if (bed == kBullBed) {
+        return static_cast<int>(kFinishOrder.size());
     }
-    return kBullFinishRank;
-}
-
-// Every dart that scores; a miss never shortens a route.
-std::vector<Target> makeTargets() {
-    std::vector<Target> targets;
-    for (int segment = 1; segment <= 20; ++segment) {
-        const std::string number = std::to_string(segment);
-        targets.push_back(Target{"S" + number, segment, Bed::kSingle, 0});
-        targets.push_back(Target{"T" + number, 3 * segment, Bed::kTreble, 0});
-        targets.push_back(Target{"D" + number, 2 * segment, Bed::kDouble, finishRank(segment)});
+    if (!isDoubleBed(bed)) {
+        return static_cast<int>(kFinishOrder.size()) + 1;
     }
-    targets.push_back(Target{"OUTER", 25, Bed::kSingle, 0});
-    targets.push_back(Target{"BULL", 50, Bed::kDouble, kBullFinishRank});
-    return targets;
+    const int segment = bedValue(bed) / 2;
+    return static_cast<int>(std::find(kFinishOrder.begin(), kFinishOrder.end(), segment) -
+                            kFinishOrder.begin());
 }
 
-const std::vector<Target>& targets() {
-    static const std::vector<Target> all = makeTargets();
-    return all;
+// Set-up beds by width: a single (or OUTER) is wider than a treble, a treble
+// than a double (or BULL).
+int narrowness(int bed) {
+    if (isDoubleBed(bed)) {
+        return 2;
+    }
+    return bed >= board_model::trebleBed(1) && bed <= board_model::trebleBed(20) ? 1 : 0;
 }
 
-// The preference rules of the header as one lexicographic key, lower first:
-// double set-ups, finish rank, then per set-up dart its negated value and bed.
-using Key = std::array<int, 2 + 2 * (kMaxDarts - 1)>;
-
-struct Route {
-    std::array<const Target*, kMaxDarts> darts{};
-    int count = 0;
+// The aims of a turn in throwing order; complete when hitting each of them
+// finishes.
+struct Plan {
+    std::array<std::int8_t, kMaxDarts> aims{};
+    std::int8_t count = 0;
+    bool complete = false;
 };
 
-Key keyOf(const Route& route) {
+// The fixed preference rules of the hint's header as one lexicographic key,
+// lower first: double set-ups, finish rank, then per set-up dart its negated
+// value and its narrowness.
+using Key = std::array<int, 2 + 2 * (kMaxDarts - 1)>;
+
+Key keyOf(const Plan& plan) {
     Key key{};
-    const int setups = route.count - 1;
+    const int setups = plan.count - 1;
     for (int i = 0; i < setups; ++i) {
-        const Target& dart = *route.darts[static_cast<std::size_t>(i)];
-        if (dart.bed == Bed::kDouble) {
+        const int bed = plan.aims[static_cast<std::size_t>(i)];
+        if (isDoubleBed(bed)) {
             ++key[0];
         }
-        key[static_cast<std::size_t>(2 + 2 * i)] = -dart.value;
-        key[static_cast<std::size_t>(3 + 2 * i)] = static_cast<int>(dart.bed);
+        key[static_cast<std::size_t>(2 + 2 * i)] = -bedValue(bed);
+        key[static_cast<std::size_t>(3 + 2 * i)] = narrowness(bed);
     }
-    key[1] = route.darts[static_cast<std::size_t>(setups)]->finish_rank;
+    key[1] = finishRank(plan.aims[static_cast<std::size_t>(setups)]);
     return key;
 }
 
-// Finds the preferred route of exactly `count` darts, if any.
-std::optional<Route> bestRoute(int remaining, int count) {
-    std::optional<Route> best;
-    Key best_key{};
-    Route route;
-    route.count = count;
-    const auto consider = [&]() {
-        const Key key = keyOf(route);
-        if (!best || key < best_key) {
-            best = route;
-            best_key = key;
+// What one policy does from every score with every number of darts.
+struct Policy {
+    std::array<std::array<double, kScores>, kMaxDarts + 1> chance{};
+    std::array<std::array<Plan, kScores>, kMaxDarts + 1> plan{};
+};
+
+struct Table {
+    Policy advice;
+    Policy hint;  // shortest routes only
+};
+
+// The fewest darts that finish each score, or kMaxDarts + 1 when three cannot.
+std::array<int, kScores> fewestDarts() {
+    std::array<int, kScores> fewest{};
+    fewest.fill(kMaxDarts + 1);
+    for (int bed = 0; bed < kAimCount; ++bed) {
+        if (isDoubleBed(bed)) {
+            fewest[static_cast<std::size_t>(bedValue(bed))] = 1;
         }
-    };
-    const auto finishWith = [&](int left, std::size_t slot) {
-        for (const Target& finish : targets()) {
-            if (finish.bed == Bed::kDouble && finish.value == left) {
-                route.darts[slot] = &finish;
-                consider();
+    }
+    for (int darts = 2; darts <= kMaxDarts; ++darts) {
+        for (int score = kMaxScore; score >= 2; --score) {
+            for (int bed = 0; bed < kAimCount; ++bed) {
+                const int rest = score - bedValue(bed);
+                if (rest >= 2 && fewest[static_cast<std::size_t>(rest)] == darts - 1) {
+                    fewest[static_cast<std::size_t>(score)] =
+                        std::min(fewest[static_cast<std::size_t>(score)], darts);
+                }
             }
         }
+    }
+    return fewest;
+}
+
+class TableBuilder {
+public:
+    explicit TableBuilder(double sigma_mm) : chances_(board_model::bedChances(sigma_mm)) {}
+
+    // Fills `table` with the advice and the hint for every score and dart count.
+    void build(Table& table) const {
+        const std::array<int, kScores> fewest = fewestDarts();
+        for (int darts = 1; darts <= kMaxDarts; ++darts) {
+            for (int score = 2; score <= kMaxScore; ++score) {
+                decide(table.advice, score, darts, kAdviceTies, [](int) { return true; });
+                // The hint aims only at the first dart of a shortest route.
+                const int needed = fewest[static_cast<std::size_t>(score)];
+                decide(table.hint, score, darts, kHintTies, [&](int aim) {
+                    const int rest = score - bedValue(aim);
+                    if (needed == 1) {
+                        return rest == 0 && isDoubleBed(aim);
+                    }
+                    return needed <= darts && rest >= 2 &&
+                           fewest[static_cast<std::size_t>(rest)] == needed - 1;
+                });
+            }
+        }
+    }
+
+private:
+    // Chooses the aim from `score` with `darts` left among those `allowed`,
+    // knowing the policy's chances with one dart fewer.
+    template <typename Allowed>
+    void decide(Policy& policy, int score, int darts, const TieRule& ties,
+                const Allowed& allowed) const {
+        const auto& after = policy.chance[static_cast<std::size_t>(darts - 1)];
+        // The chance of finishing once the dart has landed in each bed; a dart
+        // that would leave 1, or 0 without a double, or less, is a bust.
+        std::array<double, kBedCount> then{};
+        for (std::size_t bed = 0; bed < then.size(); ++bed) {
+            const int rest = score - bedValue(static_cast<int>(bed));
+            if (rest == 0) {
+                then[bed] = isDoubleBed(static_cast<int>(bed)) ? 1.0 : 0.0;
+            } else if (rest >= 2) {
+                then[bed] = after[static_cast<std::size_t>(rest)];
+            }
+        }
+        std::array<double, kAimCount> worth{};
+        double best = 0.0;
+        bool any = false;
+        for (int aim = 0; aim < kAimCount; ++aim) {
+            if (!allowed(aim)) {
+                continue;
+            }
+            any = true;
+            const auto& row = chances_[static_cast<std::size_t>(aim)];
+            double sum = 0.0;
+            for (std::size_t bed = 0; bed < then.size(); ++bed) {
+                sum += row[bed] * then[bed];
+            }
+            worth[static_cast<std::size_t>(aim)] = sum;
+            best = std::max(best, sum);
+        }
+        Plan& chosen =
+            policy.plan[static_cast<std::size_t>(darts)][static_cast<std::size_t>(score)];
+        policy.chance[static_cast<std::size_t>(darts)][static_cast<std::size_t>(score)] = best;
+        if (!any || (best <= 0.0 && !ties.even_hopeless)) {
+            return;
+        }
+        double chosen_own = -1.0;
+        Key chosen_key{};
+        for (int aim = 0; aim < kAimCount; ++aim) {
+            if (!allowed(aim) || worth[static_cast<std::size_t>(aim)] < best - ties.same_chance) {
+                continue;
+            }
+            const double own =
+                ties.own_bed_first
+                    ? chances_[static_cast<std::size_t>(aim)][static_cast<std::size_t>(aim)] *
+                          then[static_cast<std::size_t>(aim)]
+                    : 0.0;
+            const Plan plan = planFrom(policy, score, darts, aim);
+            const Key key = keyOf(plan);
+            const bool better_own = own > chosen_own + kSameChance;
+            const bool same_own = std::abs(own - chosen_own) <= kSameChance;
+            if (chosen_own < 0.0 || better_own || (same_own && key < chosen_key)) {
+                chosen = plan;
+                chosen_own = own;
+                chosen_key = key;
+            }
+        }
+    }
+
+    // The plan that starts with `aim` and continues with the policy's plan
+    // for what a hit leaves; `aim` alone when that plan cannot finish.
+    static Plan planFrom(const Policy& policy, int score, int darts, int aim) {
+        Plan plan;
+        plan.aims[0] = static_cast<std::int8_t>(aim);
+        plan.count = 1;
+        const int rest = score - bedValue(aim);
+        if (rest == 0) {
+            plan.complete = isDoubleBed(aim);
+            return plan;
+        }
+        if (rest < 2 || darts == 1) {
+            return plan;
+        }
+        const Plan& next =
+            policy.plan[static_cast<std::size_t>(darts - 1)][static_cast<std::size_t>(rest)];
+        if (!next.complete) {
+            return plan;
+        }
+        for (int i = 0; i < next.count; ++i) {
+            plan.aims[static_cast<std::size_t>(i + 1)] = next.aims[static_cast<std::size_t>(i)];
+        }
+        plan.count = static_cast<std::int8_t>(next.count + 1);
+        plan.complete = true;
+        return plan;
+    }
+
+    board_model::BedChances chances_;
+};
+
+// Tables by sigma, each built once by the first caller that needs it while
+// callers for other sigmas go on. The levels' tables are never dropped.
+class TableCache {
+public:
+    std::shared_ptr<const Table> get(double sigma_mm) {
+        std::shared_ptr<Entry> entry;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            std::shared_ptr<Entry>& slot = entries_[sigma_mm];
+            if (!slot) {
+                slot = std::make_shared<Entry>();
+                if (!isLevel(sigma_mm)) {
+                    drop_order_.push_back(sigma_mm);
+                    if (drop_order_.size() > kCachedSigmas) {
+                        entries_.erase(drop_order_.front());
+                        drop_order_.pop_front();
+                    }
+                }
+            }
+            entry = slot;
+        }
+        std::call_once(entry->built, [&entry, sigma_mm]() {
+            auto table = std::make_shared<Table>();
+            TableBuilder(sigma_mm).build(*table);
+            entry->table = std::move(table);
+        });
+        return entry->table;
+    }
+
+private:
+    struct Entry {
+        std::once_flag built;
+        std::shared_ptr<const Table> table;
     };
-    if (count == 1) {
-        finishWith(remaining, 0);
-        return best;
+
+    static bool isLevel(double sigma_mm) {
+        const std::array<SkillLevel, 3>& levels = skillLevels();
+        return std::any_of(levels.begin(), levels.end(), [sigma_mm](const SkillLevel& level) {
+            return level.sigma_mm == sigma_mm;
+        });
     }
-    for (const Target& first : targets()) {
-        route.darts[0] = &first;
-        const int after_first = remaining - first.value;
-        if (count == 2) {
-            finishWith(after_first, 1);
-            continue;
-        }
-        for (const Target& second : targets()) {
-            route.darts[1] = &second;
-            finishWith(after_first - second.value, 2);
-        }
+
+    std::mutex mutex_;
+    std::map<double, std::shared_ptr<Entry>> entries_;
+    std::deque<double> drop_order_;
+};
+
+std::shared_ptr<const Table> tableFor(double sigma_mm) {
+    static TableCache cache;
+    return cache.get(sigma_mm);
+}
+
+bool inRange(int remaining, int darts_left) {
+    return remaining >= 2 && remaining <= kMaxScore && darts_left >= 1 && darts_left <= kMaxDarts;
+}
+
+std::vector<std::string> notations(const Plan& plan) {
+    std::vector<std::string> route;
+    route.reserve(static_cast<std::size_t>(plan.count));
+    for (int i = 0; i < plan.count; ++i) {
+        route.push_back(board_model::bedNotation(plan.aims[static_cast<std::size_t>(i)]));
     }
-    return best;
+    return route;
 }
 
 }  // namespace
 
-std::vector<std::string> checkoutHint(int remaining, int darts_left) {
-    if (darts_left < 1 || darts_left > kMaxDarts) {
+CheckoutAdvice checkoutAdvice(int remaining, int darts_left, double sigma_mm) {
+    if (!inRange(remaining, darts_left) || !(sigma_mm > 0.0) || !std::isfinite(sigma_mm)) {
         return {};
     }
-    for (int count = 1; count <= darts_left; ++count) {
-        if (const std::optional<Route> route = bestRoute(remaining, count)) {
-            std::vector<std::string> notations;
-            for (int i = 0; i < route->count; ++i) {
-                notations.push_back(route->darts[static_cast<std::size_t>(i)]->notation);
-            }
-            return notations;
+    const std::shared_ptr<const Table> table = tableFor(sigma_mm);
+    const auto darts = static_cast<std::size_t>(darts_left);
+    const auto score = static_cast<std::size_t>(remaining);
+    CheckoutAdvice advice;
+    advice.probability = table->advice.chance[darts][score];
+    if (advice.probability > 0.0) {
+        advice.route = notations(table->advice.plan[darts][score]);
+    }
+    return advice;
+}
+
+const std::array<SkillLevel, 3>& skillLevels() {
+    static const std::array<SkillLevel, 3> levels = {{
+        {"beginner", "Nybörjare", 35.0},
+        {"club", "Klubbspelare", 19.0},
+        {"strong", "Stark spelare", 8.5},
+    }};
+    return levels;
+}
+
+const SkillLevel* findSkillLevel(std::string_view id) {
+    for (const SkillLevel& level : skillLevels()) {
+        if (id == level.id) {
+            return &level;
         }
     }
-    return {};
+    return nullptr;
+}
+
+std::vector<std::string> checkoutHint(int remaining, int darts_left) {
+    if (!inRange(remaining, darts_left)) {
+        return {};
+    }
+    const std::shared_ptr<const Table> table = tableFor(findSkillLevel("club")->sigma_mm);
+    const Plan& plan =
+        table->hint.plan[static_cast<std::size_t>(darts_left)][static_cast<std::size_t>(remaining)];
+    return plan.complete ? notations(plan) : std::vector<std::string>{};
 }

@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "board_model.h"
 #include "test_support.h"
 
 namespace {
@@ -119,7 +123,7 @@ struct RouteCase {
     std::string route;
 };
 
-TEST(CheckoutHint, PrefersTheClassicChartRoutes) {
+TEST(CheckoutHint, PrefersTheRoutesAClubPlayerFinishesMostOften) {
     const std::vector<RouteCase> cases = {
         {170, 3, "T20 T20 BULL"},
         {160, 3, "T20 T20 D20"},  // not T20 BULL BULL: no set-up on a double
@@ -131,10 +135,17 @@ TEST(CheckoutHint, PrefersTheClassicChartRoutes) {
         {141, 3, "T20 T19 D12"},
         {164, 3, "T20 T18 BULL"},  // larger first dart, not T19 T19 BULL
         {158, 3, "T20 T20 D19"},   // any double ring before BULL
-        {61, 2, "T15 D8"},         // D16 impossible, D8 next
-        {80, 2, "T16 D16"},        // D16 before D20
+        {61, 2, "T11 D14"},        // S11 leaves BULL, the misses of T15 nothing
+        {80, 2, "D20 D20"},        // a double's bed is wider than a treble's
+        {80, 3, "T20 D10"},        // S20 leaves 60, still two darts
         {60, 2, "S20 D20"},        // D16 would need a D14 set-up
-        {35, 2, "S3 D16"},         // the single before T1
+        {35, 2, "T3 D13"},         // T3, S3 and its neighbours S17 and S19 all leave a double
+        {35, 3, "S3 D16"},
+        {59, 3, "S19 D20"},  // a wide single, not T9 D16
+        {58, 3, "S18 D20"},
+        {57, 3, "S17 D20"},  // not OUTER D16
+        {118, 3, "T20 S18 D20"},
+        {81, 2, "T19 D12"},  // T17 D15 is better by 0.0001, too little to leave D12
         {3, 3, "S1 D1"},
         {2, 1, "D1"},
         {101, 2, "T17 BULL"},
@@ -165,6 +176,188 @@ TEST(CheckoutHint, EveryThreeDartRouteWinsTheGame) {
         const json answer = game501_test::throwAll(game, route);
         EXPECT_EQ(answer["message"], "Zef vann med " + route.back());
         EXPECT_EQ(answer["game"]["status"], "finished");
+    }
+}
+
+int valueOf(const std::string& notation) { return Game501::parseDart(notation)->value; }
+
+std::vector<double> levelSigmas() {
+    std::vector<double> sigmas;
+    for (const SkillLevel& level : skillLevels()) {
+        sigmas.push_back(level.sigma_mm);
+    }
+    return sigmas;
+}
+
+// The chance of finishing from `score` by aiming at `aim`, with `then(rest)`
+// the best chance from what a dart that does not finish or bust leaves.
+template <typename Then>
+double chanceOfAim(const board_model::BedChances& chances, int score, int aim, const Then& then) {
+    double chance = 0.0;
+    for (int bed = 0; bed < board_model::kBedCount; ++bed) {
+        const int rest = score - board_model::bedValue(bed);
+        const double p = chances[static_cast<std::size_t>(aim)][static_cast<std::size_t>(bed)];
+        if (rest == 0 && board_model::isDoubleBed(bed)) {
+            chance += p;
+        } else if (rest >= 2) {
+            chance += p * then(rest);
+        }
+    }
+    return chance;
+}
+
+// Every aim for the first dart and, after each place it lands, every aim for
+// the second: the best of them is the best chance with one or two darts.
+TEST(CheckoutAdvice, AgreesWithExhaustiveSearchForOneAndTwoDarts) {
+    std::map<std::string, int> aim_of;
+    for (int aim = 0; aim < board_model::kAimCount; ++aim) {
+        aim_of[board_model::bedNotation(aim)] = aim;
+    }
+    for (const double sigma : {3.0, 8.5, 19.0, 35.0, 100.0}) {
+        const board_model::BedChances chances = board_model::bedChances(sigma);
+        std::vector<double> one(171, 0.0);
+        for (int score = 2; score <= 170; ++score) {
+            for (int aim = 0; aim < board_model::kAimCount; ++aim) {
+                const double chance = chanceOfAim(chances, score, aim, [](int) { return 0.0; });
+                one[static_cast<std::size_t>(score)] =
+                    std::max(one[static_cast<std::size_t>(score)], chance);
+            }
+        }
+        const auto afterFirst = [&one](int rest) { return one[static_cast<std::size_t>(rest)]; };
+        for (int score = 2; score <= 170; ++score) {
+            SCOPED_TRACE(std::to_string(score) + " at sigma " + std::to_string(sigma));
+            double two = 0.0;
+            for (int aim = 0; aim < board_model::kAimCount; ++aim) {
+                two = std::max(two, chanceOfAim(chances, score, aim, afterFirst));
+            }
+            const CheckoutAdvice with_one = checkoutAdvice(score, 1, sigma);
+            const CheckoutAdvice with_two = checkoutAdvice(score, 2, sigma);
+            EXPECT_NEAR(with_one.probability, one[static_cast<std::size_t>(score)], 1e-12);
+            EXPECT_NEAR(with_two.probability, two, 1e-12);
+            if (!with_two.route.empty()) {
+                const int aim = aim_of.at(with_two.route.front());
+                EXPECT_NEAR(chanceOfAim(chances, score, aim, afterFirst), two, 1e-12);
+            }
+        }
+    }
+}
+
+TEST(CheckoutAdvice, EveryRouteIsPlayableAndFollowsFromTheNextAdvice) {
+    for (const double sigma : levelSigmas()) {
+        for (int score = 2; score <= 170; ++score) {
+            double fewer_darts = 0.0;
+            for (int darts_left = 1; darts_left <= 3; ++darts_left) {
+                const CheckoutAdvice advice = checkoutAdvice(score, darts_left, sigma);
+                const std::vector<std::string>& route = advice.route;
+                SCOPED_TRACE(std::to_string(score) + " with " + std::to_string(darts_left) +
+                             " at sigma " + std::to_string(sigma) + ": [" + joined(route) + "]");
+                // A Gaussian reaches every bed, so any route at all gives a chance.
+                EXPECT_EQ(advice.probability > 0.0, !checkoutHint(score, darts_left).empty());
+                EXPECT_EQ(route.empty(), advice.probability == 0.0);
+                EXPECT_LE(advice.probability, 1.0);
+                // A dart more can always be left to the end of the turn.
+                EXPECT_GE(advice.probability, fewer_darts - 1e-12);
+                fewer_darts = advice.probability;
+                ASSERT_LE(route.size(), static_cast<std::size_t>(darts_left));
+                int total = 0;
+                for (const std::string& notation : route) {
+                    const std::optional<Game501::DartValue> dart = Game501::parseDart(notation);
+                    ASSERT_TRUE(dart.has_value());
+                    EXPECT_EQ(dart->notation, notation);
+                    EXPECT_NE(dart->value, 0);
+                    total += dart->value;
+                }
+                if (route.empty()) {
+                    continue;
+                }
+                const bool finishes = total == score && Game501::parseDart(route.back())->is_double;
+                // Only an aim thrown for its misses stands alone without finishing.
+                EXPECT_TRUE(finishes || route.size() == 1);
+                if (route.size() > 1) {
+                    const std::vector<std::string> rest(route.begin() + 1, route.end());
+                    EXPECT_EQ(
+                        checkoutAdvice(score - valueOf(route.front()), darts_left - 1, sigma).route,
+                        rest);
+                }
+            }
+        }
+    }
+}
+
+TEST(CheckoutAdvice, OneDartAtD20FinishesLessOftenAsSigmaGrows) {
+    double before = 1.0;
+    for (const double sigma : {1.0, 3.0, 5.0, 8.5, 12.0, 19.0, 35.0, 60.0, 100.0, 200.0}) {
+        SCOPED_TRACE(sigma);
+        const CheckoutAdvice advice = checkoutAdvice(40, 1, sigma);
+        EXPECT_EQ(advice.route, std::vector<std::string>{"D20"});
+        EXPECT_LT(advice.probability, before);
+        before = advice.probability;
+    }
+    EXPECT_GT(checkoutAdvice(40, 1, 1.0).probability, 0.99);
+    EXPECT_LT(before, 0.002);
+}
+
+struct BadAdviceCase {
+    int remaining;
+    int darts_left;
+    double sigma;
+};
+
+TEST(CheckoutAdvice, GivesNoRouteAndNoChanceForArgumentsOutOfRange) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double infinity = std::numeric_limits<double>::infinity();
+    const std::vector<BadAdviceCase> cases = {
+        {1, 3, 19.0},      {171, 3, 19.0},     {-40, 3, 19.0}, {40, 0, 19.0},
+        {40, 4, 19.0},     {40, 1, 0.0},       {40, 1, -19.0}, {40, 1, nan},
+        {40, 1, infinity}, {40, 1, -infinity}, {169, 3, 19.0},  // in range, but no three darts
+                                                                // finish it
+    };
+    for (const BadAdviceCase& c : cases) {
+        SCOPED_TRACE(std::to_string(c.remaining) + " with " + std::to_string(c.darts_left) +
+                     " at sigma " + std::to_string(c.sigma));
+        const CheckoutAdvice advice = checkoutAdvice(c.remaining, c.darts_left, c.sigma);
+        EXPECT_TRUE(advice.route.empty());
+        EXPECT_EQ(advice.probability, 0.0);
+    }
+}
+
+TEST(CheckoutAdvice, FindsTheLevelsByTheirIds) {
+    double sigma = std::numeric_limits<double>::infinity();
+    for (const SkillLevel& level : skillLevels()) {
+        EXPECT_EQ(findSkillLevel(level.id), &level);
+        EXPECT_LT(level.sigma_mm, sigma) << "least accurate first";
+        sigma = level.sigma_mm;
+    }
+    EXPECT_EQ(findSkillLevel("club")->sigma_mm, 19.0);
+    EXPECT_EQ(findSkillLevel("Club"), nullptr);
+    EXPECT_EQ(findSkillLevel(""), nullptr);
+}
+
+// More sigmas than the cache keeps, asked from several threads at once, so
+// tables are built, dropped and built again while others read them.
+TEST(CheckoutAdvice, AnswersAlikeFromManyThreadsOverManySigmas) {
+    std::vector<double> sigmas = levelSigmas();
+    for (int i = 0; i < 17; ++i) {
+        sigmas.push_back(6.0 + 4.0 * i);
+    }
+    std::vector<std::vector<CheckoutAdvice>> expected;
+    for (const double sigma : sigmas) {
+        expected.emplace_back();
+        for (int score = 2; score <= 170; ++score) {
+            expected.back().push_back(checkoutAdvice(score, 3, sigma));
+        }
+    }
+    const auto problems = game501_test::runConcurrently(4, 25, [&](int thread, int index) {
+        const std::size_t which = static_cast<std::size_t>(thread * 7 + index) % sigmas.size();
+        const int score = 2 + (index * 37 + thread) % 169;
+        const CheckoutAdvice advice = checkoutAdvice(score, 3, sigmas[which]);
+        const CheckoutAdvice& wanted = expected[which][static_cast<std::size_t>(score - 2)];
+        const bool same = advice.route == wanted.route && advice.probability == wanted.probability;
+        return same ? std::string()
+                    : std::to_string(score) + " at " + std::to_string(sigmas[which]);
+    });
+    for (const std::vector<std::string>& of_thread : problems) {
+        EXPECT_TRUE(of_thread.empty()) << of_thread.front();
     }
 }
 

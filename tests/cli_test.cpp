@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -290,6 +292,29 @@ TEST(CommandLineText, ShowsTheCheckoutRouteAndTheWinner) {
                     }));
 }
 
+// With a level the route is that level's advice, with its chance.
+TEST(CommandLineText, ShowsTheAdviceForALevelWithItsChance) {
+    const std::string script =
+        "start Zef\n"
+        "T20 T20 T20\nclear\nT20 T20 T20\nclear\nT20 S20 S2\nclear\nS1\n";  // 59 left, then 58
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--level", "club"}, std::vector<std::string>{"--level=club"}}) {
+        SCOPED_TRACE(args.front());
+        const CliRun run = runCli(args, script);
+        EXPECT_EQ(run.status, 0);
+        const std::vector<std::string> out = lines(run.out);
+        const auto shown = [&out](const std::string& line) {
+            return std::find(out.begin(), out.end(), line) != out.end();
+        };
+        const auto percent = [](int score, int darts_left) {
+            const double chance = checkoutAdvice(score, darts_left, 19.0).probability;
+            return std::to_string(std::lround(100.0 * chance)) + " %)";
+        };
+        EXPECT_TRUE(shown("Utgång: S19 D20 (" + percent(59, 3))) << run.out;
+        EXPECT_TRUE(shown("Utgång: S18 D20 (" + percent(58, 2))) << run.out;
+    }
+}
+
 TEST(CommandLineText, ShowsUnprintableNameBytesAsReplacements) {
     const CliRun run = runCli({}, "start A\xFF\x1B[2J\n");
     EXPECT_EQ(run.out,
@@ -314,6 +339,13 @@ TEST(CommandLineOptions, RejectsBadOptionsWithStatusTwo) {
         {{"--source", std::string(1025, 's')},
          2,
          "game-501: --source får vara högst 1024 byte\n" + hint},
+        {{"--level"}, 2, "game-501: --level saknar nivå\n" + hint},
+        {{"--level", "pro"},
+         2,
+         "game-501: okänd nivå: pro (välj beginner, club eller strong)\n" + hint},
+        {{"--level=Club"},
+         2,
+         "game-501: okänd nivå: Club (välj beginner, club eller strong)\n" + hint},
     };
     for (const OptionCase& c : cases) {
         SCOPED_TRACE(c.args.front());
@@ -328,7 +360,8 @@ TEST(CommandLineOptions, PrintsUsageForHelp) {
     const CliRun run = runCli({"--help"}, "start Zef\n");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.out.rfind("Användning: game-501 [--json] [--source ETIKETT]\n", 0), 0U);
+    EXPECT_EQ(run.out.rfind("Användning: game-501 [--json] [--source ETIKETT] [--level NIVÅ]\n", 0),
+              0U);
     EXPECT_NE(run.out.find("quit"), std::string::npos);
 }
 

@@ -1,0 +1,98 @@
+#include "board_model.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using board_model::bedAt;
+using board_model::bedNotation;
+using board_model::Point;
+
+// A point `radius` mm from the centre, `degrees` clockwise from the top.
+Point polar(double radius, double degrees) {
+    const double angle = degrees * 3.14159265358979323846 / 180.0;
+    return Point{radius * std::sin(angle), radius * std::cos(angle)};
+}
+
+struct PointCase {
+    Point point;
+    std::string bed;
+};
+
+TEST(BoardModel, ScoresEachPointByItsRingAndSegment) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::vector<PointCase> cases = {
+        {polar(0.0, 0.0), "BULL"},
+        {polar(6.3, 200.0), "BULL"},
+        {polar(6.35, 0.0), "OUTER"},  // a ring's edge belongs to the bed outside it
+        {polar(15.8, 90.0), "OUTER"},
+        {polar(15.9, 0.0), "S20"},
+        {polar(98.9, 0.0), "S20"},
+        {polar(99.0, 0.0), "T20"},
+        {polar(106.9, 0.0), "T20"},
+        {polar(107.0, 0.0), "S20"},
+        {polar(161.9, 0.0), "S20"},
+        {polar(162.0, 0.0), "D20"},
+        {polar(169.9, 0.0), "D20"},
+        {polar(170.0, 0.0), "MISS"},
+        {polar(103.0, 8.9), "T20"},  // segments are 18 degrees wide, 20 centred on the top
+        {polar(103.0, 9.1), "T1"},
+        {polar(103.0, -8.9), "T20"},
+        {polar(103.0, -9.1), "T5"},
+        {polar(103.0, 90.0), "T6"},
+        {polar(134.5, 180.0), "S3"},
+        {polar(166.0, 270.0), "D11"},
+        {polar(50.0, 198.0), "S19"},
+        {Point{nan, 0.0}, "MISS"},
+        {Point{std::numeric_limits<double>::infinity(), 0.0}, "MISS"},
+    };
+    for (const PointCase& c : cases) {
+        SCOPED_TRACE(c.bed);
+        EXPECT_EQ(bedNotation(bedAt(c.point)), c.bed);
+    }
+    for (int aim = 0; aim < board_model::kAimCount; ++aim) {
+        const int expected = aim == board_model::kOuterBed ? board_model::kBullBed : aim;
+        EXPECT_EQ(bedAt(board_model::aimPoint(aim)), expected) << bedNotation(aim);
+    }
+}
+
+// The chances against darts thrown at random: each within 0.002 and four
+// standard errors of the share of darts that land in the bed.
+TEST(BoardModel, ChancesAgreeWithRandomDarts) {
+    constexpr int kDarts = 200000;
+    const std::vector<int> aims = {board_model::trebleBed(20), board_model::doubleBed(16),
+                                   board_model::singleBed(19), board_model::kBullBed};
+    std::mt19937_64 random(2011);
+    for (const double sigma : {5.0, 19.0, 60.0}) {
+        const board_model::BedChances chances = board_model::bedChances(sigma);
+        std::normal_distribution<double> error(0.0, sigma);
+        for (const int aim : aims) {
+            SCOPED_TRACE(bedNotation(aim) + " at sigma " + std::to_string(sigma));
+            std::array<int, board_model::kBedCount> landed{};
+            const Point target = board_model::aimPoint(aim);
+            for (int dart = 0; dart < kDarts; ++dart) {
+                const double x = target.x + error(random);
+                ++landed[static_cast<std::size_t>(bedAt({x, target.y + error(random)}))];
+            }
+            const auto& row = chances[static_cast<std::size_t>(aim)];
+            double total = 0.0;
+            for (int bed = 0; bed < board_model::kBedCount; ++bed) {
+                const double p = row[static_cast<std::size_t>(bed)];
+                const double share = landed[static_cast<std::size_t>(bed)] / double{kDarts};
+                EXPECT_NEAR(p, share, 0.002 + 4.0 * std::sqrt(p * (1.0 - p) / kDarts))
+                    << bedNotation(bed);
+                total += p;
+            }
+            EXPECT_NEAR(total, 1.0, 1e-9);
+        }
+    }
+}
+
+}  // namespace
