@@ -1,0 +1,93 @@
+// The scoring pad and the keyboard. A keyboard scorer types a notation
+// ("t20", "d16", "bull", "m") and Enter wherever the focus is, unless it is
+// in a text field.
+
+const byId = (id) => document.getElementById(id);
+const MAX_TYPED = 8;
+const CONFIRM_MS = 5000;
+
+// actions: dart(notation, source), undo(), clear(), start(names),
+// isPlaying(), problem(text).
+export function wirePad(actions) {
+  const multiplierButtons = [...document.querySelectorAll('[data-multiplier]')];
+  let multiplier = 'S';
+  const setMultiplier = (chosen) => {
+    multiplier = chosen;
+    for (const button of multiplierButtons) {
+      button.setAttribute('aria-pressed', String(button.dataset.multiplier === chosen));
+    }
+  };
+
+  const segments = byId('segments');
+  for (let number = 1; number <= 20; number += 1) {
+    const button = document.createElement('button');
+    button.type = 'button';
+    button.dataset.segment = String(number);
+    button.textContent = String(number);
+    segments.append(button);
+  }
+
+  byId('pad').addEventListener('click', (event) => {
+    const button = event.target.closest('button');
+    if (!button) return;
+    if (button.dataset.multiplier) {
+      setMultiplier(button.dataset.multiplier);
+    } else if (button.dataset.segment || button.dataset.dart) {
+      const notation = button.dataset.dart ?? multiplier + button.dataset.segment;
+      actions.dart(notation, 'knappsats');
+      setMultiplier('S');
+    }
+  });
+  byId('undo').addEventListener('click', () => actions.undo());
+  byId('clear').addEventListener('click', () => actions.clear());
+  byId('banner-clear').addEventListener('click', () => actions.clear());
+
+  // A game in progress is only thrown away by a second press.
+  const start = byId('start');
+  const startLabel = start.textContent;
+  let armedUntil = 0;
+  byId('new-game').addEventListener('submit', (event) => {
+    event.preventDefault();
+    const names = byId('names')
+      .value.split('\n')
+      .map((name) => name.trim())
+      .filter((name) => name !== '');
+    if (names.length < 1 || names.length > 8) {
+      actions.problem('Skriv 1 till 8 namn, ett per rad');
+      return;
+    }
+    if (actions.isPlaying() && Date.now() > armedUntil) {
+      armedUntil = Date.now() + CONFIRM_MS;
+      start.textContent = 'Tryck igen: avsluta spelet som pågår';
+      setTimeout(() => {
+        start.textContent = startLabel;
+      }, CONFIRM_MS);
+      return;
+    }
+    armedUntil = 0;
+    start.textContent = startLabel;
+    actions.start(names);
+  });
+
+  let typed = '';
+  const typedOutput = byId('typed');
+  document.addEventListener('keydown', (event) => {
+    if (event.ctrlKey || event.metaKey || event.altKey || event.isComposing) return;
+    if (event.target.closest?.('input, textarea, select')) return;
+    if (/^[a-z0-9]$/i.test(event.key)) {
+      if (typed.length < MAX_TYPED) typed += event.key.toUpperCase();
+    } else if (event.key === 'Backspace' && typed !== '') {
+      typed = typed.slice(0, -1);
+    } else if (event.key === 'Escape') {
+      typed = '';
+    } else if (event.key === 'Enter' && typed !== '') {
+      // Keeps Enter from also pressing the button that has the focus.
+      event.preventDefault();
+      actions.dart(typed, 'tangentbord');
+      typed = '';
+    } else {
+      return;
+    }
+    typedOutput.textContent = typed;
+  });
+}

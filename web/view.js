@@ -1,0 +1,166 @@
+// Draws a board from the engine's state document and the extra data that
+// came with it. What is shown depends on the arguments alone, so the newest
+// document can simply be drawn again whenever anything arrives.
+//
+// Names come from whoever started the game: they are only ever set as text.
+
+const byId = (id) => document.getElementById(id);
+
+function element(tag, className, text) {
+  const node = document.createElement(tag);
+  if (className) node.className = className;
+  if (text !== undefined) node.textContent = String(text);
+  return node;
+}
+
+// The advice of the chosen level, else the middle one.
+export function chosenAdvice(advice, level) {
+  return advice.find((entry) => entry.level === level) ?? advice[Math.floor(advice.length / 2)];
+}
+
+function routeText(checkout, level) {
+  if (!checkout) return '';
+  if (Array.isArray(checkout.advice) && checkout.advice.length > 0) {
+    const advice = chosenAdvice(checkout.advice, level);
+    if (!Array.isArray(advice.route) || advice.route.length === 0) return '';
+    const chance = Number.isFinite(advice.probability)
+      ? ` (${Math.round(advice.probability * 100)} %)`
+      : '';
+    return `Utgång: ${advice.route.join(' ')}${chance}`;
+  }
+  return Array.isArray(checkout.route) && checkout.route.length > 0
+    ? `Utgång: ${checkout.route.join(' ')}`
+    : '';
+}
+
+function drawLevels(checkout, level) {
+  const advice = Array.isArray(checkout?.advice) ? checkout.advice : [];
+  const select = byId('level');
+  byId('level-choice').hidden = advice.length === 0;
+  const wanted = advice.map((entry) => `${entry.level}\u0000${entry.name}`).join('\u0001');
+  // Rebuilt only when the levels change, so an open list stays open.
+  if (select.dataset.levels !== wanted) {
+    select.replaceChildren(
+      ...advice.map((entry) => {
+        const option = element('option', '', entry.name ?? entry.level);
+        option.value = entry.level;
+        return option;
+      }),
+    );
+    select.dataset.levels = wanted;
+  }
+  if (advice.length > 0) select.value = chosenAdvice(advice, level).level;
+}
+
+function drawPlayers(state) {
+  const list = byId('players');
+  list.dataset.count = String(state.players.length);
+  list.replaceChildren(
+    ...state.players.map((player) => {
+      const item = element('li', 'player');
+      const tag = player.winner ? 'Vinnare' : player.active ? 'Kastar' : '';
+      if (player.active) {
+        item.classList.add('active');
+        item.setAttribute('aria-current', 'true');
+      }
+      if (player.winner) item.classList.add('winner');
+      item.append(
+        element('span', 'tag', tag),
+        element('span', 'name', player.name),
+        element('span', 'score', player.score),
+      );
+      return item;
+    }),
+  );
+}
+
+function dartSlot(dart) {
+  const slot = element('li', dart ? 'dart' : 'dart empty');
+  if (!dart) {
+    slot.append(element('span', 'notation', '–'));
+    return slot;
+  }
+  slot.append(element('span', 'notation', dart.notation), element('span', 'points', dart.value));
+  if (dart.bust) {
+    slot.classList.add('bust');
+    slot.append(element('span', 'points', 'Bust'));
+  }
+  return slot;
+}
+
+// While the board waits to be cleared the turn just thrown stays in view.
+function drawTurn(state) {
+  const box = byId('turn');
+  const playing = state.status === 'playing';
+  const last = state.history[0];
+  let heading;
+  let darts;
+  if (playing && state.awaiting_clear && last) {
+    heading = `Förra turen: ${last.player}`;
+    darts = last.darts;
+  } else if (state.status === 'idle') {
+    box.replaceChildren();
+    return;
+  } else {
+    const player = state.players[state.status === 'finished' ? state.winner : state.active_player];
+    heading = `${state.status === 'finished' ? 'Vinnande tur' : 'Turen'}: ${player?.name ?? ''}`;
+    darts = state.current_turn.darts;
+  }
+  const slots = element('ol', 'darts');
+  for (let i = 0; i < 3; i += 1) slots.append(dartSlot(darts[i]));
+  const total = darts.reduce((sum, dart) => sum + dart.value, 0);
+  box.replaceChildren(
+    element('h2', 'turn-heading', heading),
+    slots,
+    element('p', 'total', `Summa ${total}`),
+  );
+}
+
+const outcomeText = { scored: '', bust: 'Bust', checkout: 'Utgång' };
+
+function drawHistory(state) {
+  const table = byId('history');
+  const turns = state.history.slice(0, 5);
+  table.hidden = turns.length === 0;
+  table.tBodies[0].replaceChildren(
+    ...turns.map((turn) => {
+      const row = element('tr', `turn-${turn.outcome}`);
+      const points = turn.start_score - turn.end_score;
+      const outcome = outcomeText[turn.outcome] ?? turn.outcome;
+      row.append(
+        element('td', '', turn.round),
+        element('td', '', turn.player),
+        element('td', '', turn.darts.map((dart) => dart.notation).join(' ')),
+        element('td', 'outcome', turn.outcome === 'bust' ? outcome : `${points} ${outcome}`.trim()),
+        element('td', '', turn.end_score),
+      );
+      return row;
+    }),
+  );
+}
+
+// extra: { id, checkout, message, accepted, level }: id is the event's.
+export function render(state, extra) {
+  const { status } = state;
+  byId('round').textContent = status === 'idle' ? '' : `Runda ${state.round}`;
+  byId('idle').hidden = status !== 'idle';
+  byId('clear-banner').hidden = !(status === 'playing' && state.awaiting_clear);
+  const winner = status === 'finished' ? state.players[state.winner] : undefined;
+  byId('winner-banner').hidden = !winner;
+  byId('winner-banner').textContent = winner ? `${winner.name} vann!` : '';
+  drawPlayers(state);
+  drawTurn(state);
+  const route = routeText(extra.checkout, extra.level);
+  byId('route').hidden = route === '';
+  byId('route').textContent = route;
+  drawLevels(extra.checkout, extra.level);
+  const message = byId('message');
+  // Rewritten once per event, so screen readers hear each message once,
+  // even the same refusal twice in a row.
+  if (message.dataset.event !== String(extra.id)) {
+    message.dataset.event = String(extra.id);
+    message.textContent = extra.message ?? '';
+  }
+  message.classList.toggle('refused', extra.accepted === false);
+  drawHistory(state);
+}
