@@ -27,6 +27,12 @@ std::size_t displayWidth(const std::string& text) {
     return static_cast<std::size_t>(utf8::unchecked::distance(text.begin(), text.end()));
 }
 
+// A chance that rounds to nothing is still a chance: it reads "< 1 %".
+std::string percent(double probability) {
+    const long whole = std::lround(100.0 * probability);
+    return whole == 0 && probability > 0.0 ? "< 1 %" : std::to_string(whole) + " %";
+}
+
 std::string rightAligned(const std::string& text, std::size_t width) {
     const std::size_t shown = displayWidth(text);
     return shown >= width ? text : std::string(width - shown, ' ') + text;
@@ -103,7 +109,7 @@ std::string scoreboard(const Game501::json& state, const SkillLevel* level) {
                 board += " " + dart;
             }
             if (level != nullptr) {
-                board += " (" + std::to_string(std::lround(100.0 * advice.probability)) + " %)";
+                board += " (" + percent(advice.probability) + ")";
             }
             board += "\n";
         }

@@ -163,7 +163,16 @@ Game501::json checkoutFor(const Game501::json& state) {
     const auto active = state["active_player"].get<std::size_t>();
     const int remaining = state["players"][active]["score"].get<int>();
     const int darts_left = kDartsPerTurn - static_cast<int>(state["current_turn"]["darts"].size());
-    return {{"darts_left", darts_left},
+    Game501::json advice = Game501::json::array();
+    for (const SkillLevel& level : skillLevels()) {
+        const CheckoutAdvice best = checkoutAdvice(remaining, darts_left, level.sigma_mm);
+        advice.push_back({{"level", level.id},
+                          {"name", level.name},
+                          {"probability", best.probability},
+                          {"route", best.route}});
+    }
+    return {{"advice", std::move(advice)},
+            {"darts_left", darts_left},
             {"player", static_cast<int>(active)},
             {"remaining", remaining},
             {"route", cachedHint(remaining, darts_left)}};

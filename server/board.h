@@ -75,8 +75,9 @@ private:
 };
 
 // What a scoreboard needs beside a state document that the engine does not
-// give: the active player's route to finish with the darts left in the turn,
-// or null when no game is being played.
+// give, for the active player: the score and darts left, the fixed route to
+// finish ("route", empty when there is none) and, for each skill level, the
+// advice with its chance ("advice"). Null when no game is being played.
 Game501::json checkoutFor(const Game501::json& state);
 
 // Serialises a document without ever throwing: text that is not valid UTF-8

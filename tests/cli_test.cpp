@@ -310,6 +310,11 @@ TEST(CommandLineText, ShowsTheAdviceForALevelWithItsChance) {
             const double chance = checkoutAdvice(score, darts_left, 19.0).probability;
             return std::to_string(std::lround(100.0 * chance)) + " %)";
         };
+        std::string route141 = "Utgång:";
+        for (const std::string& aim : checkoutAdvice(141, 3, 19.0).route) {
+            route141 += " " + aim;
+        }
+        EXPECT_TRUE(shown(route141 + " (< 1 %)")) << run.out;  // a chance that rounds to 0
         EXPECT_TRUE(shown("Utgång: S19 D20 (" + percent(59, 3))) << run.out;
         EXPECT_TRUE(shown("Utgång: S18 D20 (" + percent(58, 2))) << run.out;
     }
