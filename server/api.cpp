@@ -15,6 +15,11 @@ namespace {
 using json = Game501::json;
 
 const char* const kBoardsPath = "/api/boards";
+const char* const kReadMethods = "GET, HEAD";
+
+bool isRead(const Request& request) {
+    return request.method() == http::verb::get || request.method() == http::verb::head;
+}
 
 std::string_view withoutQuery(std::string_view target) {
     return target.substr(0, target.find('?'));
@@ -81,6 +86,7 @@ Response jsonResponse(const std::string& body, unsigned version) {
     Response response{http::status::ok, version};
     response.set(http::field::content_type, "application/json");
     response.set(http::field::cache_control, "no-store");
+    response.set("X-Content-Type-Options", "nosniff");
     response.body() = body;
     return response;
 }
@@ -166,29 +172,27 @@ Api::Api(Boards& boards, const WebFiles* web) : boards_(boards), web_(web) {}
 
 Routed Api::handle(const Request& request) const {
     const std::string_view path = withoutQuery(request.target());
-    if (path.substr(0, std::string_view(kBoardsPath).size()) == kBoardsPath) {
-        return handleApi(request, path);
+    const bool api = path.substr(0, std::string_view(kBoardsPath).size()) == kBoardsPath;
+    Routed routed = api ? handleApi(request, path) : Routed{page(request, path)};
+    if (request.method() == http::verb::head && routed.events == nullptr) {
+        // What a GET would get, without its body.
+        routed.response.content_length(routed.response.body().size());
+        routed.response.body().clear();
     }
-    if (request.method() != http::verb::get) {
-        return {methodNotAllowed("GET", request.version())};
-    }
-    return {page(request, path)};
+    return routed;
 }
 
 Response Api::page(const Request& request, std::string_view path) const {
     const unsigned version = request.version();
-    const WebFile* file = nullptr;
     const std::string_view boards_prefix = "/boards/";
     const std::string_view files_prefix = "/web/";
+    const WebFile* file = nullptr;
+    bool list = false;
     if (web_ == nullptr) {
         return notFound(version);
     }
     if (path == "/") {
-        if (boards_.size() == 1) {
-            Response response{http::status::found, version};
-            response.set(http::field::location, "/boards/1");
-            return response;
-        }
+        list = true;
         file = web_->find("index.html");
     } else if (path.substr(0, boards_prefix.size()) == boards_prefix &&
                boardNumber(path.substr(boards_prefix.size()), boards_.size()) != 0) {
@@ -198,6 +202,14 @@ Response Api::page(const Request& request, std::string_view path) const {
     }
     if (file == nullptr) {
         return notFound(version);
+    }
+    if (!isRead(request)) {
+        return methodNotAllowed(kReadMethods, version);
+    }
+    if (list && boards_.size() == 1) {
+        Response response{http::status::found, version};
+        response.set(http::field::location, "/boards/1");
+        return response;
     }
     Response response{http::status::ok, version};
     response.set(http::field::content_type, file->content_type);
@@ -212,9 +224,9 @@ Response Api::page(const Request& request, std::string_view path) const {
 
 Routed Api::handleApi(const Request& request, std::string_view path) const {
     const unsigned version = request.version();
-    const bool get = request.method() == http::verb::get;
+    const bool read = isRead(request);
     if (path == kBoardsPath) {
-        return {get ? listBoards(request) : methodNotAllowed("GET", version)};
+        return {read ? listBoards(request) : methodNotAllowed(kReadMethods, version)};
     }
     const std::string_view prefix = "/api/boards/";
     if (path.substr(0, prefix.size()) != prefix) {
@@ -228,11 +240,12 @@ Routed Api::handleApi(const Request& request, std::string_view path) const {
     }
     Board& board = *boards_[number - 1];
     if (slash == std::string_view::npos) {
-        return {get ? documentResponse(board.state(), version) : methodNotAllowed("GET", version)};
+        return {read ? documentResponse(board.state(), version)
+                     : methodNotAllowed(kReadMethods, version)};
     }
     const std::string_view action = rest.substr(slash + 1);
     if (action == "events") {
-        if (!get) {
+        if (request.method() != http::verb::get) {
             return {methodNotAllowed("GET", version)};
         }
         Routed routed;
@@ -288,6 +301,7 @@ Response errorResponse(http::status status, std::string_view code, const std::st
     Response response{status, version};
     response.set(http::field::content_type, "application/json");
     response.set(http::field::cache_control, "no-store");
+    response.set("X-Content-Type-Options", "nosniff");
     response.body() = serialise({{"error", {{"code", code}, {"message", message}}}});
     return response;
 }
@@ -324,7 +338,10 @@ const std::string& eventStreamHeader() {
 
 void finish(Response& response, bool keep_alive) {
     response.keep_alive(keep_alive);
-    response.prepare_payload();
+    // An answer to HEAD has its length already, and no body to count.
+    if (!response.has_content_length()) {
+        response.prepare_payload();
+    }
 }
 
 }  // namespace game501_server

@@ -38,7 +38,8 @@ public:
     Api(Boards& boards, const WebFiles* web);
 
     // Routes and answers one request. Mutating requests need the board's
-    // token as "Authorization: Bearer TOKEN"; everything else is open.
+    // token as "Authorization: Bearer TOKEN"; everything else is open. HEAD
+    // gets what GET would, but the body.
     Routed handle(const Request& request) const;
 
 private:

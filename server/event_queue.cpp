@@ -4,8 +4,8 @@
 
 namespace game501_server {
 
-EventQueue::EventQueue(std::size_t capacity, std::function<void()> wake)
-    : capacity_(capacity), wake_(std::move(wake)) {}
+EventQueue::EventQueue(std::size_t max_events, std::size_t max_bytes, std::function<void()> wake)
+    : max_events_(max_events), max_bytes_(max_bytes), wake_(std::move(wake)) {}
 
 bool EventQueue::push(EventText event) {
     bool wake = false;
@@ -15,11 +15,13 @@ bool EventQueue::push(EventText event) {
         if (closed_) {
             return false;
         }
-        if (events_.size() >= capacity_) {
+        if (events_.size() >= max_events_ || bytes_ + event->size() > max_bytes_) {
             closed_ = true;
             events_.clear();
+            bytes_ = 0;
             kept = false;
         } else {
+            bytes_ += event->size();
             events_.push_back(std::move(event));
         }
         wake = !woken_;
@@ -34,6 +36,7 @@ bool EventQueue::push(EventText event) {
 void EventQueue::take(std::deque<EventText>& out) {
     const std::lock_guard<std::mutex> lock(mutex_);
     woken_ = false;
+    bytes_ = 0;
     while (!events_.empty()) {
         out.push_back(std::move(events_.front()));
         events_.pop_front();
@@ -49,6 +52,7 @@ void EventQueue::close() {
         }
         closed_ = true;
         events_.clear();
+        bytes_ = 0;
         wake = !woken_;
         woken_ = true;
     }

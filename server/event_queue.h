@@ -15,12 +15,13 @@ using EventText = std::shared_ptr<const std::string>;
 
 // Filled by the board, in event order, from whichever thread ran the
 // command; emptied by the viewer's connection. Bounded: a viewer that falls
-// behind by more than `capacity` events is cut off instead of holding them.
+// behind by more than `max_events` events or `max_bytes` of their text is cut
+// off instead of holding them.
 class EventQueue {
 public:
     // `wake` is called, outside the queue's lock, when events arrive at an
     // empty queue or the queue closes; the connection then calls take().
-    EventQueue(std::size_t capacity, std::function<void()> wake);
+    EventQueue(std::size_t max_events, std::size_t max_bytes, std::function<void()> wake);
 
     // Adds an event. Returns false, and closes the queue, when the viewer
     // is too far behind; does nothing once the queue is closed.
@@ -34,10 +35,12 @@ public:
     bool closed() const;
 
 private:
-    const std::size_t capacity_;
+    const std::size_t max_events_;
+    const std::size_t max_bytes_;
     const std::function<void()> wake_;
     mutable std::mutex mutex_;
     std::deque<EventText> events_;
+    std::size_t bytes_ = 0;
     bool closed_ = false;
     bool woken_ = false;  // a wake is pending that take() has not answered yet
 };

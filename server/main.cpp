@@ -161,7 +161,8 @@ std::vector<std::string> loadTokens(const Options& options) {
 // open. Returns how many connections the descriptors allow, at most
 // kMaxConnections, keeping a few for the server itself.
 int raiseDescriptorLimit() {
-    constexpr rlim_t kOwnDescriptors = 64;
+    // The server's own descriptors, and the connections being answered 503.
+    constexpr rlim_t kOwnDescriptors = 32 + kMaxRejectionsInFlight;
     rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) != 0) {
         return kMaxConnections;
@@ -259,12 +260,24 @@ int main(int argc, char** argv) {
     });
     server->start();
 
+    // A handler that throws (memory exhausted, say) loses its own connection,
+    // not the server.
+    const auto run = [&io] {
+        while (true) {
+            try {
+                io.run();
+                return;
+            } catch (const std::exception& error) {
+                std::cerr << "game-501-server: " << error.what() << "\n";
+            }
+        }
+    };
     const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 2U, kMaxThreads);
     std::vector<std::thread> pool;
     for (unsigned i = 1; i < threads; ++i) {
-        pool.emplace_back([&io] { io.run(); });
+        pool.emplace_back(run);
     }
-    io.run();
+    run();
     for (std::thread& thread : pool) {
         thread.join();
     }

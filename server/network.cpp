@@ -85,6 +85,9 @@ public:
     }
 
     ~HttpSession() {
+        if (queue_) {
+            --server_.streams_;
+        }
         server_.untrack(this);
         if (--server_.connections_ == 0 && server_.stopping_) {
             net::post(server_.strand_, [&server = server_] { server.stop_timer_.cancel(); });
@@ -138,7 +141,8 @@ private:
         if (error) {
             return onReadFailed(error);
         }
-        if (expectsContinue(parser_->get()) && !parser_->is_done()) {
+        if (parser_->get().version() == 11 && expectsContinue(parser_->get()) &&
+            !parser_->is_done()) {
             net::async_write(
                 stream_, net::buffer(kContinue),
                 [self = shared_from_this()](beast::error_code write_error, std::size_t) {
@@ -175,7 +179,15 @@ private:
         parser_.reset();
         Routed routed = server_.api_.handle(request);
         if (routed.events != nullptr) {
-            return openStream(*routed.events);
+            if (!stopping_ && server_.takeStreamSlot()) {
+                return openStream(*routed.events);
+            }
+            routed.response =
+                errorResponse(http::status::service_unavailable, "too_many_connections",
+                              "För många anslutningar; försök igen om en stund", request.version());
+            routed.response.set(http::field::retry_after, "1");
+            finish(routed.response, false);
+            return write(std::move(routed.response));
         }
         finish(routed.response, request.keep_alive() && !stopping_);
         write(std::move(routed.response));
@@ -207,7 +219,7 @@ private:
         buffer_ = beast::flat_buffer();
         stream_.expires_never();
         queue_ = std::make_shared<EventQueue>(
-            kMaxQueuedEvents, [weak = weak_from_this(), strand = strand_] {
+            kMaxQueuedEvents, kMaxQueuedEventBytes, [weak = weak_from_this(), strand = strand_] {
                 if (std::shared_ptr<HttpSession> self = weak.lock()) {
                     net::post(strand, [self] { self->writeEvents(); });
                 }
@@ -216,7 +228,26 @@ private:
         pending_.push_back(std::make_shared<const std::string>(eventStreamHeader()));
         pending_.push_back(first);
         scheduleKeepAlive();
+        watchViewer();
         writeEvents();
+    }
+
+    // Reads beside the writes, straight from the socket and without a
+    // timeout, so that a viewer who leaves, even by closing only its sending
+    // side, frees its connection at once.
+    void watchViewer() {
+        if (!ignored_input_) {
+            ignored_input_ = std::make_unique<std::array<char, 512>>();
+        }
+        stream_.socket().async_read_some(
+            net::buffer(*ignored_input_),
+            [self = shared_from_this()](beast::error_code error, std::size_t bytes) {
+                self->input_bytes_ += bytes;
+                if (error || self->input_bytes_ > kMaxStreamInputBytes) {
+                    return self->closeStream();
+                }
+                self->watchViewer();
+            });
     }
 
     void writeEvents() {
@@ -279,6 +310,8 @@ private:
     bool stopping_ = false;
 
     std::shared_ptr<EventQueue> queue_;  // set once the connection carries events
+    std::unique_ptr<std::array<char, 512>> ignored_input_;
+    std::size_t input_bytes_ = 0;
     std::deque<EventText> pending_;
     std::deque<EventText> in_flight_;
     bool writing_ = false;
@@ -323,6 +356,9 @@ Server::Server(net::io_context& io, const tcp::endpoint& endpoint, const Api& ap
     : io_(io),
       api_(api),
       max_connections_(max_connections),
+      max_streams_(max_connections > 2 * kConnectionsKeptForRequests
+                       ? max_connections - kConnectionsKeptForRequests
+                       : max_connections / 2),
       strand_(net::make_strand(io)),
       acceptor_(strand_),
       retry_timer_(strand_),
@@ -375,6 +411,14 @@ void Server::reject(tcp::socket socket) {
         return;  // the socket closes as it goes out of scope
     }
     std::make_shared<Rejection>(std::move(socket), rejections_)->run();
+}
+
+bool Server::takeStreamSlot() {
+    if (++streams_ > max_streams_) {
+        --streams_;
+        return false;
+    }
+    return true;
 }
 
 void Server::track(const std::shared_ptr<HttpSession>& session) {

@@ -25,7 +25,8 @@ class Server {
 public:
     // Binds to `endpoint`; throws boost::system::system_error when it cannot
     // (a port in use, an address not of this machine). At most
-    // `max_connections` are open at once; one more is answered 503.
+    // `max_connections` are open at once; one more is answered 503, and so is
+    // an event stream past all but kConnectionsKeptForRequests of them.
     Server(net::io_context& io, const tcp::endpoint& endpoint, const Api& api, int max_connections);
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
@@ -49,6 +50,9 @@ private:
     void accept();
     void onAccept(const boost::beast::error_code& error, tcp::socket socket);
     void reject(tcp::socket socket);
+    // Counts a new event stream; false when streams may take no more
+    // connections.
+    bool takeStreamSlot();
     void track(const std::shared_ptr<HttpSession>& session);
     void untrack(const HttpSession* session);
     std::vector<std::shared_ptr<HttpSession>> openSessions();
@@ -56,6 +60,7 @@ private:
     net::io_context& io_;
     const Api& api_;
     const int max_connections_;
+    const int max_streams_;
     net::strand<net::io_context::executor_type> strand_;  // the acceptor and the timers
     tcp::acceptor acceptor_;
     tcp::endpoint endpoint_;
@@ -64,6 +69,7 @@ private:
     std::atomic<bool> stopping_{false};
     std::atomic<int> connections_{0};
     std::atomic<int> rejections_{0};
+    std::atomic<int> streams_{0};
     std::mutex sessions_mutex_;
     std::unordered_map<const HttpSession*, std::weak_ptr<HttpSession>> sessions_;
 };

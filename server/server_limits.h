@@ -22,6 +22,9 @@ constexpr std::size_t kMaxSourceBytes = 1024;
 // past those a connection is closed without one.
 constexpr int kMaxConnections = 2048;
 constexpr int kMaxRejectionsInFlight = 64;
+// Event streams, which need no token, may take every connection but these,
+// so that viewers can never lock the scorers out.
+constexpr int kConnectionsKeptForRequests = 128;
 
 // A request must arrive whole within this time from the end of the previous
 // answer (or from the connection's start), which also closes idle
@@ -38,5 +41,9 @@ constexpr std::chrono::seconds kStopGrace{5};
 // Events waiting for one viewer; a viewer that falls further behind is
 // disconnected, so a slow viewer never makes the server's memory grow.
 constexpr std::size_t kMaxQueuedEvents = 512;
+constexpr std::size_t kMaxQueuedEventBytes = 4 * 1024 * 1024;
+// A viewer sends nothing after its request; one that does is cut off past
+// this, and one that closes is noticed at once.
+constexpr std::size_t kMaxStreamInputBytes = 4 * 1024;
 
 }  // namespace game501_server

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <filesystem>
@@ -61,8 +62,12 @@ std::optional<WebFiles> WebFiles::load(const std::string& directory) {
     std::uintmax_t total = 0;
     for (fs::recursive_directory_iterator it(root, error), end; !error && it != end;
          it.increment(error)) {
-        if (!it->is_regular_file(error)) {
-            continue;
+        const fs::path relative = it->path().lexically_relative(root);
+        const bool hidden = std::any_of(relative.begin(), relative.end(), [](const fs::path& part) {
+            return part.string().front() == '.';
+        });
+        if (hidden || !it->is_regular_file(error)) {
+            continue;  // editors' and file managers' hidden files are not pages
         }
         total += it->file_size(error);
         if (error || total > kMaxWebBytes) {
@@ -70,7 +75,7 @@ std::optional<WebFiles> WebFiles::load(const std::string& directory) {
         }
         std::ifstream file(it->path(), std::ios::binary);
         std::string body((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-        web.files_.emplace(fs::relative(it->path(), root).generic_string(),
+        web.files_.emplace(relative.generic_string(),
                            WebFile{contentType(it->path()), std::move(body)});
     }
     if (error) {

@@ -68,8 +68,8 @@ const SkillLevel* findSkillLevel(std::string_view id);
 // `remaining` and whose last dart is a double (D1-D20 or BULL). The route has
 // as few darts as possible. Among routes of that length it is the one with the
 // best chance of finishing in this turn for a player of the club level (19 mm)
-// who throws its first dart and asks again for what is left, as
-// checkoutAdvice weighs them. Chances within 0.001 of the best count as equal
+// who throws its first dart and then follows checkoutHint again for what is
+// left, chances weighed by the same model as checkoutAdvice's. Chances within 0.001 of the best count as equal
 // (the model is no guide to differences that small); among those the
 // preferred route is, rule by rule, the one with
 //   1. the fewest set-up darts (all but the last) on a double or BULL;

@@ -25,6 +25,7 @@ TOKENS = ["0123456789abcdef0123456789abcdef", "fedcba9876543210fedcba9876543210"
 AUTH = {"Authorization": "Bearer " + TOKENS[0]}
 JSON = {"Content-Type": "application/json"}
 MAX_CONNECTIONS = 2048
+KEPT_FOR_REQUESTS = 128
 STEP_TIMEOUT = 10
 check = unittest.TestCase()
 check.maxDiff = None
@@ -83,6 +84,7 @@ class EventStream:
         self.changed = threading.Condition()
         self.connection = http.client.HTTPConnection("127.0.0.1", port, timeout=60)
         self.connection.request("GET", f"/api/boards/{board}/events")
+        self.sock = self.connection.sock  # the connection lets go of it for a response without length
         self.response = self.connection.getresponse()
         check.assertEqual(self.response.status, 200)
         check.assertEqual(self.response.getheader("Content-Type"), "text/event-stream")
@@ -105,6 +107,10 @@ class EventStream:
         except (OSError, ValueError):
             pass
         self.ended.set()
+
+    def close(self):
+        self.sock.shutdown(socket.SHUT_RDWR)
+        check.assertTrue(self.ended.wait(STEP_TIMEOUT))
 
     def wait_for(self, count):
         with self.changed:
@@ -178,6 +184,7 @@ def test_game_over_http_follows_the_event_stream(server):
     check.assertTrue(checkout["route"][-1].startswith("D") or checkout["route"][-1] == "BULL")
     check.assertIsNone(events[-1][2]["checkout"])  # the game is over
 
+    stream.close()
     listing = server.request("GET", "/api/boards")[2]
     check.assertEqual(listing["boards"][0], {"board": 1, "status": "finished", "players": [{"name": "Ymma", "score": 0}]})
     check.assertEqual(listing["boards"][1], {"board": 2, "status": "idle", "players": []})
@@ -204,6 +211,7 @@ def test_every_error_has_its_status_and_code(server):
         ("GET", "/api/boards/01", None, {}, 404, "not_found"),
         ("POST", "/api/boards/1/bogus", None, AUTH, 404, "not_found"),
         ("GET", "/nowhere", None, {}, 404, "not_found"),
+        ("POST", "/nowhere", "{}", JSON, 404, "not_found"),
         ("GET", "/api/boards/1/darts", None, {}, 405, "method_not_allowed"),
         ("DELETE", "/api/boards/1", None, AUTH, 405, "method_not_allowed"),
         ("POST", "/api/boards/1/start", big, JSON | AUTH, 413, "payload_too_large"),
@@ -218,36 +226,51 @@ def test_every_error_has_its_status_and_code(server):
         check.assertEqual((got_status, list(answer), sorted(answer["error"])), (status, ["error"], ["code", "message"]), row)
         check.assertEqual(answer["error"]["code"], code, row)
         if status == 405:
-            check.assertIn(got_headers["Allow"], ("GET", "POST"), row)
+            check.assertIn(got_headers["Allow"], ("GET", "GET, HEAD", "POST"), row)
         if status == 401:
             check.assertEqual(got_headers["WWW-Authenticate"], "Bearer", row)
     check.assertEqual(server.request("GET", "/api/boards/1")[2], before)
 
-    # One connection past the limit is answered 503; the others keep working.
+    # Event streams take all connections but 128, kept for requests; past all
+    # of them a connection is answered 503. A viewer that leaves frees its own
+    # at once.
     soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
     if hard < MAX_CONNECTIONS + 64:
         print(f"  503 not checked: this machine allows {hard} open files")
         return
     resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
-    sockets = [socket.create_connection(("127.0.0.1", server.port), timeout=STEP_TIMEOUT)
-               for _ in range(MAX_CONNECTIONS + 8)]
+    stream_request = b"GET /api/boards/1/events HTTP/1.1\r\nHost: x\r\n\r\n"
+    streams = []
     try:
-        answer = sockets[-1].recv(4096)
+        for _ in range(MAX_CONNECTIONS - KEPT_FOR_REQUESTS):
+            streams.append(socket.create_connection(("127.0.0.1", server.port), timeout=STEP_TIMEOUT))
+            streams[-1].sendall(stream_request)
+        for stream in streams:
+            check.assertTrue(stream.recv(4096).startswith(b"HTTP/1.1 200"))
+        answer = raw_exchange(server.port, stream_request)
+        check.assertTrue(answer.startswith(b"HTTP/1.1 503"), answer)
+        check.assertEqual(server.request("GET", "/api/boards")[0], 200)
+        streams += [socket.create_connection(("127.0.0.1", server.port), timeout=STEP_TIMEOUT)
+                    for _ in range(KEPT_FOR_REQUESTS + 8)]
+        answer = streams[-1].recv(4096)
         check.assertTrue(answer.startswith(b"HTTP/1.1 503"), answer)
         check.assertIn(b'"code":"too_many_connections"', answer)
     finally:
-        for sock in sockets:
-            sock.close()
+        for stream in streams:
+            stream.close()
         resource.setrlimit(resource.RLIMIT_NOFILE, (soft, hard))
-    deadline = time.monotonic() + STEP_TIMEOUT
+    deadline = time.monotonic() + 2  # well before the next keep-alive comment
     while True:
-        try:
-            check.assertEqual(server.request("GET", "/api/boards")[0], 200)
+        viewer = socket.create_connection(("127.0.0.1", server.port), timeout=STEP_TIMEOUT)
+        viewer.sendall(stream_request)
+        if viewer.recv(4096).startswith(b"HTTP/1.1 200"):
             break
-        except (OSError, AssertionError):
-            if time.monotonic() > deadline:
-                raise
-            time.sleep(0.05)
+        viewer.close()
+        check.assertLess(time.monotonic(), deadline, "the streams' connections were not freed")
+    viewer.shutdown(socket.SHUT_WR)  # a viewer that closes only its sending side has left too
+    while viewer.recv(4096):
+        pass
+    viewer.close()
 
 
 def test_hostile_input_never_stops_the_server(server, churn):
@@ -265,6 +288,9 @@ def test_hostile_input_never_stops_the_server(server, churn):
         socket.create_connection(("127.0.0.1", server.port), timeout=STEP_TIMEOUT).close()
     print(f"  {churn} connections opened and dropped in {time.monotonic() - started:.1f} s")
     check.assertEqual(server.request("GET", "/api/boards")[0], 200)
+    status, headers, body = server.request("HEAD", "/api/boards/1")
+    check.assertEqual((status, body), (200, None))
+    check.assertGreater(int(headers["Content-Length"]), 0)
     # curl sends "Expect: 100-continue" before a large body.
     status, _, answer = server.post(2, "start", {"players": ["x" * 2000]},
                                     {"Authorization": "Bearer " + TOKENS[1], "Expect": "100-continue"})

@@ -76,11 +76,23 @@ async function post(board, token, action, body) {
 
 // Sends the commands of one scoring page. They go one at a time, in the
 // order they were given: two darts sent at once could otherwise arrive
-// swapped, and a dart could overtake the board clear before it.
+// swapped, and a dart could overtake the board clear before it. For the same
+// reason a command given before an earlier one failed is not sent at all: it
+// was meant to follow that one.
 export function makeClient(board, token) {
   let queue = Promise.resolve();
+  let failures = 0;
   const send = (action, body) => {
-    const result = queue.then(() => post(board, token, action, body));
+    const given = failures;
+    const result = queue.then(() => {
+      if (failures !== given) {
+        throw new ApiError('Inte skickat, eftersom ett tidigare kommando misslyckades');
+      }
+      return post(board, token, action, body).catch((error) => {
+        failures += 1;
+        throw error;
+      });
+    });
     queue = result.catch(() => {});
     return result;
   };

@@ -27,7 +27,25 @@ const token = takeToken();
 
 let latest = null;
 let connected = false;
-let level = localStorage.getItem(LEVEL_KEY);
+// Some locked-down browsers refuse storage; the level then lasts as long as
+// the page.
+function storedLevel() {
+  try {
+    return localStorage.getItem(LEVEL_KEY);
+  } catch {
+    return null;
+  }
+}
+
+function storeLevel(value) {
+  try {
+    localStorage.setItem(LEVEL_KEY, value);
+  } catch {
+    // Kept in the page only.
+  }
+}
+
+let level = storedLevel();
 
 function draw() {
   if (latest) render(latest.state, { ...latest.extra, id: latest.id, level });
@@ -67,7 +85,7 @@ follow(board, {
 
 byId('level').addEventListener('change', (event) => {
   level = event.target.value;
-  localStorage.setItem(LEVEL_KEY, level);
+  storeLevel(level);
   draw();
 });
 
