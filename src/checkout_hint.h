@@ -69,9 +69,9 @@ const SkillLevel* findSkillLevel(std::string_view id);
 // as few darts as possible. Among routes of that length it is the one with the
 // best chance of finishing in this turn for a player of the club level (19 mm)
 // who throws its first dart and then follows checkoutHint again for what is
-// left, chances weighed by the same model as checkoutAdvice's. Chances within 0.001 of the best count as equal
-// (the model is no guide to differences that small); among those the
-// preferred route is, rule by rule, the one with
+// left, chances weighed by the same model as checkoutAdvice's. Chances within
+// 0.001 of the best count as equal (the model is no guide to differences that
+// small); among those the preferred route is, rule by rule, the one with
 //   1. the fewest set-up darts (all but the last) on a double or BULL;
 //   2. the finishing double that best forgives a near miss: a dart in the single
 //      bed of D16 leaves 16, itself a double, and so on down to D1. Segments rank
