@@ -77,6 +77,7 @@ using Seconds = std::chrono::duration<double>;
 constexpr int kMaxBoardCount = 1000;
 constexpr double kMinRate = 0.1;  // darts/s; slower would meet the server's read timeout
 constexpr double kMaxRate = 1000;
+constexpr double kMinSeconds = 0.1;
 constexpr double kMaxSeconds = 3600;
 constexpr std::uint64_t kMaxDarts = 10'000'000;
 constexpr int kMaxRuns = 20;
@@ -87,6 +88,25 @@ constexpr double kDefaultSeconds = 10;
 constexpr double kDefaultDartsTimeCap = 300;
 constexpr double kInProcessSeconds = 2;
 constexpr double kSmokeInProcessSeconds = 0.2;
+
+// A load that --scenario or --smoke names; 0 for a rate or darts: none.
+struct Scenario {
+    const char* name;
+    int boards;
+    int viewers;
+    int scorers;
+    double rate;
+    double seconds;
+    std::uint64_t darts;
+};
+// The target runs, each taken as the median of this many runs.
+constexpr int kScenarioRuns = 3;
+constexpr std::array<Scenario, 3> kScenarios = {{
+    {"throughput", 100, 0, 100, 0, 10, 0},
+    {"delivery", 100, 1000, 100, 10, 20, 0},
+    {"memory", 100, 1000, 100, 0, kDefaultSeconds, 100'000},
+}};
+constexpr Scenario kSmoke = {"smoke", 2, 4, 2, 0, 1, 0};
 
 // Time bounds of the phases of a run.
 constexpr std::chrono::seconds kServerStartTime{10};
@@ -106,6 +126,7 @@ constexpr double kMinCpuWindowSeconds = 0.1;
 // Memory of the measurements.
 constexpr std::size_t kMinLatencySamples = 1024;
 constexpr std::size_t kMaxLatencySamples = std::size_t{1} << 21;
+constexpr std::uint64_t kSamplingSeed = 1;
 // Used only to size the latency vectors of unpaced runs, never as a limit.
 constexpr double kAssumedMaxDartsPerSecond = 20'000;
 // Each dart comes with at most one clear and rarely a start: events per dart.
@@ -119,12 +140,22 @@ constexpr int kReadsPerWake = 4;
 constexpr std::size_t kLinePrefixBytes = 32;
 constexpr std::size_t kMaxErrorMessages = 5;
 constexpr std::size_t kMaxServerOutputBytes = 256 * 1024;
+constexpr std::size_t kOutputChunkBytes = 4096;
+
+// Exit statuses besides 0 (all well), 1 (errors) and 2 (bad usage).
+constexpr int kExecFailedStatus = 127;
+constexpr int kHardTimeoutStatus = 3;
 
 // The script of games the scorers play.
 constexpr int kScriptGames = 16;
 constexpr std::size_t kMaxScriptGameDarts = 400;
 constexpr std::uint32_t kScriptSeed = 501;
 constexpr int kRollRange = 100;  // where a dart lands is a roll of 0..99
+constexpr int kTopTreble = 60;
+constexpr int kBull = 50;
+constexpr int kTopDouble = 40;
+constexpr int kFavouriteDouble = 32;
+constexpr int kSegments = 20;
 const std::vector<std::string> kPlayers = {"Anna", "Bo"};
 const std::string kSource = "load";
 
@@ -140,6 +171,7 @@ constexpr double kFlatMemoryTolerance = 0.10;
 constexpr double kWarmShare = 0.10;
 
 constexpr double kNanosPerMilli = 1e6;
+constexpr double kNanosPerSecond = 1e9;
 constexpr double kBytesPerKib = 1024;
 constexpr double kBytesPerMb = 1e6;
 constexpr double kKibPerMib = 1024;
@@ -164,8 +196,8 @@ const char* const kUsage =
     "  --viewers V     event stream connections (default 0)\n"
     "  --scorers S     scorers, each one keep-alive connection (default 1)\n"
     "  --rate R        darts per second per scorer (default: as fast as answered)\n"
-    "  --seconds T     length of the load (default 10; with --darts, its cap: 300)\n"
-    "  --darts N       throw N darts instead of running for a time\n"
+    "  --seconds T     length of the load (default 10)\n"
+    "  --darts N       throw N darts instead, in at most --seconds (default 300)\n"
     "  --runs K        repeat the whole run K times and print the medians\n"
     "  --server PATH   the server to start (default: the one of this build)\n"
     "  --scenario NAME one of the target runs, 3 runs each unless --runs says:\n"
@@ -189,10 +221,8 @@ struct Options {
     bool seconds_given = false;
     std::uint64_t darts = 0;  // 0: the load is bounded by time alone
     int runs = 1;
-    bool runs_given = false;
     std::string server = GAME501_SERVER_PATH;
-    std::string scenario;
-    bool smoke = false;
+    std::string scenario;  // empty unless one of kScenarios
     double in_process_seconds = kInProcessSeconds;
 
     double loadSeconds() const {
@@ -225,42 +255,45 @@ long wholeNumber(const std::string& text, const std::string& flag, long min, lon
     return value;
 }
 
+std::string shortNumber(double value) {
+    std::ostringstream out;
+    out << value;
+    return out.str();
+}
+
 double realNumber(const std::string& text, const std::string& flag, double min, double max) {
     std::istringstream stream(text);
     double value = 0;
     if (!(stream >> value) || !stream.eof() || !(value >= min && value <= max)) {
-        throw UsageError{flag + " must be a number from " + std::to_string(min) + " to " +
-                         std::to_string(max)};
+        throw UsageError{flag + " must be a number from " + shortNumber(min) + " to " +
+                         shortNumber(max)};
     }
     return value;
 }
 
+void apply(const Scenario& scenario, Options& options) {
+    options.boards = scenario.boards;
+    options.viewers = scenario.viewers;
+    options.scorers = scenario.scorers;
+    options.rate = scenario.rate;
+    options.seconds = scenario.seconds;
+    options.darts = scenario.darts;
+}
+
 void applyScenario(const std::string& name, Options& options) {
-    options.scenario = name;
-    options.boards = 100;
-    options.scorers = 100;
-    options.runs = 3;
-    if (name == "throughput") {
-        options.viewers = 0;
-        options.seconds = 10;
-    } else if (name == "delivery") {
-        options.viewers = 1000;
-        options.rate = 10;
-        options.seconds = 20;
-    } else if (name == "memory") {
-        options.viewers = 1000;
-        options.darts = 100'000;
-    } else {
-        throw UsageError{"unknown scenario " + name + " (throughput, delivery or memory)"};
+    for (const Scenario& scenario : kScenarios) {
+        if (name == scenario.name) {
+            apply(scenario, options);
+            options.scenario = name;
+            options.runs = kScenarioRuns;
+            return;
+        }
     }
+    throw UsageError{"unknown scenario " + name + " (throughput, delivery or memory)"};
 }
 
 void applySmoke(Options& options) {
-    options.smoke = true;
-    options.boards = 2;
-    options.viewers = 4;
-    options.scorers = 2;
-    options.seconds = 1;
+    apply(kSmoke, options);
     options.runs = 1;
     options.in_process_seconds = kSmokeInProcessSeconds;
 }
@@ -301,7 +334,7 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args) {
             options.rate = realNumber(valueOf(args, i, "--rate"), "--rate", kMinRate, kMaxRate);
         } else if (is(arg, "--seconds")) {
             options.seconds =
-                realNumber(valueOf(args, i, "--seconds"), "--seconds", 0.1, kMaxSeconds);
+                realNumber(valueOf(args, i, "--seconds"), "--seconds", kMinSeconds, kMaxSeconds);
             options.seconds_given = true;
         } else if (is(arg, "--darts")) {
             options.darts = static_cast<std::uint64_t>(wholeNumber(
@@ -309,7 +342,6 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args) {
         } else if (is(arg, "--runs")) {
             options.runs =
                 static_cast<int>(wholeNumber(valueOf(args, i, "--runs"), "--runs", 1, kMaxRuns));
-            options.runs_given = true;
         } else if (is(arg, "--server")) {
             options.server = valueOf(args, i, "--server");
         } else {
@@ -356,29 +388,31 @@ Step nextStep(std::string_view answer) {
 // of 0..99: the treble 20 to score, a single to leave a double, then the
 // double, missed often enough to bust now and then.
 std::string throwAt(int remaining, int roll) {
-    if (remaining > 60) {
+    if (remaining > kTopTreble) {
         return roll < 40 ? "T20" : roll < 85 ? "S20" : roll < 92 ? "S1" : roll < 99 ? "S5" : "MISS";
     }
-    if (remaining == 50) {
+    if (remaining == kBull) {
         return roll < 35 ? "BULL" : roll < 80 ? "OUTER" : "S3";
     }
-    if (remaining <= 40 && remaining % 2 == 0) {
+    if (remaining <= kTopDouble && remaining % 2 == 0) {
         const std::string segment = std::to_string(remaining / 2);
         return roll < 40   ? "D" + segment
                : roll < 75 ? "S" + segment
                : roll < 90 ? "MISS"
                            : "T" + segment;
     }
-    int leave = 40;
-    if (remaining <= 40) {
-        leave = 32;
+    // A single that leaves the top double, or the favourite one or a half
+    // of it.
+    int leave = kTopDouble;
+    if (remaining <= kTopDouble) {
+        leave = kFavouriteDouble;
         while (leave >= remaining) {
             leave /= 2;
         }
     }
     const int single = remaining - leave;
     return roll < 80   ? "S" + std::to_string(single)
-           : roll < 90 ? "S" + std::to_string(single % 20 + 1)
+           : roll < 90 ? "S" + std::to_string(single % kSegments + 1)
                        : "MISS";
 }
 
@@ -399,11 +433,7 @@ struct Script {
 
 Script buildScript() {
     Script script;
-    Game501::json players = Game501::json::array();
-    for (const std::string& name : kPlayers) {
-        players.push_back(name);
-    }
-    script.start_body = Game501::json{{"players", players}}.dump();
+    script.start_body = Game501::json{{"players", kPlayers}}.dump();
     std::minstd_rand rng(kScriptSeed);
     Game501 game;
     for (int number = 0; number < kScriptGames; ++number) {
@@ -481,7 +511,7 @@ private:
     const std::size_t capacity_;
     std::vector<std::int64_t> values_;
     std::uint64_t count_ = 0;
-    std::mt19937_64 rng_{kScriptSeed};
+    std::mt19937_64 rng_{kSamplingSeed};
 };
 
 // Matches each post with its event on every viewer of its board: the
@@ -528,8 +558,6 @@ public:
         completeIfHeld(events, slot);
     }
 
-    std::uint64_t unmatched() const { return unmatched_; }
-
 private:
     struct Slot {
         std::uint64_t id = 0;
@@ -546,9 +574,6 @@ private:
     Slot& slotFor(BoardEvents& events, std::uint64_t id) {
         Slot& slot = events.slots[static_cast<std::size_t>(id % events.slots.size())];
         if (slot.id != id) {
-            if (slot.id != 0 && !slot.done) {
-                ++unmatched_;
-            }
             slot = Slot{};
             slot.id = id;
         }
@@ -566,7 +591,6 @@ private:
 
     std::vector<BoardEvents> boards_;
     Samples& samples_;
-    std::uint64_t unmatched_ = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -596,7 +620,9 @@ public:
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
-    ~TempDir() {
+    ~TempDir() { remove(); }
+
+    void remove() const {
         for (const std::string& file : files_) {
             unlink(file.c_str());
         }
@@ -659,14 +685,14 @@ public:
             // the generator, however the generator ends.
             prctl(PR_SET_PDEATHSIG, SIGKILL);
             if (getppid() != parent) {
-                _exit(127);
+                _exit(kExecFailedStatus);
             }
             dup2(pipe_fds[1], STDOUT_FILENO);
             execv(path.c_str(), argv.data());
             const char message[] = "game501_server_load: cannot run the server\n";
             [[maybe_unused]] const ssize_t ignored =
                 ::write(STDERR_FILENO, message, sizeof message - 1);
-            _exit(127);
+            _exit(kExecFailedStatus);
         }
         close(pipe_fds[1]);
         output_ = pipe_fds[0];
@@ -704,7 +730,7 @@ public:
             if (poll(&ready, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) {
                 throw std::system_error(errno, std::generic_category(), "poll");
             }
-            std::array<char, 4096> chunk{};
+            std::array<char, kOutputChunkBytes> chunk{};
             const ssize_t bytes =
                 ready.revents != 0 ? read(output_, chunk.data(), chunk.size()) : 0;
             if (ready.revents != 0 && bytes <= 0) {
@@ -718,7 +744,7 @@ public:
                 const char* const first = text.data() + at + address.size();
                 const auto [stop_at, error] = std::from_chars(first, text.data() + line_end, value);
                 if (error != std::errc() || stop_at != text.data() + line_end || value == 0 ||
-                    value > 65535) {
+                    value > std::numeric_limits<unsigned short>::max()) {
                     throw std::runtime_error("cannot read the server's port");
                 }
                 port = static_cast<unsigned short>(value);
@@ -797,14 +823,16 @@ private:
 double ownCpuSeconds() {
     timespec time{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &time);
-    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) / 1e9;
+    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) / kNanosPerSecond;
 }
 
 // Ends everything if a run outlives its hard deadline, even when the server
-// or the generator hangs: the server is killed and the generator exits.
+// or the generator hangs: the server is killed, the temporary files go and
+// the generator exits.
 class Watchdog {
 public:
-    Watchdog(Clock::time_point deadline, pid_t server) : server_(server) {
+    Watchdog(Clock::time_point deadline, pid_t server, const TempDir& dir)
+        : server_(server), dir_(dir) {
         thread_ = std::thread([this, deadline] {
             std::unique_lock<std::mutex> lock(mutex_);
             if (!done_cv_.wait_until(lock, deadline, [this] { return done_; })) {
@@ -812,7 +840,8 @@ public:
                              "killing the server\n";
                 kill(server_, SIGKILL);
                 waitpid(server_, nullptr, 0);
-                _exit(3);
+                dir_.remove();
+                _exit(kHardTimeoutStatus);
             }
         });
     }
@@ -829,6 +858,7 @@ public:
 
 private:
     const pid_t server_;
+    const TempDir& dir_;
     std::mutex mutex_;
     std::condition_variable done_cv_;
     bool done_ = false;
@@ -1686,14 +1716,14 @@ RunFigures runOnce(const Options& options, const Script& script) {
 
     ServerProcess server(options.server, {"--listen", "127.0.0.1:0", "--boards",
                                           std::to_string(options.boards), "--tokens", tokens_file});
-    const auto load_time =
-        std::chrono::duration_cast<std::chrono::seconds>(Seconds(options.loadSeconds()));
-    const Watchdog watchdog(
-        begin + kServerStartTime + 2 * kConnectTime + load_time + kRequestTimeout + kDrainTime +
-            kTeardownTime + kServerStopTime +
-            std::chrono::duration_cast<Clock::duration>(Seconds(options.in_process_seconds)) +
-            kHardTimeoutMargin,
-        server.pid());
+    // The most every phase may take, and a margin.
+    const Clock::duration hard_limit =
+        kServerStartTime + 2 * kConnectTime +
+        std::chrono::duration_cast<Clock::duration>(Seconds(options.loadSeconds())) +
+        kRequestTimeout + kDrainTime + kTeardownTime + kServerStopTime +
+        std::chrono::duration_cast<Clock::duration>(Seconds(options.in_process_seconds)) +
+        kHardTimeoutMargin;
+    const Watchdog watchdog(begin + hard_limit, server.pid(), dir);
     const unsigned short port = server.waitForPort(options.boards, begin + kServerStartTime);
 
     RunFigures figures;
