@@ -100,8 +100,9 @@ struct Scenario {
     double seconds;
     std::uint64_t darts;
 };
-// The target runs, each taken as the median of this many runs.
-constexpr int kScenarioRuns = 3;
+// The target runs, each taken as the median of this many runs: the
+// benchmark machine's speed varies by a third from minute to minute.
+constexpr int kScenarioRuns = 5;
 constexpr std::array<Scenario, 3> kScenarios = {{
     {"throughput", 100, 0, 100, 0, 10, 0},
     {"delivery", 100, 1000, 100, 10, 20, 0},
@@ -201,13 +202,14 @@ const char* const kUsage =
     "  --darts N       throw N darts instead, in at most --seconds (default 300)\n"
     "  --runs K        repeat the whole run K times and print the medians\n"
     "  --server PATH   the server to start (default: the one of this build)\n"
-    "  --scenario NAME one of the target runs, 3 runs each unless --runs says:\n"
+    "  --scenario NAME one of the target runs, 5 runs each unless --runs says:\n"
     "                    throughput  100 boards, 100 scorers, no viewers, 10 s\n"
     "                    delivery    100 boards, 1000 viewers, 100 scorers at\n"
     "                                10 darts/s, 20 s\n"
     "                    memory      100 boards, 1000 viewers, 100 scorers,\n"
     "                                100,000 darts\n"
-    "  --smoke         2 boards, 4 viewers, 2 scorers, 1 s: proof that it works\n";
+    "  --smoke         2 boards, 4 viewers, 2 scorers, 1 s: proof that it works;\n"
+    "                  fails unless darts were thrown and every event arrived\n";
 
 struct UsageError {
     std::string message;
@@ -224,6 +226,7 @@ struct Options {
     int runs = 1;
     std::string server = GAME501_SERVER_PATH;
     std::string scenario;  // empty unless one of kScenarios
+    bool smoke = false;
     double in_process_seconds = kInProcessSeconds;
 
     double loadSeconds() const {
@@ -295,6 +298,7 @@ void applyScenario(const std::string& name, Options& options) {
 
 void applySmoke(Options& options) {
     apply(kSmoke, options);
+    options.smoke = true;
     options.runs = 1;
     options.in_process_seconds = kSmokeInProcessSeconds;
 }
@@ -1950,6 +1954,10 @@ int main(int argc, char** argv) {
     bool ok = true;
     for (const RunFigures& run : runs) {
         ok = ok && run.errors == 0 && run.server_clean && run.viewers_all_ready && run.darts > 0;
+        // A smoke run is small enough that any lost event is the generator's
+        // or the server's fault, never the machine's.
+        ok = ok && (!options->smoke ||
+                    (run.events_lost == 0 && (options->viewers == 0 || run.events_held > 0)));
     }
     if (!ok) {
         std::cerr << "game501_server_load: the run had errors (see above)\n";
