@@ -88,6 +88,9 @@ constexpr double kDefaultSeconds = 10;
 // How long a --darts run may take at most when no --seconds says otherwise.
 constexpr double kDefaultDartsTimeCap = 300;
 constexpr double kInProcessSeconds = 2;
+// CPUs whose in-process figures differ by more than this share are slowed
+// by something outside this machine, and so are the run's figures.
+constexpr double kCpuSpreadWarning = 0.20;
 constexpr double kSmokeInProcessSeconds = 0.2;
 
 // A load that --scenario or --smoke names; 0 for a rate or darts: none.
@@ -1812,6 +1815,17 @@ void printFigures(const Options& options, const RunFigures& f) {
     }
     std::cout << "); network/in-process "
               << (options.rate > 0 ? "n/a (paced)" : fixed(f.network_share, 3)) << "\n";
+    if (f.in_process_by_cpu.size() > 1) {
+        double slowest = f.in_process_darts_per_second;
+        for (const auto& [cpu, darts_per_second] : f.in_process_by_cpu) {
+            slowest = std::min(slowest, darts_per_second);
+        }
+        if (slowest < f.in_process_darts_per_second * (1 - kCpuSpreadWarning)) {
+            std::cout << "  note                 one CPU ran the same darts "
+                      << fixed(100 * (1 - slowest / f.in_process_darts_per_second), 0)
+                      << " % slower: the host is busy and this run's figures may be low\n";
+        }
+    }
     if (!f.server_exit.empty()) {
         std::cout << "  server               " << f.server_exit << " after SIGTERM\n";
     }
