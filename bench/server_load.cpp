@@ -144,6 +144,7 @@ constexpr int kReadsPerWake = 4;
 // Enough for any line the generator reads whole ("id: " and 20 digits).
 constexpr std::size_t kLinePrefixBytes = 32;
 constexpr std::size_t kMaxErrorMessages = 5;
+constexpr std::size_t kErrorExcerptBytes = 128;
 constexpr std::size_t kMaxServerOutputBytes = 256 * 1024;
 constexpr std::size_t kOutputChunkBytes = 4096;
 
@@ -943,6 +944,9 @@ private:
     void onLine();
     void onEvent(std::uint64_t id, bool state);
     void fail(const std::string& what);
+    // Stops reading; a stream that the server ended is no error, whose
+    // missing events count as lost.
+    void end(const std::optional<std::string>& error);
 
     LoadRun& run_;
     const int board_;
@@ -1147,11 +1151,9 @@ public:
         tracker_.onHeld(board, id, nowNs());
     }
 
-    void onViewerGone(int board, bool was_ready) {
+    void onViewerGone(int board) {
         ++viewers_gone_;
-        if (was_ready) {
-            tracker_.removeViewer(board);
-        }
+        tracker_.removeViewer(board);
     }
 
     // Counts an error and keeps the first few messages.
@@ -1421,7 +1423,7 @@ void Scorer::onAnswer(const beast::error_code& error) {
     const std::int64_t now = run_.nowNs();
     if (answer_.result() != http::status::ok) {
         return fail("scorer got HTTP " + std::to_string(answer_.result_int()) + ": " +
-                    answer_.body().substr(0, kLinePrefixBytes * 4));
+                    answer_.body().substr(0, kErrorExcerptBytes));
     }
     const auto field = answer_["Event-Id"];
     std::uint64_t event_id = 0;
@@ -1536,10 +1538,11 @@ void Viewer::onReadable(const beast::error_code& error) {
         if (read_error == net::error::would_block) {
             break;
         }
+        if (read_error == net::error::eof) {
+            return end(std::nullopt);
+        }
         if (read_error) {
-            return fail(read_error == net::error::eof
-                            ? "viewer disconnected by the server"
-                            : "viewer stream failed: " + read_error.message());
+            return fail("viewer stream failed: " + read_error.message());
         }
         consume(scratch.data(), bytes);
         if (gone_) {
@@ -1613,7 +1616,9 @@ void Viewer::onEvent(std::uint64_t id, bool state) {
     run_.onEventHeld(board_, id);
 }
 
-void Viewer::fail(const std::string& what) {
+void Viewer::fail(const std::string& what) { end(what); }
+
+void Viewer::end(const std::optional<std::string>& error) {
     if (gone_) {
         return;
     }
@@ -1625,12 +1630,12 @@ void Viewer::fail(const std::string& what) {
     }
     if (!ready_) {
         run_.onConnectFailed();
-        run_.error(what);
+        run_.error(error.value_or("viewer's stream ended before its first event"));
         return;
     }
-    run_.onViewerGone(board_, true);
-    if (what != "viewer disconnected by the server") {
-        run_.error(what);
+    run_.onViewerGone(board_);
+    if (error) {
+        run_.error(*error);
     }
 }
 
