@@ -7,7 +7,7 @@
 
 namespace game501_server {
 
-constexpr int kMaxBoards = 64;
+constexpr int kMaxBoards = 100;
 
 // A request's header block and body; past them the answer is 431 or 413.
 constexpr std::size_t kMaxHeaderBytes = 8 * 1024;
