@@ -52,7 +52,8 @@ std::string_view trimmed(std::string_view text) {
 // Reads a board number as the addresses print it: 1 to the number of boards,
 // in decimal without leading zeros. Returns 0 for anything else.
 std::size_t boardNumber(std::string_view text, std::size_t count) {
-    if (text.empty() || text.size() > 2 || text.front() == '0') {
+    static_assert(kMaxBoards < 1000, "board numbers have at most three digits");
+    if (text.empty() || text.size() > 3 || text.front() == '0') {
         return 0;
     }
     std::size_t number = 0;
@@ -82,17 +83,17 @@ bool isJson(const Request& request) {
     return equalsIgnoringCase(trimmed(type.substr(0, type.find(';'))), "application/json");
 }
 
-Response jsonResponse(const std::string& body, unsigned version) {
+Response jsonResponse(std::string body, unsigned version) {
     Response response{http::status::ok, version};
     response.set(http::field::content_type, "application/json");
     response.set(http::field::cache_control, "no-store");
     response.set("X-Content-Type-Options", "nosniff");
-    response.body() = body;
+    response.body() = std::move(body);
     return response;
 }
 
-Response documentResponse(const Document& document, unsigned version) {
-    Response response = jsonResponse(document.json, version);
+Response documentResponse(Document document, unsigned version) {
+    Response response = jsonResponse(std::move(document.json), version);
     // Lets a client match the answer with its event on the stream.
     response.set("Event-Id", std::to_string(document.event_id));
     return response;

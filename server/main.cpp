@@ -42,7 +42,7 @@ const char* const kUsage =
     "Flaggor:\n"
     "  --listen ADRESS:PORT  var servern lyssnar (standard: 127.0.0.1:8501);\n"
     "                        0.0.0.0:8501 för klubbens nät, [::1]:8501 för IPv6\n"
-    "  --boards N            antal tavlor, 1 till 64 (standard: 1)\n"
+    "  --boards N            antal tavlor, 1 till 100 (standard: 1)\n"
     "  --tokens FIL          tavlornas token, en per rad, tavla 1 först\n"
     "                        (standard: nya slumpade token vid varje start)\n"
     "  --help                visa denna hjälp\n";

@@ -99,12 +99,14 @@ public:
     }
 
     // Ends the connection as a stop asks: an answer being written is
-    // finished first; a wait for a request or an event stream ends now.
+    // finished first, and so are the events already queued for a stream; a
+    // wait for a request ends now.
     void stop() {
         net::dispatch(strand_, [self = shared_from_this()] {
             self->stopping_ = true;
             if (self->queue_) {
-                self->closeStream();
+                self->heartbeat_.cancel();
+                self->writeEvents();
             } else if (self->reading_) {
                 self->stream_.cancel();
             }
@@ -259,6 +261,9 @@ private:
         }
         queue_->take(pending_);
         if (pending_.empty()) {
+            if (stopping_) {
+                closeStream();
+            }
             return;
         }
         writing_ = true;

@@ -303,7 +303,7 @@ def test_bad_command_lines_exit_with_status_two(server, path):
         weak.flush()
         rows = [
             (["--bogus"], 2, "okänt argument: --bogus"),
-            (["--boards", "65"], 2, "--boards ska vara ett tal från 1 till 64"),
+            (["--boards", "101"], 2, "--boards ska vara ett tal från 1 till 100"),
             (["--listen", "localhost"], 2, "--listen ska vara ADRESS:PORT"),
             (["--tokens", weak.name], 2, "token 1 är kortare än 22 tecken"),
             (["--tokens", "/nonexistent/tokens"], 2, "kan inte läsa /nonexistent/tokens"),
