@@ -30,12 +30,15 @@ install_missing() {
   fi
 }
 
-# Configures, builds and runs the tests of one preset.
+# Configures, builds and runs the tests of one preset; further arguments
+# name the only targets to build.
 build_and_test() {
-  local preset=$1
+  local preset=$1 targets=()
+  shift
+  if (($# > 0)); then targets=(--target "$@"); fi
   step "build and test: $preset"
   cmake --preset "$preset"
-  cmake --build --preset "$preset"
+  cmake --build --preset "$preset" "${targets[@]}"
   ctest --preset "$preset"
 }
 
@@ -82,11 +85,12 @@ bench_smoke() {
 timed() {
   local started=$SECONDS
   "$@"
-  step "$1 took $((SECONDS - started)) s"
+  step "$* took $((SECONDS - started)) s"
 }
 
 # The unit tests, the self-check and the corpus replays under
-# AddressSanitizer with UndefinedBehaviorSanitizer, then ThreadSanitizer.
+# AddressSanitizer with UndefinedBehaviorSanitizer, then ThreadSanitizer,
+# both built with clang++, which makes them the clang warnings check too.
 sanitizer_tests() {
   build_and_test asan
   build_and_test tsan
@@ -101,7 +105,7 @@ fuzz_runs() {
     step "fuzzing skipped: clang++ is missing (the corpus replays ran in the other builds)"
     return
   fi
-  build_and_test fuzz
+  build_and_test fuzz "${FUZZERS[@]/#/fuzz_}"
   local seconds=${FUZZ_SECONDS:-60} name work failed=0
   local -A pids=()
   for name in "${FUZZERS[@]}"; do
@@ -137,7 +141,7 @@ fuzz_runs() {
 valgrind_check() {
   step "valgrind memcheck"
   cmake --preset valgrind
-  cmake --build --preset valgrind
+  cmake --build --preset valgrind --target game-501-tests game501_unit_tests "${FUZZERS[@]/#/fuzz_}"
   local memcheck=(valgrind --error-exitcode=99 --leak-check=full --show-leak-kinds=all
     --errors-for-leak-kinds=all --quiet)
   "${memcheck[@]}" ./build/valgrind/game-501-tests
@@ -167,10 +171,9 @@ case "${1:-}" in
     install_missing
     selfcheck
     format_check
-    build_and_test dev
-    package_check
-    build_and_test dev-clang
-    bench_smoke
+    timed build_and_test dev
+    timed package_check
+    timed bench_smoke
     timed sanitizer_tests
     timed fuzz_runs
     timed valgrind_check
