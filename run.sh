@@ -30,15 +30,13 @@ install_missing() {
   fi
 }
 
-# Configures, builds and runs the tests of one preset; further arguments
-# name the only targets to build.
+# Configures, builds and runs the tests of one preset. A preset may build
+# only some targets and run only some tests (see CMakePresets.json).
 build_and_test() {
-  local preset=$1 targets=()
-  shift
-  if (($# > 0)); then targets=(--target "$@"); fi
+  local preset=$1
   step "build and test: $preset"
   cmake --preset "$preset"
-  cmake --build --preset "$preset" "${targets[@]}"
+  cmake --build --preset "$preset"
   ctest --preset "$preset"
 }
 
@@ -70,15 +68,15 @@ package_check() {
   echo "consumer example OK"
 }
 
-# Builds the benchmark and the server's load generator optimised and runs
-# each once, briefly: proof that they build and run, not a measurement. The
-# load generator's smoke run fails on a lost event.
+# Runs the benchmark, built optimised, and the server's load generator from
+# the dev build once, briefly: proof that they build and run, not a
+# measurement. The load generator's smoke run fails on a lost event.
 bench_smoke() {
   step "benchmark smoke run"
   cmake --preset release
-  cmake --build --preset release --target game501_bench game501_server_load game-501-server
+  cmake --build --preset release --target game501_bench
   ./build/release/bench/game501_bench --benchmark_min_time=0.01
-  ./build/release/bench/game501_server_load --smoke
+  ./build/dev/bench/game501_server_load --smoke
 }
 
 # Prints how long a stage took, so CI time can be watched per stage.
@@ -88,9 +86,9 @@ timed() {
   step "$* took $((SECONDS - started)) s"
 }
 
-# The unit tests, the self-check and the corpus replays under
-# AddressSanitizer with UndefinedBehaviorSanitizer, then ThreadSanitizer,
-# both built with clang++, which makes them the clang warnings check too.
+# Everything under AddressSanitizer with UndefinedBehaviorSanitizer, then
+# what has threads (the unit tests and the server) under ThreadSanitizer;
+# both are built with clang++, which makes them the clang warnings check too.
 sanitizer_tests() {
   build_and_test asan
   build_and_test tsan
@@ -105,7 +103,7 @@ fuzz_runs() {
     step "fuzzing skipped: clang++ is missing (the corpus replays ran in the other builds)"
     return
   fi
-  build_and_test fuzz "${FUZZERS[@]/#/fuzz_}"
+  build_and_test fuzz
   local seconds=${FUZZ_SECONDS:-60} name work failed=0
   local -A pids=()
   for name in "${FUZZERS[@]}"; do
@@ -141,14 +139,13 @@ fuzz_runs() {
 valgrind_check() {
   step "valgrind memcheck"
   cmake --preset valgrind
-  cmake --build --preset valgrind --target game-501-tests game501_unit_tests "${FUZZERS[@]/#/fuzz_}"
+  cmake --build --preset valgrind
   local memcheck=(valgrind --error-exitcode=99 --leak-check=full --show-leak-kinds=all
     --errors-for-leak-kinds=all --quiet)
   "${memcheck[@]}" ./build/valgrind/game-501-tests
   "${memcheck[@]}" ./build/valgrind/tests/game501_unit_tests --gtest_brief=1
   "${memcheck[@]}" ./build/valgrind/fuzz/fuzz_notation fuzz/corpus/notation
   "${memcheck[@]}" ./build/valgrind/fuzz/fuzz_game fuzz/corpus/game
-  "${memcheck[@]}" ./build/valgrind/fuzz/fuzz_server fuzz/corpus/server
 }
 
 # Works on a git checkout and on an unpacked source archive alike, so it
