@@ -1,5 +1,6 @@
 #include "api.h"
 
+#include <boost/beast/core/string.hpp>
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/http/field.hpp>
 #include <boost/beast/http/verb.hpp>
@@ -12,6 +13,7 @@ namespace game501_server {
 
 namespace {
 
+namespace beast = boost::beast;
 using json = Game501::json;
 
 const char* const kBoardsPath = "/api/boards";
@@ -23,20 +25,6 @@ bool isRead(const Request& request) {
 
 std::string_view withoutQuery(std::string_view target) {
     return target.substr(0, target.find('?'));
-}
-
-char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) {
-            return false;
-        }
-    }
-    return true;
 }
 
 std::string_view trimmed(std::string_view text) {
@@ -71,8 +59,7 @@ std::size_t boardNumber(std::string_view text, std::size_t count) {
 std::optional<std::string_view> bearerToken(const Request& request) {
     const std::string_view value = trimmed(request[http::field::authorization]);
     const std::string_view scheme = "Bearer ";
-    if (value.size() <= scheme.size() ||
-        !equalsIgnoringCase(value.substr(0, scheme.size()), scheme)) {
+    if (value.size() <= scheme.size() || !beast::iequals(value.substr(0, scheme.size()), scheme)) {
         return std::nullopt;
     }
     return trimmed(value.substr(scheme.size()));
@@ -80,7 +67,7 @@ std::optional<std::string_view> bearerToken(const Request& request) {
 
 bool isJson(const Request& request) {
     const std::string_view type = request[http::field::content_type];
-    return equalsIgnoringCase(trimmed(type.substr(0, type.find(';'))), "application/json");
+    return beast::iequals(trimmed(type.substr(0, type.find(';'))), "application/json");
 }
 
 Response jsonResponse(std::string body, unsigned version) {

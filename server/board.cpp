@@ -1,7 +1,6 @@
 #include "board.h"
 
 #include <algorithm>
-#include <array>
 #include <cstddef>
 #include <utility>
 
@@ -13,31 +12,6 @@ namespace game501_server {
 namespace {
 
 constexpr int kDartsPerTurn = 3;
-constexpr int kHighestFinish = 170;
-
-// Every route a scoreboard can ask for, worked out once: a route takes a
-// search over all darts, and events ask for one per command.
-const std::vector<std::string>& cachedHint(int remaining, int darts_left) {
-    using Table =
-        std::array<std::array<std::vector<std::string>, kDartsPerTurn + 1>, kHighestFinish + 1>;
-    static const Table table = [] {
-        Table routes;
-        for (int score = 0; score <= kHighestFinish; ++score) {
-            for (int darts = 1; darts <= kDartsPerTurn; ++darts) {
-                routes[static_cast<std::size_t>(score)][static_cast<std::size_t>(darts)] =
-                    checkoutHint(score, darts);
-            }
-        }
-        return routes;
-    }();
-    static const std::vector<std::string> none;
-    if (remaining < 0 || remaining > kHighestFinish || darts_left < 1 ||
-        darts_left > kDartsPerTurn) {
-        return none;
-    }
-    return table[static_cast<std::size_t>(remaining)][static_cast<std::size_t>(darts_left)];
-}
-
 const char* operationName(Command::Kind kind) {
     switch (kind) {
         case Command::Kind::start:
@@ -175,7 +149,7 @@ Game501::json checkoutFor(const Game501::json& state) {
             {"darts_left", darts_left},
             {"player", static_cast<int>(active)},
             {"remaining", remaining},
-            {"route", cachedHint(remaining, darts_left)}};
+            {"route", checkoutHint(remaining, darts_left)}};
 }
 
 std::string serialise(const Game501::json& document) {

@@ -7,6 +7,7 @@
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/bind_handler.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/string.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/read.hpp>
@@ -39,11 +40,7 @@ const EventText& keepAliveComment() {
 }
 
 bool expectsContinue(const Request& request) {
-    std::string expect(request[http::field::expect]);
-    for (char& c : expect) {
-        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-    return expect == "100-continue";
+    return beast::iequals(request[http::field::expect], "100-continue");
 }
 
 // Reads and drops input until the peer closes, the time is up or enough has

@@ -19,29 +19,19 @@ namespace fs = std::filesystem;
 constexpr std::uintmax_t kMaxWebBytes = 4 * 1024 * 1024;
 
 std::string contentType(const fs::path& path) {
-    const std::string extension = path.extension().string();
-    if (extension == ".html") {
-        return "text/html; charset=utf-8";
-    }
-    if (extension == ".css") {
-        return "text/css; charset=utf-8";
-    }
-    if (extension == ".js" || extension == ".mjs") {
-        return "text/javascript; charset=utf-8";
-    }
-    if (extension == ".svg") {
-        return "image/svg+xml";
-    }
-    if (extension == ".png") {
-        return "image/png";
-    }
-    if (extension == ".ico") {
-        return "image/x-icon";
-    }
-    if (extension == ".json" || extension == ".webmanifest") {
-        return "application/json";
-    }
-    return "application/octet-stream";
+    static const std::map<std::string, std::string, std::less<>> types = {
+        {".html", "text/html; charset=utf-8"},
+        {".css", "text/css; charset=utf-8"},
+        {".js", "text/javascript; charset=utf-8"},
+        {".mjs", "text/javascript; charset=utf-8"},
+        {".svg", "image/svg+xml"},
+        {".png", "image/png"},
+        {".ico", "image/x-icon"},
+        {".json", "application/json"},
+        {".webmanifest", "application/json"},
+    };
+    const auto type = types.find(path.extension().string());
+    return type == types.end() ? "application/octet-stream" : type->second;
 }
 
 fs::path executableDirectory() {
