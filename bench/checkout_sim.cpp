@@ -21,13 +21,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "board_model.h"
+#include "beds.h"
 #include "checkout_hint.h"
+#include "dartboard.h"
 
 namespace {
 
@@ -35,19 +35,11 @@ constexpr int kDarts = 3;
 constexpr int kLowest = 2;
 constexpr int kHighest = 170;
 
-int bedOf(const std::string& notation) {
-    static const std::map<std::string, int> beds = [] {
-        std::map<std::string, int> all;
-        for (int bed = 0; bed < board_model::kAimCount; ++bed) {
-            all[board_model::bedNotation(bed)] = bed;
-        }
-        return all;
-    }();
-    return beds.at(notation);
-}
+// Advice and hints name their aims in canonical notation, always a bed.
+int bedOf(const std::string& notation) { return beds::parseBed(notation).value(); }
 
 // The errors of one turn's darts, shared by both policies.
-using TurnErrors = std::array<board_model::Point, kDarts>;
+using TurnErrors = std::array<dartboard::Point, kDarts>;
 
 // Plays one turn from `score` asking `aimFor(left, darts_left)` before each
 // dart; returns whether it finished.
@@ -59,12 +51,12 @@ bool finishes(int score, const TurnErrors& errors, const AimFor& aimFor) {
         if (aim.empty()) {
             return false;
         }
-        const board_model::Point target = board_model::aimPoint(bedOf(aim));
-        const board_model::Point& error = errors[static_cast<std::size_t>(dart)];
-        const int bed = board_model::bedAt({target.x + error.x, target.y + error.y});
-        const int rest = left - board_model::bedValue(bed);
+        const dartboard::Point target = dartboard::aimPoint(bedOf(aim));
+        const dartboard::Point& error = errors[static_cast<std::size_t>(dart)];
+        const int bed = dartboard::bedAt({target.x + error.x, target.y + error.y});
+        const int rest = left - beds::bedValue(bed);
         if (rest == 0) {
-            return board_model::isDoubleBed(bed);
+            return beds::isDoubleBed(bed);
         }
         if (rest < 2) {
             return false;  // bust
@@ -97,7 +89,7 @@ ScoreResult simulate(const SkillLevel& level, int score, int trials, std::mt1993
     long difference = 0;
     for (int trial = 0; trial < trials; ++trial) {
         TurnErrors errors;
-        for (board_model::Point& point : errors) {
+        for (dartboard::Point& point : errors) {
             point.x = error(random);
             point.y = error(random);
         }

@@ -10,15 +10,16 @@
 #include <mutex>
 #include <utility>
 
-#include "board_model.h"
+#include "beds.h"
+#include "dartboard.h"
 
 namespace {
 
-using board_model::bedValue;
-using board_model::isDoubleBed;
-using board_model::kAimCount;
-using board_model::kBedCount;
-using board_model::kBullBed;
+using beds::bedValue;
+using beds::isDoubleBed;
+using beds::kBedCount;
+using beds::kBullBed;
+using dartboard::kAimCount;
 
 constexpr int kMaxDarts = 3;
 constexpr int kMaxScore = 170;  // the most that three darts finish
@@ -66,7 +67,7 @@ int narrowness(int bed) {
     if (isDoubleBed(bed)) {
         return 2;
     }
-    return bed >= board_model::trebleBed(1) && bed <= board_model::trebleBed(20) ? 1 : 0;
+    return bed >= beds::trebleBed(1) && bed <= beds::trebleBed(20) ? 1 : 0;
 }
 
 // The aims of a turn in throwing order; complete when hitting each of them
@@ -133,7 +134,7 @@ std::array<int, kScores> fewestDarts() {
 
 class TableBuilder {
 public:
-    explicit TableBuilder(double sigma_mm) : chances_(board_model::bedChances(sigma_mm)) {}
+    explicit TableBuilder(double sigma_mm) : chances_(dartboard::bedChances(sigma_mm)) {}
 
     // Fills `table` with the advice and the hint for every score and dart count.
     void build(Table& table) const {
@@ -245,7 +246,7 @@ private:
         return plan;
     }
 
-    board_model::BedChances chances_;
+    dartboard::BedChances chances_;
 };
 
 // Tables by sigma, each built once by the first caller that needs it while
@@ -308,7 +309,7 @@ std::vector<std::string> notations(const Plan& plan) {
     std::vector<std::string> route;
     route.reserve(static_cast<std::size_t>(plan.count));
     for (int i = 0; i < plan.count; ++i) {
-        route.push_back(board_model::bedNotation(plan.aims[static_cast<std::size_t>(i)]));
+        route.push_back(beds::bedNotation(plan.aims[static_cast<std::size_t>(i)]));
     }
     return route;
 }

@@ -3,7 +3,7 @@
 //
 // checkoutAdvice weighs every aim by the player's accuracy, sigma: darts land
 // around the point aimed at with a circular Gaussian error of sigma
-// millimetres (see board_model.h), and the advice is the aim with the best
+// millimetres (see dartboard.h), and the advice is the aim with the best
 // chance of finishing in this turn. checkoutHint gives one fixed route per
 // score for a player of the club level.
 //

@@ -4,16 +4,18 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <utility>
 
+#include "ascii.h"
+#include "beds.h"
 #include "utf8.h"
 
 namespace {
 
-constexpr int kStartScore = 501;
-constexpr std::size_t kMaxPlayers = 8;
-constexpr std::size_t kDartsPerTurn = 3;
+constexpr int kStartScore = Game501::kStartScore;
+constexpr std::size_t kMinPlayers = Game501::kMinPlayers;
+constexpr std::size_t kMaxPlayers = Game501::kMaxPlayers;
+constexpr std::size_t kDartsPerTurn = Game501::kDartsPerTurn;
 constexpr std::size_t kMaxArchivedTurns = 100;
 constexpr std::size_t kMaxUndoSteps = 100;
 constexpr std::size_t kShownHistory = 20;
@@ -30,15 +32,6 @@ template <typename Value>
 Game501::json& addMember(Game501::json::object_t& members, const char* key, Value&& value) {
     return members.emplace_hint(members.end(), key, std::forward<Value>(value))->second;
 }
-
-// Character classes of the "C" locale, whatever locale the process runs in.
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-char toUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Cuts the text to at most `limit` bytes without splitting a UTF-8 character:
 // a character that would straddle the limit goes whole. Text that is not
@@ -59,22 +52,15 @@ std::string cutToLimit(std::string text, std::size_t limit) {
     return text;
 }
 
-std::string trim(std::string value) {
-    std::size_t first = 0;
-    while (first < value.size() && isSpace(value[first])) {
-        ++first;
-    }
-    std::size_t last = value.size();
-    while (last > first && isSpace(value[last - 1])) {
-        --last;
-    }
-    return value.substr(first, last - first);
-}
+std::string trim(const std::string& value) { return std::string(ascii::trimmed(value)); }
 
 }  // namespace
 
-Game501::Game501()
-    : status_(kIdle),
+Game501::Game501() : Game501(&Game501::nowMillis) {}
+
+Game501::Game501(Clock clock)
+    : clock_(std::move(clock)),
+      status_(kIdle),
       active_player_(0),
       round_(1),
       turn_start_score_(kStartScore),
@@ -83,7 +69,7 @@ Game501::Game501()
 
 Game501::json Game501::start(const std::vector<std::string>& player_names) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (player_names.empty() || player_names.size() > kMaxPlayers) {
+    if (player_names.size() < kMinPlayers || player_names.size() > kMaxPlayers) {
         return responseLocked(false, "Välj mellan 1 och 8 spelare");
     }
     players_.clear();
@@ -118,7 +104,7 @@ Game501::json Game501::addDart(const std::string& notation, const std::string& s
 
     pushSnapshotLocked();
 
-    Dart dart{parsed->notation, parsed->value, parsed->is_double, false, source, nowMillis()};
+    Dart dart{parsed->notation, parsed->value, parsed->is_double, false, source, clock_()};
     Player& player = players_[static_cast<std::size_t>(active_player_)];
     const int candidate = player.score - dart.value;
 
@@ -195,48 +181,11 @@ bool Game501::isPlaying() const {
 }
 
 std::optional<Game501::DartValue> Game501::parseDart(const std::string& raw_notation) {
-    std::string text = trim(raw_notation);
-    for (char& c : text) {
-        c = toUpper(c);
-    }
-
-    if (text == "MISS" || text == "M" || text == "0") {
-        return DartValue{"MISS", 0, false};
-    }
-    if (text == "OUTER" || text == "SB" || text == "S25" || text == "25") {
-        return DartValue{"OUTER", 25, false};
-    }
-    if (text == "BULL" || text == "DB" || text == "D25" || text == "50") {
-        return DartValue{"BULL", 50, true};
-    }
-
-    char multiplier = 'S';
-    std::size_t digits_from = 0;
-    if (!text.empty() && (text[0] == 'S' || text[0] == 'D' || text[0] == 'T')) {
-        multiplier = text[0];
-        digits_from = 1;
-    }
-    if (digits_from == text.size()) {
+    const std::optional<int> bed = beds::parseBed(raw_notation);
+    if (!bed) {
         return std::nullopt;
     }
-    // Any count of leading zeros is allowed; a value beyond 32 bits is
-    // rejected, never wrapped.
-    std::int64_t number = 0;
-    for (std::size_t i = digits_from; i < text.size(); ++i) {
-        if (!isDigit(text[i])) {
-            return std::nullopt;
-        }
-        number = number * 10 + (text[i] - '0');
-        if (number > std::numeric_limits<std::int32_t>::max()) {
-            return std::nullopt;
-        }
-    }
-    if (number < 1 || number > 20) {
-        return std::nullopt;
-    }
-    const int segment = static_cast<int>(number);
-    const int factor = multiplier == 'T' ? 3 : multiplier == 'D' ? 2 : 1;
-    return DartValue{multiplier + std::to_string(segment), segment * factor, multiplier == 'D'};
+    return DartValue{beds::bedNotation(*bed), beds::bedValue(*bed), beds::isDoubleBed(*bed)};
 }
 
 std::string Game501::normalizeName(const std::string& name, std::size_t index) {

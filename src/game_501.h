@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -35,7 +36,21 @@ public:
         bool is_double = false;
     };
 
+    // The rules a front end needs to know beside the documents.
+    static constexpr int kStartScore = 501;
+    static constexpr std::size_t kMinPlayers = 1;
+    static constexpr std::size_t kMaxPlayers = 8;
+    static constexpr std::size_t kDartsPerTurn = 3;
+
+    // Returns the time to stamp a dart with, in milliseconds since the epoch.
+    using Clock = std::function<std::int64_t()>;
+
+    // Creates an idle engine that stamps darts with the wall clock.
     Game501();
+    // Creates an idle engine that stamps darts with `clock`, which is called
+    // once per accepted dart while the engine's lock is held; a game replayed
+    // with the times it was first played with gives the same documents.
+    explicit Game501(Clock clock);
     Game501(const Game501&) = delete;
     Game501& operator=(const Game501&) = delete;
 
@@ -145,6 +160,7 @@ private:
     json stateLocked() const;
     json responseLocked(bool accepted, const std::string& message) const;
 
+    const Clock clock_;
     mutable std::mutex mutex_;
     std::string status_;
     std::vector<Player> players_;

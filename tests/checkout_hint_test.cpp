@@ -4,13 +4,13 @@
 
 #include <cmath>
 #include <limits>
-#include <map>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "board_model.h"
+#include "beds.h"
+#include "dartboard.h"
 #include "test_support.h"
 
 namespace {
@@ -192,12 +192,12 @@ std::vector<double> levelSigmas() {
 // The chance of finishing from `score` by aiming at `aim`, with `then(rest)`
 // the best chance from what a dart that does not finish or bust leaves.
 template <typename Then>
-double chanceOfAim(const board_model::BedChances& chances, int score, int aim, const Then& then) {
+double chanceOfAim(const dartboard::BedChances& chances, int score, int aim, const Then& then) {
     double chance = 0.0;
-    for (int bed = 0; bed < board_model::kBedCount; ++bed) {
-        const int rest = score - board_model::bedValue(bed);
+    for (int bed = 0; bed < beds::kBedCount; ++bed) {
+        const int rest = score - beds::bedValue(bed);
         const double p = chances[static_cast<std::size_t>(aim)][static_cast<std::size_t>(bed)];
-        if (rest == 0 && board_model::isDoubleBed(bed)) {
+        if (rest == 0 && beds::isDoubleBed(bed)) {
             chance += p;
         } else if (rest >= 2) {
             chance += p * then(rest);
@@ -209,15 +209,11 @@ double chanceOfAim(const board_model::BedChances& chances, int score, int aim, c
 // Every aim for the first dart and, after each place it lands, every aim for
 // the second: the best of them is the best chance with one or two darts.
 TEST(CheckoutAdvice, AgreesWithExhaustiveSearchForOneAndTwoDarts) {
-    std::map<std::string, int> aim_of;
-    for (int aim = 0; aim < board_model::kAimCount; ++aim) {
-        aim_of[board_model::bedNotation(aim)] = aim;
-    }
     for (const double sigma : {3.0, 8.5, 19.0, 35.0, 100.0}) {
-        const board_model::BedChances chances = board_model::bedChances(sigma);
+        const dartboard::BedChances chances = dartboard::bedChances(sigma);
         std::vector<double> one(171, 0.0);
         for (int score = 2; score <= 170; ++score) {
-            for (int aim = 0; aim < board_model::kAimCount; ++aim) {
+            for (int aim = 0; aim < dartboard::kAimCount; ++aim) {
                 const double chance = chanceOfAim(chances, score, aim, [](int) { return 0.0; });
                 one[static_cast<std::size_t>(score)] =
                     std::max(one[static_cast<std::size_t>(score)], chance);
@@ -227,7 +223,7 @@ TEST(CheckoutAdvice, AgreesWithExhaustiveSearchForOneAndTwoDarts) {
         for (int score = 2; score <= 170; ++score) {
             SCOPED_TRACE(std::to_string(score) + " at sigma " + std::to_string(sigma));
             double two = 0.0;
-            for (int aim = 0; aim < board_model::kAimCount; ++aim) {
+            for (int aim = 0; aim < dartboard::kAimCount; ++aim) {
                 two = std::max(two, chanceOfAim(chances, score, aim, afterFirst));
             }
             const CheckoutAdvice with_one = checkoutAdvice(score, 1, sigma);
@@ -235,7 +231,7 @@ TEST(CheckoutAdvice, AgreesWithExhaustiveSearchForOneAndTwoDarts) {
             EXPECT_NEAR(with_one.probability, one[static_cast<std::size_t>(score)], 1e-12);
             EXPECT_NEAR(with_two.probability, two, 1e-12);
             if (!with_two.route.empty()) {
-                const int aim = aim_of.at(with_two.route.front());
+                const int aim = beds::parseBed(with_two.route.front()).value();
                 EXPECT_NEAR(chanceOfAim(chances, score, aim, afterFirst), two, 1e-12);
             }
         }

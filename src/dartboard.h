@@ -4,15 +4,16 @@
 // Gaussian error of standard deviation sigma millimetres.
 //
 // Example:
-//   board_model::bedAt({0.0, 103.0});                       // T20
-//   const board_model::BedChances chances = board_model::bedChances(20.0);
-//   chances[board_model::trebleBed(20)][board_model::trebleBed(20)];  // about 0.09
+//   dartboard::bedAt({0.0, 103.0});                  // beds::trebleBed(20)
+//   const dartboard::BedChances chances = dartboard::bedChances(20.0);
+//   chances[beds::trebleBed(20)][beds::trebleBed(20)];  // about 0.09
 #pragma once
 
 #include <array>
-#include <string>
 
-namespace board_model {
+#include "beds.h"
+
+namespace dartboard {
 
 // Distances from the centre in millimetres. A dart on the edge between two
 // rings scores in the outer one; one beyond the double ring scores nothing.
@@ -34,27 +35,9 @@ inline constexpr double kDoubleAimRadius = 166.0;
 inline constexpr std::array<int, 20> kSegmentOrder = {20, 1,  18, 4,  13, 6,  10, 15, 2,  17,
                                                       3,  19, 7,  16, 8,  11, 14, 9,  12, 5};
 
-// Beds by index: S1-S20 are 0-19, D1-D20 are 20-39, T1-T20 are 40-59, then
-// OUTER, BULL and MISS (off the board). Every bed but MISS is also an aim;
-// OUTER and BULL are both aimed at the centre of the board.
-inline constexpr int kBedCount = 63;
-inline constexpr int kAimCount = 62;
-inline constexpr int kOuterBed = 60;
-inline constexpr int kBullBed = 61;
-inline constexpr int kMissBed = 62;
-
-constexpr int singleBed(int segment) { return segment - 1; }
-constexpr int doubleBed(int segment) { return 19 + segment; }
-constexpr int trebleBed(int segment) { return 39 + segment; }
-
-// Returns the points a dart in `bed` scores.
-int bedValue(int bed);
-
-// Returns whether a dart in `bed` may finish a game: D1-D20 and BULL.
-bool isDoubleBed(int bed);
-
-// Returns the canonical notation of `bed` ("S20", "T19", "OUTER", "MISS" ...).
-std::string bedNotation(int bed);
+// Every bed but MISS (see beds.h) is also an aim, numbered as its bed; OUTER
+// and BULL are both aimed at the centre of the board.
+inline constexpr int kAimCount = beds::kMissBed;
 
 // A point on the board face in millimetres: the origin at the centre, x to
 // the right, y up towards the 20.
@@ -73,7 +56,7 @@ int bedAt(Point point);
 
 // chances[aim][bed]: the chance that a dart aimed at `aim` lands in `bed`.
 // Every row sums to 1.
-using BedChances = std::array<std::array<double, kBedCount>, kAimCount>;
+using BedChances = std::array<std::array<double, beds::kBedCount>, kAimCount>;
 
 // Returns the chance of every bed for every aim when darts land with a
 // circular Gaussian error of `sigma_mm` around the point aimed at. Each
@@ -84,4 +67,4 @@ using BedChances = std::array<std::array<double, kBedCount>, kAimCount>;
 // not positive and finite gives every aim a certain miss.
 BedChances bedChances(double sigma_mm);
 
-}  // namespace board_model
+}  // namespace dartboard

@@ -1,4 +1,4 @@
-#include "board_model.h"
+#include "dartboard.h"
 
 #include <gtest/gtest.h>
 
@@ -9,11 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "beds.h"
+
 namespace {
 
-using board_model::bedAt;
-using board_model::bedNotation;
-using board_model::Point;
+using beds::bedNotation;
+using dartboard::bedAt;
+using dartboard::Point;
 
 // A point `radius` mm from the centre, `degrees` clockwise from the top.
 Point polar(double radius, double degrees) {
@@ -26,7 +28,7 @@ struct PointCase {
     std::string bed;
 };
 
-TEST(BoardModel, ScoresEachPointByItsRingAndSegment) {
+TEST(Dartboard, ScoresEachPointByItsRingAndSegment) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const std::vector<PointCase> cases = {
         {polar(0.0, 0.0), "BULL"},
@@ -57,33 +59,33 @@ TEST(BoardModel, ScoresEachPointByItsRingAndSegment) {
         SCOPED_TRACE(c.bed);
         EXPECT_EQ(bedNotation(bedAt(c.point)), c.bed);
     }
-    for (int aim = 0; aim < board_model::kAimCount; ++aim) {
-        const int expected = aim == board_model::kOuterBed ? board_model::kBullBed : aim;
-        EXPECT_EQ(bedAt(board_model::aimPoint(aim)), expected) << bedNotation(aim);
+    for (int aim = 0; aim < dartboard::kAimCount; ++aim) {
+        const int expected = aim == beds::kOuterBed ? beds::kBullBed : aim;
+        EXPECT_EQ(bedAt(dartboard::aimPoint(aim)), expected) << bedNotation(aim);
     }
 }
 
 // The chances against darts thrown at random: each within 0.002 and four
 // standard errors of the share of darts that land in the bed.
-TEST(BoardModel, ChancesAgreeWithRandomDarts) {
+TEST(Dartboard, ChancesAgreeWithRandomDarts) {
     constexpr int kDarts = 200000;
-    const std::vector<int> aims = {board_model::trebleBed(20), board_model::doubleBed(16),
-                                   board_model::singleBed(19), board_model::kBullBed};
+    const std::vector<int> aims = {beds::trebleBed(20), beds::doubleBed(16), beds::singleBed(19),
+                                   beds::kBullBed};
     std::mt19937_64 random(2011);
     for (const double sigma : {5.0, 19.0, 60.0}) {
-        const board_model::BedChances chances = board_model::bedChances(sigma);
+        const dartboard::BedChances chances = dartboard::bedChances(sigma);
         std::normal_distribution<double> error(0.0, sigma);
         for (const int aim : aims) {
             SCOPED_TRACE(bedNotation(aim) + " at sigma " + std::to_string(sigma));
-            std::array<int, board_model::kBedCount> landed{};
-            const Point target = board_model::aimPoint(aim);
+            std::array<int, beds::kBedCount> landed{};
+            const Point target = dartboard::aimPoint(aim);
             for (int dart = 0; dart < kDarts; ++dart) {
                 const double x = target.x + error(random);
                 ++landed[static_cast<std::size_t>(bedAt({x, target.y + error(random)}))];
             }
             const auto& row = chances[static_cast<std::size_t>(aim)];
             double total = 0.0;
-            for (int bed = 0; bed < board_model::kBedCount; ++bed) {
+            for (int bed = 0; bed < beds::kBedCount; ++bed) {
                 const double p = row[static_cast<std::size_t>(bed)];
                 const double share = landed[static_cast<std::size_t>(bed)] / double{kDarts};
                 EXPECT_NEAR(p, share, 0.002 + 4.0 * std::sqrt(p * (1.0 - p) / kDarts))

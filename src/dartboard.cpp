@@ -1,16 +1,25 @@
-#include "board_model.h"
+#include "dartboard.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 
-namespace board_model {
+namespace dartboard {
 
 namespace {
 
+using beds::doubleBed;
+using beds::kBedCount;
+using beds::kBullBed;
+using beds::kMissBed;
+using beds::kOuterBed;
+using beds::segmentOf;
+using beds::singleBed;
+using beds::trebleBed;
+
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kSegmentAngle = 2.0 * kPi / 20.0;
-constexpr int kSegments = 20;
+constexpr int kSegments = beds::kSegments;
 constexpr double kSmallestSigma = 0.01;
 
 // Rings from the centre outwards; the two single rings score alike.
@@ -40,8 +49,6 @@ constexpr std::array<int, kSegments + 1> slotsOfSegments() {
     return slots;
 }
 constexpr std::array<int, kSegments + 1> kSlotOf = slotsOfSegments();
-
-int segmentOf(int bed) { return bed % kSegments + 1; }
 
 int slotOf(int segment) { return kSlotOf[static_cast<std::size_t>(segment)]; }
 
@@ -201,35 +208,6 @@ std::array<double, kBedCount> centreRow(double sigma) {
 
 }  // namespace
 
-int bedValue(int bed) {
-    if (bed >= 0 && bed < 20) {
-        return segmentOf(bed);
-    } else if (bed >= 20 && bed < 40) {
-        return 2 * segmentOf(bed);
-    } else if (bed >= 40 && bed < 60) {
-        return 3 * segmentOf(bed);
-    } else if (bed == kOuterBed) {
-        return 25;
-    } else if (bed == kBullBed) {
-        return 50;
-    }
-    return 0;
-}
-
-bool isDoubleBed(int bed) { return (bed >= 20 && bed < 40) || bed == kBullBed; }
-
-std::string bedNotation(int bed) {
-    if (bed >= 0 && bed < 60) {
-        static constexpr std::array<char, 3> kPrefix = {'S', 'D', 'T'};
-        return kPrefix[static_cast<std::size_t>(bed / 20)] + std::to_string(segmentOf(bed));
-    } else if (bed == kOuterBed) {
-        return "OUTER";
-    } else if (bed == kBullBed) {
-        return "BULL";
-    }
-    return "MISS";
-}
-
 Point aimPoint(int aim) {
     double radius = 0.0;
     if (aim >= 0 && aim < 20) {
@@ -293,4 +271,4 @@ BedChances bedChances(double sigma_mm) {
     return chances;
 }
 
-}  // namespace board_model
+}  // namespace dartboard

@@ -1,0 +1,61 @@
+#include "front_end.h"
+
+#include <cmath>
+#include <cstdint>
+
+#include "checkout_hint.h"
+
+namespace front_end {
+
+Game501::json checkoutFor(const Game501::json& state) {
+    if (state["status"] != "playing") {
+        return nullptr;
+    }
+    const auto active = state["active_player"].get<std::size_t>();
+    const int remaining = state["players"][active]["score"].get<int>();
+    const int darts_left = static_cast<int>(Game501::kDartsPerTurn) -
+                           static_cast<int>(state["current_turn"]["darts"].size());
+    Game501::json advice = Game501::json::array();
+    for (const SkillLevel& level : skillLevels()) {
+        const CheckoutAdvice best = checkoutAdvice(remaining, darts_left, level.sigma_mm);
+        advice.push_back({{"level", level.id},
+                          {"name", level.name},
+                          {"probability", best.probability},
+                          {"route", best.route}});
+    }
+    return {{"advice", std::move(advice)},
+            {"darts_left", darts_left},
+            {"player", static_cast<int>(active)},
+            {"remaining", remaining},
+            {"route", checkoutHint(remaining, darts_left)}};
+}
+
+Game501::json rules() {
+    // Signed, as every integer of the engine's documents is.
+    const auto number = [](std::size_t value) { return static_cast<std::int64_t>(value); };
+    return {{"darts_per_turn", number(Game501::kDartsPerTurn)},
+            {"max_players", number(Game501::kMaxPlayers)},
+            {"max_source_bytes", number(kMaxSourceBytes)},
+            {"min_players", number(Game501::kMinPlayers)}};
+}
+
+std::string chanceText(double probability) {
+    const long whole = std::lround(100.0 * probability);
+    return whole == 0 && probability > 0.0 ? "< 1 %" : std::to_string(whole) + " %";
+}
+
+std::string checkoutText(const std::vector<std::string>& route, std::optional<double> chance) {
+    if (route.empty()) {
+        return "";
+    }
+    std::string text = "Utgång:";
+    for (const std::string& dart : route) {
+        text += " " + dart;
+    }
+    if (chance) {
+        text += " (" + chanceText(*chance) + ")";
+    }
+    return text;
+}
+
+}  // namespace front_end

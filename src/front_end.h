@@ -1,0 +1,42 @@
+// What every front end (the terminal scorer, the server and the pages it
+// serves) needs beside the engine's documents, worked out in one place.
+//
+// Example:
+//   const Game501::json checkout = front_end::checkoutFor(game.state());
+//   front_end::checkoutText(checkout["route"], std::nullopt);  // "Utgång: T20 T19 D12"
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "game_501.h"
+
+namespace front_end {
+
+// Source labels come from people and programs a front end does not control,
+// and every undo point of an engine keeps a copy of each one, so a front end
+// refuses a longer label before it reaches the engine.
+inline constexpr std::size_t kMaxSourceBytes = 1024;
+
+// Returns what a scoreboard shows of the active player's finish beside a
+// state document: {"player", "remaining", "darts_left", "route" (checkoutHint's,
+// empty when there is none), "advice": one {"level", "name", "probability",
+// "route"} per skill level, least accurate first}. Null when no game is
+// being played.
+Game501::json checkoutFor(const Game501::json& state);
+
+// Returns the rules a page needs to draw and check what it sends:
+// {"darts_per_turn", "max_players", "max_source_bytes", "min_players"}.
+Game501::json rules();
+
+// Returns a chance in whole percent ("41 %"); a chance that rounds to
+// nothing but is not nothing reads "< 1 %".
+std::string chanceText(double probability);
+
+// Returns the line that shows a route, "Utgång: S19 D20", followed by its
+// chance (" (41 %)") when there is one; empty for an empty route.
+std::string checkoutText(const std::vector<std::string>& route, std::optional<double> chance);
+
+}  // namespace front_end
