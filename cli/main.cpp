@@ -9,7 +9,9 @@
 #include <utility>
 #include <vector>
 
+#include "ascii.h"
 #include "checkout_hint.h"
+#include "front_end.h"
 #include "game_501.h"
 #include "scoreboard.h"
 
@@ -43,41 +45,23 @@ const char* const kCommands =
     "  help                   visa kommandona\n"
     "  quit                   avsluta\n";
 
-// The engine keeps about a hundred copies of each label (one per undo
-// point), so a label from the command line is bounded before it gets there.
-constexpr std::size_t kMaxSourceBytes = 1024;
-
 struct Options {
     bool json_output = false;
     std::string source = "cli";
     const SkillLevel* level = nullptr;  // none: the fixed checkout hint
 };
 
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-std::string trim(const std::string& text) {
-    std::size_t first = 0;
-    std::size_t last = text.size();
-    while (first < last && isSpace(text[first])) {
-        ++first;
-    }
-    while (last > first && isSpace(text[last - 1])) {
-        --last;
-    }
-    return text.substr(first, last - first);
-}
+std::string trim(const std::string& text) { return std::string(ascii::trimmed(text)); }
 
 std::vector<std::string> splitWords(const std::string& text) {
     std::vector<std::string> words;
     std::size_t at = 0;
     while (at < text.size()) {
-        while (at < text.size() && isSpace(text[at])) {
+        while (at < text.size() && ascii::isSpace(text[at])) {
             ++at;
         }
         std::size_t end = at;
-        while (end < text.size() && !isSpace(text[end])) {
+        while (end < text.size() && !ascii::isSpace(text[end])) {
             ++end;
         }
         if (end > at) {
@@ -107,9 +91,7 @@ std::vector<std::string> splitNames(const std::string& text) {
 
 std::string lowerAscii(std::string text) {
     for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
+        c = ascii::toLower(c);
     }
     return text;
 }
@@ -261,8 +243,9 @@ int main(int argc, char** argv) {
             return badUsage("okänt argument: " + game501_cli::displayText(arg));
         }
     }
-    if (options.source.size() > kMaxSourceBytes) {
-        return badUsage("--source får vara högst " + std::to_string(kMaxSourceBytes) + " byte");
+    if (options.source.size() > front_end::kMaxSourceBytes) {
+        return badUsage("--source får vara högst " + std::to_string(front_end::kMaxSourceBytes) +
+                        " byte");
     }
 
     Session session(options);

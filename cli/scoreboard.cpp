@@ -1,19 +1,18 @@
 #include "scoreboard.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
-#include "checkout_hint.h"
+#include "front_end.h"
 #include "utf8.h"
 
 namespace game501_cli {
 
 namespace {
 
-constexpr int kDartsPerTurn = 3;
 const char* const kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 
 // C0 controls, DEL and the C1 controls: each could steer a terminal.
@@ -25,12 +24,6 @@ bool isControl(std::uint32_t code_point) {
 // that displayText has made valid.
 std::size_t displayWidth(const std::string& text) {
     return static_cast<std::size_t>(utf8::unchecked::distance(text.begin(), text.end()));
-}
-
-// A chance that rounds to nothing is still a chance: it reads "< 1 %".
-std::string percent(double probability) {
-    const long whole = std::lround(100.0 * probability);
-    return whole == 0 && probability > 0.0 ? "< 1 %" : std::to_string(whole) + " %";
 }
 
 std::string rightAligned(const std::string& text, std::size_t width) {
@@ -96,23 +89,19 @@ std::string scoreboard(const Game501::json& state, const SkillLevel* level) {
     if (state.at("awaiting_clear").get<bool>()) {
         board += "Ta bort pilarna och skriv \"clear\" när tavlan är tom.\n";
     }
-    const std::size_t active = state.at("active_player").get<std::size_t>();
-    if (active < players.size()) {
-        const int score = players[active].at("score").get<int>();
-        const int darts_left = kDartsPerTurn - static_cast<int>(darts.size());
-        const CheckoutAdvice advice = level == nullptr
-                                          ? CheckoutAdvice{checkoutHint(score, darts_left), 0.0}
-                                          : checkoutAdvice(score, darts_left, level->sigma_mm);
-        if (!advice.route.empty()) {
-            board += "Utgång:";
-            for (const std::string& dart : advice.route) {
-                board += " " + dart;
+    const Game501::json checkout = front_end::checkoutFor(state);
+    std::vector<std::string> route = checkout.at("route");
+    std::optional<double> chance;
+    if (level != nullptr) {
+        for (const Game501::json& advice : checkout.at("advice")) {
+            if (advice.at("level") == level->id) {
+                route = advice.at("route");
+                chance = advice.at("probability").get<double>();
             }
-            if (level != nullptr) {
-                board += " (" + percent(advice.probability) + ")";
-            }
-            board += "\n";
         }
+    }
+    if (const std::string line = front_end::checkoutText(route, chance); !line.empty()) {
+        board += line + "\n";
     }
     return board;
 }

@@ -3,7 +3,8 @@
 // router and the handlers, without sockets. Properties: nothing crashes;
 // every answer is a well-formed HTTP response whose status is one the API
 // documents, with a JSON error body of the one fixed shape when it is an
-// error; and a board whose token the input cannot hold never changes.
+// error; a write answered 200 makes exactly one event and every other
+// request none; and a board whose token the input cannot hold never changes.
 #include <boost/asio/buffer.hpp>
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/http/parser.hpp>
@@ -16,6 +17,7 @@
 #include <string>
 #include <string_view>
 
+#include "actions.h"
 #include "api.h"
 #include "board.h"
 #include "fuzz_support.h"
@@ -38,6 +40,16 @@ constexpr int kMaxRequests = 64;
 
 const std::set<unsigned> kDocumentedStatuses = {200, 302, 400, 401, 403, 404,
                                                 405, 413, 415, 431, 503};
+
+// Returns whether the request is a write to board 1, by the server's own
+// table of actions.
+bool writesBoardOne(const game501_server::Request& request) {
+    const std::string_view prefix = "/api/boards/1/";
+    const std::string_view target = request.target();
+    const std::string_view path = target.substr(0, target.find('?'));
+    return request.method() == http::verb::post && path.substr(0, prefix.size()) == prefix &&
+           game501_server::findAction(path.substr(prefix.size())) != nullptr;
+}
 
 // Serialises the answer as the connection would and reads it back with a
 // response parser: it must parse whole, alone, with the status it was given.
@@ -100,7 +112,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;  // the connection closes after a refused request
         }
         const game501_server::Request request = parser.release();
+        const std::uint64_t events_before = boards[0]->state().event_id;
         game501_server::Routed routed = api.handle(request);
+        const bool applied = routed.events == nullptr && routed.response.result_int() == 200 &&
+                             writesBoardOne(request);
+        require(boards[0]->state().event_id == events_before + (applied ? 1 : 0),
+                "a request made the wrong number of events");
         if (routed.events == nullptr) {
             requireWellFormed(std::move(routed.response), request.keep_alive(),
                               request.method() == http::verb::head);

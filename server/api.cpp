@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <utility>
 
+#include "ascii.h"
+#include "front_end.h"
 #include "server_limits.h"
 
 namespace game501_server {
@@ -17,6 +19,7 @@ namespace beast = boost::beast;
 using json = Game501::json;
 
 const char* const kBoardsPath = "/api/boards";
+const char* const kRulesPath = "/api/rules";
 const char* const kReadMethods = "GET, HEAD";
 
 bool isRead(const Request& request) {
@@ -27,15 +30,8 @@ std::string_view withoutQuery(std::string_view target) {
     return target.substr(0, target.find('?'));
 }
 
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
+// Optional white space around a header's value and its parts.
+std::string_view trimmed(std::string_view text) { return ascii::trimmed(text, " \t"); }
 
 // Reads a board number as the addresses print it: 1 to the number of boards,
 // in decimal without leading zeros. Returns 0 for anything else.
@@ -102,16 +98,10 @@ Response badField(const std::string& message, unsigned version) {
 }
 
 // Reads the command of a mutating request from its body, or answers 400.
-std::variant<Command, Response> readCommand(std::string_view action, const Request& request) {
+std::variant<Command, Response> readCommand(const Action& action, const Request& request) {
     const unsigned version = request.version();
-    if (action == "undo") {
-        return Command{Command::Kind::undo, {}, {}, {}};
-    }
-    if (action == "clear") {
-        return Command{Command::Kind::clear, {}, {}, {}};
-    }
-    if (action == "reset") {
-        return Command{Command::Kind::reset, {}, {}, {}};
+    if (!action.has_body) {
+        return Command{action.kind, {}, {}, {}};
     }
     const json body = json::parse(request.body(), nullptr, false);
     if (body.is_discarded()) {
@@ -121,7 +111,7 @@ std::variant<Command, Response> readCommand(std::string_view action, const Reque
     if (!body.is_object()) {
         return badField("Kroppen ska vara ett JSON-objekt", version);
     }
-    if (action == "start") {
+    if (action.kind == Command::Kind::start) {
         const auto players = body.find("players");
         if (players == body.end() || !players->is_array()) {
             return badField("Fältet \"players\" ska vara en lista med namn", version);
@@ -160,7 +150,8 @@ Api::Api(Boards& boards, const WebFiles* web) : boards_(boards), web_(web) {}
 
 Routed Api::handle(const Request& request) const {
     const std::string_view path = withoutQuery(request.target());
-    const bool api = path.substr(0, std::string_view(kBoardsPath).size()) == kBoardsPath;
+    const std::string_view api_prefix = "/api/";
+    const bool api = path.substr(0, api_prefix.size()) == api_prefix;
     Routed routed = api ? handleApi(request, path) : Routed{page(request, path)};
     if (request.method() == http::verb::head && routed.events == nullptr) {
         // What a GET would get, without its body.
@@ -216,6 +207,10 @@ Routed Api::handleApi(const Request& request, std::string_view path) const {
     if (path == kBoardsPath) {
         return {read ? listBoards(request) : methodNotAllowed(kReadMethods, version)};
     }
+    if (path == kRulesPath) {
+        return {read ? jsonResponse(serialise(front_end::rules()), version)
+                     : methodNotAllowed(kReadMethods, version)};
+    }
     const std::string_view prefix = "/api/boards/";
     if (path.substr(0, prefix.size()) != prefix) {
         return {notFound(version)};
@@ -231,8 +226,8 @@ Routed Api::handleApi(const Request& request, std::string_view path) const {
         return {read ? documentResponse(board.state(), version)
                      : methodNotAllowed(kReadMethods, version)};
     }
-    const std::string_view action = rest.substr(slash + 1);
-    if (action == "events") {
+    const std::string_view action_path = rest.substr(slash + 1);
+    if (action_path == "events") {
         if (request.method() != http::verb::get) {
             return {methodNotAllowed("GET", version)};
         }
@@ -240,14 +235,14 @@ Routed Api::handleApi(const Request& request, std::string_view path) const {
         routed.events = &board;
         return routed;
     }
-    if (action != "start" && action != "darts" && action != "undo" && action != "clear" &&
-        action != "reset") {
+    const Action* const action = findAction(action_path);
+    if (action == nullptr) {
         return {notFound(version)};
     }
     if (request.method() != http::verb::post) {
         return {methodNotAllowed("POST", version)};
     }
-    return {mutate(request, board, action)};
+    return {mutate(request, board, *action)};
 }
 
 Response Api::listBoards(const Request& request) const {
@@ -258,7 +253,7 @@ Response Api::listBoards(const Request& request) const {
     return jsonResponse(serialise({{"boards", std::move(list)}}), request.version());
 }
 
-Response Api::mutate(const Request& request, Board& board, std::string_view action) const {
+Response Api::mutate(const Request& request, Board& board, const Action& action) const {
     const unsigned version = request.version();
     const std::optional<std::string_view> token = bearerToken(request);
     if (!token) {
@@ -272,8 +267,7 @@ Response Api::mutate(const Request& request, Board& board, std::string_view acti
         return errorResponse(http::status::forbidden, "forbidden",
                              "Fel token för tavla " + std::to_string(board.number()), version);
     }
-    const bool needs_body = action == "start" || action == "darts";
-    if ((needs_body || !request.body().empty()) && !isJson(request)) {
+    if ((action.has_body || !request.body().empty()) && !isJson(request)) {
         return errorResponse(http::status::unsupported_media_type, "unsupported_media_type",
                              "Kroppen ska vara JSON (Content-Type: application/json)", version);
     }
@@ -286,11 +280,17 @@ Response Api::mutate(const Request& request, Board& board, std::string_view acti
 
 Response errorResponse(http::status status, std::string_view code, const std::string& message,
                        unsigned version) {
-    Response response{status, version};
-    response.set(http::field::content_type, "application/json");
-    response.set(http::field::cache_control, "no-store");
-    response.set("X-Content-Type-Options", "nosniff");
-    response.body() = serialise({{"error", {{"code", code}, {"message", message}}}});
+    Response response =
+        jsonResponse(serialise({{"error", {{"code", code}, {"message", message}}}}), version);
+    response.result(status);
+    return response;
+}
+
+Response tooManyConnections(unsigned version) {
+    Response response = errorResponse(http::status::service_unavailable, "too_many_connections",
+                                      "För många anslutningar; försök igen om en stund", version);
+    response.set(http::field::retry_after, "1");
+    finish(response, false);
     return response;
 }
 

@@ -46,7 +46,7 @@ private:
     Routed handleApi(const Request& request, std::string_view path) const;
     Response page(const Request& request, std::string_view path) const;
     Response listBoards(const Request& request) const;
-    Response mutate(const Request& request, Board& board, std::string_view action) const;
+    Response mutate(const Request& request, Board& board, const Action& action) const;
 
     Boards& boards_;
     const WebFiles* web_;
@@ -56,6 +56,10 @@ private:
 // a stable English word for programs, `message` Swedish for people.
 Response errorResponse(http::status status, std::string_view code, const std::string& message,
                        unsigned version);
+
+// Returns the answer to a connection over a limit, ready for the wire: 503
+// with the error code "too_many_connections", and the connection closes.
+Response tooManyConnections(unsigned version);
 
 // Returns the answer for a request that the HTTP parser refused, or nothing
 // when the failure leaves no one to answer (the peer closed or timed out).

@@ -4,29 +4,12 @@
 #include <cstddef>
 #include <utility>
 
-#include "checkout_hint.h"
+#include "front_end.h"
 #include "tokens.h"
 
 namespace game501_server {
 
 namespace {
-
-constexpr int kDartsPerTurn = 3;
-const char* operationName(Command::Kind kind) {
-    switch (kind) {
-        case Command::Kind::start:
-            return "start";
-        case Command::Kind::dart:
-            return "dart";
-        case Command::Kind::undo:
-            return "undo";
-        case Command::Kind::clear:
-            return "clear";
-        case Command::Kind::reset:
-            return "reset";
-    }
-    return "";
-}
 
 std::string eventText(std::uint64_t id, std::string_view kind, const std::string& data) {
     std::string text;
@@ -65,7 +48,7 @@ Document Board::apply(const Command& command) {
     }
     std::string response_json = serialise(response);
     ++last_event_id_;
-    publishLocked(operationName(command.kind), response, response_json);
+    publishLocked(actionOf(command.kind).operation, response, response_json);
     return Document{std::move(response_json), last_event_id_};
 }
 
@@ -93,7 +76,7 @@ EventText Board::subscribe(const std::shared_ptr<EventQueue>& viewer) {
     // The data's members are written in key order, as the engine writes its
     // documents.
     const std::string data = "{\"board\":" + std::to_string(number_) +
-                             ",\"checkout\":" + serialise(checkoutFor(state)) +
+                             ",\"checkout\":" + serialise(front_end::checkoutFor(state)) +
                              ",\"state\":" + serialise(state) + "}";
     viewers_.push_back(viewer);
     return std::make_shared<const std::string>("retry: 1000\n" +
@@ -109,7 +92,7 @@ void Board::publishLocked(std::string_view operation, const Game501::json& respo
     // Serialised once, whatever the number of viewers; the response is
     // embedded as the answer carried it.
     std::string data = "{\"board\":" + std::to_string(number_) +
-                       ",\"checkout\":" + serialise(checkoutFor(response["game"])) +
+                       ",\"checkout\":" + serialise(front_end::checkoutFor(response["game"])) +
                        ",\"operation\":\"" + std::string(operation) +
                        "\",\"response\":" + response_json + "}";
     const EventText event =
@@ -128,28 +111,6 @@ void Board::forgetClosedViewersLocked() {
                                       return !queue || queue->closed();
                                   }),
                    viewers_.end());
-}
-
-Game501::json checkoutFor(const Game501::json& state) {
-    if (state["status"] != "playing") {
-        return nullptr;
-    }
-    const auto active = state["active_player"].get<std::size_t>();
-    const int remaining = state["players"][active]["score"].get<int>();
-    const int darts_left = kDartsPerTurn - static_cast<int>(state["current_turn"]["darts"].size());
-    Game501::json advice = Game501::json::array();
-    for (const SkillLevel& level : skillLevels()) {
-        const CheckoutAdvice best = checkoutAdvice(remaining, darts_left, level.sigma_mm);
-        advice.push_back({{"level", level.id},
-                          {"name", level.name},
-                          {"probability", best.probability},
-                          {"route", best.route}});
-    }
-    return {{"advice", std::move(advice)},
-            {"darts_left", darts_left},
-            {"player", static_cast<int>(active)},
-            {"remaining", remaining},
-            {"route", checkoutHint(remaining, darts_left)}};
 }
 
 std::string serialise(const Game501::json& document) {

@@ -9,19 +9,11 @@
 #include <string_view>
 #include <vector>
 
+#include "actions.h"
 #include "event_queue.h"
 #include "game_501.h"
 
 namespace game501_server {
-
-// One mutating call on a board, as it reaches the engine.
-struct Command {
-    enum class Kind { start, dart, undo, clear, reset };
-    Kind kind = Kind::reset;
-    std::vector<std::string> players;  // for start
-    std::string notation;              // for dart
-    std::string source;                // for dart
-};
 
 // A document as the engine made it, serialised, with the id of the last
 // event it includes.
@@ -73,12 +65,6 @@ private:
     std::uint64_t last_event_id_ = 0;
     std::vector<std::weak_ptr<EventQueue>> viewers_;
 };
-
-// What a scoreboard needs beside a state document that the engine does not
-// give, for the active player: the score and darts left, the fixed route to
-// finish ("route", empty when there is none) and, for each skill level, the
-// advice with its chance ("advice"). Null when no game is being played.
-Game501::json checkoutFor(const Game501::json& state);
 
 // Serialises a document without ever throwing: text that is not valid UTF-8
 // becomes U+FFFD.

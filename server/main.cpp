@@ -222,9 +222,11 @@ int main(int argc, char** argv) {
         boards.push_back(
             std::make_unique<Board>(number, tokens[static_cast<std::size_t>(number - 1)]));
     }
-    const std::optional<WebFiles> web = WebFiles::locate();
+    std::string web_problem;
+    const std::optional<WebFiles> web = WebFiles::locate(web_problem);
     if (!web) {
-        std::cerr << "game-501-server: hittar inte sidorna; bara API:t svarar\n";
+        std::cerr << "game-501-server: hittar inte sidorna (" << web_problem
+                  << "); bara API:t svarar\n";
     }
     const Api api(boards, web ? &*web : nullptr);
     const int max_connections = raiseDescriptorLimit();

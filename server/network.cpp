@@ -15,6 +15,7 @@
 #include <deque>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -68,43 +69,32 @@ void lingerThenClose(std::shared_ptr<Owner> owner, beast::tcp_stream& stream,
 
 }  // namespace
 
-// One client connection: requests and answers in turn, or, after a request
-// for events, a one-way stream of them. Everything it does runs on its own
-// strand.
+// One client connection: requests and answers in turn, until a request
+// asks for events; then the connection goes to an EventStreamSession.
+// Everything it does runs on its own strand.
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
 public:
-    HttpSession(tcp::socket socket, Server& server)
+    HttpSession(tcp::socket socket, Connections::Slot slot, Connections& connections,
+                const Api& api)
         : stream_(std::move(socket)),
-          server_(server),
-          strand_(stream_.get_executor()),
-          heartbeat_(stream_.get_executor()) {
-        ++server_.connections_;
-    }
+          slot_(std::move(slot)),
+          connections_(connections),
+          api_(api),
+          strand_(stream_.get_executor()) {}
 
-    ~HttpSession() {
-        if (queue_) {
-            --server_.streams_;
-        }
-        server_.untrack(this);
-        if (--server_.connections_ == 0 && server_.stopping_) {
-            net::post(server_.strand_, [&server = server_] { server.stop_timer_.cancel(); });
-        }
-    }
+    ~HttpSession() { connections_.untrack(this); }
 
     void run() {
+        connections_.track(shared_from_this());
         net::dispatch(strand_, [self = shared_from_this()] { self->readRequest(); });
     }
 
     // Ends the connection as a stop asks: an answer being written is
-    // finished first, and so are the events already queued for a stream; a
-    // wait for a request ends now.
+    // finished first; a wait for a request ends now.
     void stop() {
         net::dispatch(strand_, [self = shared_from_this()] {
             self->stopping_ = true;
-            if (self->queue_) {
-                self->heartbeat_.cancel();
-                self->writeEvents();
-            } else if (self->reading_) {
+            if (self->reading_) {
                 self->stream_.cancel();
             }
         });
@@ -113,9 +103,6 @@ public:
     // Closes the connection at once, whatever it is doing.
     void close() {
         net::dispatch(strand_, [self = shared_from_this()] {
-            if (self->queue_) {
-                self->closeStream();
-            }
             beast::error_code ignored;
             self->stream_.socket().close(ignored);
         });
@@ -176,21 +163,20 @@ private:
         reading_ = false;
         const Request request = parser_->release();
         parser_.reset();
-        Routed routed = server_.api_.handle(request);
+        Routed routed = api_.handle(request);
         if (routed.events != nullptr) {
-            if (!stopping_ && server_.takeStreamSlot()) {
-                return openStream(*routed.events);
+            if (!stopping_) {
+                if (std::optional<Connections::Slot> stream = connections_.takeStream()) {
+                    return handOver(*routed.events, std::move(*stream));
+                }
             }
-            routed.response =
-                errorResponse(http::status::service_unavailable, "too_many_connections",
-                              "För många anslutningar; försök igen om en stund", request.version());
-            routed.response.set(http::field::retry_after, "1");
-            finish(routed.response, false);
-            return write(std::move(routed.response));
+            return write(tooManyConnections(request.version()));
         }
         finish(routed.response, request.keep_alive() && !stopping_);
         write(std::move(routed.response));
     }
+
+    void handOver(Board& board, Connections::Slot stream_slot);
 
     void write(Response response) {
         response_ = std::move(response);
@@ -211,35 +197,80 @@ private:
         readRequest();
     }
 
-    // Event streams.
+    beast::tcp_stream stream_;
+    Connections::Slot slot_;
+    Connections& connections_;
+    const Api& api_;
+    const net::any_io_executor strand_;
+    beast::flat_buffer buffer_{kMaxHeaderBytes + kMaxBodyBytes};
+    std::optional<http::request_parser<http::string_body>> parser_;
+    std::optional<Response> response_;
+    bool reading_ = false;
+    bool stopping_ = false;
+};
 
-    void openStream(Board& board) {
-        // A stream only writes: what it read for requests is no longer needed.
-        buffer_ = beast::flat_buffer();
+// A connection that carries one board's events, one way, from the request
+// that asked for them until the viewer leaves, falls too far behind or the
+// server stops. Everything it does runs on the strand of the connection.
+class EventStreamSession : public std::enable_shared_from_this<EventStreamSession> {
+public:
+    EventStreamSession(beast::tcp_stream stream, Connections::Slot connection,
+                       Connections::Slot stream_slot, Connections& connections)
+        : stream_(std::move(stream)),
+          connection_(std::move(connection)),
+          stream_slot_(std::move(stream_slot)),
+          connections_(connections),
+          strand_(stream_.get_executor()),
+          heartbeat_(strand_) {}
+
+    ~EventStreamSession() { connections_.untrack(this); }
+
+    // Subscribes to `board` and writes the stream's head and its first
+    // event. Runs on the connection's strand.
+    void start(Board& board) {
+        connections_.track(shared_from_this());
         stream_.expires_never();
         queue_ = std::make_shared<EventQueue>(
             kMaxQueuedEvents, kMaxQueuedEventBytes, [weak = weak_from_this(), strand = strand_] {
-                if (std::shared_ptr<HttpSession> self = weak.lock()) {
+                if (std::shared_ptr<EventStreamSession> self = weak.lock()) {
                     net::post(strand, [self] { self->writeEvents(); });
                 }
             });
         const EventText first = board.subscribe(queue_);
         pending_.push_back(std::make_shared<const std::string>(eventStreamHeader()));
         pending_.push_back(first);
-        scheduleKeepAlive();
+        // A stop that began while the request was being answered missed
+        // this session: it ends once what is queued is written.
+        stopping_ = connections_.stopping();
+        if (!stopping_) {
+            scheduleKeepAlive();
+        }
         watchViewer();
         writeEvents();
     }
 
+    // Ends the stream as a stop asks: the events already queued are
+    // written first.
+    void stop() {
+        net::dispatch(strand_, [self = shared_from_this()] {
+            self->stopping_ = true;
+            self->heartbeat_.cancel();
+            self->writeEvents();
+        });
+    }
+
+    // Closes the connection at once, whatever it is doing.
+    void close() {
+        net::dispatch(strand_, [self = shared_from_this()] { self->closeStream(); });
+    }
+
+private:
     // Reads beside the writes, straight from the socket and without a
     // timeout, so that a viewer who leaves, even by closing only its sending
     // side, frees its connection at once.
     void watchViewer() {
-        if (!ignored_input_) {
-            ignored_input_ = std::make_unique<std::array<char, 512>>();
-        }
         stream_.socket().async_read_some(
-            net::buffer(*ignored_input_),
+            net::buffer(ignored_input_),
             [self = shared_from_this()](beast::error_code error, std::size_t bytes) {
                 self->input_bytes_ += bytes;
                 if (error || self->input_bytes_ > kMaxStreamInputBytes) {
@@ -286,7 +317,7 @@ private:
     void scheduleKeepAlive() {
         heartbeat_.expires_after(kKeepAliveInterval);
         heartbeat_.async_wait([self = shared_from_this()](beast::error_code error) {
-            if (error || !self->queue_ || self->queue_->closed()) {
+            if (error || self->queue_->closed()) {
                 return;
             }
             self->queue_->push(keepAliveComment());
@@ -295,7 +326,9 @@ private:
     }
 
     void closeStream() {
-        queue_->close();
+        if (queue_) {
+            queue_->close();
+        }
         heartbeat_.cancel();
         beast::error_code ignored;
         stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
@@ -303,37 +336,34 @@ private:
     }
 
     beast::tcp_stream stream_;
-    Server& server_;
+    Connections::Slot connection_;
+    Connections::Slot stream_slot_;
+    Connections& connections_;
     const net::any_io_executor strand_;
-    beast::flat_buffer buffer_{kMaxHeaderBytes + kMaxBodyBytes};
-    std::optional<http::request_parser<http::string_body>> parser_;
-    std::optional<Response> response_;
-    bool reading_ = false;
-    bool stopping_ = false;
-
-    std::shared_ptr<EventQueue> queue_;  // set once the connection carries events
-    std::unique_ptr<std::array<char, 512>> ignored_input_;
+    net::steady_timer heartbeat_;
+    std::shared_ptr<EventQueue> queue_;
+    std::array<char, 512> ignored_input_{};
     std::size_t input_bytes_ = 0;
     std::deque<EventText> pending_;
     std::deque<EventText> in_flight_;
     bool writing_ = false;
-    net::steady_timer heartbeat_;
+    bool stopping_ = false;
 };
+
+void HttpSession::handOver(Board& board, Connections::Slot stream_slot) {
+    // What was read for requests is no longer needed: a stream only writes.
+    std::make_shared<EventStreamSession>(std::move(stream_), std::move(slot_),
+                                         std::move(stream_slot), connections_)
+        ->start(board);
+}
 
 namespace {
 
 // A connection over the limit: it gets a 503 and is closed.
 class Rejection : public std::enable_shared_from_this<Rejection> {
 public:
-    Rejection(tcp::socket socket, std::atomic<int>& count)
-        : stream_(std::move(socket)), count_(count) {
-        ++count_;
-        answer_ = errorResponse(http::status::service_unavailable, "too_many_connections",
-                                "För många anslutningar; försök igen om en stund", 11);
-        answer_.set(http::field::retry_after, "1");
-        finish(answer_, false);
-    }
-    ~Rejection() { --count_; }
+    Rejection(tcp::socket socket, Connections::Slot slot)
+        : stream_(std::move(socket)), slot_(std::move(slot)), answer_(tooManyConnections(11)) {}
 
     void run() {
         stream_.expires_after(kLingerTime);
@@ -347,20 +377,125 @@ public:
 
 private:
     beast::tcp_stream stream_;
-    std::atomic<int>& count_;
+    Connections::Slot slot_;
     Response answer_;
 };
 
 }  // namespace
 
+Connections::Slot::Slot(Connections& owner, std::atomic<int>& count) noexcept
+    : owner_(&owner), count_(&count) {}
+
+Connections::Slot::Slot(Slot&& other) noexcept
+    : owner_(std::exchange(other.owner_, nullptr)), count_(other.count_) {}
+
+Connections::Slot::~Slot() {
+    if (owner_ != nullptr) {
+        owner_->release(*count_);
+    }
+}
+
+Connections::Connections(int max_connections, int max_streams, int max_rejections)
+    : max_connections_(max_connections),
+      max_streams_(max_streams),
+      max_rejections_(max_rejections) {}
+
+std::optional<Connections::Slot> Connections::take(Connections& owner, std::atomic<int>& count,
+                                                   int max) {
+    if (++count > max) {
+        --count;
+        return std::nullopt;
+    }
+    return Slot(owner, count);
+}
+
+std::optional<Connections::Slot> Connections::takeConnection() {
+    return take(*this, connections_, max_connections_);
+}
+
+std::optional<Connections::Slot> Connections::takeStream() {
+    return take(*this, streams_, max_streams_);
+}
+
+std::optional<Connections::Slot> Connections::takeRejection() {
+    return take(*this, rejections_, max_rejections_);
+}
+
+void Connections::release(std::atomic<int>& count) {
+    if (--count == 0 && &count == &connections_ && stopping_) {
+        on_empty_();
+    }
+}
+
+void Connections::track(const std::shared_ptr<HttpSession>& session) {
+    const std::lock_guard<std::mutex> lock(sessions_mutex_);
+    sessions_.insert_or_assign(session.get(), std::weak_ptr<HttpSession>(session));
+}
+
+void Connections::track(const std::shared_ptr<EventStreamSession>& session) {
+    const std::lock_guard<std::mutex> lock(sessions_mutex_);
+    sessions_.insert_or_assign(session.get(), std::weak_ptr<EventStreamSession>(session));
+}
+
+void Connections::untrack(const void* session) {
+    const std::lock_guard<std::mutex> lock(sessions_mutex_);
+    sessions_.erase(session);
+}
+
+template <typename Visit>
+void Connections::forEachSession(const Visit& visit) {
+    // The sessions are let go of outside the lock: the last owner of one
+    // runs its destructor, which takes the lock itself.
+    std::vector<std::shared_ptr<HttpSession>> requests;
+    std::vector<std::shared_ptr<EventStreamSession>> streams;
+    {
+        const std::lock_guard<std::mutex> lock(sessions_mutex_);
+        for (const auto& [key, session] : sessions_) {
+            std::visit(
+                [&](const auto& weak) {
+                    if (auto open = weak.lock()) {
+                        if constexpr (std::is_same_v<decltype(open),
+                                                     std::shared_ptr<HttpSession>>) {
+                            requests.push_back(std::move(open));
+                        } else {
+                            streams.push_back(std::move(open));
+                        }
+                    }
+                },
+                session);
+        }
+    }
+    for (const auto& session : requests) {
+        visit(*session);
+    }
+    for (const auto& session : streams) {
+        visit(*session);
+    }
+}
+
+bool Connections::beginStop(std::function<void()> on_empty) {
+    on_empty_ = std::move(on_empty);
+    stopping_ = true;
+    return connections_.load() > 0;
+}
+
+void Connections::stopAll() {
+    forEachSession([](auto& session) { session.stop(); });
+}
+
+void Connections::closeAll() {
+    forEachSession([](auto& session) { session.close(); });
+}
+
 Server::Server(net::io_context& io, const tcp::endpoint& endpoint, const Api& api,
                int max_connections)
     : io_(io),
       api_(api),
-      max_connections_(max_connections),
-      max_streams_(max_connections > 2 * kConnectionsKeptForRequests
+      connections_(max_connections,
+                   max_connections > 2 * kConnectionsKeptForRequests
                        ? max_connections - kConnectionsKeptForRequests
-                       : max_connections / 2),
+                       : max_connections / 2,
+                   kMaxRejectionsInFlight),
       strand_(net::make_strand(io)),
       acceptor_(strand_),
       retry_timer_(strand_),
@@ -382,7 +517,7 @@ void Server::accept() {
 }
 
 void Server::onAccept(const beast::error_code& error, tcp::socket socket) {
-    if (stopping_ || !acceptor_.is_open()) {
+    if (connections_.stopping() || !acceptor_.is_open()) {
         return;
     }
     if (error) {
@@ -398,77 +533,42 @@ void Server::onAccept(const beast::error_code& error, tcp::socket socket) {
     }
     beast::error_code ignored;
     socket.set_option(tcp::no_delay(true), ignored);
-    if (connections_.load() >= max_connections_) {
-        reject(std::move(socket));
+    if (std::optional<Connections::Slot> slot = connections_.takeConnection()) {
+        std::make_shared<HttpSession>(std::move(socket), std::move(*slot), connections_, api_)
+            ->run();
     } else {
-        const auto session = std::make_shared<HttpSession>(std::move(socket), *this);
-        track(session);
-        session->run();
+        reject(std::move(socket));
     }
     accept();
 }
 
 void Server::reject(tcp::socket socket) {
-    if (rejections_.load() >= kMaxRejectionsInFlight) {
-        return;  // the socket closes as it goes out of scope
+    if (std::optional<Connections::Slot> slot = connections_.takeRejection()) {
+        std::make_shared<Rejection>(std::move(socket), std::move(*slot))->run();
     }
-    std::make_shared<Rejection>(std::move(socket), rejections_)->run();
-}
-
-bool Server::takeStreamSlot() {
-    if (++streams_ > max_streams_) {
-        --streams_;
-        return false;
-    }
-    return true;
-}
-
-void Server::track(const std::shared_ptr<HttpSession>& session) {
-    const std::lock_guard<std::mutex> lock(sessions_mutex_);
-    sessions_.emplace(session.get(), session);
-}
-
-void Server::untrack(const HttpSession* session) {
-    const std::lock_guard<std::mutex> lock(sessions_mutex_);
-    sessions_.erase(session);
-}
-
-std::vector<std::shared_ptr<HttpSession>> Server::openSessions() {
-    // The sessions are let go of outside the lock: the last owner of one
-    // runs its destructor, which takes the lock itself.
-    std::vector<std::shared_ptr<HttpSession>> open;
-    const std::lock_guard<std::mutex> lock(sessions_mutex_);
-    for (const auto& [key, weak] : sessions_) {
-        if (std::shared_ptr<HttpSession> session = weak.lock()) {
-            open.push_back(std::move(session));
-        }
-    }
-    return open;
+    // Past that the socket closes as it goes out of scope.
 }
 
 void Server::stop() {
     net::dispatch(strand_, [this] {
-        if (stopping_.exchange(true)) {
+        if (connections_.stopping()) {
             return;
         }
         beast::error_code ignored;
         acceptor_.close(ignored);
         retry_timer_.cancel();
-        const std::vector<std::shared_ptr<HttpSession>> open = openSessions();
-        if (open.empty()) {
+        const bool open = connections_.beginStop(
+            [this] { net::post(strand_, [this] { stop_timer_.cancel(); }); });
+        if (!open) {
             return;
         }
-        for (const std::shared_ptr<HttpSession>& session : open) {
-            session->stop();
-        }
+        connections_.stopAll();
         stop_timer_.expires_after(kStopGrace);
         stop_timer_.async_wait([this](beast::error_code error) {
             if (error) {
                 return;  // every connection closed in time
             }
-            for (const std::shared_ptr<HttpSession>& session : openSessions()) {
-                session->close();
-            }
+            connections_.closeAll();
         });
     });
 }

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstddef>
 
+#include "front_end.h"
+
 namespace game501_server {
 
 constexpr int kMaxBoards = 100;
@@ -14,8 +16,8 @@ constexpr std::size_t kMaxHeaderBytes = 8 * 1024;
 constexpr std::size_t kMaxBodyBytes = 16 * 1024;
 
 // Every undo point of an engine copies each label, so labels are bounded
-// before they reach one.
-constexpr std::size_t kMaxSourceBytes = 1024;
+// before they reach one, as at every front end.
+constexpr std::size_t kMaxSourceBytes = front_end::kMaxSourceBytes;
 
 // Open connections of every kind, event streams included; one more is
 // answered 503 and closed. A few more such answers may be in flight at once;

@@ -8,6 +8,8 @@
 #include <set>
 #include <system_error>
 
+#include "ascii.h"
+
 namespace game501_server {
 
 namespace {
@@ -21,16 +23,8 @@ bool isTokenCharacter(char c) {
            c == '.' || c == '_' || c == '~' || c == '+' || c == '/' || c == '=';
 }
 
-std::string_view trimmed(std::string_view text) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-    while (!text.empty() && blank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && blank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
+// Blanks around a line, a line end written as CR LF included.
+std::string_view trimmed(std::string_view text) { return ascii::trimmed(text, " \t\r"); }
 
 }  // namespace
 

@@ -42,10 +42,11 @@ fs::path executableDirectory() {
 
 }  // namespace
 
-std::optional<WebFiles> WebFiles::load(const std::string& directory) {
+std::optional<WebFiles> WebFiles::load(const std::string& directory, std::string& problem) {
     std::error_code error;
     const fs::path root = fs::weakly_canonical(directory, error);
     if (error || !fs::is_regular_file(root / "index.html", error)) {
+        problem = directory + " har ingen index.html";
         return std::nullopt;
     }
     WebFiles web;
@@ -60,26 +61,40 @@ std::optional<WebFiles> WebFiles::load(const std::string& directory) {
             continue;  // editors' and file managers' hidden files are not pages
         }
         total += it->file_size(error);
-        if (error || total > kMaxWebBytes) {
+        if (!error && total > kMaxWebBytes) {
+            problem = "sidorna i " + root.string() + " är större än " +
+                      std::to_string(kMaxWebBytes / (1024 * 1024)) + " MiB";
             return std::nullopt;
         }
         std::ifstream file(it->path(), std::ios::binary);
         std::string body((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        if (error || !file) {
+            problem = "kan inte läsa " + it->path().string();
+            return std::nullopt;
+        }
         web.files_.emplace(relative.generic_string(),
                            WebFile{contentType(it->path()), std::move(body)});
     }
     if (error) {
+        problem = "kan inte läsa " + root.string() + ": " + error.message();
         return std::nullopt;
     }
     return web;
 }
 
-std::optional<WebFiles> WebFiles::locate() {
+std::optional<WebFiles> WebFiles::locate(std::string& problem) {
     const fs::path installed = executableDirectory() / ".." / "share" / "game501" / "web";
-    if (std::optional<WebFiles> web = load(installed.string())) {
+    std::string installed_problem;
+    if (std::optional<WebFiles> web =
+            load(installed.lexically_normal().string(), installed_problem)) {
         return web;
     }
-    return load(GAME501_SOURCE_WEB_DIR);
+    std::string source_problem;
+    if (std::optional<WebFiles> web = load(GAME501_SOURCE_WEB_DIR, source_problem)) {
+        return web;
+    }
+    problem = installed_problem + "; " + source_problem;
+    return std::nullopt;
 }
 
 const WebFile* WebFiles::find(std::string_view path) const {

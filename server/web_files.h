@@ -17,15 +17,18 @@ struct WebFile {
 class WebFiles {
 public:
     // Reads every regular file below `directory`, at most 4 MiB in all.
-    // Returns nothing when the directory has no index.html.
-    static std::optional<WebFiles> load(const std::string& directory);
+    // Returns nothing, and says why in Swedish in `problem`, when the
+    // directory has no index.html, holds more, or a file cannot be read.
+    static std::optional<WebFiles> load(const std::string& directory, std::string& problem);
 
     // Finds the directory of the pages: beside an installed server in
     // ../share/game501/web, or else in the source tree it was built from.
-    static std::optional<WebFiles> locate();
+    // Returns nothing, and says where it looked and what it found in
+    // `problem`, when neither holds them.
+    static std::optional<WebFiles> locate(std::string& problem);
 
     // Returns the file at `path` below the directory ("board.html",
-    // "js/live.js"), or nothing.
+    // "app.css"), or nothing.
     const WebFile* find(std::string_view path) const;
 
 private:

@@ -41,6 +41,20 @@ export function follow(board, { onEvent, onConnection }) {
   window.addEventListener('online', open);
 }
 
+// Returns the rules of the game that the page needs (/api/rules), asking
+// again every two seconds until the server answers.
+export async function fetchRules() {
+  for (;;) {
+    try {
+      const response = await fetch('/api/rules', { cache: 'no-store' });
+      if (response.ok) return await response.json();
+    } catch {
+      // Asked again below.
+    }
+    await new Promise((resolve) => setTimeout(resolve, 2000));
+  }
+}
+
 function problemText(status, body) {
   if (status === 401 || status === 403) {
     return 'Fel eller saknad token: öppna poängräkningsadressen för den här tavlan igen';

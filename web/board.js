@@ -1,14 +1,13 @@
 // The page of one board. Opened with "#token=..." it scores; without, it
 // only follows the board.
 
-import { follow, makeClient } from './api.js';
+import { fetchRules, follow, makeClient } from './api.js';
+import { byId } from './dom.js';
 import { render } from './view.js';
 import { wirePad } from './pad.js';
 
-const byId = (id) => document.getElementById(id);
 const LEVEL_KEY = 'game501.level';
-// How long an answer waits for its own event, which also carries the route.
-const ANSWER_GRACE_MS = 300;
+const rules = await fetchRules();
 
 const board = Number(location.pathname.split('/').pop());
 
@@ -48,7 +47,14 @@ function storeLevel(value) {
 let level = storedLevel();
 
 function draw() {
-  if (latest) render(latest.state, { ...latest.extra, id: latest.id, level });
+  if (latest) {
+    render(latest.state, {
+      ...latest.extra,
+      id: latest.id,
+      level,
+      dartsPerTurn: rules.darts_per_turn,
+    });
+  }
 }
 
 function show(id, state, extra, fromAnswer = false) {
@@ -98,15 +104,15 @@ if (token) {
     byId('problem').textContent = text;
     byId('problem').hidden = text === '';
   };
+  // While the stream is connected every answer's document also arrives as
+  // its event, with the route, and is drawn from there; answers are drawn
+  // only while the stream is down. Errors, which make no event, are shown
+  // from the answer always.
   const showAnswer = ({ id, response }) => {
-    const apply = () => {
-      if (Number.isFinite(id) && isNewer(id)) {
-        const extra = { checkout: null, message: response.message, accepted: response.accepted };
-        show(id, response.game, extra, true);
-      }
-    };
-    if (connected) setTimeout(apply, ANSWER_GRACE_MS);
-    else apply();
+    if (!connected && Number.isFinite(id) && isNewer(id)) {
+      const extra = { checkout: null, message: response.message, accepted: response.accepted };
+      show(id, response.game, extra, true);
+    }
   };
   const run = (what) => (...args) => {
     problem('');
@@ -128,5 +134,5 @@ if (token) {
     start: run(client.start),
     isPlaying: () => latest?.state.status === 'playing',
     problem,
-  });
+  }, rules);
 }

@@ -1,13 +1,8 @@
 // The list of boards, each a link to its viewing page.
 
-const statusText = { idle: 'Inget spel', playing: 'Pågår', finished: 'Avslutat' };
+import { byId, element } from './dom.js';
 
-function element(tag, className, text) {
-  const node = document.createElement(tag);
-  if (className) node.className = className;
-  if (text !== undefined) node.textContent = String(text);
-  return node;
-}
+const statusText = { idle: 'Inget spel', playing: 'Pågår', finished: 'Avslutat' };
 
 function entry(board) {
   const link = element('a', 'board-link');
@@ -28,9 +23,9 @@ async function load() {
     const response = await fetch('/api/boards', { cache: 'no-store' });
     if (!response.ok) throw new Error(String(response.status));
     const { boards } = await response.json();
-    document.getElementById('boards').replaceChildren(...boards.map(entry));
+    byId('boards').replaceChildren(...boards.map(entry));
   } catch {
-    const problem = document.getElementById('problem');
+    const problem = byId('problem');
     problem.textContent = 'Kunde inte hämta tavlorna. Ladda om sidan.';
     problem.hidden = false;
   }

@@ -2,13 +2,14 @@
 // ("t20", "d16", "bull", "m") and Enter wherever the focus is, unless it is
 // in a text field.
 
-const byId = (id) => document.getElementById(id);
+import { byId } from './dom.js';
+
 const MAX_TYPED = 8;
 const CONFIRM_MS = 5000;
 
 // actions: dart(notation, source), undo(), clear(), start(names),
-// isPlaying(), problem(text).
-export function wirePad(actions) {
+// isPlaying(), problem(text); rules: the server's, from /api/rules.
+export function wirePad(actions, rules) {
   const multiplierButtons = [...document.querySelectorAll('[data-multiplier]')];
   let multiplier = 'S';
   const setMultiplier = (chosen) => {
@@ -52,8 +53,8 @@ export function wirePad(actions) {
       .value.split('\n')
       .map((name) => name.trim())
       .filter((name) => name !== '');
-    if (names.length < 1 || names.length > 8) {
-      actions.problem('Skriv 1 till 8 namn, ett per rad');
+    if (names.length < rules.min_players || names.length > rules.max_players) {
+      actions.problem(`Skriv ${rules.min_players} till ${rules.max_players} namn, ett per rad`);
       return;
     }
     if (actions.isPlaying() && Date.now() > armedUntil) {

@@ -4,21 +4,15 @@
 //
 // Names come from whoever started the game: they are only ever set as text.
 
-const byId = (id) => document.getElementById(id);
-
-function element(tag, className, text) {
-  const node = document.createElement(tag);
-  if (className) node.className = className;
-  if (text !== undefined) node.textContent = String(text);
-  return node;
-}
+import { byId, element } from './dom.js';
 
 // The advice of the chosen level, else the middle one.
 export function chosenAdvice(advice, level) {
   return advice.find((entry) => entry.level === level) ?? advice[Math.floor(advice.length / 2)];
 }
 
-// A chance that rounds to nothing is still a chance: it reads "< 1 %".
+// A chance that rounds to nothing is still a chance: it reads "< 1 %". The
+// terminal scorer shows chances by the same rule (front_end::chanceText).
 function percent(probability) {
   const whole = Math.round(probability * 100);
   return whole === 0 && probability > 0 ? '< 1 %' : `${whole} %`;
@@ -93,7 +87,7 @@ function dartSlot(dart) {
 }
 
 // While the board waits to be cleared the turn just thrown stays in view.
-function drawTurn(state) {
+function drawTurn(state, dartsPerTurn) {
   const box = byId('turn');
   const playing = state.status === 'playing';
   const last = state.history[0];
@@ -111,7 +105,7 @@ function drawTurn(state) {
     darts = state.current_turn.darts;
   }
   const slots = element('ol', 'darts');
-  for (let i = 0; i < 3; i += 1) slots.append(dartSlot(darts[i]));
+  for (let i = 0; i < dartsPerTurn; i += 1) slots.append(dartSlot(darts[i]));
   const total = darts.reduce((sum, dart) => sum + dart.value, 0);
   box.replaceChildren(
     element('h2', 'turn-heading', heading),
@@ -143,7 +137,8 @@ function drawHistory(state) {
   );
 }
 
-// extra: { id, checkout, message, accepted, level }: id is the event's.
+// extra: { id, checkout, message, accepted, level, dartsPerTurn }: id is the
+// event's, dartsPerTurn the server's rule.
 export function render(state, extra) {
   const { status } = state;
   byId('round').textContent = status === 'idle' ? '' : `Runda ${state.round}`;
@@ -153,7 +148,7 @@ export function render(state, extra) {
   byId('winner-banner').hidden = !winner;
   byId('winner-banner').textContent = winner ? `${winner.name} vann!` : '';
   drawPlayers(state);
-  drawTurn(state);
+  drawTurn(state, extra.dartsPerTurn);
   const route = routeText(extra.checkout, extra.level);
   byId('route').hidden = route === '';
   byId('route').textContent = route;
