@@ -18,10 +18,10 @@ namespace beds {
 // Beds by index: S1-S20 are 0-19, D1-D20 are 20-39, T1-T20 are 40-59, then
 // OUTER (the outer bull, 25), BULL (50, a double) and MISS (off the board).
 inline constexpr int kSegments = 20;
-inline constexpr int kBedCount = 63;
-inline constexpr int kOuterBed = 60;
-inline constexpr int kBullBed = 61;
-inline constexpr int kMissBed = 62;
+inline constexpr int kOuterBed = 3 * kSegments;
+inline constexpr int kBullBed = kOuterBed + 1;
+inline constexpr int kMissBed = kBullBed + 1;
+inline constexpr int kBedCount = kMissBed + 1;
 
 constexpr int singleBed(int segment) { return segment - 1; }
 constexpr int doubleBed(int segment) { return 19 + segment; }

@@ -72,20 +72,12 @@ Game501::json Game501::start(const std::vector<std::string>& player_names) {
     if (player_names.size() < kMinPlayers || player_names.size() > kMaxPlayers) {
         return responseLocked(false, "Välj mellan 1 och 8 spelare");
     }
-    players_.clear();
-    players_.reserve(player_names.size());
+    std::vector<Player> players;
+    players.reserve(player_names.size());
     for (std::size_t index = 0; index < player_names.size(); ++index) {
-        players_.push_back(Player{normalizeName(player_names[index], index), kStartScore});
+        players.push_back(Player{normalizeName(player_names[index], index), kStartScore});
     }
-    status_ = kPlaying;
-    active_player_ = 0;
-    round_ = 1;
-    turn_start_score_ = kStartScore;
-    current_darts_.clear();
-    history_.clear();
-    undo_stack_.clear();
-    awaiting_clear_ = false;
-    winner_ = -1;
+    beginLocked(kPlaying, std::move(players));
     return responseLocked(true, "501-spelet har startat");
 }
 
@@ -157,16 +149,7 @@ Game501::json Game501::markBoardClear() {
 
 Game501::json Game501::reset() {
     const std::lock_guard<std::mutex> lock(mutex_);
-    status_ = kIdle;
-    players_.clear();
-    active_player_ = 0;
-    round_ = 1;
-    turn_start_score_ = kStartScore;
-    current_darts_.clear();
-    history_.clear();
-    undo_stack_.clear();
-    awaiting_clear_ = false;
-    winner_ = -1;
+    beginLocked(kIdle, {});
     return responseLocked(true, "Spelet nollställdes");
 }
 
@@ -213,6 +196,19 @@ std::int64_t Game501::nowMillis() {
     using std::chrono::milliseconds;
     using std::chrono::system_clock;
     return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+void Game501::beginLocked(const char* status, std::vector<Player> players) {
+    status_ = status;
+    players_ = std::move(players);
+    active_player_ = 0;
+    round_ = 1;
+    turn_start_score_ = kStartScore;
+    current_darts_.clear();
+    history_.clear();
+    undo_stack_.clear();
+    awaiting_clear_ = false;
+    winner_ = -1;
 }
 
 Game501::Snapshot Game501::snapshotLocked() const {

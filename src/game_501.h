@@ -148,6 +148,9 @@ private:
     static json dartJson(const Dart& dart);
     static std::int64_t nowMillis();
 
+    // Puts the engine at the start of a game (or idle, with no players),
+    // with nothing to undo.
+    void beginLocked(const char* status, std::vector<Player> players);
     Snapshot snapshotLocked() const;
     // Overwrites `snapshot` with the same deep copy, reusing its storage.
     void snapshotLocked(Snapshot& snapshot) const;

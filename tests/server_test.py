@@ -188,6 +188,8 @@ def test_game_over_http_follows_the_event_stream(server):
     listing = server.request("GET", "/api/boards")[2]
     check.assertEqual(listing["boards"][0], {"board": 1, "status": "finished", "players": [{"name": "Ymma", "score": 0}]})
     check.assertEqual(listing["boards"][1], {"board": 2, "status": "idle", "players": []})
+    check.assertEqual(server.request("GET", "/api/rules")[2], {
+        "darts_per_turn": 3, "max_players": 8, "max_source_bytes": 1024, "min_players": 1})
 
 
 def test_every_error_has_its_status_and_code(server):
