@@ -3,14 +3,17 @@
 // router and the handlers, without sockets. Properties: nothing crashes;
 // every answer is a well-formed HTTP response whose status is one the API
 // documents, with a JSON error body of the one fixed shape when it is an
-// error; a write answered 200 makes exactly one event and every other
-// request none; and a board whose token the input cannot hold never changes.
+// error; a request makes at most one event, and one only when it is a write
+// answered 200 with that event's id (a retry of a keyed write is answered
+// with the id it had); and a board whose token the input cannot hold never
+// changes. The boards keep their journal in memory.
 #include <boost/asio/buffer.hpp>
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/write.hpp>
 #include <cstddef>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -21,6 +24,7 @@
 #include "api.h"
 #include "board.h"
 #include "fuzz_support.h"
+#include "journal.h"
 #include "server_limits.h"
 
 namespace {
@@ -38,8 +42,8 @@ const char* const kOpenToken = "fuzz-token-board-one-0000";
 const char* const kSecretToken = "9c1f0e7a2b5d4c3e8f6a1b0c2d3e4f5a";
 constexpr int kMaxRequests = 64;
 
-const std::set<unsigned> kDocumentedStatuses = {200, 302, 400, 401, 403, 404,
-                                                405, 413, 415, 431, 503};
+const std::set<unsigned> kDocumentedStatuses = {200, 302, 400, 401, 403, 404, 405,
+                                                412, 413, 415, 422, 431, 503};
 
 // Returns whether the request is a write to board 1, by the server's own
 // table of actions.
@@ -80,10 +84,26 @@ void requireWellFormed(Response response, bool keep_alive, bool head) {
 
 }  // namespace
 
+// Returns the answer the API gives, waiting for a write's journal row.
+game501_server::Routed answer(const Api& api, const game501_server::Request& request) {
+    std::promise<game501_server::Routed> answered;
+    std::future<game501_server::Routed> routed = answered.get_future();
+    api.handle(request, [&answered](game501_server::Routed result) {
+        answered.set_value(std::move(result));
+    });
+    return routed.get();
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::string problem;
+    const std::unique_ptr<game501_server::Journal> journal =
+        game501_server::Journal::open(game501_server::Journal::kInMemory, problem);
+    require(journal != nullptr, "no journal in memory: " + problem);
+    journal->setTokens({kOpenToken, kSecretToken});
+    journal->start();
     Boards boards;
-    boards.push_back(std::make_unique<game501_server::Board>(1, kOpenToken));
-    boards.push_back(std::make_unique<game501_server::Board>(2, kSecretToken));
+    boards.push_back(std::make_unique<game501_server::Board>(1, kOpenToken, *journal));
+    boards.push_back(std::make_unique<game501_server::Board>(2, kSecretToken, *journal));
     const std::string untouched = boards[1]->state().json;
     const Api api(boards, nullptr);
 
@@ -113,11 +133,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         const game501_server::Request request = parser.release();
         const std::uint64_t events_before = boards[0]->state().event_id;
-        game501_server::Routed routed = api.handle(request);
-        const bool applied = routed.events == nullptr && routed.response.result_int() == 200 &&
+        game501_server::Routed routed = answer(api, request);
+        const std::uint64_t events_after = boards[0]->state().event_id;
+        const bool written = routed.events == nullptr && routed.response.result_int() == 200 &&
                              writesBoardOne(request);
-        require(boards[0]->state().event_id == events_before + (applied ? 1 : 0),
-                "a request made the wrong number of events");
+        const std::string answered_id =
+            written ? std::string(routed.response["Event-Id"]) : std::string();
+        require(events_after == events_before || (events_after == events_before + 1 &&
+                                                  answered_id == std::to_string(events_after)),
+                "a request made an event it does not answer with");
+        require(!written || std::stoull(answered_id) <= events_before ||
+                    events_after == events_before + 1,
+                "a write answered with a new event made none");
         if (routed.events == nullptr) {
             requireWellFormed(std::move(routed.response), request.keep_alive(),
                               request.method() == http::verb::head);

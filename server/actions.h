@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,12 @@ struct Command {
     std::vector<std::string> players;  // for start
     std::string notation;              // for dart
     std::string source;                // for dart
+
+    friend bool operator==(const Command& a, const Command& b) {
+        return a.kind == b.kind && a.players == b.players && a.notation == b.notation &&
+               a.source == b.source;
+    }
+    friend bool operator!=(const Command& a, const Command& b) { return !(a == b); }
 };
 
 struct Action {
@@ -53,5 +60,15 @@ constexpr const Action& actionOf(Command::Kind kind) {
     }
     return kActions.front();  // unreachable: every kind has its row
 }
+
+// Returns the arguments of `command` as compact JSON, the form the journal
+// keeps them in: {"players": [...]} for start, {"notation", "source"} for a
+// dart, {} for the others. Texts from a request are valid UTF-8, so they
+// come back byte for byte.
+std::string argumentsJson(const Command& command);
+
+// Reads a command back from its event's operation name and its arguments;
+// nothing when they do not make one.
+std::optional<Command> commandFrom(std::string_view operation, std::string_view arguments);
 
 }  // namespace game501_server

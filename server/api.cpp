@@ -1,10 +1,14 @@
 #include "api.h"
 
+#include <algorithm>
 #include <boost/beast/core/string.hpp>
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/http/field.hpp>
 #include <boost/beast/http/verb.hpp>
 #include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <string>
 #include <utility>
 
 #include "ascii.h"
@@ -75,11 +79,90 @@ Response jsonResponse(std::string body, unsigned version) {
     return response;
 }
 
+// The entity tag of a board as it is after `event_id`, for If-Match.
+std::string entityTag(std::uint64_t event_id) { return "\"" + std::to_string(event_id) + "\""; }
+
 Response documentResponse(Document document, unsigned version) {
     Response response = jsonResponse(std::move(document.json), version);
-    // Lets a client match the answer with its event on the stream.
+    // Lets a client match the answer with its event on the stream, and make
+    // its next write conditional on it.
     response.set("Event-Id", std::to_string(document.event_id));
+    response.set(http::field::etag, entityTag(document.event_id));
     return response;
+}
+
+// Reads "Idempotency-Key: KEY": nothing when the request has none, an
+// empty key when it is not 1 to 255 visible ASCII characters or given twice.
+std::optional<std::string> idempotencyKey(const Request& request) {
+    const auto [first, last] = request.equal_range("Idempotency-Key");
+    if (first == last) {
+        return std::nullopt;
+    }
+    const std::string_view key = trimmed(first->value());
+    const bool visible =
+        std::all_of(key.begin(), key.end(), [](char c) { return c > ' ' && c < 0x7F; });
+    if (std::next(first) != last || key.empty() || key.size() > kMaxIdempotencyKeyBytes ||
+        !visible) {
+        return std::string();
+    }
+    return std::string(key);
+}
+
+// Reads If-Match: "*" or a list of entity tags. A weak tag or one that is not
+// a board's (a quoted event id of at most 19 digits) never matches.
+std::optional<Precondition> precondition(const Request& request) {
+    const auto [first, last] = request.equal_range(http::field::if_match);
+    if (first == last) {
+        return std::nullopt;
+    }
+    Precondition condition;
+    for (auto field = first; field != last; ++field) {
+        std::string_view list = field->value();
+        while (!list.empty()) {
+            const std::size_t comma = list.find(',');
+            const std::string_view tag = trimmed(list.substr(0, comma));
+            list.remove_prefix(comma == std::string_view::npos ? list.size() : comma + 1);
+            if (tag == "*") {
+                condition.any = true;
+            } else if (tag.size() >= 3 && tag.size() <= 21 && tag.front() == '"' &&
+                       tag.back() == '"' &&
+                       std::all_of(tag.begin() + 1, tag.end() - 1, ascii::isDigit)) {
+                condition.event_ids.push_back(
+                    std::stoull(std::string(tag.substr(1, tag.size() - 2))));
+            }
+        }
+    }
+    return condition;
+}
+
+Response writeAnswer(WriteResult result, unsigned version) {
+    switch (result.outcome) {
+        case WriteResult::Outcome::applied:
+            break;
+        case WriteResult::Outcome::precondition_failed: {
+            Response response =
+                errorResponse(http::status::precondition_failed, "precondition_failed",
+                              "If-Match stämmer inte: tavlans senaste händelse är " +
+                                  std::to_string(result.document.event_id) + "; inget ändrades",
+                              version);
+            response.set("Event-Id", std::to_string(result.document.event_id));
+            response.set(http::field::etag, entityTag(result.document.event_id));
+            return response;
+        }
+        case WriteResult::Outcome::key_reused:
+            return errorResponse(http::status::unprocessable_entity, "idempotency_key_reused",
+                                 "Idempotency-Key har redan använts för en annan förfrågan",
+                                 version);
+        case WriteResult::Outcome::storage_unavailable: {
+            Response response = errorResponse(
+                http::status::service_unavailable, "storage_unavailable",
+                "Journalen kan inte skrivas just nu; inget ändrades. Försök igen om en stund",
+                version);
+            response.set(http::field::retry_after, "1");
+            return response;
+        }
+    }
+    return documentResponse(std::move(result.document), version);
 }
 
 Response notFound(unsigned version) {
@@ -148,17 +231,21 @@ std::variant<Command, Response> readCommand(const Action& action, const Request&
 
 Api::Api(Boards& boards, const WebFiles* web) : boards_(boards), web_(web) {}
 
-Routed Api::handle(const Request& request) const {
+void Api::handle(const Request& request, Reply reply) const {
     const std::string_view path = withoutQuery(request.target());
     const std::string_view api_prefix = "/api/";
     const bool api = path.substr(0, api_prefix.size()) == api_prefix;
-    Routed routed = api ? handleApi(request, path) : Routed{page(request, path)};
-    if (request.method() == http::verb::head && routed.events == nullptr) {
-        // What a GET would get, without its body.
-        routed.response.content_length(routed.response.body().size());
-        routed.response.body().clear();
+    std::optional<Routed> routed =
+        api ? handleApi(request, path, reply) : Routed{page(request, path)};
+    if (!routed) {
+        return;  // a write, which the board answers
     }
-    return routed;
+    if (request.method() == http::verb::head && routed->events == nullptr) {
+        // What a GET would get, without its body.
+        routed->response.content_length(routed->response.body().size());
+        routed->response.body().clear();
+    }
+    reply(std::move(*routed));
 }
 
 Response Api::page(const Request& request, std::string_view path) const {
@@ -201,35 +288,37 @@ Response Api::page(const Request& request, std::string_view path) const {
     return response;
 }
 
-Routed Api::handleApi(const Request& request, std::string_view path) const {
+std::optional<Routed> Api::handleApi(const Request& request, std::string_view path,
+                                     const Reply& reply) const {
     const unsigned version = request.version();
     const bool read = isRead(request);
     if (path == kBoardsPath) {
-        return {read ? listBoards(request) : methodNotAllowed(kReadMethods, version)};
+        return Routed{read ? listBoards(request) : methodNotAllowed(kReadMethods, version)};
     }
     if (path == kRulesPath) {
-        return {read ? jsonResponse(serialise(front_end::rules()), version)
-                     : methodNotAllowed(kReadMethods, version)};
+        return Routed{read ? jsonResponse(serialise(front_end::rules()), version)
+                           : methodNotAllowed(kReadMethods, version)};
     }
     const std::string_view prefix = "/api/boards/";
     if (path.substr(0, prefix.size()) != prefix) {
-        return {notFound(version)};
+        return Routed{notFound(version)};
     }
     const std::string_view rest = path.substr(prefix.size());
     const std::size_t slash = rest.find('/');
     const std::size_t number = boardNumber(rest.substr(0, slash), boards_.size());
     if (number == 0) {
-        return {errorResponse(http::status::not_found, "not_found", "Tavlan finns inte", version)};
+        return Routed{
+            errorResponse(http::status::not_found, "not_found", "Tavlan finns inte", version)};
     }
     Board& board = *boards_[number - 1];
     if (slash == std::string_view::npos) {
-        return {read ? documentResponse(board.state(), version)
-                     : methodNotAllowed(kReadMethods, version)};
+        return Routed{read ? documentResponse(board.state(), version)
+                           : methodNotAllowed(kReadMethods, version)};
     }
     const std::string_view action_path = rest.substr(slash + 1);
     if (action_path == "events") {
         if (request.method() != http::verb::get) {
-            return {methodNotAllowed("GET", version)};
+            return Routed{methodNotAllowed("GET", version)};
         }
         Routed routed;
         routed.events = &board;
@@ -237,12 +326,15 @@ Routed Api::handleApi(const Request& request, std::string_view path) const {
     }
     const Action* const action = findAction(action_path);
     if (action == nullptr) {
-        return {notFound(version)};
+        return Routed{notFound(version)};
     }
     if (request.method() != http::verb::post) {
-        return {methodNotAllowed("POST", version)};
+        return Routed{methodNotAllowed("POST", version)};
     }
-    return {mutate(request, board, *action)};
+    if (std::optional<Response> refusal = mutate(request, board, *action, reply)) {
+        return Routed{std::move(*refusal)};
+    }
+    return std::nullopt;
 }
 
 Response Api::listBoards(const Request& request) const {
@@ -253,7 +345,8 @@ Response Api::listBoards(const Request& request) const {
     return jsonResponse(serialise({{"boards", std::move(list)}}), request.version());
 }
 
-Response Api::mutate(const Request& request, Board& board, const Action& action) const {
+std::optional<Response> Api::mutate(const Request& request, Board& board, const Action& action,
+                                    const Reply& reply) const {
     const unsigned version = request.version();
     const std::optional<std::string_view> token = bearerToken(request);
     if (!token) {
@@ -275,7 +368,20 @@ Response Api::mutate(const Request& request, Board& board, const Action& action)
     if (Response* refusal = std::get_if<Response>(&command)) {
         return std::move(*refusal);
     }
-    return documentResponse(board.apply(std::get<Command>(command)), version);
+    std::optional<std::string> key = idempotencyKey(request);
+    if (key && key->empty()) {
+        return errorResponse(http::status::bad_request, "bad_idempotency_key",
+                             "Idempotency-Key ska vara 1 till " +
+                                 std::to_string(kMaxIdempotencyKeyBytes) +
+                                 " synliga ASCII-tecken, en gång",
+                             version);
+    }
+    Write write{std::move(std::get<Command>(command)), key ? std::move(*key) : std::string(),
+                precondition(request)};
+    board.apply(std::move(write), [reply, version](WriteResult result) {
+        reply(Routed{writeAnswer(std::move(result), version)});
+    });
+    return std::nullopt;
 }
 
 Response errorResponse(http::status status, std::string_view code, const std::string& message,

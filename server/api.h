@@ -6,6 +6,7 @@
 #include <boost/beast/http/message.hpp>
 #include <boost/beast/http/status.hpp>
 #include <boost/beast/http/string_body.hpp>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -34,19 +35,29 @@ struct Routed {
 
 class Api {
 public:
+    using Reply = std::function<void(Routed)>;
+
     // `web` holds the pages; without it only the API is served.
     Api(Boards& boards, const WebFiles* web);
 
-    // Routes and answers one request. Mutating requests need the board's
-    // token as "Authorization: Bearer TOKEN"; everything else is open. HEAD
-    // gets what GET would, but the body.
-    Routed handle(const Request& request) const;
+    // Routes and answers one request by calling `reply` once: at once, or
+    // for a write that reaches a board's engine once its journal row is
+    // durable, perhaps on another thread. Mutating requests need the
+    // board's token as "Authorization: Bearer TOKEN"; everything else is
+    // open. HEAD gets what GET would, but the body.
+    void handle(const Request& request, Reply reply) const;
 
 private:
-    Routed handleApi(const Request& request, std::string_view path) const;
+    // Returns the answer to a request of the API, or nothing when it is a
+    // write that went to a board, which answers it through `reply`.
+    std::optional<Routed> handleApi(const Request& request, std::string_view path,
+                                    const Reply& reply) const;
     Response page(const Request& request, std::string_view path) const;
     Response listBoards(const Request& request) const;
-    Response mutate(const Request& request, Board& board, const Action& action) const;
+    // Answers a write through `reply`, or returns the answer to a request
+    // that never reaches the board.
+    std::optional<Response> mutate(const Request& request, Board& board, const Action& action,
+                                   const Reply& reply) const;
 
     Boards& boards_;
     const WebFiles* web_;

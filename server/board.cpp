@@ -1,15 +1,24 @@
 #include "board.h"
 
 #include <algorithm>
-#include <cstddef>
+#include <chrono>
+#include <exception>
 #include <utility>
 
 #include "front_end.h"
+#include "server_limits.h"
 #include "tokens.h"
 
 namespace game501_server {
 
 namespace {
+
+std::int64_t wallClockMillis() {
+    using std::chrono::duration_cast;
+    using std::chrono::milliseconds;
+    using std::chrono::system_clock;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
 
 std::string eventText(std::uint64_t id, std::string_view kind, const std::string& data) {
     std::string text;
@@ -20,83 +29,287 @@ std::string eventText(std::uint64_t id, std::string_view kind, const std::string
     return text;
 }
 
+Game501::json run(Game501& game, const Command& command) {
+    switch (command.kind) {
+        case Command::Kind::start:
+            return game.start(command.players);
+        case Command::Kind::dart:
+            return game.addDart(command.notation, command.source);
+        case Command::Kind::undo:
+            return game.undo();
+        case Command::Kind::clear:
+            return game.markBoardClear();
+        case Command::Kind::reset:
+            break;
+    }
+    return game.reset();
+}
+
+// Whether a row begins a game anew, so that the rows before it are no
+// longer needed to rebuild the board.
+bool beginsGame(const JournalRow& row) {
+    return row.accepted &&
+           (row.command.kind == Command::Kind::start || row.command.kind == Command::Kind::reset);
+}
+
 }  // namespace
 
-Board::Board(int number, std::string token) : number_(number), token_(std::move(token)) {}
+bool Precondition::holdsAfter(std::uint64_t last_event_id) const {
+    return any || std::find(event_ids.begin(), event_ids.end(), last_event_id) != event_ids.end();
+}
+
+std::uint64_t RecentKeys::hash(std::string_view key) {
+    // FNV-1a: stable from run to run, and a hit is confirmed against the row.
+    std::uint64_t hash = 0xcbf29ce484222325ULL;
+    for (const char c : key) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
+    }
+    return hash;
+}
+
+std::vector<std::uint64_t> RecentKeys::candidates(std::string_view key) const {
+    const std::uint64_t wanted = hash(key);
+    std::vector<std::uint64_t> found;
+    for (auto entry = entries_.rbegin(); entry != entries_.rend(); ++entry) {
+        if (entry->hash == wanted) {
+            found.push_back(entry->event_id);
+        }
+    }
+    return found;
+}
+
+void RecentKeys::add(std::string_view key, std::uint64_t event_id) {
+    entries_.push_back(Entry{hash(key), event_id});
+    if (entries_.size() > capacity_) {
+        entries_.pop_front();
+    }
+}
+
+void RecentKeys::forgetAfter(std::uint64_t event_id) {
+    while (!entries_.empty() && entries_.back().event_id > event_id) {
+        entries_.pop_back();
+    }
+}
+
+Board::Board(int number, std::string token, Journal& journal)
+    : number_(number),
+      token_(std::move(token)),
+      journal_(journal),
+      game_(std::make_unique<Game501>([this] { return call_time_; })),
+      keys_(kRememberedKeysPerBoard),
+      durable_state_(game_->state()) {}
 
 bool Board::acceptsToken(std::string_view token) const { return tokensEqual(token, token_); }
 
-Document Board::apply(const Command& command) {
+void Board::restore() {
     const std::lock_guard<std::mutex> lock(mutex_);
-    Game501::json response;
-    switch (command.kind) {
-        case Command::Kind::start:
-            response = game_.start(command.players);
-            break;
-        case Command::Kind::dart:
-            response = game_.addDart(command.notation, command.source);
-            break;
-        case Command::Kind::undo:
-            response = game_.undo();
-            break;
-        case Command::Kind::clear:
-            response = game_.markBoardClear();
-            break;
-        case Command::Kind::reset:
-            response = game_.reset();
-            break;
+    durable_game_ = journal_.currentGame(number_);
+    rebuildLocked(durable_game_);
+    durable_event_id_ = journal_.lastEventId(number_);
+    last_event_id_ = durable_event_id_;
+    durable_state_ = game_->state();
+    for (const auto& [event_id, key] : journal_.recentKeys(number_, kRememberedKeysPerBoard)) {
+        keys_.add(key, event_id);
     }
-    std::string response_json = serialise(response);
+}
+
+Game501::json Board::runLocked(const Command& command, std::int64_t time) {
+    call_time_ = time;
+    return run(*game_, command);
+}
+
+void Board::rebuildLocked(const std::vector<JournalRow>& rows) {
+    game_ = std::make_unique<Game501>([this] { return call_time_; });
+    for (const JournalRow& row : rows) {
+        runLocked(row.command, row.time);
+    }
+}
+
+void Board::apply(Write write, Done done) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!write.idempotency_key.empty()) {
+        std::optional<JournalRow> earlier;
+        try {
+            earlier = earlierWriteLocked(write.idempotency_key);
+        } catch (const std::exception&) {
+            lock.unlock();
+            return done(WriteResult{WriteResult::Outcome::storage_unavailable, {}});
+        }
+        if (earlier && earlier->command != write.command) {
+            lock.unlock();
+            return done(WriteResult{WriteResult::Outcome::key_reused, {}});
+        }
+        if (earlier) {
+            return answerRetryLocked(*earlier, lock, std::move(done));
+        }
+    }
+    if (write.precondition && !write.precondition->holdsAfter(last_event_id_)) {
+        const Document current{"", last_event_id_};
+        lock.unlock();
+        return done(WriteResult{WriteResult::Outcome::precondition_failed, current});
+    }
+
+    const std::int64_t time = wallClockMillis();
+    Game501::json response = runLocked(write.command, time);
     ++last_event_id_;
-    publishLocked(actionOf(command.kind).operation, response, response_json);
-    return Document{std::move(response_json), last_event_id_};
+    std::string response_json = serialise(response);
+    JournalRow row{number_,       last_event_id_,        time,
+                   write.command, write.idempotency_key, response["accepted"].get<bool>()};
+    if (!write.idempotency_key.empty()) {
+        keys_.add(write.idempotency_key, last_event_id_);
+    }
+    const std::uint64_t ticket = ++tickets_;
+    pending_.push_back(
+        Pending{ticket, row, std::move(response_json), std::move(response["game"]), {}});
+    pending_.back().waiters.push_back(std::move(done));
+    journal_.append(std::move(row), [this, ticket](bool durable) { complete(ticket, durable); });
+}
+
+std::optional<JournalRow> Board::earlierWriteLocked(const std::string& key) {
+    for (const std::uint64_t event_id : keys_.candidates(key)) {
+        std::optional<JournalRow> row;
+        if (event_id > durable_event_id_) {
+            for (const Pending& pending : pending_) {
+                if (pending.row.event_id == event_id) {
+                    row = pending.row;
+                }
+            }
+        } else {
+            row = journal_.row(number_, event_id);
+        }
+        // Another key with the same hash is passed over.
+        if (row && row->idempotency_key == key) {
+            return row;
+        }
+    }
+    return std::nullopt;
+}
+
+void Board::answerRetryLocked(const JournalRow& row, std::unique_lock<std::mutex>& lock,
+                              Done done) {
+    if (row.event_id > durable_event_id_) {
+        for (Pending& pending : pending_) {
+            if (pending.row.event_id == row.event_id) {
+                pending.waiters.push_back(std::move(done));
+                return;
+            }
+        }
+    }
+    if (last_answer_ && last_answer_->event_id == row.event_id) {
+        const Document answer = *last_answer_;
+        lock.unlock();
+        return done(WriteResult{WriteResult::Outcome::applied, answer});
+    }
+    // An older answer is made again: the game as it was, replayed with the
+    // times it was played with, up to that write.
+    std::vector<JournalRow> rows;
+    try {
+        if (!durable_game_.empty() && durable_game_.front().event_id <= row.event_id) {
+            for (const JournalRow& kept : durable_game_) {
+                if (kept.event_id <= row.event_id) {
+                    rows.push_back(kept);
+                }
+            }
+        } else {
+            rows = journal_.gameThrough(number_, row.event_id);
+        }
+    } catch (const std::exception&) {
+        lock.unlock();
+        return done(WriteResult{WriteResult::Outcome::storage_unavailable, {}});
+    }
+    lock.unlock();
+    std::int64_t time = 0;
+    Game501 game([&time] { return time; });
+    Game501::json response;
+    for (const JournalRow& replayed : rows) {
+        time = replayed.time;
+        response = run(game, replayed.command);
+    }
+    done(WriteResult{WriteResult::Outcome::applied, Document{serialise(response), row.event_id}});
+}
+
+void Board::complete(std::uint64_t ticket, bool durable) {
+    std::vector<Done> waiters;
+    WriteResult result;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (pending_.empty() || pending_.front().ticket != ticket) {
+            return;  // undone already, with a write before it that failed
+        }
+        if (durable) {
+            Pending written = std::move(pending_.front());
+            pending_.pop_front();
+            if (beginsGame(written.row)) {
+                durable_game_.clear();
+            }
+            durable_event_id_ = written.row.event_id;
+            durable_game_.push_back(std::move(written.row));
+            last_answer_ = Document{written.response_json, durable_event_id_};
+            publishLocked(written);
+            durable_state_ = std::move(written.state);
+            waiters = std::move(written.waiters);
+            result = WriteResult{WriteResult::Outcome::applied, *last_answer_};
+        } else {
+            // Every write after the last durable one rests on this one.
+            for (Pending& pending : pending_) {
+                std::move(pending.waiters.begin(), pending.waiters.end(),
+                          std::back_inserter(waiters));
+            }
+            pending_.clear();
+            keys_.forgetAfter(durable_event_id_);
+            rebuildLocked(durable_game_);
+            last_event_id_ = durable_event_id_;
+            result = WriteResult{WriteResult::Outcome::storage_unavailable,
+                                 Document{"", durable_event_id_}};
+        }
+    }
+    for (const Done& waiter : waiters) {
+        waiter(result);
+    }
 }
 
 Document Board::state() const {
-    std::unique_lock<std::mutex> lock(mutex_);
-    const Game501::json state = game_.state();
-    const std::uint64_t event_id = last_event_id_;
-    lock.unlock();
-    return Document{serialise(state), event_id};
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return Document{serialise(durable_state_), durable_event_id_};
 }
 
 Game501::json Board::summary() const {
-    const Game501::json state = game_.state();
+    const std::lock_guard<std::mutex> lock(mutex_);
     Game501::json players = Game501::json::array();
-    for (const Game501::json& player : state["players"]) {
+    for (const Game501::json& player : durable_state_["players"]) {
         players.push_back({{"name", player["name"]}, {"score", player["score"]}});
     }
-    return {{"board", number_}, {"players", std::move(players)}, {"status", state["status"]}};
+    return {
+        {"board", number_}, {"players", std::move(players)}, {"status", durable_state_["status"]}};
 }
 
 EventText Board::subscribe(const std::shared_ptr<EventQueue>& viewer) {
     const std::lock_guard<std::mutex> lock(mutex_);
     forgetClosedViewersLocked();
-    const Game501::json state = game_.state();
     // The data's members are written in key order, as the engine writes its
     // documents.
     const std::string data = "{\"board\":" + std::to_string(number_) +
-                             ",\"checkout\":" + serialise(front_end::checkoutFor(state)) +
-                             ",\"state\":" + serialise(state) + "}";
+                             ",\"checkout\":" + serialise(front_end::checkoutFor(durable_state_)) +
+                             ",\"state\":" + serialise(durable_state_) + "}";
     viewers_.push_back(viewer);
     return std::make_shared<const std::string>("retry: 1000\n" +
-                                               eventText(last_event_id_, "state", data));
+                                               eventText(durable_event_id_, "state", data));
 }
 
-void Board::publishLocked(std::string_view operation, const Game501::json& response,
-                          const std::string& response_json) {
+void Board::publishLocked(const Pending& written) {
     forgetClosedViewersLocked();
     if (viewers_.empty()) {
         return;
     }
     // Serialised once, whatever the number of viewers; the response is
-    // embedded as the answer carried it.
-    std::string data = "{\"board\":" + std::to_string(number_) +
-                       ",\"checkout\":" + serialise(front_end::checkoutFor(response["game"])) +
-                       ",\"operation\":\"" + std::string(operation) +
-                       "\",\"response\":" + response_json + "}";
+    // embedded as the answer carries it.
+    const std::string data = "{\"board\":" + std::to_string(number_) +
+                             ",\"checkout\":" + serialise(front_end::checkoutFor(written.state)) +
+                             ",\"operation\":\"" +
+                             std::string(actionOf(written.row.command.kind).operation) +
+                             "\",\"response\":" + written.response_json + "}";
     const EventText event =
-        std::make_shared<const std::string>(eventText(last_event_id_, "update", data));
+        std::make_shared<const std::string>(eventText(written.row.event_id, "update", data));
     for (const std::weak_ptr<EventQueue>& viewer : viewers_) {
         if (const std::shared_ptr<EventQueue> queue = viewer.lock()) {
             queue->push(event);

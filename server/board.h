@@ -1,10 +1,20 @@
-// The boards of a server: each one game engine, its write token, and the
-// viewers of its event stream.
+// The boards of a server: each one game engine, its write token, the
+// viewers of its event stream, and its place in the journal.
+//
+// The journal is the truth and the engine a cache of it. A write runs on the
+// engine at once, so that the next write sees its effect, but it is
+// answered, and its event reaches the viewers, only once its journal row is
+// durable; until then readers see the board as the journal holds it. When a
+// row cannot be written, the engine goes back to what the journal holds.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +22,7 @@
 #include "actions.h"
 #include "event_queue.h"
 #include "game_501.h"
+#include "journal.h"
 
 namespace game501_server {
 
@@ -22,9 +33,63 @@ struct Document {
     std::uint64_t event_id = 0;
 };
 
+// A write's condition on the board, from If-Match: the event ids after
+// which it may be applied, or any at all.
+struct Precondition {
+    bool any = false;
+    std::vector<std::uint64_t> event_ids;
+
+    bool holdsAfter(std::uint64_t last_event_id) const;
+};
+
+// One write as a request asks for it.
+struct Write {
+    Command command;
+    std::string idempotency_key;  // empty: none
+    std::optional<Precondition> precondition;
+};
+
+// How a write was answered.
+struct WriteResult {
+    enum class Outcome {
+        applied,              // the engine ran it (or ran it before: a retry); see document
+        precondition_failed,  // the board's last event is another; document.event_id is it
+        key_reused,           // the key came with another request before
+        storage_unavailable,  // the journal could not take the row; nothing changed
+    };
+    Outcome outcome = Outcome::applied;
+    Document document;
+};
+
+// The event ids of a board's last writes that carried an idempotency key,
+// with a hash of each key, so that a retry is found without keeping the
+// keys themselves; a hit is confirmed against the row.
+class RecentKeys {
+public:
+    explicit RecentKeys(std::size_t capacity) : capacity_(capacity) {}
+
+    // Returns the event ids whose key hashes as `key` does, newest first.
+    std::vector<std::uint64_t> candidates(std::string_view key) const;
+    void add(std::string_view key, std::uint64_t event_id);
+    // Forgets every key of an event after `event_id`.
+    void forgetAfter(std::uint64_t event_id);
+
+private:
+    struct Entry {
+        std::uint64_t hash;
+        std::uint64_t event_id;
+    };
+    static std::uint64_t hash(std::string_view key);
+
+    const std::size_t capacity_;
+    std::deque<Entry> entries_;  // oldest first
+};
+
 class Board {
 public:
-    Board(int number, std::string token);
+    using Done = std::function<void(WriteResult)>;
+
+    Board(int number, std::string token, Journal& journal);
     Board(const Board&) = delete;
     Board& operator=(const Board&) = delete;
 
@@ -33,13 +98,22 @@ public:
     // Returns whether `token` is this board's write token, in constant time.
     bool acceptsToken(std::string_view token) const;
 
-    // The one path from a request to the engine. Runs the command, numbers
-    // its event and hands the event to every viewer, all under the board's
-    // lock, so that answers and events follow the engine's order. Returns
-    // the engine's response document, accepted or refused.
-    Document apply(const Command& command);
+    // Rebuilds the board from its rows in the journal: its game replayed
+    // with the times it was played with, its last event id and its recent
+    // keys. Throws when the journal cannot be read.
+    void restore();
 
-    // Returns the state document.
+    // The one path from a request to the engine. A retry of a keyed write
+    // gets the first answer again; a write whose precondition does not hold
+    // changes nothing; any other write runs on the engine and is numbered as
+    // the next event, under the board's lock, so that rows, answers and
+    // events follow the engine's order. `done` is called once, perhaps on
+    // another thread, when the answer may go out: for a write that ran, once
+    // its row is durable (then its event has reached every viewer) or has
+    // failed.
+    void apply(Write write, Done done);
+
+    // Returns the state document as the journal holds it.
     Document state() const;
 
     // Returns the board's entry in the list of boards: its number, status,
@@ -47,22 +121,53 @@ public:
     Game501::json summary() const;
 
     // Registers a viewer and returns the event that opens its stream: the
-    // board as it is now, numbered as the last event so far. Every later
-    // event reaches the viewer's queue, in order.
+    // board as the journal holds it, numbered as its last durable event.
+    // Every later event reaches the viewer's queue, in order.
     EventText subscribe(const std::shared_ptr<EventQueue>& viewer);
 
 private:
-    // Drops viewers that have gone, so that viewers coming and going on a
-    // quiet board do not pile up.
+    // A write that ran on the engine and waits for its row.
+    struct Pending {
+        std::uint64_t ticket;  // told apart from rows that failed before it
+        JournalRow row;
+        std::string response_json;
+        Game501::json state;        // the game after it
+        std::vector<Done> waiters;  // the write and its retries
+    };
+
+    // Runs a command on the engine at `time`; returns its response document.
+    Game501::json runLocked(const Command& command, std::int64_t time);
+    // Puts a fresh engine in place with `rows` replayed on it.
+    void rebuildLocked(const std::vector<JournalRow>& rows);
+    // Finds the earlier write of this key: its row, from the pending writes
+    // or the journal; nothing when the key is new.
+    std::optional<JournalRow> earlierWriteLocked(const std::string& key);
+    // Answers a retry of the write of `row`, now or once it is durable.
+    void answerRetryLocked(const JournalRow& row, std::unique_lock<std::mutex>& lock, Done done);
+    void complete(std::uint64_t ticket, bool durable);
+    // Hands the event of a durable write to every viewer.
+    void publishLocked(const Pending& written);
     void forgetClosedViewersLocked();
-    void publishLocked(std::string_view operation, const Game501::json& response,
-                       const std::string& response_json);
 
     const int number_;
     const std::string token_;
+    Journal& journal_;
     mutable std::mutex mutex_;
-    Game501 game_;
+
+    // The engine, ahead of the journal by the pending writes.
+    std::int64_t call_time_ = 0;  // what the engine's clock answers
+    std::unique_ptr<Game501> game_;
     std::uint64_t last_event_id_ = 0;
+    std::uint64_t tickets_ = 0;
+    std::deque<Pending> pending_;
+    RecentKeys keys_;
+
+    // The board as the journal holds it.
+    std::vector<JournalRow> durable_game_;  // the rows that rebuild it
+    std::uint64_t durable_event_id_ = 0;
+    Game501::json durable_state_;
+    std::optional<Document> last_answer_;  // the answer to the last durable write
+
     std::vector<std::weak_ptr<EventQueue>> viewers_;
 };
 

@@ -23,6 +23,7 @@
 
 #include "api.h"
 #include "board.h"
+#include "journal.h"
 #include "network.h"
 #include "server_limits.h"
 #include "tokens.h"
@@ -34,6 +35,7 @@ using namespace game501_server;
 
 const char* const kUsage =
     "Användning: game-501-server [--listen ADRESS:PORT] [--boards N] [--tokens FIL]\n"
+    "                            [--data FIL]\n"
     "\n"
     "Ställer tavlornas 501-spel på nätet: ett JSON-API, händelser i realtid och\n"
     "en sida per tavla. Att ändra en tavla kräver dess token; att läsa och följa\n"
@@ -42,9 +44,12 @@ const char* const kUsage =
     "Flaggor:\n"
     "  --listen ADRESS:PORT  var servern lyssnar (standard: 127.0.0.1:8501);\n"
     "                        0.0.0.0:8501 för klubbens nät, [::1]:8501 för IPv6\n"
-    "  --boards N            antal tavlor, 1 till 100 (standard: 1)\n"
+    "  --boards N            antal tavlor, 1 till 100 (standard: 1, eller så många\n"
+    "                        som databasen har; fler läggs till, färre nekas)\n"
     "  --tokens FIL          tavlornas token, en per rad, tavla 1 först\n"
-    "                        (standard: nya slumpade token vid varje start)\n"
+    "                        (standard: databasens, och nya slumpade för nya tavlor)\n"
+    "  --data FIL            databasen med tavlornas journal och token\n"
+    "                        (standard: game501.db i arbetskatalogen)\n"
     "  --help                visa denna hjälp\n";
 
 constexpr unsigned kMaxThreads = 4;
@@ -53,8 +58,9 @@ constexpr std::size_t kMaxTokensFileBytes = 64 * 1024;
 struct Options {
     std::string host = "127.0.0.1";
     unsigned short port = 8501;
-    int boards = 1;
+    std::optional<int> boards;  // none: as many as the database has, or one
     std::optional<std::string> tokens_file;
+    std::string data = "game501.db";
 };
 
 struct UsageError {
@@ -120,6 +126,11 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args) {
             options.boards = static_cast<int>(*boards);
         } else if (is("--tokens")) {
             options.tokens_file = valueOf(args, i, "--tokens");
+        } else if (is("--data")) {
+            options.data = valueOf(args, i, "--data");
+            if (options.data.empty()) {
+                throw UsageError{"--data saknar fil"};
+            }
         } else {
             throw UsageError{"okänt argument: " + arg};
         }
@@ -127,13 +138,15 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args) {
     return options;
 }
 
-std::vector<std::string> loadTokens(const Options& options) {
+// Returns the tokens of `count` boards: those of the tokens file, or those
+// the database keeps and new ones for boards it does not have yet.
+std::vector<std::string> loadTokens(const Options& options, int count,
+                                    std::vector<std::string> stored) {
     if (!options.tokens_file) {
-        std::vector<std::string> tokens;
-        for (int board = 0; board < options.boards; ++board) {
-            tokens.push_back(makeToken());
+        while (stored.size() < static_cast<std::size_t>(count)) {
+            stored.push_back(makeToken());
         }
-        return tokens;
+        return stored;
     }
     const std::string& path = *options.tokens_file;
     std::ifstream file(path, std::ios::binary);
@@ -150,7 +163,7 @@ std::vector<std::string> loadTokens(const Options& options) {
         throw UsageError{path + " är större än 64 KiB"};
     }
     std::string error;
-    std::optional<std::vector<std::string>> tokens = parseTokens(text, options.boards, error);
+    std::optional<std::vector<std::string>> tokens = parseTokens(text, count, error);
     if (!tokens) {
         throw UsageError{path + ": " + error};
     }
@@ -205,23 +218,46 @@ int badUsage(const std::string& message) {
 
 int main(int argc, char** argv) {
     std::optional<Options> options;
-    std::vector<std::string> tokens;
     try {
         options = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
         if (!options) {
             std::cout << kUsage;
             return 0;
         }
-        tokens = loadTokens(*options);
     } catch (const UsageError& error) {
         return badUsage(error.message);
     }
 
-    Boards boards;
-    for (int number = 1; number <= options->boards; ++number) {
-        boards.push_back(
-            std::make_unique<Board>(number, tokens[static_cast<std::size_t>(number - 1)]));
+    std::string problem;
+    std::unique_ptr<Journal> journal = Journal::open(options->data, problem);
+    if (!journal) {
+        std::cerr << "game-501-server: " << problem << "\n";
+        return 2;
     }
+    Boards boards;
+    try {
+        std::vector<std::string> stored = journal->tokens();
+        const int count =
+            options->boards.value_or(stored.empty() ? 1 : static_cast<int>(stored.size()));
+        if (static_cast<std::size_t>(count) < stored.size()) {
+            throw UsageError{options->data + " har " + std::to_string(stored.size()) +
+                             " tavlor; --boards kan inte ta bort tavlor (inget togs bort)"};
+        }
+        const std::vector<std::string> tokens = loadTokens(*options, count, std::move(stored));
+        journal->setTokens(tokens);
+        for (int number = 1; number <= count; ++number) {
+            boards.push_back(std::make_unique<Board>(
+                number, tokens[static_cast<std::size_t>(number - 1)], *journal));
+            boards.back()->restore();
+        }
+    } catch (const UsageError& error) {
+        return badUsage(error.message);
+    } catch (const std::exception& error) {
+        std::cerr << "game-501-server: kan inte läsa " << options->data << ": " << error.what()
+                  << "\n";
+        return 2;
+    }
+    journal->start();
     std::string web_problem;
     const std::optional<WebFiles> web = WebFiles::locate(web_problem);
     if (!web) {
@@ -283,5 +319,8 @@ int main(int argc, char** argv) {
     for (std::thread& thread : pool) {
         thread.join();
     }
+    // Every answer has gone out, so no row is left to write; the writer
+    // stops before the boards it reports to.
+    journal.reset();
     return 0;
 }

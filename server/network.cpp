@@ -3,6 +3,7 @@
 #include <array>
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/dispatch.hpp>
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/bind_handler.hpp>
@@ -163,16 +164,28 @@ private:
         reading_ = false;
         const Request request = parser_->release();
         parser_.reset();
-        Routed routed = api_.handle(request);
+        // A write is answered once its journal row is durable, from the
+        // journal's thread; the guard keeps the io_context running till then.
+        api_.handle(request, [self = shared_from_this(), keep_alive = request.keep_alive(),
+                              version = request.version(),
+                              work = net::make_work_guard(strand_)](Routed routed) {
+            net::dispatch(self->strand_,
+                          [self, keep_alive, version, routed = std::move(routed)]() mutable {
+                              self->answer(std::move(routed), keep_alive, version);
+                          });
+        });
+    }
+
+    void answer(Routed routed, bool keep_alive, unsigned version) {
         if (routed.events != nullptr) {
             if (!stopping_) {
                 if (std::optional<Connections::Slot> stream = connections_.takeStream()) {
                     return handOver(*routed.events, std::move(*stream));
                 }
             }
-            return write(tooManyConnections(request.version()));
+            return write(tooManyConnections(version));
         }
-        finish(routed.response, request.keep_alive() && !stopping_);
+        finish(routed.response, keep_alive && !stopping_);
         write(std::move(routed.response));
     }
 

@@ -19,6 +19,11 @@ constexpr std::size_t kMaxBodyBytes = 16 * 1024;
 // before they reach one, as at every front end.
 constexpr std::size_t kMaxSourceBytes = front_end::kMaxSourceBytes;
 
+// An Idempotency-Key is 1 to this many visible ASCII characters, and a
+// retry is recognised for at least each board's last so many keyed writes.
+constexpr std::size_t kMaxIdempotencyKeyBytes = 255;
+constexpr std::size_t kRememberedKeysPerBoard = 10000;
+
 // Open connections of every kind, event streams included; one more is
 // answered 503 and closed. A few more such answers may be in flight at once;
 // past those a connection is closed without one.

@@ -32,14 +32,18 @@ check.maxDiff = None
 
 
 class Server:
-    def __init__(self, path):
+    def __init__(self, path, data=None, listen="127.0.0.1:0"):
+        """Starts the server with two boards; `data` is its database, a new one by default."""
         self.tokens = tempfile.NamedTemporaryFile("w", suffix=".txt")
         self.tokens.write("\n".join(TOKENS) + "\n")
         self.tokens.flush()
+        self.directory = tempfile.TemporaryDirectory() if data is None else None
+        self.data = data or f"{self.directory.name}/game501.db"
         # A file, not a pipe: a sanitizer's report must never block the server.
         self.errors = tempfile.TemporaryFile("w+")
         self.process = subprocess.Popen(
-            [path, "--listen", "127.0.0.1:0", "--boards", "2", "--tokens", self.tokens.name],
+            [path, "--listen", listen, "--boards", "2", "--tokens", self.tokens.name,
+             "--data", self.data],
             stdout=subprocess.PIPE, stderr=self.errors, text=True)
         first = self.process.stdout.readline()
         check.assertIn("lyssnar på http://127.0.0.1:", first)
@@ -300,16 +304,20 @@ def test_hostile_input_never_stops_the_server(server, churn):
 
 
 def test_bad_command_lines_exit_with_status_two(server, path):
-    with tempfile.NamedTemporaryFile("w", suffix=".txt") as weak:
+    with tempfile.NamedTemporaryFile("w", suffix=".txt") as weak, \
+            tempfile.TemporaryDirectory() as directory:
         weak.write("short\n")
         weak.flush()
+        data = ["--data", f"{directory}/game501.db"]
         rows = [
             (["--bogus"], 2, "okänt argument: --bogus"),
             (["--boards", "101"], 2, "--boards ska vara ett tal från 1 till 100"),
             (["--listen", "localhost"], 2, "--listen ska vara ADRESS:PORT"),
             (["--tokens", weak.name], 2, "token 1 är kortare än 22 tecken"),
             (["--tokens", "/nonexistent/tokens"], 2, "kan inte läsa /nonexistent/tokens"),
-            (["--listen", f"127.0.0.1:{server.port}"], 2, "kan inte lyssna på 127.0.0.1:"),
+            ([*data, "--listen", f"127.0.0.1:{server.port}"], 2, "kan inte lyssna på 127.0.0.1:"),
+            (["--data", server.data, "--listen", "127.0.0.1:0"], 2,
+             "används redan av en annan game-501-server"),
             (["--help"], 0, ""),
         ]
         for args, status, message in rows:

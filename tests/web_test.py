@@ -107,8 +107,11 @@ def on_alarm(signum, frame):
 
 class Server:
     def __init__(self, binary, tokens, listen="127.0.0.1:0"):
+        # Each start has a database of its own, so that a restart begins idle.
+        self.data = tempfile.TemporaryDirectory()
         self.process = subprocess.Popen(
-            [binary, "--listen", listen, "--tokens", tokens], stdout=subprocess.PIPE)
+            [binary, "--listen", listen, "--tokens", tokens, "--data", f"{self.data.name}/game501.db"],
+            stdout=subprocess.PIPE)
         ready, _, _ = select.select([self.process.stdout], [], [], WAIT_S)
         first = self.process.stdout.readline().decode() if ready else ""
         if "http://" not in first:

@@ -1,0 +1,56 @@
+#include "actions.h"
+
+#include <nlohmann/json.hpp>
+
+namespace game501_server {
+
+namespace {
+
+using json = nlohmann::json;
+
+const Action* actionOfOperation(std::string_view operation) {
+    for (const Action& action : kActions) {
+        if (action.operation == operation) {
+            return &action;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::string argumentsJson(const Command& command) {
+    switch (command.kind) {
+        case Command::Kind::start:
+            return json{{"players", command.players}}.dump();
+        case Command::Kind::dart:
+            return json{{"notation", command.notation}, {"source", command.source}}.dump();
+        case Command::Kind::undo:
+        case Command::Kind::clear:
+        case Command::Kind::reset:
+            break;
+    }
+    return "{}";
+}
+
+std::optional<Command> commandFrom(std::string_view operation, std::string_view arguments) {
+    const Action* const action = actionOfOperation(operation);
+    const json values = json::parse(arguments, nullptr, false);
+    if (action == nullptr || !values.is_object()) {
+        return std::nullopt;
+    }
+    Command command{action->kind, {}, {}, {}};
+    try {
+        if (command.kind == Command::Kind::start) {
+            command.players = values.at("players").get<std::vector<std::string>>();
+        } else if (command.kind == Command::Kind::dart) {
+            command.notation = values.at("notation").get<std::string>();
+            command.source = values.at("source").get<std::string>();
+        }
+    } catch (const json::exception&) {
+        return std::nullopt;
+    }
+    return command;
+}
+
+}  // namespace game501_server
