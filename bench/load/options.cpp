@@ -5,6 +5,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "script.h"
 #include "server_limits.h"
 
 namespace load {
@@ -153,7 +154,9 @@ std::string usage() {
            "                           [--runs K] [--server PATH]\n"
            "\n"
            "Starts game-501-server on 127.0.0.1, spreads V viewers of the event streams\n"
-           "and S scorers evenly over B boards, lets the scorers play 2-player games for\n"
+           "and S scorers evenly over B boards, lets the scorers play " +
+           std::to_string(kPlayers.size()) +
+           "-player games for\n"
            "T seconds or N darts, stops the server, and plays the same darts in process.\n"
            "\n"
            "  --boards B      boards of the server (default 1)\n"

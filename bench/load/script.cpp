@@ -1,16 +1,32 @@
 #include "script.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <random>
 #include <stdexcept>
 #include <utility>
 
+#include "beds.h"
+#include "checkout_hint.h"
+#include "dartboard.h"
+#include "front_end.h"
 #include "game_501.h"
 
 namespace load {
 
-const std::vector<std::string> kPlayers = {"Anna", "Bo"};
-const std::string kSource = "load";
+namespace {
+
+constexpr std::array<const char*, 2> kPlayerNames = {"Anna", "Bo"};
+static_assert(kPlayerNames.size() >= Game501::kMinPlayers &&
+              kPlayerNames.size() <= Game501::kMaxPlayers);
+constexpr std::string_view kSourceLabel = "load";
+static_assert(kSourceLabel.size() <= front_end::kMaxSourceBytes);
+
+}  // namespace
+
+const std::vector<std::string> kPlayers(kPlayerNames.begin(), kPlayerNames.end());
+const std::string kSource(kSourceLabel);
 
 namespace {
 
@@ -18,45 +34,55 @@ constexpr int kScriptGames = 16;
 constexpr std::size_t kMaxScriptGameDarts = 400;
 constexpr std::uint32_t kScriptSeed = 501;
 constexpr int kRollRange = 100;  // where a dart lands is a roll of 0..99
-constexpr int kTopTreble = 60;
-constexpr int kBull = 50;
-constexpr int kTopDouble = 40;
-constexpr int kFavouriteDouble = 32;
-constexpr int kSegments = 20;
-
 constexpr std::string_view kAwaitingClearKey = R"("awaiting_clear":)";
 constexpr std::string_view kStatusKey = R"("status":")";
 
-// Where a club player's dart lands with `remaining` points left, for a roll
-// of 0..99: the treble 20 to score, a single to leave a double, then the
-// double, missed often enough to bust now and then.
-std::string throwAt(int remaining, int roll) {
-    if (remaining > kTopTreble) {
-        return roll < 40 ? "T20" : roll < 85 ? "S20" : roll < 92 ? "S1" : roll < 99 ? "S5" : "MISS";
+// The script's club player aims at the first dart of the library's checkout
+// when this turn can finish, else at the treble that scores most.
+constexpr int kScoringAim = beds::trebleBed(20);
+
+int aimFor(int remaining, int darts_left) {
+    const std::vector<std::string> route = checkoutHint(remaining, darts_left);
+    return route.empty() ? kScoringAim : beds::parseBed(route.front()).value();
+}
+
+// Returns the segments beside `segment` on the board, clockwise first.
+std::pair<int, int> neighbours(int segment) {
+    const auto& order = dartboard::kSegmentOrder;
+    const auto at =
+        static_cast<std::size_t>(std::find(order.begin(), order.end(), segment) - order.begin());
+    return {order[(at + 1) % order.size()], order[(at + order.size() - 1) % order.size()]};
+}
+
+// Returns the bed a dart aimed at `aim` lands in for a roll of 0..99: the bed
+// aimed at, its single or a neighbour's, or off the board, missed often
+// enough that a turn busts now and then.
+int landing(int aim, int roll) {
+    using beds::singleBed;
+    const int segment = beds::segmentOf(aim);
+    if (segment == 0) {  // OUTER and BULL are both aimed at the centre
+        const auto& order = dartboard::kSegmentOrder;
+        const int wide = order[static_cast<std::size_t>(roll) % order.size()];
+        return roll < 35 ? beds::kBullBed : roll < 80 ? beds::kOuterBed : singleBed(wide);
     }
-    if (remaining == kBull) {
-        return roll < 35 ? "BULL" : roll < 80 ? "OUTER" : "S3";
+    const auto [clockwise, anticlockwise] = neighbours(segment);
+    if (aim == beds::trebleBed(segment)) {
+        return roll < 40   ? aim
+               : roll < 85 ? singleBed(segment)
+               : roll < 92 ? singleBed(clockwise)
+               : roll < 99 ? singleBed(anticlockwise)
+                           : beds::kMissBed;
     }
-    if (remaining <= kTopDouble && remaining % 2 == 0) {
-        const std::string segment = std::to_string(remaining / 2);
-        return roll < 40   ? "D" + segment
-               : roll < 75 ? "S" + segment
-               : roll < 90 ? "MISS"
-                           : "T" + segment;
+    if (aim == beds::doubleBed(segment)) {
+        return roll < 40   ? aim
+               : roll < 75 ? singleBed(segment)
+               : roll < 90 ? beds::kMissBed
+                           : beds::trebleBed(segment);
     }
-    // A single that leaves the top double, or the favourite one or a half
-    // of it.
-    int leave = kTopDouble;
-    if (remaining <= kTopDouble) {
-        leave = kFavouriteDouble;
-        while (leave >= remaining) {
-            leave /= 2;
-        }
-    }
-    const int single = remaining - leave;
-    return roll < 80   ? "S" + std::to_string(single)
-           : roll < 90 ? "S" + std::to_string(single % kSegments + 1)
-                       : "MISS";
+    return roll < 80   ? aim
+           : roll < 85 ? singleBed(clockwise)
+           : roll < 90 ? singleBed(anticlockwise)
+                       : beds::kMissBed;
 }
 
 }  // namespace
@@ -101,8 +127,10 @@ Script buildScript() {
             const Game501::json state = game.state();
             const int remaining =
                 state["players"][state["active_player"].get<std::size_t>()]["score"].get<int>();
-            std::string notation =
-                throwAt(remaining, static_cast<int>(rng() % static_cast<unsigned>(kRollRange)));
+            const int darts_left =
+                static_cast<int>(Game501::kDartsPerTurn - state["current_turn"]["darts"].size());
+            const int roll = static_cast<int>(rng() % static_cast<unsigned>(kRollRange));
+            std::string notation = beds::bedNotation(landing(aimFor(remaining, darts_left), roll));
             const Game501::json answer = game.addDart(notation, kSource);
             if (!answer["accepted"].get<bool>()) {
                 throw std::logic_error("the engine refused the scripted dart " + notation);
