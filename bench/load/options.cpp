@@ -11,7 +11,6 @@
 namespace load {
 namespace {
 
-constexpr int kMaxBoardCount = 1000;
 constexpr double kMinRate = 0.1;  // darts/s; slower would meet the server's read timeout
 constexpr double kMaxRate = 1000;
 constexpr double kMinSeconds = 0.1;
@@ -114,8 +113,8 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args) {
         } else if (arg == "--smoke") {
             continue;  // applied above
         } else if (is(arg, "--boards")) {
-            options.boards = static_cast<int>(
-                wholeNumber(valueOf(args, i, "--boards"), "--boards", 1, kMaxBoardCount));
+            options.boards = static_cast<int>(wholeNumber(valueOf(args, i, "--boards"), "--boards",
+                                                          1, game501_server::kMaxBoards));
         } else if (is(arg, "--viewers")) {
             options.viewers = static_cast<int>(wholeNumber(
                 valueOf(args, i, "--viewers"), "--viewers", 0, game501_server::kMaxConnections));
