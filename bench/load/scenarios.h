@@ -1,0 +1,61 @@
+// The loads the generator knows by name: the target runs of --scenario and
+// the small run of --smoke. A new scenario is one row of the table in
+// scenarios.cpp, with the server option it needs, if any.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace load {
+
+struct Options;
+struct RunFigures;
+
+// 0 for a rate or darts: none.
+struct Load {
+    int boards;
+    int viewers;
+    int scorers;
+    double rate;
+    double seconds;
+    std::uint64_t darts;
+};
+
+// Prints whether the medians of a scenario's runs met its targets; the
+// targets never change the exit status.
+using Targets = void (*)(const Options& options, const std::vector<RunFigures>& runs,
+                         const RunFigures& medians);
+
+// One option the server is started with besides those of every run; none
+// when `flag` is null.
+struct ServerOption {
+    const char* flag;
+    const char* value;
+};
+
+struct Scenario {
+    const char* name;
+    Load load;
+    // Its line of the usage text; a newline continues it under the first.
+    const char* help;
+    Targets targets;  // null: none
+    ServerOption server_option;
+};
+
+// The target runs, each taken as the median of this many runs: the
+// benchmark machine's speed varies by a third from minute to minute.
+inline constexpr int kScenarioRuns = 5;
+
+inline constexpr Load kSmoke = {2, 4, 2, 0, 1, 0};
+
+// Returns the scenario called `name`, or null.
+const Scenario* findScenario(const std::string& name);
+
+// Returns the names, "a, b or c".
+std::string scenarioNames();
+
+// Returns one block of the usage text per scenario.
+std::string scenarioHelp();
+
+}  // namespace load

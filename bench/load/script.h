@@ -1,0 +1,46 @@
+// The games the scorers play: a fixed script of whole two-player games, the
+// same in every run, and how a scorer reads an answer to know what comes
+// next.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace load {
+
+extern const std::vector<std::string> kPlayers;
+extern const std::string kSource;
+
+// Answers and events are compact JSON with sorted keys, so an accepted one
+// starts with this.
+inline constexpr std::string_view kAccepted = R"({"accepted":true)";
+
+enum class Step { start, dart, clear };
+
+bool startsWith(std::string_view text, std::string_view prefix);
+
+// Returns what a scorer sends after `answer`: a new game after a checkout,
+// the board clear after a turn that ended, else the next dart.
+Step nextStep(std::string_view answer);
+
+struct ScriptDart {
+    std::string notation;
+    std::string body;  // the request body that throws it
+};
+
+// The darts each game takes to its checkout, as the engine scored them.
+struct Script {
+    std::vector<std::vector<ScriptDart>> games;
+    std::string start_body;
+    std::size_t darts = 0;
+    std::size_t turns = 0;
+    std::size_t busts = 0;
+};
+
+// Plays the script's games on an engine. Throws std::logic_error if the
+// engine refuses a dart or a game does not end.
+Script buildScript();
+
+}  // namespace load

@@ -1,0 +1,184 @@
+#include "server_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <csignal>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <sstream>
+#include <stdexcept>
+#include <string_view>
+#include <system_error>
+#include <thread>
+
+namespace load {
+namespace {
+
+// The child's status when exec fails.
+constexpr int kExecFailedStatus = 127;
+constexpr std::chrono::milliseconds kExitPollInterval{10};
+constexpr std::size_t kMaxServerOutputBytes = 256 * 1024;
+constexpr std::size_t kOutputChunkBytes = 4096;
+
+std::string describeStatus(int status) {
+    if (WIFEXITED(status)) {
+        return "exit " + std::to_string(WEXITSTATUS(status));
+    }
+    if (WIFSIGNALED(status)) {
+        return "killed by signal " + std::to_string(WTERMSIG(status));
+    }
+    return "status " + std::to_string(status);
+}
+
+}  // namespace
+
+ServerProcess::ServerProcess(const std::string& path, const std::vector<std::string>& args) {
+    std::array<int, 2> pipe_fds{};
+    if (pipe2(pipe_fds.data(), O_CLOEXEC) != 0) {
+        throw std::system_error(errno, std::generic_category(), "pipe");
+    }
+    std::vector<std::string> words{path};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    const pid_t parent = getpid();
+    pid_ = fork();
+    if (pid_ < 0) {
+        throw std::system_error(errno, std::generic_category(), "fork");
+    }
+    if (pid_ == 0) {
+        // Only async-signal-safe calls until exec. The server dies with
+        // the generator, however the generator ends.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) {
+            _exit(kExecFailedStatus);
+        }
+        dup2(pipe_fds[1], STDOUT_FILENO);
+        execv(path.c_str(), argv.data());
+        const char message[] = "game501_server_load: cannot run the server\n";
+        [[maybe_unused]] const ssize_t ignored =
+            ::write(STDERR_FILENO, message, sizeof message - 1);
+        _exit(kExecFailedStatus);
+    }
+    close(pipe_fds[1]);
+    output_ = pipe_fds[0];
+}
+
+ServerProcess::~ServerProcess() {
+    if (running()) {
+        stop();
+    }
+    if (output_ >= 0) {
+        close(output_);
+    }
+}
+
+unsigned short ServerProcess::waitForPort(int boards, Clock::time_point deadline) {
+    const std::string last_board = "Tavla " + std::to_string(boards) + "\n";
+    const std::string_view address = "http://127.0.0.1:";
+    std::string text;
+    std::optional<unsigned short> port;
+    while (!port || text.find(last_board) == std::string::npos) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0 || text.size() > kMaxServerOutputBytes) {
+            throw std::runtime_error("the server did not print its port and boards in time");
+        }
+        pollfd ready{output_, POLLIN, 0};
+        if (poll(&ready, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) {
+            throw std::system_error(errno, std::generic_category(), "poll");
+        }
+        std::array<char, kOutputChunkBytes> chunk{};
+        const ssize_t bytes = ready.revents != 0 ? read(output_, chunk.data(), chunk.size()) : 0;
+        if (ready.revents != 0 && bytes <= 0) {
+            throw std::runtime_error("the server ended before it listened: " + stop());
+        }
+        text.append(chunk.data(), static_cast<std::size_t>(std::max<ssize_t>(bytes, 0)));
+        const std::size_t at = text.find(address);
+        const std::size_t line_end = text.find('\n', at);
+        if (!port && at != std::string::npos && line_end != std::string::npos) {
+            unsigned value = 0;
+            const char* const first = text.data() + at + address.size();
+            const auto [stop_at, error] = std::from_chars(first, text.data() + line_end, value);
+            if (error != std::errc() || stop_at != text.data() + line_end || value == 0 ||
+                value > std::numeric_limits<unsigned short>::max()) {
+                throw std::runtime_error("cannot read the server's port");
+            }
+            port = static_cast<unsigned short>(value);
+        }
+    }
+    return *port;
+}
+
+std::string ServerProcess::stop(std::chrono::seconds grace) {
+    if (!running()) {
+        return status_ ? describeStatus(*status_) : "not started";
+    }
+    kill(pid_, SIGTERM);
+    const Clock::time_point deadline = Clock::now() + grace;
+    int status = 0;
+    while (waitpid(pid_, &status, WNOHANG) == 0) {
+        if (Clock::now() >= deadline) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
+            status_ = status;
+            return describeStatus(status) + " (did not stop within " +
+                   std::to_string(grace.count()) + " s of SIGTERM)";
+        }
+        std::this_thread::sleep_for(kExitPollInterval);
+    }
+    status_ = status;
+    return describeStatus(status);
+}
+
+bool ServerProcess::exitedCleanly() const {
+    return status_ && WIFEXITED(*status_) && WEXITSTATUS(*status_) == 0;
+}
+
+long ServerProcess::rssKib() const {
+    std::ifstream file("/proc/" + std::to_string(pid_) + "/status");
+    std::string line;
+    while (std::getline(file, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::strtol(line.c_str() + std::strlen("VmRSS:"), nullptr, 10);
+        }
+    }
+    return -1;
+}
+
+double ServerProcess::cpuSeconds() const {
+    std::ifstream file("/proc/" + std::to_string(pid_) + "/stat");
+    std::string text;
+    std::getline(file, text);
+    const std::size_t name_end = text.rfind(')');
+    if (name_end == std::string::npos) {
+        return 0;
+    }
+    std::istringstream fields(text.substr(name_end + 1));
+    // After the name: state, then 10 fields before utime and stime.
+    constexpr int kFieldsBeforeUtime = 11;
+    std::string skipped;
+    for (int i = 0; i < kFieldsBeforeUtime; ++i) {
+        fields >> skipped;
+    }
+    double user = 0;
+    double system = 0;
+    fields >> user >> system;
+    return (user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+}  // namespace load
