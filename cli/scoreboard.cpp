@@ -147,10 +147,10 @@ std::string matchScoreboard(const Game501::json& match, const SkillLevel* level)
     const std::string set = std::to_string(match.at("set").get<int>());
     const std::string leg = std::to_string(match.at("leg").get<int>());
     MatchLines lines;
-    lines.heading = sets == 1
-                        ? "Leg " + leg + " – först till " + std::to_string(legs) + " legs\n"
-                        : "Set " + set + ", leg " + leg + " – först till " + std::to_string(sets) +
-                              " set, " + std::to_string(legs) + " legs per set\n";
+    lines.heading = sets == 1 ? "Leg " + leg + " – först till " + std::to_string(legs) + " legs\n"
+                              : "Set " + set + ", leg " + leg + " – först till " +
+                                    std::to_string(sets) + " set, " + std::to_string(legs) +
+                                    (legs == 1 ? " leg" : " legs") + " per set\n";
     const Game501::json& order = match.at("throwing_order");
     for (std::size_t position = 0; position < order.size(); ++position) {
         const Game501::json& player = players.at(order[position].get<std::size_t>());
