@@ -66,10 +66,10 @@ public:
     json addDart(const std::string& notation, const std::string& source);
 
     // Takes back the last dart that stands and returns the leg's undo
-    // response. Right after the next leg has begun, before a dart of it
-    // stands, this is the winning dart of the leg before, which is played on
-    // again and its win taken back from the score. Never reaches back
-    // further than that leg. Refuses when there is nothing to undo.
+    // response. Once the next leg has begun and while no dart of it stands,
+    // that is the winning dart of the leg before: that leg is played on, and
+    // its win comes off the legs and sets won. Never reaches back further
+    // than that leg. Refuses when there is nothing to undo.
     json undo();
 
     // Confirms that the board is empty. After the winning dart of a leg that
