@@ -9,6 +9,10 @@
 // Every operation measured goes through one small function that is never
 // inlined (acceptDart, readState ...), so an instruction profile can charge
 // each call, the destruction of its document included, to that function.
+//
+// Where the engine has matches, the same worst case is also played as a leg
+// of a match, so that the cost of a dart through Match501 reads directly
+// against the cost through Game501 alone.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -20,6 +24,11 @@
 #include <vector>
 
 #include "game_501.h"
+// Older engines, which bench/compare.sh measures too, have no matches.
+#if __has_include("match_501.h")
+#include "match_501.h"
+#define GAME501_BENCH_MATCH 1
+#endif
 
 // Heap accounting: every block carries its requested size in a header, so the
 // bytes held can be counted exactly whatever the allocator rounds up to. The
@@ -101,10 +110,12 @@ std::vector<std::string> longNames() {
     return names;
 }
 
-// Plays an engine to the worst case and leaves two darts in the turn in
-// progress, the largest current turn there is.
+// Plays an engine (a game, or a match whose leg is that game) to the worst
+// case and leaves two darts in the turn in progress, the largest current
+// turn there is.
+template <typename Engine = Game501>
 struct WorstCase {
-    std::unique_ptr<Game501> game = std::make_unique<Game501>();
+    std::unique_ptr<Engine> game = std::make_unique<Engine>();
     int darts_in_turn = 0;
     std::size_t next_dart = 0;
 
@@ -139,6 +150,16 @@ struct WorstCase {
     benchmark::DoNotOptimize(game.markBoardClear());
 }
 
+#ifdef GAME501_BENCH_MATCH
+[[gnu::noinline]] void acceptDart(Match501& match, const std::string& notation) {
+    benchmark::DoNotOptimize(match.addDart(notation, kSource));
+}
+
+[[gnu::noinline]] void clearBoard(Match501& match) {
+    benchmark::DoNotOptimize(match.markBoardClear());
+}
+#endif
+
 [[gnu::noinline]] void readState(const Game501& game) { benchmark::DoNotOptimize(game.state()); }
 
 [[gnu::noinline]] void undoLastDart(Game501& game) { benchmark::DoNotOptimize(game.undo()); }
@@ -153,8 +174,9 @@ struct WorstCase {
 
 // One accepted dart with its response; the board clear after every third
 // dart is left out of the time.
-void BM_AddDart(benchmark::State& state) {
-    WorstCase worst;
+template <typename Engine>
+void addDartAtWorstCase(benchmark::State& state) {
+    WorstCase<Engine> worst;
     for (auto _ : state) {
         acceptDart(*worst.game, worst.nextNotation());
         if (++worst.darts_in_turn == kDartsPerTurn) {
@@ -165,10 +187,29 @@ void BM_AddDart(benchmark::State& state) {
         }
     }
 }
+
+void BM_AddDart(benchmark::State& state) { addDartAtWorstCase<Game501>(state); }
 BENCHMARK(BM_AddDart)->Unit(benchmark::kMicrosecond);
 
+#ifdef GAME501_BENCH_MATCH
+// The same dart through a match: the leg's engine's work and the record's.
+void BM_MatchAddDart(benchmark::State& state) { addDartAtWorstCase<Match501>(state); }
+BENCHMARK(BM_MatchAddDart)->Unit(benchmark::kMicrosecond);
+
+[[gnu::noinline]] void readMatch(const Match501& match) { benchmark::DoNotOptimize(match.match()); }
+
+// The match document of that leg: the state document and the score.
+void BM_MatchDocument(benchmark::State& state) {
+    const WorstCase<Match501> worst;
+    for (auto _ : state) {
+        readMatch(*worst.game);
+    }
+}
+BENCHMARK(BM_MatchDocument)->Unit(benchmark::kMicrosecond);
+#endif
+
 void BM_State(benchmark::State& state) {
-    const WorstCase worst;
+    const WorstCase<> worst;
     for (auto _ : state) {
         readState(*worst.game);
     }
@@ -177,7 +218,7 @@ BENCHMARK(BM_State)->Unit(benchmark::kMicrosecond);
 
 // Takes back the newest dart and throws it again, so the state stays put.
 void BM_UndoThenAddDart(benchmark::State& state) {
-    WorstCase worst;
+    WorstCase<> worst;
     const std::string& notation = kZeroDarts.front();
     for (auto _ : state) {
         undoLastDart(*worst.game);
@@ -211,7 +252,7 @@ BENCHMARK(BM_StartEightPlayers)->Unit(benchmark::kMicrosecond);
 void BM_EngineMemory(benchmark::State& state) {
     for (auto _ : state) {
         const std::size_t before = heap_bytes_held;
-        WorstCase worst;
+        WorstCase<> worst;
         const std::size_t worst_case = heap_bytes_held - before;
         std::size_t peak = worst_case;
         for (int dart = 0; dart < kMemoryRunDarts; ++dart) {

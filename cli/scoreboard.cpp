@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "front_end.h"
@@ -48,13 +50,25 @@ std::string displayText(const std::string& text) {
     return shown;
 }
 
-std::string scoreboard(const Game501::json& state, const SkillLevel* level) {
+namespace {
+
+// What a match adds to a leg's scoreboard: a heading, a note after each
+// player's score, in the leg's throwing order, and the line shown instead
+// of the single game's when the leg is over.
+struct MatchLines {
+    std::string heading;
+    std::vector<std::string> notes;
+    std::string finished;
+};
+
+std::string legBoard(const Game501::json& state, const SkillLevel* level, const MatchLines& match) {
     const std::string status = state.at("status").get<std::string>();
     if (status == "idle") {
         return "Inget spel pågår. Skriv \"start NAMN, NAMN\" för att börja.\n";
     }
 
-    std::string board = "Runda " + std::to_string(state.at("round").get<int>()) + "\n";
+    std::string board = match.heading;
+    board += "Runda " + std::to_string(state.at("round").get<int>()) + "\n";
     const Game501::json& players = state.at("players");
     std::vector<std::string> names;
     std::size_t name_width = 0;
@@ -69,7 +83,8 @@ std::string scoreboard(const Game501::json& state, const SkillLevel* level) {
         const std::string padded = names[i] + std::string(name_width - displayWidth(names[i]), ' ');
         board += std::string("  ") + mark + " " + padded + "  " +
                  rightAligned(std::to_string(player.at("score").get<int>()), 3) +
-                 (winner ? "  vinnare" : "") + "\n";
+                 (i < match.notes.size() ? match.notes[i] : "") + (winner ? "  vinnare" : "") +
+                 "\n";
     }
 
     const Game501::json& turn = state.at("current_turn");
@@ -83,7 +98,9 @@ std::string scoreboard(const Game501::json& state, const SkillLevel* level) {
     }
 
     if (status == "finished") {
-        board += "Spelet är slut. Skriv \"start NAMN, NAMN\" för ett nytt spel.\n";
+        board += match.finished.empty()
+                     ? "Spelet är slut. Skriv \"start NAMN, NAMN\" för ett nytt spel.\n"
+                     : match.finished;
         return board;
     }
     if (state.at("awaiting_clear").get<bool>()) {
@@ -104,6 +121,63 @@ std::string scoreboard(const Game501::json& state, const SkillLevel* level) {
         board += line + "\n";
     }
     return board;
+}
+
+std::string countText(int count, int most) {
+    return rightAligned(std::to_string(count), std::to_string(most).size());
+}
+
+}  // namespace
+
+std::string scoreboard(const Game501::json& state, const SkillLevel* level) {
+    return legBoard(state, level, MatchLines{});
+}
+
+std::string matchScoreboard(const Game501::json& match, const SkillLevel* level) {
+    const Game501::json& format = match.at("format");
+    const int legs = format.at("legs").get<int>();
+    const int sets = format.at("sets").get<int>();
+    const Game501::json& game = match.at("game");
+    // A match of one leg is a single game and reads as one.
+    if ((legs == 1 && sets == 1) || match.at("status") == "idle") {
+        return scoreboard(game, level);
+    }
+
+    const Game501::json& players = match.at("players");
+    const std::string set = std::to_string(match.at("set").get<int>());
+    const std::string leg = std::to_string(match.at("leg").get<int>());
+    MatchLines lines;
+    lines.heading = sets == 1 ? "Leg " + leg + " – först till " + std::to_string(legs) + " legs\n"
+                              : "Set " + set + ", leg " + leg + " – först till " +
+                                    std::to_string(sets) + " set, " + std::to_string(legs) +
+                                    (legs == 1 ? " leg" : " legs") + " per set\n";
+    const Game501::json& order = match.at("throwing_order");
+    for (std::size_t position = 0; position < order.size(); ++position) {
+        const Game501::json& player = players.at(order[position].get<std::size_t>());
+        std::string note;
+        if (sets > 1) {
+            note += "  set " + countText(player.at("sets").get<int>(), sets);
+        }
+        note += "  legs " + countText(player.at("legs").get<int>(), legs);
+        if (position == 0) {
+            note += "  (började)";
+        }
+        lines.notes.push_back(std::move(note));
+    }
+
+    if (game.at("status") == "finished") {
+        const Game501::json& won = match.at("finished_legs").back();
+        const Game501::json& winner = players.at(won.at("winner").get<std::size_t>());
+        const std::string name = displayText(winner.at("name").get<std::string>());
+        if (match.at("status") == "finished") {
+            lines.finished = name + " vann matchen. Skriv \"start NAMN, NAMN\" för en ny match.\n";
+        } else if (sets > 1 && winner.at("legs").get<int>() == legs) {
+            lines.finished = name + " vann set " + set + ". Skriv \"clear\" för nästa set.\n";
+        } else {
+            lines.finished = name + " vann leg " + leg + ". Skriv \"clear\" för nästa leg.\n";
+        }
+    }
+    return legBoard(game, level, lines);
 }
 
 }  // namespace game501_cli

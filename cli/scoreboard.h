@@ -1,5 +1,5 @@
-// Text for a person at a terminal: the scoreboard of a state document and
-// user text made safe to print.
+// Text for a person at a terminal: the scoreboard of a state document or a
+// match document, and user text made safe to print.
 #pragma once
 
 #include <string>
@@ -22,5 +22,12 @@ std::string displayText(const std::string& text);
 // checkoutHint's, or with a `level` the advice for that level followed by its
 // chance in whole percent ("Utgång: S19 D20 (41 %)").
 std::string scoreboard(const Game501::json& state, const SkillLevel* level = nullptr);
+
+// Returns the scoreboard of a match document: for a match of one leg exactly
+// the leg's scoreboard; otherwise the set and leg being played and the
+// format above it, the sets and legs each player has won beside the score,
+// who started the leg marked "(började)", and once the leg is over who won
+// the leg, the set or the match.
+std::string matchScoreboard(const Game501::json& match, const SkillLevel* level = nullptr);
 
 }  // namespace game501_cli

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "checkout_hint.h"
+#include "match_501.h"
 #include "test_support.h"
 
 namespace {
@@ -227,6 +228,45 @@ TEST(CommandLineJson, KeepsHelpOffStandardOutput) {
     EXPECT_NE(run.err.find("start NAMN[, NAMN...]"), std::string::npos);
 }
 
+// A leg won in nine darts by the player who starts it, the other missing.
+const std::string kNineDartLeg =
+    "T20 T20 T20\nclear\nMISS MISS MISS\nclear\n"
+    "T20 T20 T20\nclear\nMISS MISS MISS\nclear\nT20 T19 D12\n";
+
+TEST(CommandLineJson, PlaysAMatchAndPrintsItsDocument) {
+    const CliRun run = runCli({"--json", "--legs", "2"},
+                              "start Ymma, Sjörk\n" + kNineDartLeg + "clear\nmatch\nundo\nmatch\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+
+    Match501 match;
+    std::vector<json> expected = {match.start({"Ymma", "Sjörk"}, Match501::Format{2, 1})};
+    for (const char* visit : {"T20", "MISS", "T20", "MISS"}) {
+        for (int dart = 0; dart < 3; ++dart) {
+            expected.push_back(match.addDart(visit, "cli"));
+        }
+        expected.push_back(match.markBoardClear());
+    }
+    for (const char* dart : {"T20", "T19", "D12"}) {
+        expected.push_back(match.addDart(dart, "cli"));
+    }
+    expected.push_back(match.markBoardClear());
+    expected.push_back(match.match());
+    expected.push_back(match.undo());
+    expected.push_back(match.match());
+    for (json& document : expected) {
+        document = withoutTimestamps(document);
+    }
+    const std::vector<json> actual = documents(run.out);
+    ASSERT_EQ(actual.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(actual[i], expected[i]) << "line " << i + 1;
+    }
+    EXPECT_EQ(actual[21]["leg"], 2);
+    EXPECT_EQ(actual[21]["players"][0]["legs"], 1);
+    EXPECT_EQ(actual[23]["leg"], 1);  // the undo took back the winning dart
+}
+
 TEST(CommandLineText, ShowsTheScoreboardAfterEachCommand) {
     const CliRun run = runCli({}, "start Ymma, Sjörk\nT20 T20 T20\nclear\nT20 T20\n");
     EXPECT_EQ(run.status, 0);
@@ -329,11 +369,54 @@ TEST(CommandLineText, ShowsUnprintableNameBytesAsReplacements) {
               "\n");
 }
 
+TEST(CommandLineText, ShowsLegsAndSetsWonAndWhoStarted) {
+    const CliRun run =
+        runCli({"--sets=2", "--legs=1"}, "start Ymma, Sjörk\n" + kNineDartLeg + "clear\n");
+    EXPECT_EQ(run.status, 0);
+    const std::vector<std::string> out = lines(run.out);
+    ASSERT_GE(out.size(), 14U);
+    EXPECT_EQ(std::vector<std::string>(out.end() - 14, out.end()),
+              (std::vector<std::string>{
+                  "Ymma vann med D12",
+                  "Set 1, leg 1 – först till 2 set, 1 leg per set",
+                  "Runda 3",
+                  "  * Ymma     0  set 1  legs 1  (började)  vinnare",
+                  "    Sjörk  501  set 0  legs 0",
+                  "Kast: T20 T19 D12 (141)",
+                  "Ymma vann set 1. Skriv \"clear\" för nästa set.",
+                  "",
+                  "501-spelet har startat",
+                  "Set 2, leg 1 – först till 2 set, 1 leg per set",
+                  "Runda 1",
+                  "  > Sjörk  501  set 0  legs 0  (började)",
+                  "    Ymma   501  set 1  legs 0",
+                  "",
+              }));
+}
+
 struct OptionCase {
     std::vector<std::string> args;
     int status;
     std::string err;
 };
+
+TEST(CommandLineOptions, RejectsAMatchFormatOutOfRange) {
+    const std::string hint = "Skriv \"game-501 --help\" för hjälp.\n";
+    const std::vector<OptionCase> cases = {
+        {{"--legs", "0"}, 2, "game-501: --legs ska vara ett heltal från 1 till 20: 0\n" + hint},
+        {{"--legs=21"}, 2, "game-501: --legs ska vara ett heltal från 1 till 20: 21\n" + hint},
+        {{"--sets", "x"}, 2, "game-501: --sets ska vara ett heltal från 1 till 10: x\n" + hint},
+        {{"--sets=-1"}, 2, "game-501: --sets ska vara ett heltal från 1 till 10: -1\n" + hint},
+        {{"--sets"}, 2, "game-501: --sets saknar antal\n" + hint},
+    };
+    for (const OptionCase& c : cases) {
+        SCOPED_TRACE(c.args.front());
+        const CliRun run = runCli(c.args, "start Zef\n");
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, c.err);
+    }
+}
 
 TEST(CommandLineOptions, RejectsBadOptionsWithStatusTwo) {
     const std::string hint = "Skriv \"game-501 --help\" för hjälp.\n";
