@@ -224,9 +224,9 @@ using DartEngine = std::linear_congruential_engine<std::uint64_t, 63641362238467
                                                    1442695040888963407ULL, 0ULL>;
 
 // Where the dart of `seed` at (leg, visit, darts_left) lands when aimed at
-// `aim`. The uniform
-// numbers and the Gaussian are our own arithmetic (Box-Muller): the
-// standard's distributions may differ from one library to the next.
+// `aim`. The uniform numbers and the Gaussian are our own arithmetic
+// (Box-Muller): the standard's distributions differ from one library to the
+// next.
 int landing(int aim, double sigma_mm, std::uint64_t seed, int leg, int visit, int darts_left) {
     constexpr double kPi = 3.14159265358979323846;
     constexpr double kUnit = 1.0 / 9007199254740992.0;  // 2^-53
