@@ -3,7 +3,8 @@
 //
 // For the three skill levels and the target averages 30, 40, ..., 110 it
 // prints the level's sigma, the time the first call for a target takes (the
-// calibration), and over the legs: the three-dart average (3 x points /
+// calibration), the time of the first dart at the sigma (its tables), and over
+// the legs: the three-dart average (3 x points /
 // darts, a bust visit counting three darts and no points), the checkout rate
 // (legs won / darts at a double, a dart at a double being one thrown from an
 // even score of 2 to 40 or from 50), the darts per leg and the time one dart
@@ -11,7 +12,7 @@
 // ComputerThrower::throwDart: the aim and the throw). The first target's
 // calibration also simulates the two ends of the search's bracket.
 //
-//   computer_sim [--legs N] [--seed S]
+//   computer_sim [--legs N] [--seed S] [--step K]   targets 30, 30 + K, ... 110
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -37,7 +38,8 @@ struct Figures {
     long thrown = 0;
     long at_double = 0;
     long won = 0;
-    double seconds = 0.0;  // the whole loop, throwDart nearly all of it
+    double seconds = 0.0;   // the whole loop, throwDart nearly all of it
+    double first_ms = 0.0;  // the first dart, which builds the sigma's tables
 };
 
 bool atDouble(int remaining) {
@@ -48,8 +50,10 @@ Figures play(const ComputerThrower& thrower, int legs) {
     Figures figures;
     // The tables of a sigma are built at its first dart; that is not what a
     // dart costs.
+    const Clock::time_point first = Clock::now();
     thrower.throwDart({Game501::kStartScore, kDarts, -1, 0});
     const Clock::time_point start_time = Clock::now();
+    figures.first_ms = std::chrono::duration<double, std::milli>(start_time - first).count();
     for (int leg = 0; leg < legs; ++leg) {
         int score = Game501::kStartScore;
         for (int visit = 0; score > 0; ++visit) {
@@ -83,8 +87,8 @@ Figures play(const ComputerThrower& thrower, int legs) {
 void printRow(const ComputerLevel& level, const std::string& calibration, int legs,
               std::uint64_t seed) {
     const Figures figures = play(ComputerThrower(level, seed), legs);
-    std::printf("| %s | %.2f mm | %s | %.2f | %.1f %% | %.1f | %.2f µs |\n", level.id.c_str(),
-                level.sigma_mm, calibration.c_str(),
+    std::printf("| %s | %.2f mm | %s | %.1f ms | %.2f | %.1f %% | %.1f | %.2f µs |\n",
+                level.id.c_str(), level.sigma_mm, calibration.c_str(), figures.first_ms,
                 3.0 * static_cast<double>(figures.points) / static_cast<double>(figures.darts),
                 100.0 * static_cast<double>(figures.won) / static_cast<double>(figures.at_double),
                 static_cast<double>(figures.darts) / legs,
@@ -93,7 +97,7 @@ void printRow(const ComputerLevel& level, const std::string& calibration, int le
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: computer_sim [--legs N] [--seed S]\n");
+    std::fprintf(stderr, "usage: computer_sim [--legs N] [--seed S] [--step K]\n");
     return 2;
 }
 
@@ -102,6 +106,7 @@ int usage() {
 int main(int argc, char** argv) {
     int legs = 10000;
     std::uint64_t seed = 501;
+    int step = 10;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (i + 1 == argc) {
@@ -112,6 +117,8 @@ int main(int argc, char** argv) {
             legs = std::max(1, std::atoi(value.c_str()));
         } else if (arg == "--seed") {
             seed = std::strtoull(value.c_str(), nullptr, 10);
+        } else if (arg == "--step") {
+            step = std::max(1, std::atoi(value.c_str()));
         } else {
             return usage();
         }
@@ -119,13 +126,13 @@ int main(int argc, char** argv) {
     std::printf("%d legs of 501 alone per level; seed %llu\n\n", legs,
                 static_cast<unsigned long long>(seed));
     std::printf(
-        "| level | sigma | calibration | average | checkout rate | darts per leg | "
+        "| level | sigma | calibration | first dart | average | checkout rate | darts per leg | "
         "time per dart |\n");
-    std::printf("|---|---:|---:|---:|---:|---:|---:|\n");
+    std::printf("|---|---:|---:|---:|---:|---:|---:|---:|\n");
     for (const SkillLevel& skill : skillLevels()) {
         printRow(parseComputerLevel(skill.id).value(), "–", legs, seed);
     }
-    for (int target = kMinComputerAverage; target <= kMaxComputerAverage; target += 10) {
+    for (int target = kMinComputerAverage; target <= kMaxComputerAverage; target += step) {
         const Clock::time_point before = Clock::now();
         const ComputerLevel level = computerLevelForAverage(target).value();
         const double ms = std::chrono::duration<double, std::milli>(Clock::now() - before).count();

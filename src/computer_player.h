@@ -46,7 +46,7 @@ struct ComputerLevel {
 // it tries, the same legs (one fixed seed) at every sigma, until their
 // three-dart average is within 0.1 of the target; a bust visit counts three
 // darts and no points. Over many more legs the computer then averages the
-// target within half a point. The first call for a target takes 0.05 to 0.3 s
+// target within half a point. The first call for a target takes 0.03 to 0.5 s
 // in an optimised build (2 to 6 sigmas tried); later calls look it up, and
 // every run finds the same sigma. May run on any thread at once.
 std::optional<ComputerLevel> computerLevelForAverage(int target_average);
@@ -87,7 +87,7 @@ nlohmann::json computerLevelJson(const ComputerLevel& level);
 // aims at S13 for D16 (at 8.5 mm). Ties go to the lower bed index. Returns
 // nothing for a remaining below 2, a dart count out of range or a sigma that
 // is not positive and finite. The first call for a sigma computes its tables
-// (3 to 7 ms in an optimised build, the advice's included); later calls look
+// (about 2 ms in an optimised build, the advice's included); later calls look
 // them up. Tables of up to 16 sigmas besides the three levels and the
 // calibrated targets are kept, the oldest dropped first. May run on any
 // thread at once.
