@@ -84,8 +84,10 @@ AimTable buildTable(double sigma_mm) {
     for (std::size_t bed = 0; bed < points.size(); ++bed) {
         points[bed] = bedValue(static_cast<int>(bed));
     }
-    const auto [far_aim, best_points] = bestOf(points);
-    table.far_aim = far_aim;
+    // A pair, not a structured binding: C++17 lambdas cannot capture those.
+    const std::pair<int, double> far = bestOf(points);
+    table.far_aim = far.first;
+    const double best_points = far.second;
     const double finish_worth = kFinishWorthVisits * kDarts * best_points;
 
     std::array<double, kMaxFinish + 1> next_visit{};
