@@ -279,6 +279,15 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    // Caught before the banner says the server is up, so that a stop asked
+    // for at once is a clean one.
+    boost::asio::signal_set signals(io, SIGINT, SIGTERM);
+    signals.async_wait([&server](const boost::system::error_code& error, int) {
+        if (!error) {
+            server->stop();
+        }
+    });
+
     const std::string base =
         "http://" + hostForAddresses(*options) + ":" + std::to_string(server->endpoint().port());
     std::cout << "game-501-server lyssnar på " << base << "\n";
@@ -290,12 +299,6 @@ int main(int argc, char** argv) {
     }
     std::cout << "Stoppa med Ctrl+C." << std::endl;
 
-    boost::asio::signal_set signals(io, SIGINT, SIGTERM);
-    signals.async_wait([&server](const boost::system::error_code& error, int) {
-        if (!error) {
-            server->stop();
-        }
-    });
     server->start();
 
     // A handler that throws (memory exhausted, say) loses its own connection,
