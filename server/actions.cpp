@@ -22,7 +22,9 @@ const Action* actionOfOperation(std::string_view operation) {
 std::string argumentsJson(const Command& command) {
     switch (command.kind) {
         case Command::Kind::start:
-            return json{{"players", command.players}}.dump();
+            return json{
+                {"legs", command.legs}, {"players", command.players}, {"sets", command.sets}}
+                .dump();
         case Command::Kind::dart:
             return json{{"notation", command.notation}, {"source", command.source}}.dump();
         case Command::Kind::undo:
@@ -43,6 +45,9 @@ std::optional<Command> commandFrom(std::string_view operation, std::string_view 
     try {
         if (command.kind == Command::Kind::start) {
             command.players = values.at("players").get<std::vector<std::string>>();
+            // A start journalled before matches existed played one leg.
+            command.legs = values.value("legs", 1);
+            command.sets = values.value("sets", 1);
         } else if (command.kind == Command::Kind::dart) {
             command.notation = values.at("notation").get<std::string>();
             command.source = values.at("source").get<std::string>();

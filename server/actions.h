@@ -18,10 +18,12 @@ struct Command {
     std::vector<std::string> players;  // for start
     std::string notation;              // for dart
     std::string source;                // for dart
+    int legs = 1;                      // for start: legs to win a set
+    int sets = 1;                      // for start: sets to win the match
 
     friend bool operator==(const Command& a, const Command& b) {
         return a.kind == b.kind && a.players == b.players && a.notation == b.notation &&
-               a.source == b.source;
+               a.source == b.source && a.legs == b.legs && a.sets == b.sets;
     }
     friend bool operator!=(const Command& a, const Command& b) { return !(a == b); }
 };
@@ -62,7 +64,7 @@ constexpr const Action& actionOf(Command::Kind kind) {
 }
 
 // Returns the arguments of `command` as compact JSON, the form the journal
-// keeps them in: {"players": [...]} for start, {"notation", "source"} for a
+// keeps them in: {"legs", "players": [...], "sets"} for start, {"notation", "source"} for a
 // dart, {} for the others. Texts from a request are valid UTF-8, so they
 // come back byte for byte.
 std::string argumentsJson(const Command& command);

@@ -7,12 +7,14 @@
 #include <boost/beast/http/verb.hpp>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <iterator>
 #include <string>
 #include <utility>
 
 #include "ascii.h"
 #include "front_end.h"
+#include "match_501.h"
 #include "server_limits.h"
 
 namespace game501_server {
@@ -180,11 +182,44 @@ Response badField(const std::string& message, unsigned version) {
     return errorResponse(http::status::bad_request, "bad_field", message, version);
 }
 
+// Answers a body field that is not among `known`: a misspelt field is an
+// error, never silently left out.
+std::optional<Response> unknownField(const json& body,
+                                     std::initializer_list<std::string_view> known,
+                                     unsigned version) {
+    for (const auto& [key, value] : body.items()) {
+        if (std::find(known.begin(), known.end(), key) == known.end()) {
+            return errorResponse(http::status::bad_request, "unknown_field",
+                                 "Okänt fält \"" + key + "\"", version);
+        }
+    }
+    return std::nullopt;
+}
+
+// Reads an optional whole number from `min` to `max` into `value`, or
+// answers 400.
+std::optional<Response> readCount(const json& body, const char* field, int min, int max, int& value,
+                                  unsigned version) {
+    const auto found = body.find(field);
+    if (found == body.end()) {
+        return std::nullopt;
+    }
+    if (!found->is_number_integer() || found->get<std::int64_t>() < min ||
+        found->get<std::int64_t>() > max) {
+        return badField("Fältet \"" + std::string(field) + "\" ska vara ett heltal från " +
+                            std::to_string(min) + " till " + std::to_string(max),
+                        version);
+    }
+    value = found->get<int>();
+    return std::nullopt;
+}
+
 // Reads the command of a mutating request from its body, or answers 400.
 std::variant<Command, Response> readCommand(const Action& action, const Request& request) {
     const unsigned version = request.version();
+    Command command{action.kind, {}, {}, {}};
     if (!action.has_body) {
-        return Command{action.kind, {}, {}, {}};
+        return command;
     }
     const json body = json::parse(request.body(), nullptr, false);
     if (body.is_discarded()) {
@@ -195,24 +230,40 @@ std::variant<Command, Response> readCommand(const Action& action, const Request&
         return badField("Kroppen ska vara ett JSON-objekt", version);
     }
     if (action.kind == Command::Kind::start) {
+        if (std::optional<Response> refusal =
+                unknownField(body, {"players", "legs", "sets"}, version)) {
+            return std::move(*refusal);
+        }
         const auto players = body.find("players");
         if (players == body.end() || !players->is_array()) {
             return badField("Fältet \"players\" ska vara en lista med namn", version);
         }
-        Command command{Command::Kind::start, {}, {}, {}};
         for (const json& name : *players) {
             if (!name.is_string()) {
                 return badField("Fältet \"players\" ska vara en lista med namn", version);
             }
             command.players.push_back(name.get<std::string>());
         }
+        for (std::optional<Response> refusal :
+             {readCount(body, "legs", Match501::kMinLegs, Match501::kMaxLegs, command.legs,
+                        version),
+              readCount(body, "sets", Match501::kMinSets, Match501::kMaxSets, command.sets,
+                        version)}) {
+            if (refusal) {
+                return std::move(*refusal);
+            }
+        }
         return command;
+    }
+    if (std::optional<Response> refusal = unknownField(body, {"notation", "source"}, version)) {
+        return std::move(*refusal);
     }
     const auto notation = body.find("notation");
     if (notation == body.end() || !notation->is_string()) {
         return badField("Fältet \"notation\" ska vara en sträng", version);
     }
-    Command command{Command::Kind::dart, {}, notation->get<std::string>(), "api"};
+    command.notation = notation->get<std::string>();
+    command.source = "api";
     if (const auto source = body.find("source"); source != body.end()) {
         if (!source->is_string()) {
             return badField("Fältet \"source\" ska vara en sträng", version);
@@ -316,6 +367,10 @@ std::optional<Routed> Api::handleApi(const Request& request, std::string_view pa
                            : methodNotAllowed(kReadMethods, version)};
     }
     const std::string_view action_path = rest.substr(slash + 1);
+    if (action_path == "match") {
+        return Routed{read ? documentResponse(board.match(), version)
+                           : methodNotAllowed(kReadMethods, version)};
+    }
     if (action_path == "events") {
         if (request.method() != http::verb::get) {
             return Routed{methodNotAllowed("GET", version)};

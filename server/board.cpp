@@ -29,20 +29,26 @@ std::string eventText(std::uint64_t id, std::string_view kind, const std::string
     return text;
 }
 
-Game501::json run(Game501& game, const Command& command) {
+Game501::json run(Match501& match, const Command& command) {
     switch (command.kind) {
         case Command::Kind::start:
-            return game.start(command.players);
+            return match.start(command.players, Match501::Format{command.legs, command.sets});
         case Command::Kind::dart:
-            return game.addDart(command.notation, command.source);
+            return match.addDart(command.notation, command.source);
         case Command::Kind::undo:
-            return game.undo();
+            return match.undo();
         case Command::Kind::clear:
-            return game.markBoardClear();
+            return match.markBoardClear();
         case Command::Kind::reset:
             break;
     }
-    return game.reset();
+    return match.reset();
+}
+
+// The match document: the standing with the leg's state document.
+Game501::json matchDocument(Game501::json standing, const Game501::json& state) {
+    standing["game"] = state;
+    return standing;
 }
 
 // Whether a row begins a game anew, so that the rows before it are no
@@ -95,9 +101,10 @@ Board::Board(int number, std::string token, Journal& journal)
     : number_(number),
       token_(std::move(token)),
       journal_(journal),
-      game_(std::make_unique<Game501>([this] { return call_time_; })),
+      match_(std::make_unique<Match501>([this] { return call_time_; })),
       keys_(kRememberedKeysPerBoard),
-      durable_state_(game_->state()) {}
+      durable_state_(match_->state()),
+      durable_standing_(match_->standing()) {}
 
 bool Board::acceptsToken(std::string_view token) const { return tokensEqual(token, token_); }
 
@@ -107,7 +114,8 @@ void Board::restore() {
     rebuildLocked(durable_game_);
     durable_event_id_ = journal_.lastEventId(number_);
     last_event_id_ = durable_event_id_;
-    durable_state_ = game_->state();
+    durable_state_ = match_->state();
+    durable_standing_ = match_->standing();
     for (const auto& [event_id, key] : journal_.recentKeys(number_, kRememberedKeysPerBoard)) {
         keys_.add(key, event_id);
     }
@@ -115,11 +123,11 @@ void Board::restore() {
 
 Game501::json Board::runLocked(const Command& command, std::int64_t time) {
     call_time_ = time;
-    return run(*game_, command);
+    return run(*match_, command);
 }
 
 void Board::rebuildLocked(const std::vector<JournalRow>& rows) {
-    game_ = std::make_unique<Game501>([this] { return call_time_; });
+    match_ = std::make_unique<Match501>([this] { return call_time_; });
     for (const JournalRow& row : rows) {
         runLocked(row.command, row.time);
     }
@@ -159,8 +167,12 @@ void Board::apply(Write write, Done done) {
         keys_.add(write.idempotency_key, last_event_id_);
     }
     const std::uint64_t ticket = ++tickets_;
-    pending_.push_back(
-        Pending{ticket, row, std::move(response_json), std::move(response["game"]), {}});
+    pending_.push_back(Pending{ticket,
+                               row,
+                               std::move(response_json),
+                               std::move(response["game"]),
+                               match_->standing(),
+                               {}});
     pending_.back().waiters.push_back(std::move(done));
     journal_.append(std::move(row), [this, ticket](bool durable) { complete(ticket, durable); });
 }
@@ -219,11 +231,11 @@ void Board::answerRetryLocked(const JournalRow& row, std::unique_lock<std::mutex
     }
     lock.unlock();
     std::int64_t time = 0;
-    Game501 game([&time] { return time; });
+    Match501 match([&time] { return time; });
     Game501::json response;
     for (const JournalRow& replayed : rows) {
         time = replayed.time;
-        response = run(game, replayed.command);
+        response = run(match, replayed.command);
     }
     done(WriteResult{WriteResult::Outcome::applied, Document{serialise(response), row.event_id}});
 }
@@ -247,6 +259,7 @@ void Board::complete(std::uint64_t ticket, bool durable) {
             last_answer_ = Document{written.response_json, durable_event_id_};
             publishLocked(written);
             durable_state_ = std::move(written.state);
+            durable_standing_ = std::move(written.standing);
             waiters = std::move(written.waiters);
             result = WriteResult{WriteResult::Outcome::applied, *last_answer_};
         } else {
@@ -273,14 +286,30 @@ Document Board::state() const {
     return Document{serialise(durable_state_), durable_event_id_};
 }
 
+Document Board::match() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return Document{serialise(matchDocument(durable_standing_, durable_state_)), durable_event_id_};
+}
+
 Game501::json Board::summary() const {
     const std::lock_guard<std::mutex> lock(mutex_);
+    // The leg's players stand in its throwing order; the list keeps the
+    // match's starting order.
+    const Game501::json& order = durable_standing_["throwing_order"];
     Game501::json players = Game501::json::array();
-    for (const Game501::json& player : durable_state_["players"]) {
-        players.push_back({{"name", player["name"]}, {"score", player["score"]}});
+    for (const Game501::json& player : durable_standing_["players"]) {
+        const auto index = static_cast<int>(players.size());
+        const auto position = std::find(order.begin(), order.end(), index) - order.begin();
+        const Game501::json& in_leg = durable_state_["players"][static_cast<std::size_t>(position)];
+        players.push_back({{"legs", player["legs"]},
+                           {"name", player["name"]},
+                           {"score", in_leg["score"]},
+                           {"sets", player["sets"]}});
     }
-    return {
-        {"board", number_}, {"players", std::move(players)}, {"status", durable_state_["status"]}};
+    return {{"board", number_},
+            {"format", durable_standing_["format"]},
+            {"players", std::move(players)},
+            {"status", durable_standing_["status"]}};
 }
 
 EventText Board::subscribe(const std::shared_ptr<EventQueue>& viewer) {
@@ -290,6 +319,7 @@ EventText Board::subscribe(const std::shared_ptr<EventQueue>& viewer) {
     // documents.
     const std::string data = "{\"board\":" + std::to_string(number_) +
                              ",\"checkout\":" + serialise(front_end::checkoutFor(durable_state_)) +
+                             ",\"match\":" + serialise(durable_standing_) +
                              ",\"state\":" + serialise(durable_state_) + "}";
     viewers_.push_back(viewer);
     return std::make_shared<const std::string>("retry: 1000\n" +
@@ -305,7 +335,7 @@ void Board::publishLocked(const Pending& written) {
     // embedded as the answer carries it.
     const std::string data = "{\"board\":" + std::to_string(number_) +
                              ",\"checkout\":" + serialise(front_end::checkoutFor(written.state)) +
-                             ",\"operation\":\"" +
+                             ",\"match\":" + serialise(written.standing) + ",\"operation\":\"" +
                              std::string(actionOf(written.row.command.kind).operation) +
                              "\",\"response\":" + written.response_json + "}";
     const EventText event =

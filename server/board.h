@@ -1,5 +1,6 @@
-// The boards of a server: each one game engine, its write token, the
-// viewers of its event stream, and its place in the journal.
+// The boards of a server: each one match (of one leg, a single game, unless
+// its start asks for more), its write token, the viewers of its event
+// stream, and its place in the journal.
 //
 // The journal is the truth and the engine a cache of it. A write runs on the
 // engine at once, so that the next write sees its effect, but it is
@@ -23,6 +24,7 @@
 #include "event_queue.h"
 #include "game_501.h"
 #include "journal.h"
+#include "match_501.h"
 
 namespace game501_server {
 
@@ -113,11 +115,16 @@ public:
     // failed.
     void apply(Write write, Done done);
 
-    // Returns the state document as the journal holds it.
+    // Returns the state document of the leg being played, as the journal
+    // holds it.
     Document state() const;
 
-    // Returns the board's entry in the list of boards: its number, status,
-    // and players with their scores.
+    // Returns the match document, as the journal holds it.
+    Document match() const;
+
+    // Returns the board's entry in the list of boards: its number, the
+    // match's status and format, and its players in their starting order
+    // with their scores and the legs and sets they have won.
     Game501::json summary() const;
 
     // Registers a viewer and returns the event that opens its stream: the
@@ -131,13 +138,14 @@ private:
         std::uint64_t ticket;  // told apart from rows that failed before it
         JournalRow row;
         std::string response_json;
-        Game501::json state;        // the game after it
+        Game501::json state;        // the leg after it
+        Game501::json standing;     // the match after it, but the leg
         std::vector<Done> waiters;  // the write and its retries
     };
 
     // Runs a command on the engine at `time`; returns its response document.
     Game501::json runLocked(const Command& command, std::int64_t time);
-    // Puts a fresh engine in place with `rows` replayed on it.
+    // Puts a fresh match in place with `rows` replayed on it.
     void rebuildLocked(const std::vector<JournalRow>& rows);
     // Finds the earlier write of this key: its row, from the pending writes
     // or the journal; nothing when the key is new.
@@ -154,9 +162,9 @@ private:
     Journal& journal_;
     mutable std::mutex mutex_;
 
-    // The engine, ahead of the journal by the pending writes.
-    std::int64_t call_time_ = 0;  // what the engine's clock answers
-    std::unique_ptr<Game501> game_;
+    // The match, ahead of the journal by the pending writes.
+    std::int64_t call_time_ = 0;  // what the engines' clock answers
+    std::unique_ptr<Match501> match_;
     std::uint64_t last_event_id_ = 0;
     std::uint64_t tickets_ = 0;
     std::deque<Pending> pending_;
@@ -166,6 +174,7 @@ private:
     std::vector<JournalRow> durable_game_;  // the rows that rebuild it
     std::uint64_t durable_event_id_ = 0;
     Game501::json durable_state_;
+    Game501::json durable_standing_;
     std::optional<Document> last_answer_;  // the answer to the last durable write
 
     std::vector<std::weak_ptr<EventQueue>> viewers_;

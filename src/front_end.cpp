@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "checkout_hint.h"
+#include "match_501.h"
 
 namespace front_end {
 
@@ -33,10 +34,10 @@ Game501::json checkoutFor(const Game501::json& state) {
 Game501::json rules() {
     // Signed, as every integer of the engine's documents is.
     const auto number = [](std::size_t value) { return static_cast<std::int64_t>(value); };
-    return {{"darts_per_turn", number(Game501::kDartsPerTurn)},
-            {"max_players", number(Game501::kMaxPlayers)},
-            {"max_source_bytes", number(kMaxSourceBytes)},
-            {"min_players", number(Game501::kMinPlayers)}};
+    return {{"darts_per_turn", number(Game501::kDartsPerTurn)}, {"max_legs", Match501::kMaxLegs},
+            {"max_players", number(Game501::kMaxPlayers)},      {"max_sets", Match501::kMaxSets},
+            {"max_source_bytes", number(kMaxSourceBytes)},      {"min_legs", Match501::kMinLegs},
+            {"min_players", number(Game501::kMinPlayers)},      {"min_sets", Match501::kMinSets}};
 }
 
 std::string chanceText(double probability) {

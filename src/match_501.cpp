@@ -124,6 +124,17 @@ Match501::json Match501::state() const {
 
 Match501::json Match501::match() const {
     const std::lock_guard<std::mutex> lock(mutex_);
+    json document = standingLocked();
+    document["game"] = leg_->state();
+    return document;
+}
+
+Match501::json Match501::standing() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return standingLocked();
+}
+
+Match501::json Match501::standingLocked() const {
     const Tally tally = tallyLocked();
 
     json finished_legs(json::value_t::array);
@@ -176,7 +187,6 @@ Match501::json Match501::match() const {
     auto& members = document.get_ref<json::object_t&>();
     addMember(members, "finished_legs", std::move(finished_legs));
     addMember(members, "format", std::move(format));
-    addMember(members, "game", leg_->state());
     addMember(members, "leg", idle ? 0 : legs_.back().leg);
     addMember(members, "players", std::move(players));
     addMember(members, "set", idle ? 0 : legs_.back().set);

@@ -90,6 +90,10 @@ public:
     // finished leg, the status and winner, and the leg's state document.
     json match() const;
 
+    // Returns the match document without the leg's state document ("game"),
+    // for a front end that has that document already.
+    json standing() const;
+
     // Returns every leg's record so far, the leg being played last.
     std::vector<LegRecord> legs() const;
 
@@ -118,6 +122,7 @@ private:
     // Takes the last dart out of the record of the leg being played.
     void takeBackDartLocked();
     int matchPlayerLocked(int position) const;
+    json standingLocked() const;
     Tally tallyLocked() const;
 
     const Clock clock_;

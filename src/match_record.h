@@ -27,9 +27,9 @@ struct VisitRecord {
 
 // One leg: a game of 501 from its first visit to its winning dart.
 struct LegRecord {
-    int set = 1;      // counted from 1
-    int leg = 1;      // within its set, counted from 1
-    int starter = 0;  // index of the player who threw first
-    int winner = -1;  // -1 while the leg is being played
+    int set = 1;                      // counted from 1
+    int leg = 1;                      // within its set, counted from 1
+    int starter = 0;                  // index of the player who threw first
+    int winner = -1;                  // -1 while the leg is being played
     std::vector<VisitRecord> visits;  // in the order they were thrown
 };

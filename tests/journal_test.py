@@ -59,14 +59,19 @@ def write(server, board, action, body=None, headers=None):
         connection.close()
 
 
-def board_bytes(server, board):
+def read(server, target):
+    """Returns the body bytes and the ETag of a GET."""
     connection = http.client.HTTPConnection("127.0.0.1", server.port, timeout=STEP_TIMEOUT)
     try:
-        connection.request("GET", f"/api/boards/{board}")
+        connection.request("GET", target)
         response = connection.getresponse()
         return response.read(), response.getheader("ETag")
     finally:
         connection.close()
+
+
+def board_bytes(server, board):
+    return read(server, f"/api/boards/{board}")
 
 
 def test_restarts_rebuild_every_board_exactly(path):
@@ -75,17 +80,20 @@ def test_restarts_rebuild_every_board_exactly(path):
         data = f"{directory}/game501.db"
         server = start(path, data, port)
         try:
-            checkout = [("darts", {"notation": n}) for n in ["T20", "T20", "T20"]] + [("clear", None)]
-            for board, calls in [(1, GAME), (2, GAME[:1] + checkout * 3 + GAME[1:4])]:
+            # Board 2 plays a first-to-2 match into its second leg.
+            visit = [("darts", {"notation": "T20"})] * 3 + [("clear", None)]
+            match = ([("start", {"players": ["Ymma", "Sjörk"], "legs": 2})] + visit * 4 +
+                     [("darts", {"notation": n}) for n in ["T20", "T19", "D12"]] + [("clear", None)] +
+                     [("darts", {"notation": n}) for n in ["T20", "S5"]])
+            for board, calls in [(1, GAME), (2, match)]:
                 for action, body in calls:
                     check.assertEqual(write(server, board, action, body)[0], 200)
-            # Board 2 goes on to a checkout from 141.
-            for notation in ["T20", "T19", "D12"]:
-                write(server, 2, "darts", {"notation": notation})
-            before = [board_bytes(server, board) for board in (1, 2)]
+            boards = ["/api/boards/1", "/api/boards/2", "/api/boards/2/match", "/api/boards"]
+            before = [read(server, target) for target in boards]
+            check.assertEqual(json.loads(before[2][0])["players"][0]["legs"], 1)
             check.assertEqual(server.stop(), 0)
             server = start(path, data, port)
-            check.assertEqual([board_bytes(server, board) for board in (1, 2)], before)
+            check.assertEqual([read(server, target) for target in boards], before)
             status, headers, body = write(server, 1, "undo")
             check.assertEqual(int(headers["Event-Id"]), int(before[0][1].strip('"')) + 1)
             check.assertTrue(json.loads(body)["accepted"])  # the undo stack came back too
@@ -224,8 +232,10 @@ def test_crashes_under_load_lose_and_double_nothing(path):
                     "SELECT event_id, operation, arguments FROM journal WHERE board = ? ORDER BY event_id",
                     (scorer.board,)).fetchall()
                 journalled = [(operation, json.loads(arguments)) for _, operation, arguments in rows]
+                journalled_as = {"start": lambda body: {"legs": 1, "sets": 1, **body},
+                                 "darts": lambda body: {"source": "api", **body}}
                 expected = [("dart" if action == "darts" else action,
-                             {"notation": body["notation"], "source": "api"} if action == "darts" else body or {})
+                             journalled_as.get(action, lambda body: {})(body))
                             for action, body in scorer.sent]
                 check.assertEqual(journalled, expected)  # none lost, none twice, in order
                 check.assertEqual(scorer.event_ids, [event_id for event_id, _, _ in rows])

@@ -190,10 +190,13 @@ def test_game_over_http_follows_the_event_stream(server):
 
     stream.close()
     listing = server.request("GET", "/api/boards")[2]
-    check.assertEqual(listing["boards"][0], {"board": 1, "status": "finished", "players": [{"name": "Ymma", "score": 0}]})
-    check.assertEqual(listing["boards"][1], {"board": 2, "status": "idle", "players": []})
+    check.assertEqual(listing["boards"][0], {"board": 1, "format": {"legs": 1, "sets": 1}, "status": "finished",
+                                             "players": [{"legs": 1, "name": "Ymma", "score": 0, "sets": 1}]})
+    check.assertEqual(listing["boards"][1], {"board": 2, "format": {"legs": 1, "sets": 1}, "status": "idle",
+                                             "players": []})
     check.assertEqual(server.request("GET", "/api/rules")[2], {
-        "darts_per_turn": 3, "max_players": 8, "max_source_bytes": 1024, "min_players": 1})
+        "darts_per_turn": 3, "max_legs": 20, "max_players": 8, "max_sets": 10, "max_source_bytes": 1024,
+        "min_legs": 1, "min_players": 1, "min_sets": 1})
 
 
 def test_every_error_has_its_status_and_code(server):
@@ -327,6 +330,42 @@ def test_bad_command_lines_exit_with_status_two(server, path):
             check.assertEqual(done.stdout.startswith("Användning: game-501-server"), status == 0, args)
 
 
+def test_match_over_http(server):
+    """A first-to-2 match on board 2: legs and the throw passing on, the match document and events."""
+    auth = {"Authorization": "Bearer " + TOKENS[1]}
+    rows = [  # body, code
+        ({"players": ["A"], "legs": 0}, "bad_field"), ({"players": ["A"], "legs": 21}, "bad_field"),
+        ({"players": ["A"], "sets": 11}, "bad_field"), ({"players": ["A"], "legs": "3"}, "bad_field"),
+        ({"players": ["A"], "legs": 2.5}, "bad_field"), ({"players": ["A"], "sets": None}, "bad_field"),
+        ({"players": ["A"], "leg": 3}, "unknown_field"), ({"notation": "T20", "players": ["A"]}, "unknown_field"),
+    ]
+    for body, code in rows:
+        status, _, answer = server.post(2, "start", body, auth)
+        check.assertEqual((status, answer["error"]["code"]), (400, code), body)
+    check.assertEqual(server.post(2, "darts", {"notation": "T20", "sorce": "x"}, auth)[2]["error"]["code"],
+                      "unknown_field")
+
+    stream = EventStream(server.port, 2)
+    check.assertIn("throwing_order", stream.wait_for(1)[0][2]["match"])
+    check.assertTrue(server.post(2, "start", {"players": ["Ymma", "Sjörk"], "legs": 2}, auth)[2]["accepted"])
+    leg = ["T20", "T20", "T20", "clear", "S1", "S1", "S1", "clear"] * 2 + ["T20", "T19", "D12"]
+    for move in leg:
+        if move == "clear":
+            server.post(2, "clear", None, auth)
+        else:
+            server.post(2, "darts", {"notation": move}, auth)
+    status, _, match = server.request("GET", "/api/boards/2/match")
+    check.assertEqual((match["players"][0]["legs"], match["finished_legs"][0]["darts"]), (1, 9))
+    # The next leg begins at the clear, thrown first by the other player.
+    answer = server.post(2, "clear", None, auth)[2]
+    check.assertEqual(answer["game"]["players"][0]["name"], "Sjörk")
+    events = stream.wait_for(1 + 1 + len(leg) + 1)
+    check.assertEqual(events[-1][2]["match"]["starter"], 1)
+    check.assertNotIn("game", events[-1][2]["match"])  # the event carries the leg beside it
+    check.assertEqual(server.request("GET", "/api/boards/2/match")[2]["game"], answer["game"])
+    stream.close()
+
+
 def test_stop_closes_streams_and_exits_zero(server):
     stream = EventStream(server.port, 2)
     stream.wait_for(1)
@@ -346,6 +385,7 @@ def main():
         lambda: test_every_error_has_its_status_and_code(server),
         lambda: test_hostile_input_never_stops_the_server(server, args.churn),
         lambda: test_bad_command_lines_exit_with_status_two(server, args.server),
+        lambda: test_match_over_http(server),
         lambda: test_stop_closes_streams_and_exits_zero(server),
     ]
     failed = 0
