@@ -4,7 +4,9 @@
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/http/field.hpp>
 #include <boost/beast/http/verb.hpp>
+#include <boost/beast/http/write.hpp>
 #include <cstddef>
+#include <sstream>
 #include <utility>
 
 #include "ascii.h"
@@ -82,6 +84,20 @@ Response documentResponse(Document document, unsigned version) {
     return response;
 }
 
+// An event stream has no length: it ends when the connection does, and the
+// head that answers HEAD says so too.
+bool isEventStream(const Response& response) {
+    return response[http::field::content_type] == "text/event-stream";
+}
+
+// The head of a board's event stream, the same for GET and HEAD.
+Response eventStreamHead(unsigned version) {
+    Response response{http::status::ok, version};
+    response.set(http::field::content_type, "text/event-stream");
+    response.set(http::field::cache_control, "no-store");
+    return response;
+}
+
 Response notFound(unsigned version) {
     return errorResponse(http::status::not_found, "not_found", "Det finns inget här", version);
 }
@@ -155,7 +171,9 @@ Routed Api::handle(const Request& request) const {
     Routed routed = api ? handleApi(request, path) : Routed{page(request, path)};
     if (request.method() == http::verb::head && routed.events == nullptr) {
         // What a GET would get, without its body.
-        routed.response.content_length(routed.response.body().size());
+        if (!isEventStream(routed.response)) {
+            routed.response.content_length(routed.response.body().size());
+        }
         routed.response.body().clear();
     }
     return routed;
@@ -167,15 +185,18 @@ Response Api::page(const Request& request, std::string_view path) const {
     const std::string_view files_prefix = "/web/";
     const WebFile* file = nullptr;
     bool list = false;
+    bool missing = false;
     if (web_ == nullptr) {
         return notFound(version);
     }
     if (path == "/") {
         list = true;
         file = web_->find("index.html");
-    } else if (path.substr(0, boards_prefix.size()) == boards_prefix &&
-               boardNumber(path.substr(boards_prefix.size()), boards_.size()) != 0) {
-        file = web_->find("board.html");
+    } else if (path.substr(0, boards_prefix.size()) == boards_prefix) {
+        // Someone typed or kept the address of a board: a page, not JSON,
+        // that leads back to the boards there are.
+        missing = boardNumber(path.substr(boards_prefix.size()), boards_.size()) == 0;
+        file = web_->find(missing ? "missing.html" : "board.html");
     } else if (path.substr(0, files_prefix.size()) == files_prefix) {
         file = web_->find(path.substr(files_prefix.size()));
     }
@@ -190,7 +211,7 @@ Response Api::page(const Request& request, std::string_view path) const {
         response.set(http::field::location, "/boards/1");
         return response;
     }
-    Response response{http::status::ok, version};
+    Response response{missing ? http::status::not_found : http::status::ok, version};
     response.set(http::field::content_type, file->content_type);
     response.set(http::field::cache_control, "no-cache");
     response.set("X-Content-Type-Options", "nosniff");
@@ -228,8 +249,11 @@ Routed Api::handleApi(const Request& request, std::string_view path) const {
     }
     const std::string_view action_path = rest.substr(slash + 1);
     if (action_path == "events") {
-        if (request.method() != http::verb::get) {
-            return {methodNotAllowed("GET", version)};
+        if (!read) {
+            return {methodNotAllowed(kReadMethods, version)};
+        }
+        if (request.method() == http::verb::head) {
+            return {eventStreamHead(version)};
         }
         Routed routed;
         routed.events = &board;
@@ -315,19 +339,18 @@ std::optional<Response> parseFailureResponse(const boost::beast::error_code& err
 }
 
 const std::string& eventStreamHeader() {
-    // No length: the stream ends when the connection does.
-    static const std::string header =
-        "HTTP/1.1 200 OK\r\n"
-        "Content-Type: text/event-stream\r\n"
-        "Cache-Control: no-store\r\n"
-        "\r\n";
+    static const std::string header = [] {
+        std::ostringstream text;
+        text << eventStreamHead(11).base();
+        return text.str();
+    }();
     return header;
 }
 
 void finish(Response& response, bool keep_alive) {
     response.keep_alive(keep_alive);
     // An answer to HEAD has its length already, and no body to count.
-    if (!response.has_content_length()) {
+    if (!response.has_content_length() && !isEventStream(response)) {
         response.prepare_payload();
     }
 }
