@@ -343,6 +343,7 @@ def play(binary, tokens, outputs, scratch):
         scorer.press("#start")
         expect([scorer], "no names", problem=re.compile(r"Skriv \d+ till \d+ namn, ett per rad"))
         assert phone_pad(scorer, "problem") == during_turn, "a problem moved the pad"
+        scorer.driver.find_element(By.ID, "names").send_keys("Ymma\nSjörk")
         scorer.press("#banner-clear")
         expect(both, "clear", clear=False, darts=[], message="Tavlan är redo för nästa spelare",
                problem="")
