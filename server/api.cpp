@@ -5,10 +5,12 @@
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/http/field.hpp>
 #include <boost/beast/http/verb.hpp>
+#include <boost/beast/http/write.hpp>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <utility>
 
@@ -167,6 +169,20 @@ Response writeAnswer(WriteResult result, unsigned version) {
     return documentResponse(std::move(result.document), version);
 }
 
+// An event stream has no length: it ends when the connection does, and the
+// head that answers HEAD says so too.
+bool isEventStream(const Response& response) {
+    return response[http::field::content_type] == "text/event-stream";
+}
+
+// The head of a board's event stream, the same for GET and HEAD.
+Response eventStreamHead(unsigned version) {
+    Response response{http::status::ok, version};
+    response.set(http::field::content_type, "text/event-stream");
+    response.set(http::field::cache_control, "no-store");
+    return response;
+}
+
 Response notFound(unsigned version) {
     return errorResponse(http::status::not_found, "not_found", "Det finns inget här", version);
 }
@@ -293,7 +309,9 @@ void Api::handle(const Request& request, Reply reply) const {
     }
     if (request.method() == http::verb::head && routed->events == nullptr) {
         // What a GET would get, without its body.
-        routed->response.content_length(routed->response.body().size());
+        if (!isEventStream(routed->response)) {
+            routed->response.content_length(routed->response.body().size());
+        }
         routed->response.body().clear();
     }
     reply(std::move(*routed));
@@ -305,15 +323,18 @@ Response Api::page(const Request& request, std::string_view path) const {
     const std::string_view files_prefix = "/web/";
     const WebFile* file = nullptr;
     bool list = false;
+    bool missing = false;
     if (web_ == nullptr) {
         return notFound(version);
     }
     if (path == "/") {
         list = true;
         file = web_->find("index.html");
-    } else if (path.substr(0, boards_prefix.size()) == boards_prefix &&
-               boardNumber(path.substr(boards_prefix.size()), boards_.size()) != 0) {
-        file = web_->find("board.html");
+    } else if (path.substr(0, boards_prefix.size()) == boards_prefix) {
+        // Someone typed or kept the address of a board: a page, not JSON,
+        // that leads back to the boards there are.
+        missing = boardNumber(path.substr(boards_prefix.size()), boards_.size()) == 0;
+        file = web_->find(missing ? "missing.html" : "board.html");
     } else if (path.substr(0, files_prefix.size()) == files_prefix) {
         file = web_->find(path.substr(files_prefix.size()));
     }
@@ -328,7 +349,7 @@ Response Api::page(const Request& request, std::string_view path) const {
         response.set(http::field::location, "/boards/1");
         return response;
     }
-    Response response{http::status::ok, version};
+    Response response{missing ? http::status::not_found : http::status::ok, version};
     response.set(http::field::content_type, file->content_type);
     response.set(http::field::cache_control, "no-cache");
     response.set("X-Content-Type-Options", "nosniff");
@@ -372,8 +393,11 @@ std::optional<Routed> Api::handleApi(const Request& request, std::string_view pa
                            : methodNotAllowed(kReadMethods, version)};
     }
     if (action_path == "events") {
-        if (request.method() != http::verb::get) {
-            return Routed{methodNotAllowed("GET", version)};
+        if (!read) {
+            return Routed{methodNotAllowed(kReadMethods, version)};
+        }
+        if (request.method() == http::verb::head) {
+            return Routed{eventStreamHead(version)};
         }
         Routed routed;
         routed.events = &board;
@@ -476,19 +500,18 @@ std::optional<Response> parseFailureResponse(const boost::beast::error_code& err
 }
 
 const std::string& eventStreamHeader() {
-    // No length: the stream ends when the connection does.
-    static const std::string header =
-        "HTTP/1.1 200 OK\r\n"
-        "Content-Type: text/event-stream\r\n"
-        "Cache-Control: no-store\r\n"
-        "\r\n";
+    static const std::string header = [] {
+        std::ostringstream text;
+        text << eventStreamHead(11).base();
+        return text.str();
+    }();
     return header;
 }
 
 void finish(Response& response, bool keep_alive) {
     response.keep_alive(keep_alive);
     // An answer to HEAD has its length already, and no body to count.
-    if (!response.has_content_length()) {
+    if (!response.has_content_length() && !isEventStream(response)) {
         response.prepare_payload();
     }
 }

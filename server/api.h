@@ -44,7 +44,9 @@ public:
     // for a write that reaches a board's engine once its journal row is
     // durable, perhaps on another thread. Mutating requests need the
     // board's token as "Authorization: Bearer TOKEN"; everything else is
-    // open. HEAD gets what GET would, but the body.
+    // open. HEAD gets what GET would, but the body, on an event stream too.
+    // An address below /boards/ that names no board gets a page that says so
+    // (404).
     void handle(const Request& request, Reply reply) const;
 
 private:
@@ -76,11 +78,12 @@ Response tooManyConnections(unsigned version);
 // when the failure leaves no one to answer (the peer closed or timed out).
 std::optional<Response> parseFailureResponse(const boost::beast::error_code& error);
 
-// Returns the header block that opens an event stream.
+// Returns the header block that opens an event stream, as HEAD also answers
+// it.
 const std::string& eventStreamHeader();
 
-// Prepares a response for the wire: length, and whether the connection
-// stays open.
+// Prepares a response for the wire: length (none for the head of an event
+// stream), and whether the connection stays open.
 void finish(Response& response, bool keep_alive);
 
 }  // namespace game501_server

@@ -306,6 +306,31 @@ def test_hostile_input_never_stops_the_server(server, churn):
     check.assertEqual((status, answer["accepted"]), (200, True))
 
 
+def test_board_pages_and_the_head_of_a_stream(server):
+    # A board the server lacks is a page in Swedish that leads to the boards; /api stays JSON.
+    connection = http.client.HTTPConnection("127.0.0.1", server.port, timeout=STEP_TIMEOUT)
+    for path, status in [("/boards/2", 200), ("/boards/3", 404), ("/boards/x", 404)]:
+        connection.request("GET", path)
+        response = connection.getresponse()
+        body = response.read().decode()
+        check.assertEqual((response.status, response.getheader("Content-Type")),
+                          (status, "text/html; charset=utf-8"), path)
+        check.assertIn('<html lang="sv">', body, path)
+        check.assertEqual('<a class="board-link" href="/">' in body, status == 404, path)
+    connection.close()
+    # HEAD of a stream gets GET's head without a body, and the connection goes on.
+    with socket.create_connection(("127.0.0.1", server.port), timeout=STEP_TIMEOUT) as stream:
+        stream.sendall(b"GET /api/boards/1/events HTTP/1.1\r\nHost: x\r\n\r\n")
+        opened = b""
+        while b"\r\n\r\n" not in opened:
+            opened += stream.recv(4096)
+    answer = raw_exchange(server.port, b"HEAD /api/boards/1/events HTTP/1.1\r\nHost: x\r\n\r\n"
+                                       b"GET /api/boards/2 HTTP/1.1\r\nConnection: close\r\n\r\n")
+    head, _, rest = answer.partition(b"\r\n\r\n")
+    check.assertEqual(head, opened.partition(b"\r\n\r\n")[0])
+    check.assertTrue(rest.startswith(b"HTTP/1.1 200 OK\r\n") and rest.endswith(b"}"), rest)
+
+
 def test_bad_command_lines_exit_with_status_two(server, path):
     with tempfile.NamedTemporaryFile("w", suffix=".txt") as weak, \
             tempfile.TemporaryDirectory() as directory:
@@ -384,6 +409,7 @@ def main():
         lambda: test_game_over_http_follows_the_event_stream(server),
         lambda: test_every_error_has_its_status_and_code(server),
         lambda: test_hostile_input_never_stops_the_server(server, args.churn),
+        lambda: test_board_pages_and_the_head_of_a_stream(server),
         lambda: test_bad_command_lines_exit_with_status_two(server, args.server),
         lambda: test_match_over_http(server),
         lambda: test_stop_closes_streams_and_exits_zero(server),

@@ -34,7 +34,8 @@ DEADLINE_S = 120
 WAIT_S = 10
 # The advice of the chosen level: one to three aims and the chance of finishing.
 ADVISED = re.compile(r"Utgång: \S+( \S+){0,2} \((< 1|\d+) %\)")
-SIZES = {"phone": (375, 667), "tablet": (1024, 768), "wall": (1920, 1080)}
+SIZES = {"phone": (375, 812), "tablet": (1024, 768), "wall": (1920, 1080)}
+PHONES = [(375, 812), (360, 640)]
 CHROMIUM_FLAGS = [
     "--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
     "--disable-quic", "--no-first-run", "--disable-background-networking",
@@ -75,10 +76,46 @@ return {
     .filter(([, r]) => r.width < 48 || r.height < 48).map(([t]) => t),
   score: parseFloat(getComputedStyle(q('#players .score')).fontSize),
   pad: q('#pad').getClientRects().length > 0,
+  level: q('#level-choice').getClientRects().length > 0,
+  note: q('#viewing-note').getClientRects().length > 0,
+  scrolls: document.documentElement.scrollHeight - innerHeight,
   stacked: q('#pad').getClientRects().length > 0 && rect('#pad').top >= rect('.board').bottom,
 };
 """
 
+# What a phone scorer needs in view during a game: [is a button, left, top,
+# right, bottom] of the scores, the turn, the route's place and every pad button.
+PAD_JS = """
+const parts = document.querySelectorAll('#players .score, #turn .darts, .checkout, ' +
+  '#pad .multipliers button, #segments button, #pad .specials button, #pad .actions button');
+return [innerWidth, innerHeight, [...parts].map((e) => {
+  const r = e.getBoundingClientRect();
+  return [e.tagName === 'BUTTON', r.left, r.top, r.right, r.bottom];
+})];
+"""
+
+# Records what the page hands to speech synthesis instead of speaking it.
+RECORD_SPEECH_JS = """
+window.spoken = [];
+speechSynthesis.speak = (utterance) => window.spoken.push(`${utterance.lang} ${utterance.text}`);
+"""
+CALLED = ["Uppläsning på", "Hundraåttio!", "Sextiofem", "Hundraåttio!", "Fyrtiofyra",
+          "Du behöver 141", "Bust", "Noll", "Du behöver 141", "Ymma vann!"]
+NUMBERS = {0: "noll", 1: "ett", 7: "sju", 12: "tolv", 19: "nitton", 20: "tjugo", 21: "tjugoett",
+           45: "fyrtiofem", 99: "nittionio", 100: "hundra", 101: "hundraett", 111: "hundraelva",
+           120: "hundratjugo", 141: "hundrafyrtioett", 180: "hundraåttio"}
+NUMBERS_JS = """
+const [numbers, done] = arguments;
+import('/web/caller.js').then(({ swedishNumber }) => done(numbers.map(swedishNumber)));
+"""
+
+# Taps a pad button twice, `gap` ms apart.
+TAP_TWICE_JS = """
+const [css, gap, done] = arguments;
+const button = document.querySelector(css);
+button.click();
+setTimeout(() => done(button.click()), gap);
+"""
 
 # Draws the board as it is, with advice by level beside the route.
 ADVICE_JS = """
@@ -199,18 +236,48 @@ def expect(pages, step, **wanted):
             raise AssertionError(f"{step}: wanted {wanted}, the page shows {shown}") from None
 
 
-def post_dart(base, notation):
-    body = json.dumps({"notation": notation, "source": "test"}).encode()
-    request = urllib.request.Request(f"{base}/api/boards/1/darts", data=body, method="POST")
+def post(base, action, body=None):
+    request = urllib.request.Request(f"{base}/api/boards/1/{action}", method="POST",
+                                     data=None if body is None else json.dumps(body).encode())
     request.add_header("Authorization", f"Bearer {TOKEN}")
-    request.add_header("Content-Type", "application/json")
+    if body is not None:
+        request.add_header("Content-Type", "application/json")
     with urllib.request.urlopen(request, timeout=WAIT_S) as response:
         assert json.load(response)["accepted"]
+
+
+def post_dart(base, notation):
+    post(base, "darts", {"notation": notation, "source": "test"})
 
 
 def players(ymma, sjork, active):
     tags = ["Kastar" if index == active else "" for index in range(2)]
     return [["Ymma", str(ymma), tags[0]], ["Sjörk", str(sjork), tags[1]]]
+
+
+def phone_pad(scorer, step):
+    """Returns, per phone size, where the pad's buttons lie, once every part a
+    scorer needs lies inside the viewport with buttons of at least 48 px."""
+    places = {}
+    for width, height in PHONES:
+        scorer.resize(width, height)
+        last = []
+
+        def fits(_):
+            w, h, parts = last[:] = scorer.driver.execute_script(PAD_JS)
+            return all(0 <= left and right <= w and 0 <= top and bottom <= h
+                       for _, left, top, right, bottom in parts)
+
+        try:
+            WebDriverWait(scorer.driver, WAIT_S, poll_frequency=0.05).until(fits)
+        except TimeoutException:
+            raise AssertionError(f"{step} at {width}x{height}: outside the screen: {last}") from None
+        buttons = [part for part in last[2] if part[0]]
+        small = [part for part in buttons if part[3] - part[1] < 48 or part[4] - part[2] < 48]
+        assert len(buttons) == 3 + 20 + 3 + 2 and not small, f"{step}: {small or buttons}"
+        places[(width, height)] = [part[1:] for part in buttons]
+    scorer.resize(*SIZES["tablet"])
+    return places
 
 
 def check_sizes(scorer, viewer, outputs):
@@ -222,14 +289,19 @@ def check_sizes(scorer, viewer, outputs):
             assert layout["overflow"] <= 0, f"{name}: the {label} page scrolls sideways"
         assert not score["small"], f"{name}: buttons under 48 px: {score['small']}"
         assert score["pad"] and not view["pad"], f"{name}: the pad is on the wrong page"
+        assert view["note"] and not score["note"], f"{name}: the viewing note is on the wrong page"
+        assert not view["level"], f"{name}: the viewing page offers levels"
         if name == "phone":
             assert score["stacked"], "phone: the pad is not below the board"
         if name == "wall":
             assert view["score"] >= 120, f"wall: scores are {view['score']} px"
-        png = viewer.screenshot() if name == "wall" else scorer.screenshot(whole=name == "phone")
+        shots = {name: viewer.screenshot() if name == "wall" else scorer.screenshot(whole=name == "phone")}
+        if name == "phone":
+            shots["phone-pad"] = scorer.screenshot()
         for directory in outputs:
-            with open(os.path.join(directory, f"board-{name}.png"), "wb") as file:
-                file.write(png)
+            for shot, png in shots.items():
+                with open(os.path.join(directory, f"board-{shot}.png"), "wb") as file:
+                    file.write(png)
     scorer.resize(*SIZES["tablet"])
     viewer.resize(*SIZES["wall"])
 
@@ -248,23 +320,36 @@ def play(binary, tokens, outputs, scratch):
         viewer.driver.get(f"{base}/boards/1")
         expect(both, "idle board", idle=True, disconnected=False)
         assert "token" not in scorer.driver.current_url, "the token stays in the address bar"
+        for page in both:
+            page.driver.execute_script(RECORD_SPEECH_JS)
+            assert page.driver.find_element(By.ID, "caller").get_attribute("aria-pressed") == "false"
+            page.press("#caller")
 
         scorer.driver.find_element(By.ID, "names").send_keys("Ymma\nSjörk")
         scorer.press("#start")
         expect(both, "start", players=players(501, 501, 0), message="501-spelet har startat")
+        phone_pad(scorer, "start")
 
         # The focus is still on the start button: Enter must register the dart.
         scorer.type("t20" + Keys.ENTER)
         expect(both, "keyboard dart", players=players(441, 501, 0), darts=["T20"], total="Summa 60")
+        during_turn = phone_pad(scorer, "during a turn")
         scorer.type("t20" + Keys.ENTER + "t20" + Keys.ENTER)
         expect(both, "full turn", players=players(321, 501, 1), clear=True,
                darts=["T20", "T20", "T20"], history=["1 | Ymma | T20 T20 T20 | 180 | 321"])
+        assert phone_pad(scorer, "banner") == during_turn, "the banner moved the pad"
         assert not viewer.driver.find_element(By.ID, "banner-clear").is_displayed()
         scorer.type("t20" + Keys.ENTER)
         expect(both, "dart before the clear", players=players(321, 501, 1), clear=True,
                message="Ta bort pilarna och bekräfta att tavlan är tom")
+        scorer.driver.find_element(By.ID, "names").clear()
+        scorer.press("#start")
+        expect([scorer], "no names", problem=re.compile(r"Skriv \d+ till \d+ namn, ett per rad"))
+        assert phone_pad(scorer, "problem") == during_turn, "a problem moved the pad"
+        scorer.driver.find_element(By.ID, "names").send_keys("Ymma\nSjörk")
         scorer.press("#banner-clear")
-        expect(both, "clear", clear=False, darts=[], message="Tavlan är redo för nästa spelare")
+        expect(both, "clear", clear=False, darts=[], message="Tavlan är redo för nästa spelare",
+               problem="")
 
         scorer.press('[data-multiplier="T"]')
         assert scorer.driver.find_element(
@@ -294,12 +379,14 @@ def play(binary, tokens, outputs, scratch):
         expect(both, "typed misses", players=players(141, 392, 0), clear=True, route=ADVISED)
         scorer.press("#banner-clear")
         scorer.type("t20" + Keys.ENTER + "t20" + Keys.ENTER + "t20" + Keys.ENTER)
-        expect(both, "bust", players=players(141, 392, 1), clear=True,
+        expect(both, "bust", players=players(141, 392, 1), clear=True, total="Summa 0 (bust)",
                history=["3 | Ymma | T20 T20 T20 | Bust | 141",
                         "2 | Sjörk | MISS OUTER S19 | 44 | 392",
                         "2 | Ymma | T20 T20 T20 | 180 | 141",
                         "1 | Sjörk | T20 S5 MISS | 65 | 436",
                         "1 | Ymma | T20 T20 T20 | 180 | 321"])
+        wall = viewer.driver.execute_script(LAYOUT_JS)
+        assert wall["scrolls"] <= 0, f"wall: the banner adds a scrollbar of {wall['scrolls']} px"
         scorer.press("#banner-clear")
         scorer.type("m" + Keys.ENTER + "m" + Keys.ENTER + "m" + Keys.ENTER)
         expect(both, "three misses", players=players(141, 392, 0), clear=True)
@@ -316,6 +403,11 @@ def play(binary, tokens, outputs, scratch):
                darts=["T20", "T19", "D12"], message="Ymma vann med D12")
         for page in both:
             assert not page.console_errors(), f"console errors: {page.console_errors()}"
+            WebDriverWait(page.driver, WAIT_S).until(
+                lambda driver: len(driver.execute_script("return spoken")) >= len(CALLED))
+            assert page.driver.execute_script("return spoken") == [f"sv-SE {text}" for text in CALLED]
+        numbers = viewer.driver.execute_async_script(NUMBERS_JS, list(NUMBERS))
+        assert dict(zip(NUMBERS, numbers)) == NUMBERS, numbers
 
         # A page opened with a wrong token says so and changes nothing.
         viewer.driver.get("about:blank")
@@ -325,24 +417,43 @@ def play(binary, tokens, outputs, scratch):
         expect([viewer], "wrong token", winner="Ymma vann!", problem=(
             "Fel eller saknad token: öppna poängräkningsadressen för den här tavlan igen"))
         assert not viewer.console_errors(lambda message: "/undo" in message and "403" in message)
+        post(base, "clear")
+        expect([viewer], "problem outdated by a change", problem="")
+        viewer.driver.execute_script("sessionStorage.clear()")
         viewer.driver.get(f"{base}/boards/1")
         expect([viewer], "viewer again", winner="Ymma vann!")
+        assert viewer.driver.find_element(By.ID, "caller").get_attribute("aria-pressed") == "true"
 
         port = base.rsplit(":", 1)[1]
         assert server.stop() == 0, "the server did not stop cleanly"
         expect(both, "server stopped", disconnected=True)
         server = Server(binary, tokens, f"127.0.0.1:{port}")
         expect(both, "server back", disconnected=False, idle=True, players=[], winner="")
+        assert scorer.driver.execute_script("return spoken.length") == len(CALLED), "called again"
         scorer.driver.find_element(By.ID, "names").clear()
         scorer.driver.find_element(By.ID, "names").send_keys("Ada")
         scorer.press("#start")
         expect(both, "new game after restart", players=[["Ada", "501", "Kastar"]])
 
-        run_advice = lambda level: viewer.driver.execute_async_script(ADVICE_JS, level)  # noqa: E731
+        run_advice = lambda level: scorer.driver.execute_async_script(ADVICE_JS, level)  # noqa: E731
         assert run_advice(None) == ["Utgång: T19 D12 (63 %)", "club"]
-        Select(viewer.driver.find_element(By.ID, "level")).select_by_visible_text("Nybörjare")
-        level = viewer.driver.execute_script("return localStorage.getItem('game501.level')")
+        Select(scorer.driver.find_element(By.ID, "level")).select_by_visible_text("Nybörjare")
+        level = scorer.driver.execute_script("return localStorage.getItem('game501.level')")
         assert run_advice(level) == ["Utgång: S19 D20 (41 %)", "beginner"], "level not kept"
+
+        # A bouncing touch screen taps twice within 100 ms; a person takes longer.
+        scorer.driver.execute_async_script(TAP_TWICE_JS, '[data-segment="1"]', 30)
+        scorer.driver.execute_async_script(TAP_TWICE_JS, '[data-segment="2"]', 300)
+        expect(both, "taps", players=[["Ada", "496", "Kastar"]], darts=["S1", "S2", "S2"])
+        # A reload keeps scoring; a typed visit stops at its first refused dart.
+        scorer.driver.refresh()
+        expect([scorer], "reload", players=[["Ada", "496", "Kastar"]], clear=True)
+        assert scorer.driver.find_element(By.ID, "pad").is_displayed(), "a reload lost the token"
+        scorer.press("#banner-clear")
+        scorer.type("t20 t21 t20" + Keys.ENTER)
+        expect(both, "line", darts=["T20"], message="Ogiltigt kast: T21")
+        scorer.type("s1 s1" + Keys.ENTER)
+        expect(both, "line after", players=[["Ada", "434", "Kastar"]], darts=["T20", "S1", "S1"])
 
         refused = lambda message: "/events" in message and "net::ERR_" in message  # noqa: E731
         for page in both:

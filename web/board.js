@@ -1,8 +1,10 @@
-// The page of one board. Opened with "#token=..." it scores; without, it
-// only follows the board.
+// The page of one board. Opened with "#token=..." it scores, and keeps
+// scoring in this tab after a reload; without a token it only follows the
+// board.
 
 import { fetchRules, follow, makeClient } from './api.js';
-import { byId } from './dom.js';
+import { startCaller } from './caller.js';
+import { byId, storedChoice, storeChoice } from './dom.js';
 import { render } from './view.js';
 import { wirePad } from './pad.js';
 
@@ -11,40 +13,49 @@ const rules = await fetchRules();
 
 const board = Number(location.pathname.split('/').pop());
 
-// The token stays in this module alone: off the address bar, out of storage.
+// The token goes off the address bar into this tab's sessionStorage, so that
+// a reload or a phone that drops the page keeps scoring. Never localStorage
+// or a cookie: other tabs, later visits and requests would carry it too.
 function takeToken() {
+  const key = `game501.token.${board}`;
   const match = /^#token=(.+)$/.exec(location.hash);
-  if (!match) return null;
-  history.replaceState(null, '', location.pathname + location.search);
-  try {
-    return decodeURIComponent(match[1]);
-  } catch {
-    return match[1];
+  if (!match) {
+    try {
+      return sessionStorage.getItem(key);
+    } catch {
+      return null;
+    }
   }
+  history.replaceState(null, '', location.pathname + location.search);
+  let token;
+  try {
+    token = decodeURIComponent(match[1]);
+  } catch {
+    token = match[1];
+  }
+  try {
+    sessionStorage.setItem(key, token);
+  } catch {
+    // Scores until the page is left.
+  }
+  return token;
 }
 const token = takeToken();
 
 let latest = null;
 let connected = false;
-// Some locked-down browsers refuse storage; the level then lasts as long as
-// the page.
-function storedLevel() {
-  try {
-    return localStorage.getItem(LEVEL_KEY);
-  } catch {
-    return null;
-  }
-}
+let level = storedChoice(LEVEL_KEY);
+// The newest event id this page has heard of, from events and answers.
+let newest = -1;
+// A problem in red is about the board as it was when it was shown (at
+// `problemAt`); once the board has moved on, it no longer holds.
+let problemAt = null;
 
-function storeLevel(value) {
-  try {
-    localStorage.setItem(LEVEL_KEY, value);
-  } catch {
-    // Kept in the page only.
-  }
+function problem(text) {
+  byId('problem').textContent = text;
+  byId('problem').hidden = text === '';
+  problemAt = text === '' ? null : newest;
 }
-
-let level = storedLevel();
 
 function draw() {
   if (latest) {
@@ -57,7 +68,11 @@ function draw() {
   }
 }
 
-function show(id, state, extra, fromAnswer = false) {
+// `fresh`: the first document of a new connection, perhaps to a restarted
+// server counting from 0.
+function show(id, state, extra, { fromAnswer = false, fresh = false } = {}) {
+  if (problemAt !== null && (fresh ? id !== problemAt : id > problemAt)) problem('');
+  newest = fresh ? id : Math.max(newest, id);
   latest = { id, state, extra, fromAnswer };
   draw();
 }
@@ -69,11 +84,11 @@ function isNewer(id) {
   return !latest || id > latest.id || (id === latest.id && latest.fromAnswer);
 }
 
+const call = startCaller(byId('caller'));
 follow(board, {
   onEvent(kind, id, data) {
     if (kind === 'state') {
-      // A fresh connection, perhaps to a restarted server counting from 0.
-      show(id, data.state, { checkout: data.checkout, message: '' });
+      show(id, data.state, { checkout: data.checkout, message: '' }, { fresh: true });
     } else if (isNewer(id)) {
       const { response } = data;
       show(id, response.game, {
@@ -82,6 +97,7 @@ follow(board, {
         accepted: response.accepted,
       });
     }
+    call(kind, data);
   },
   onConnection(now) {
     connected = now;
@@ -91,38 +107,51 @@ follow(board, {
 
 byId('level').addEventListener('change', (event) => {
   level = event.target.value;
-  storeLevel(level);
+  storeChoice(LEVEL_KEY, level);
   draw();
 });
 
 byId('title').textContent = `Tavla ${board}`;
 document.title = token ? `Tavla ${board} – poängräkning` : `Tavla ${board}`;
+byId('viewing-note').hidden = Boolean(token);
 
 if (token) {
   const client = makeClient(board, token);
-  const problem = (text) => {
-    byId('problem').textContent = text;
-    byId('problem').hidden = text === '';
-  };
   // While the stream is connected every answer's document also arrives as
   // its event, with the route, and is drawn from there; answers are drawn
   // only while the stream is down. Errors, which make no event, are shown
   // from the answer always.
   const showAnswer = ({ id, response }) => {
-    if (!connected && Number.isFinite(id) && isNewer(id)) {
+    if (!Number.isFinite(id)) return;
+    if (!connected && isNewer(id)) {
       const extra = { checkout: null, message: response.message, accepted: response.accepted };
-      show(id, response.game, extra, true);
+      show(id, response.game, extra, { fromAnswer: true });
     }
+    newest = Math.max(newest, id);
   };
-  const run = (what) => (...args) => {
+  const run = (what, afterwards = () => {}) => (...args) => {
     problem('');
-    return what(...args).then(showAnswer, (error) => problem(error.message));
+    return what(...args).then(
+      (answer) => {
+        showAnswer(answer);
+        if (answer.response.accepted) afterwards();
+      },
+      (error) => problem(error.message),
+    );
   };
+  // Resolves to whether the engine took the dart.
   const dart = (notation, source) => {
     problem('');
-    return client
-      .dart(notation, source)
-      .then(showAnswer, (error) => problem(`${notation} registrerades inte. ${error.message}`));
+    return client.dart(notation, source).then(
+      (answer) => {
+        showAnswer(answer);
+        return answer.response.accepted;
+      },
+      (error) => {
+        problem(`${notation} registrerades inte. ${error.message}`);
+        return false;
+      },
+    );
   };
   document.body.classList.add('scoring');
   byId('pad').hidden = false;
@@ -131,7 +160,8 @@ if (token) {
     dart,
     undo: run(client.undo),
     clear: run(client.clear),
-    start: run(client.start),
+    // The form is below the pad on a phone; what comes next is the pad.
+    start: run(client.start, () => window.scrollTo(0, 0)),
     isPlaying: () => latest?.state.status === 'playing',
     problem,
   }, rules);

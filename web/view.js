@@ -70,6 +70,12 @@ function drawPlayers(state) {
       return item;
     }),
   );
+  // On a phone the players are one row that scrolls sideways: keep the
+  // player to throw in view.
+  const active = list.querySelector('.active');
+  if (active && list.scrollWidth > list.clientWidth) {
+    list.scrollLeft = active.offsetLeft - (list.clientWidth - active.offsetWidth) / 2;
+  }
 }
 
 function dartSlot(dart) {
@@ -106,11 +112,13 @@ function drawTurn(state, dartsPerTurn) {
   }
   const slots = element('ol', 'darts');
   for (let i = 0; i < dartsPerTurn; i += 1) slots.append(dartSlot(darts[i]));
+  // A bust scores nothing, whatever its darts were worth.
+  const bust = darts.some((dart) => dart.bust);
   const total = darts.reduce((sum, dart) => sum + dart.value, 0);
   box.replaceChildren(
     element('h2', 'turn-heading', heading),
     slots,
-    element('p', 'total', `Summa ${total}`),
+    element('p', bust ? 'total bust' : 'total', bust ? 'Summa 0 (bust)' : `Summa ${total}`),
   );
 }
 
