@@ -128,9 +128,39 @@ Game501::json Board::runLocked(const Command& command, std::int64_t time) {
 
 void Board::rebuildLocked(const std::vector<JournalRow>& rows) {
     match_ = std::make_unique<Match501>([this] { return call_time_; });
+    match_start_event_ = 0;
     for (const JournalRow& row : rows) {
         runLocked(row.command, row.time);
+        followMatchLocked(row);
     }
+    match_status_ = match_->standing()["status"].get<std::string>();
+}
+
+void Board::followMatchLocked(const JournalRow& row) {
+    if (!beginsGame(row)) {
+        return;
+    }
+    const bool start = row.command.kind == Command::Kind::start;
+    match_start_event_ = start ? row.event_id : 0;
+    match_started_ = start ? row.time : 0;
+}
+
+void Board::archiveLocked(JournalRow& row, const std::string& before) {
+    const std::uint64_t before_start = match_start_event_;
+    followMatchLocked(row);
+    if (beginsGame(row) && before_start != 0 && before != "finished") {
+        row.abandons = before_start;
+    }
+    const Game501::json& standing = pending_.back().standing;
+    match_status_ = standing["status"].get<std::string>();
+    if (match_start_event_ == 0) {
+        return;
+    }
+    const Match501::Format format = match_->format();
+    row.match = archive::MatchEntry{
+        number_,           match_start_event_, match_started_, row.time,
+        format.legs,       format.sets,        match_status_,  standing["winner"].get<int>(),
+        match_->players(), match_->counts()};
 }
 
 void Board::apply(Write write, Done done) {
@@ -158,11 +188,13 @@ void Board::apply(Write write, Done done) {
     }
 
     const std::int64_t time = wallClockMillis();
+    const std::string status_before = match_status_;
     Game501::json response = runLocked(write.command, time);
     ++last_event_id_;
     std::string response_json = serialise(response);
     JournalRow row{number_,       last_event_id_,        time,
-                   write.command, write.idempotency_key, response["accepted"].get<bool>()};
+                   write.command, write.idempotency_key, response["accepted"].get<bool>(),
+                   std::nullopt,  std::nullopt};
     if (!write.idempotency_key.empty()) {
         keys_.add(write.idempotency_key, last_event_id_);
     }

@@ -147,6 +147,11 @@ private:
     Game501::json runLocked(const Command& command, std::int64_t time);
     // Puts a fresh match in place with `rows` replayed on it.
     void rebuildLocked(const std::vector<JournalRow>& rows);
+    // Follows which match the board plays as `row` begins or ends one.
+    void followMatchLocked(const JournalRow& row);
+    // Adds to `row` what it changes in the archive of matches; `before` is
+    // the status of the board's match before it ran.
+    void archiveLocked(JournalRow& row, const std::string& before);
     // Finds the earlier write of this key: its row, from the pending writes
     // or the journal; nothing when the key is new.
     std::optional<JournalRow> earlierWriteLocked(const std::string& key);
@@ -167,6 +172,10 @@ private:
     std::unique_ptr<Match501> match_;
     std::uint64_t last_event_id_ = 0;
     std::uint64_t tickets_ = 0;
+    // The match being played: the event and time of its start (0: none).
+    std::uint64_t match_start_event_ = 0;
+    std::int64_t match_started_ = 0;
+    std::string match_status_ = "idle";
     std::deque<Pending> pending_;
     RecentKeys keys_;
 

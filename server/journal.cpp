@@ -28,8 +28,8 @@ constexpr int kApplicationId = 0x47353031;
 
 // The schema, one step per version: version N is reached by applying the
 // first N steps in order, each in its own transaction.
-constexpr std::array<const char*, 1> kMigrations = {
-    R"(CREATE TABLE boards (
+const std::array<std::string, 1> kMigrations = {
+    std::string(R"(CREATE TABLE boards (
            board INTEGER PRIMARY KEY,
            token TEXT NOT NULL
        );
@@ -42,7 +42,8 @@ constexpr std::array<const char*, 1> kMigrations = {
            idempotency_key TEXT,
            accepted INTEGER NOT NULL,
            PRIMARY KEY (board, event_id)
-       ) WITHOUT ROWID;)",
+       ) WITHOUT ROWID;)") +
+        archive::kSchema,
 };
 constexpr int kSchemaVersion = static_cast<int>(kMigrations.size());
 
@@ -201,6 +202,7 @@ Journal::~Journal() {
         writer_.join();
     }
     insert_.reset();
+    archive_.reset();
     database_.reset();
     if (lock_fd_ >= 0) {
         ::close(lock_fd_);
@@ -212,6 +214,7 @@ void Journal::prepareStatements() {
         *database_,
         "INSERT INTO journal (board, event_id, time, operation, arguments, idempotency_key, "
         "accepted) VALUES (?, ?, ?, ?, ?, ?, ?)");
+    archive_ = std::make_unique<archive::Writer>(*database_);
 }
 
 std::vector<std::string> Journal::tokens() {
@@ -352,6 +355,12 @@ bool Journal::commit(const std::vector<Pending>& batch) {
             }
             insert_->bind(7, row.accepted ? 1 : 0);
             insert_->exec();
+            if (row.abandons) {
+                archive_->abandon(row.board, *row.abandons);
+            }
+            if (row.match) {
+                archive_->write(*row.match);
+            }
         }
         insert_->tryReset();
         transaction.commit();

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "actions.h"
+#include "archive.h"
 
 namespace SQLite {
 class Database;
@@ -37,6 +38,9 @@ struct JournalRow {
     Command command;
     std::string idempotency_key;  // empty when the request had none
     bool accepted = false;
+    // What the row changes in the archive of matches, written with it.
+    std::optional<archive::MatchEntry> match;  // the board's match as the row leaves it
+    std::optional<std::uint64_t> abandons;     // the start event of a match it ends unfinished
 };
 
 class Journal {
@@ -85,6 +89,14 @@ public:
     // carry an idempotency key, oldest first.
     std::vector<std::pair<std::uint64_t, std::string>> recentKeys(int board, std::size_t count);
 
+    // Runs `read(database)` between two commits and returns what it does;
+    // for the archive's queries. Throws what they throw.
+    template <typename Read>
+    auto read(Read&& read) {
+        const std::lock_guard<std::mutex> lock(database_mutex_);
+        return read(*database_);
+    }
+
     // Starts the writer thread; rows may be appended from then on.
     void start();
     // Queues a row, to be written after every row appended before it.
@@ -117,6 +129,7 @@ private:
     std::mutex database_mutex_;
     std::unique_ptr<SQLite::Database> database_;
     std::unique_ptr<SQLite::Statement> insert_;
+    std::unique_ptr<archive::Writer> archive_;
 
     std::mutex queue_mutex_;
     std::condition_variable queue_changed_;

@@ -138,15 +138,10 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args) {
     return options;
 }
 
-// Returns the tokens of `count` boards: those of the tokens file, or those
-// the database keeps and new ones for boards it does not have yet.
-std::vector<std::string> loadTokens(const Options& options, int count,
-                                    std::vector<std::string> stored) {
+// Reads the tokens file, if one is given, before anything else is touched.
+std::optional<std::vector<std::string>> readTokensFile(const Options& options) {
     if (!options.tokens_file) {
-        while (stored.size() < static_cast<std::size_t>(count)) {
-            stored.push_back(makeToken());
-        }
-        return stored;
+        return std::nullopt;
     }
     const std::string& path = *options.tokens_file;
     std::ifstream file(path, std::ios::binary);
@@ -163,11 +158,29 @@ std::vector<std::string> loadTokens(const Options& options, int count,
         throw UsageError{path + " är större än 64 KiB"};
     }
     std::string error;
-    std::optional<std::vector<std::string>> tokens = parseTokens(text, count, error);
+    std::optional<std::vector<std::string>> tokens = parseTokens(text, error);
     if (!tokens) {
         throw UsageError{path + ": " + error};
     }
-    return std::move(*tokens);
+    return tokens;
+}
+
+// Returns the tokens of `count` boards: those of the tokens file, or those
+// the database keeps and new ones for boards it does not have yet.
+std::vector<std::string> boardTokens(const Options& options, int count,
+                                     std::optional<std::vector<std::string>> from_file,
+                                     std::vector<std::string> stored) {
+    if (!from_file) {
+        while (stored.size() < static_cast<std::size_t>(count)) {
+            stored.push_back(makeToken());
+        }
+        return stored;
+    }
+    if (from_file->size() != static_cast<std::size_t>(count)) {
+        throw UsageError{*options.tokens_file + ": filen har " + std::to_string(from_file->size()) +
+                         " token för " + std::to_string(count) + " tavlor"};
+    }
+    return std::move(*from_file);
 }
 
 // Every connection holds a descriptor, event streams for as long as they are
@@ -218,12 +231,14 @@ int badUsage(const std::string& message) {
 
 int main(int argc, char** argv) {
     std::optional<Options> options;
+    std::optional<std::vector<std::string>> file_tokens;
     try {
         options = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
         if (!options) {
             std::cout << kUsage;
             return 0;
         }
+        file_tokens = readTokensFile(*options);
     } catch (const UsageError& error) {
         return badUsage(error.message);
     }
@@ -243,7 +258,8 @@ int main(int argc, char** argv) {
             throw UsageError{options->data + " har " + std::to_string(stored.size()) +
                              " tavlor; --boards kan inte ta bort tavlor (inget togs bort)"};
         }
-        const std::vector<std::string> tokens = loadTokens(*options, count, std::move(stored));
+        const std::vector<std::string> tokens =
+            boardTokens(*options, count, std::move(file_tokens), std::move(stored));
         journal->setTokens(tokens);
         for (int number = 1; number <= count; ++number) {
             boards.push_back(std::make_unique<Board>(

@@ -14,13 +14,12 @@ namespace game501_server {
 // has no randomness to give.
 std::string makeToken();
 
-// Reads `count` tokens from the text of a tokens file: one per line, board 1
-// first; blank lines and surrounding white space are ignored. Refuses (with
-// a Swedish message in `error`) a wrong count, a token shorter than 22
-// characters or with characters outside [A-Za-z0-9-._~+/=], and a token
-// given twice, since it would let one board's scorer write another board.
-std::optional<std::vector<std::string>> parseTokens(std::string_view text, int count,
-                                                    std::string& error);
+// Reads the tokens of a tokens file: one per line, board 1 first; blank
+// lines and surrounding white space are ignored. Refuses (with a Swedish
+// message in `error`) a token shorter than 22 characters or with characters
+// outside [A-Za-z0-9-._~+/=], and a token given twice, since it would let
+// one board's scorer write another board.
+std::optional<std::vector<std::string>> parseTokens(std::string_view text, std::string& error);
 
 // Returns whether `given` equals `expected`, in a time that depends only on
 // their lengths, so that timing tells nothing about how much of a guess was

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "ascii.h"
+#include "statistics.h"
 
 namespace {
 
@@ -163,18 +164,29 @@ Match501::json Match501::standingLocked() const {
     addMember(format_members, "legs", format_.legs);
     addMember(format_members, "sets", format_.sets);
 
+    // Each player's figures in the leg being played and over the match so far.
+    const bool idle = legs_.empty();
+    const std::vector<statistics::Counts> match_counts =
+        statistics::matchCounts(legs_, static_cast<int>(names_.size()));
     json players(json::value_t::array);
     auto& player_entries = players.get_ref<json::array_t&>();
     player_entries.reserve(names_.size());
     for (std::size_t index = 0; index < names_.size(); ++index) {
         auto& members =
             player_entries.emplace_back(json::value_t::object).get_ref<json::object_t&>();
+        const int player = static_cast<int>(index);
+        json figures(json::value_t::object);
+        auto& figure_members = figures.get_ref<json::object_t&>();
+        addMember(figure_members, "leg",
+                  statistics::toJson(idle ? statistics::Counts{}
+                                          : statistics::legCounts(legs_.back(), player)));
+        addMember(figure_members, "match", statistics::toJson(match_counts[index]));
+        addMember(members, "figures", std::move(figures));
         addMember(members, "legs", tally.legs[index]);
         addMember(members, "name", names_[index]);
         addMember(members, "sets", tally.sets[index]);
     }
 
-    const bool idle = legs_.empty();
     const int starter = idle ? -1 : legs_.back().starter;
     json throwing_order(json::value_t::array);
     auto& order_entries = throwing_order.get_ref<json::array_t&>();
@@ -200,6 +212,11 @@ Match501::json Match501::standingLocked() const {
 std::vector<LegRecord> Match501::legs() const {
     const std::lock_guard<std::mutex> lock(mutex_);
     return legs_;
+}
+
+std::vector<statistics::Counts> Match501::counts() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return statistics::matchCounts(legs_, static_cast<int>(names_.size()));
 }
 
 std::vector<std::string> Match501::players() const {

@@ -24,6 +24,7 @@
 
 #include "game_501.h"
 #include "match_record.h"
+#include "statistics.h"
 
 class Match501 {
 public:
@@ -96,6 +97,10 @@ public:
 
     // Returns every leg's record so far, the leg being played last.
     std::vector<LegRecord> legs() const;
+
+    // Returns each player's counts over the match so far, in the starting
+    // order (statistics::matchCounts of legs(), without copying them).
+    std::vector<statistics::Counts> counts() const;
 
     // Returns the players' names in the starting order, as the legs show
     // them; empty when idle.
