@@ -34,7 +34,10 @@ struct CheckoutAdvice {
 // what its misses leave rather than for its own bed (its own bed busts or
 // leaves no finish), the route holds that aim alone. Aims are the middle of a
 // single's outer bed, of a treble or a double, and the centre for OUTER and
-// BULL. `probability` is the chance of finishing by following the advice dart
+// BULL. Of aims whose chances differ only by rounding, the one that finishes
+// most often by hitting its own bed is named (so the centre is OUTER or BULL
+// by what it is thrown for), then the one that checkoutHint's rules prefer.
+// `probability` is the chance of finishing by following the advice dart
 // by dart; the route is empty exactly when it is 0, which is also the answer
 // for a score, a dart count or a sigma (not positive or not finite) out of
 // range. The first call for a sigma computes its tables (a few

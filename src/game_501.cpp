@@ -12,10 +12,6 @@
 
 namespace {
 
-constexpr int kStartScore = Game501::kStartScore;
-constexpr std::size_t kMinPlayers = Game501::kMinPlayers;
-constexpr std::size_t kMaxPlayers = Game501::kMaxPlayers;
-constexpr std::size_t kDartsPerTurn = Game501::kDartsPerTurn;
 constexpr std::size_t kMaxArchivedTurns = 100;
 constexpr std::size_t kMaxUndoSteps = 100;
 constexpr std::size_t kShownHistory = 20;

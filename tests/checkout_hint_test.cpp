@@ -156,6 +156,25 @@ TEST(CheckoutHint, PrefersTheRoutesAClubPlayerFinishesMostOften) {
     }
 }
 
+// Scores where the chances tie within 0.001 and one preference rule of the
+// header, the first on which the tied routes differ, picks the route. The
+// fourth rule never decides for the club level; see the advice's ties below.
+TEST(CheckoutHint, LetsEachPreferenceRuleDecideATie) {
+    const std::vector<RouteCase> cases = {
+        {129, 3, "T20 T19 D6"},    // 1: not T19 D20 D16, whose D16 ranks first
+        {144, 3, "T20 T20 D12"},   // 1: not BULL T18 D20
+        {103, 3, "T19 S6 D20"},    // 2: D20 before D17, though T20 T3 D17 starts larger
+        {31, 3, "S3 D14"},         // 2: D14 before D6 (S19 D6)
+        {11, 2, "S3 D4"},          // 2: D4 before D5 (S1 D5)
+        {157, 3, "T20 T19 D20"},   // 3: the same darts as T19 T20 D20, larger first
+        {161, 3, "T20 T17 BULL"},  // 3: not T17 T20 BULL
+    };
+    for (const RouteCase& c : cases) {
+        SCOPED_TRACE(std::to_string(c.remaining) + " with " + std::to_string(c.darts_left));
+        EXPECT_EQ(joined(checkoutHint(c.remaining, c.darts_left)), c.route);
+    }
+}
+
 TEST(CheckoutHint, GivesNothingForDartCountsOutsideATurn) {
     for (const int darts_left : {-1, 0, 4, 9}) {
         EXPECT_TRUE(checkoutHint(40, darts_left).empty()) << darts_left;
@@ -291,6 +310,30 @@ TEST(CheckoutAdvice, OneDartAtD20FinishesLessOftenAsSigmaGrows) {
     }
     EXPECT_GT(checkoutAdvice(40, 1, 1.0).probability, 0.99);
     EXPECT_LT(before, 0.002);
+}
+
+struct AdviceCase {
+    int remaining;
+    int darts_left;
+    double sigma;
+    std::string route;
+};
+
+// Aims of the same chance are told apart by what they are thrown for, then
+// by the hint's rules. A player who never misses finishes by every route, so
+// the rules alone choose, the fourth too.
+TEST(CheckoutAdvice, BreaksExactTiesByOwnBedThenByTheHintsRules) {
+    const std::vector<AdviceCase> cases = {
+        {132, 3, 19.0, "OUTER T19 BULL"},  // the centre, aimed at for the 25 that leaves 107
+        {50, 1, 19.0, "BULL"},             // the centre, aimed at for the 50
+        {101, 3, 0.01, "T20 S9 D16"},      // 4: S9 is wider than T3
+    };
+    for (const AdviceCase& c : cases) {
+        SCOPED_TRACE(std::to_string(c.remaining) + " with " + std::to_string(c.darts_left) +
+                     " at sigma " + std::to_string(c.sigma));
+        const CheckoutAdvice advice = checkoutAdvice(c.remaining, c.darts_left, c.sigma);
+        EXPECT_EQ(joined(advice.route), c.route);
+    }
 }
 
 struct BadAdviceCase {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "beds.h"
+#include "checkout_hint.h"
 
 namespace {
 
@@ -93,6 +94,39 @@ TEST(Dartboard, ChancesAgreeWithRandomDarts) {
                 total += p;
             }
             EXPECT_NEAR(total, 1.0, 1e-9);
+        }
+    }
+}
+
+TEST(Dartboard, ChancesOfEveryAimSumToOne) {
+    // The smallest is taken as 0.01 mm, where every dart lands in its bed.
+    for (const double sigma : {0.001, 0.5, 3.0, 8.5, 19.0, 35.0, 100.0, 1000.0}) {
+        const dartboard::BedChances chances = dartboard::bedChances(sigma);
+        for (int aim = 0; aim < dartboard::kAimCount; ++aim) {
+            double total = 0.0;
+            for (const double p : chances[static_cast<std::size_t>(aim)]) {
+                EXPECT_GE(p, 0.0);
+                total += p;
+            }
+            EXPECT_NEAR(total, 1.0, 1e-9) << bedNotation(aim) << " at sigma " << sigma;
+        }
+    }
+}
+
+// With one dart left only the double itself finishes, so the advice's chance
+// is the chance the model gives that double for the aim the advice names.
+TEST(Dartboard, OneDartAdviceFinishesAsOftenAsItsAimHitsTheDouble) {
+    for (const SkillLevel& level : skillLevels()) {
+        const dartboard::BedChances chances = dartboard::bedChances(level.sigma_mm);
+        for (int bed = 0; bed < dartboard::kAimCount; ++bed) {
+            if (!beds::isDoubleBed(bed)) {
+                continue;
+            }
+            SCOPED_TRACE(bedNotation(bed) + " for " + level.id);
+            const CheckoutAdvice advice = checkoutAdvice(beds::bedValue(bed), 1, level.sigma_mm);
+            ASSERT_EQ(advice.route.size(), 1U);
+            const auto aim = static_cast<std::size_t>(beds::parseBed(advice.route[0]).value());
+            EXPECT_DOUBLE_EQ(advice.probability, chances[aim][static_cast<std::size_t>(bed)]);
         }
     }
 }

@@ -123,10 +123,12 @@ class EventStream:
             return list(self.events)
 
 
-def raw_exchange(port, data, read_until_close=True):
+def raw_exchange(port, data, read_until_close=True, half_close=False):
     """Sends raw bytes and returns what the server answers before it closes."""
     with socket.create_connection(("127.0.0.1", port), timeout=STEP_TIMEOUT) as sock:
         sock.sendall(data)
+        if half_close:
+            sock.shutdown(socket.SHUT_WR)
         if not read_until_close:
             return b""
         chunks = []
@@ -137,30 +139,54 @@ def raw_exchange(port, data, read_until_close=True):
             chunks.append(chunk)
 
 
+def read_answers(data, methods):
+    """Splits pipelined answers, those to HEAD without a body, into (status line, fields, body)."""
+    answers = []
+    for method in methods:
+        head, separator, data = data.partition(b"\r\n\r\n")
+        check.assertTrue(head.startswith(b"HTTP/1.1 ") and separator, head[:100])
+        lines = head.decode("latin-1").split("\r\n")
+        fields = {name.lower(): value for name, _, value in (line.partition(": ") for line in lines[1:])}
+        length = 0 if method == "HEAD" else int(fields["content-length"])
+        answers.append((lines[0], fields, data[:length]))
+        data = data[length:]
+    check.assertEqual(data, b"")
+    return answers
+
+
 def test_game_over_http_follows_the_event_stream(server):
     stream = EventStream(server.port, 1)
     first_id, kind, opening = stream.wait_for(1)[0]
     check.assertEqual((kind, opening["board"], opening["checkout"]), ("state", 1, None))
     check.assertEqual(opening["state"], server.request("GET", "/api/boards/1")[2])
 
+    # The last column is the event's checkout: what is left, the darts left of
+    # the turn and the hint's route, or None when no game is being played.
     steps = [
-        ("start", {"players": ["Ymma"]}, True, "501-spelet har startat"),
-        *[("darts", {"notation": "T20", "source": "kamera-1"}, True, None)] * 3,
-        ("clear", None, True, "Tavlan är redo för nästa spelare"),
-        *[("darts", {"notation": "t20"}, True, None)] * 3,
-        ("clear", None, True, None),
-        ("darts", {"notation": "T20"}, True, None),
-        ("darts", {"notation": "T20"}, True, None),
-        ("darts", {"notation": "x"}, False, "Ogiltigt kast: x"),
-        ("darts", {"notation": "T20"}, True, "Bust – turens poäng återställdes"),
-        ("undo", None, True, "Senaste kastet ångrades"),
-        ("darts", {"notation": "S1"}, True, "Tur klar – ta bort pilarna"),
-        ("darts", {"notation": "D10"}, False, "Ta bort pilarna och bekräfta att tavlan är tom"),
-        ("clear", None, True, None),
-        ("darts", {"notation": "D10"}, True, "Ymma vann med D10"),
+        ("start", {"players": ["Zef"]}, True, None, (501, 3, [])),
+        ("darts", {"notation": "T20"}, True, None, (441, 2, [])),
+        ("reset", None, True, "Spelet nollställdes", None),
+        ("start", {"players": ["Ymma"]}, True, "501-spelet har startat", (501, 3, [])),
+        ("darts", {"notation": "T20", "source": "kamera-1"}, True, None, (441, 2, [])),
+        ("darts", {"notation": "T20", "source": "kamera-1"}, True, None, (381, 1, [])),
+        ("darts", {"notation": "T20", "source": "kamera-1"}, True, None, (321, 3, [])),
+        ("clear", None, True, "Tavlan är redo för nästa spelare", (321, 3, [])),
+        ("darts", {"notation": "t20"}, True, None, (261, 2, [])),
+        ("darts", {"notation": "t20"}, True, None, (201, 1, [])),
+        ("darts", {"notation": "t20"}, True, None, (141, 3, ["T20", "T19", "D12"])),
+        ("clear", None, True, None, (141, 3, ["T20", "T19", "D12"])),
+        ("darts", {"notation": "T20"}, True, None, (81, 2, ["T19", "D12"])),
+        ("darts", {"notation": "T20"}, True, None, (21, 1, [])),
+        ("darts", {"notation": "x"}, False, "Ogiltigt kast: x", (21, 1, [])),
+        ("darts", {"notation": "T20"}, True, "Bust – turens poäng återställdes", (141, 3, ["T20", "T19", "D12"])),
+        ("undo", None, True, "Senaste kastet ångrades", (21, 1, [])),
+        ("darts", {"notation": "S1"}, True, "Tur klar – ta bort pilarna", (20, 3, ["D10"])),
+        ("darts", {"notation": "D10"}, False, "Ta bort pilarna och bekräfta att tavlan är tom", (20, 3, ["D10"])),
+        ("clear", None, True, None, (20, 3, ["D10"])),
+        ("darts", {"notation": "D10"}, True, "Ymma vann med D10", None),
     ]
     answers = []
-    for action, body, accepted, message in steps:
+    for action, body, accepted, message, _ in steps:
         status, headers, answer = server.post(1, action, body)
         check.assertEqual(status, 200, answer)
         check.assertEqual(answer["accepted"], accepted, answer["message"])
@@ -179,11 +205,16 @@ def test_game_over_http_follows_the_event_stream(server):
     events = stream.wait_for(1 + len(steps))[1:]
     check.assertEqual(len(events), len(steps))
     names = {"darts": "dart"}
-    for (event_id, kind, data), (answer_id, action, answer) in zip(events, answers):
+    for (event_id, kind, data), (answer_id, action, answer), step in zip(events, answers, steps):
         check.assertEqual((event_id, kind, data["operation"]), (answer_id, "update", names.get(action, action)))
         check.assertEqual(data["response"], answer)
+        checkout = data["checkout"]
+        if checkout is not None:
+            checkout = (checkout["remaining"], checkout["darts_left"], checkout["route"])
+        check.assertEqual(checkout, step[-1], f"after step {answer_id - first_id}: {action} {step[1]}")
+    check.assertEqual((answers[2][2]["game"]["status"], answers[2][2]["game"]["players"]), ("idle", []))
     # Before the third turn's first dart: 141 left, three darts to finish with.
-    checkout = events[8][2]["checkout"]
+    checkout = events[11][2]["checkout"]
     check.assertEqual((checkout["remaining"], checkout["darts_left"]), (141, 3))
     check.assertTrue(checkout["route"][-1].startswith("D") or checkout["route"][-1] == "BULL")
     check.assertIsNone(events[-1][2]["checkout"])  # the game is over
@@ -201,39 +232,56 @@ def test_game_over_http_follows_the_event_stream(server):
 
 def test_every_error_has_its_status_and_code(server):
     big = json.dumps({"players": ["a" * (16 * 1024)]})
+    not_json = "Kroppen är inte giltig JSON"
+    notation = 'Fältet "notation" ska vara en sträng'
+    no_token = 'Token saknas: skicka "Authorization: Bearer TOKEN"'
+    nothing = "Det finns inget här"
+    wrong_method = "Metoden stöds inte här; se Allow"
+    not_json_type = "Kroppen ska vara JSON (Content-Type: application/json)"
     rows = [
-        # method, path, body, headers, status, code
-        ("POST", "/api/boards/1/darts", "{\"notation\":", JSON | AUTH, 400, "bad_json"),
-        ("POST", "/api/boards/1/darts", b'{"notation":"\xff"}', JSON | AUTH, 400, "bad_json"),
-        ("POST", "/api/boards/1/darts", "{}", JSON | AUTH, 400, "bad_field"),
-        ("POST", "/api/boards/1/darts", '{"notation": 20}', JSON | AUTH, 400, "bad_field"),
-        ("POST", "/api/boards/1/darts", '{"notation": 1e999999}', JSON | AUTH, 400, "bad_json"),
-        ("POST", "/api/boards/1/darts", '{"notation": 123456789012345678901234567890}', JSON | AUTH, 400, "bad_field"),
-        ("POST", "/api/boards/1/darts", '{"notation": "T20", "source": 7}', JSON | AUTH, 400, "bad_field"),
-        ("POST", "/api/boards/1/start", '{"players": "Zef"}', JSON | AUTH, 400, "bad_field"),
-        ("POST", "/api/boards/1/start", "[" * 5000 + "]" * 5000, JSON | AUTH, 400, "bad_field"),
-        ("POST", "/api/boards/1/darts", json.dumps({"notation": "T20", "source": "s" * 1025}), JSON | AUTH, 400, "source_too_long"),
-        ("POST", "/api/boards/1/undo", None, {}, 401, "unauthorized"),
-        ("POST", "/api/boards/1/undo", None, {"Authorization": "Basic " + TOKENS[0]}, 401, "unauthorized"),
-        ("POST", "/api/boards/1/undo", None, {"Authorization": "Bearer " + TOKENS[1]}, 403, "forbidden"),
-        ("GET", "/api/boards/3", None, {}, 404, "not_found"),
-        ("GET", "/api/boards/01", None, {}, 404, "not_found"),
-        ("POST", "/api/boards/1/bogus", None, AUTH, 404, "not_found"),
-        ("GET", "/nowhere", None, {}, 404, "not_found"),
-        ("POST", "/nowhere", "{}", JSON, 404, "not_found"),
-        ("GET", "/api/boards/1/darts", None, {}, 405, "method_not_allowed"),
-        ("DELETE", "/api/boards/1", None, AUTH, 405, "method_not_allowed"),
-        ("POST", "/api/boards/1/start", big, JSON | AUTH, 413, "payload_too_large"),
-        ("POST", "/api/boards/1/darts", "T20", {"Content-Type": "text/plain"} | AUTH, 415, "unsupported_media_type"),
-        ("POST", "/api/boards/1/darts", '{"notation": "T20"}', AUTH, 415, "unsupported_media_type"),
-        ("GET", "/api/boards", None, {"X-Filler": "f" * (8 * 1024)}, 431, "headers_too_large"),
+        # method, path, body, headers, status, code, message
+        ("POST", "/api/boards/1/darts", "{\"notation\":", JSON | AUTH, 400, "bad_json", not_json),
+        ("POST", "/api/boards/1/darts", b'{"notation":"\xff"}', JSON | AUTH, 400, "bad_json", not_json),
+        ("POST", "/api/boards/1/darts", "{}", JSON | AUTH, 400, "bad_field", notation),
+        ("POST", "/api/boards/1/darts", '{"notation": 20}', JSON | AUTH, 400, "bad_field", notation),
+        ("POST", "/api/boards/1/darts", '{"notation": 1e999999}', JSON | AUTH, 400, "bad_json", not_json),
+        ("POST", "/api/boards/1/darts", '{"notation": 123456789012345678901234567890}', JSON | AUTH, 400, "bad_field", notation),
+        ("POST", "/api/boards/1/darts", '{"notation": "T20", "source": 7}', JSON | AUTH, 400, "bad_field",
+         'Fältet "source" ska vara en sträng'),
+        ("POST", "/api/boards/1/start", '{"players": "Zef"}', JSON | AUTH, 400, "bad_field",
+         'Fältet "players" ska vara en lista med namn'),
+        ("POST", "/api/boards/1/start", "[" * 5000 + "]" * 5000, JSON | AUTH, 400, "bad_field",
+         "Kroppen ska vara ett JSON-objekt"),
+        ("POST", "/api/boards/1/darts", json.dumps({"notation": "T20", "source": "s" * 1025}), JSON | AUTH, 400,
+         "source_too_long", "Källan får vara högst 1024 byte"),
+        ("GET", "/api/boards", None, {"Content-Length": "x"}, 400, "bad_request", "Förfrågan är inte giltig HTTP/1.1"),
+        ("POST", "/api/boards/1/undo", None, {}, 401, "unauthorized", no_token),
+        ("POST", "/api/boards/1/undo", None, {"Authorization": "Basic " + TOKENS[0]}, 401, "unauthorized", no_token),
+        ("POST", "/api/boards/1/undo", None, {"Authorization": "Bearer"}, 401, "unauthorized", no_token),
+        ("POST", "/api/boards/1/undo", None, {"Authorization": "Bearer   "}, 401, "unauthorized", no_token),
+        ("POST", "/api/boards/1/undo", None, {"Authorization": "Bearer " + TOKENS[1]}, 403, "forbidden",
+         "Fel token för tavla 1"),
+        ("GET", "/api/boards/3", None, {}, 404, "not_found", "Tavlan finns inte"),
+        ("GET", "/api/boards/01", None, {}, 404, "not_found", "Tavlan finns inte"),
+        ("POST", "/api/boards/1/bogus", None, AUTH, 404, "not_found", nothing),
+        ("GET", "/nowhere", None, {}, 404, "not_found", nothing),
+        ("POST", "/nowhere", "{}", JSON, 404, "not_found", nothing),
+        ("GET", "/api/boards/1/darts", None, {}, 405, "method_not_allowed", wrong_method),
+        ("DELETE", "/api/boards/1", None, AUTH, 405, "method_not_allowed", wrong_method),
+        ("POST", "/api/boards/1/start", big, JSON | AUTH, 413, "payload_too_large", "Kroppen får vara högst 16 KiB"),
+        ("POST", "/api/boards/1/darts", "T20", {"Content-Type": "text/plain"} | AUTH, 415, "unsupported_media_type",
+         not_json_type),
+        ("POST", "/api/boards/1/darts", '{"notation": "T20"}', AUTH, 415, "unsupported_media_type", not_json_type),
+        ("GET", "/api/boards", None, {"X-Filler": "f" * (8 * 1024)}, 431, "headers_too_large",
+         "Huvudena får vara högst 8 KiB"),
     ]
     before = server.request("GET", "/api/boards/1")[2]
-    for method, path, body, headers, status, code in rows:
-        row = f"{method} {path}"
+    for method, path, body, headers, status, code, message in rows:
+        row = f"{method} {path} {headers}"[:200]
         got_status, got_headers, answer = server.request(method, path, body, headers)
         check.assertEqual((got_status, list(answer), sorted(answer["error"])), (status, ["error"], ["code", "message"]), row)
-        check.assertEqual(answer["error"]["code"], code, row)
+        check.assertEqual((answer["error"]["code"], answer["error"]["message"]), (code, message), row)
+        check.assertEqual(got_headers["X-Content-Type-Options"], "nosniff", row)
         if status == 405:
             check.assertIn(got_headers["Allow"], ("GET", "GET, HEAD", "POST"), row)
         if status == 401:
@@ -264,6 +312,7 @@ def test_every_error_has_its_status_and_code(server):
         answer = streams[-1].recv(4096)
         check.assertTrue(answer.startswith(b"HTTP/1.1 503"), answer)
         check.assertIn(b'"code":"too_many_connections"', answer)
+        check.assertIn('"message":"För många anslutningar; försök igen om en stund"'.encode(), answer)
     finally:
         for stream in streams:
             stream.close()
@@ -282,6 +331,31 @@ def test_every_error_has_its_status_and_code(server):
     viewer.close()
 
 
+def test_every_kind_of_answer_has_its_headers_and_head_has_no_body(server):
+    data = {"content-type": "application/json", "cache-control": "no-store", "x-content-type-options": "nosniff"}
+    page = {"cache-control": "no-cache", "x-content-type-options": "nosniff", "referrer-policy": "no-referrer",
+            "content-security-policy": "default-src 'self'; img-src 'self' data:; frame-ancestors 'none'"}
+    kinds = [
+        ("/api/boards/1", "200 OK", data),
+        ("/api/rules", "200 OK", data),
+        ("/nowhere", "404 Not Found", data),
+        ("/boards/1", "200 OK", page | {"content-type": "text/html; charset=utf-8"}),
+        ("/web/app.css", "200 OK", page | {"content-type": "text/css; charset=utf-8"}),
+    ]
+    # Each path by GET and then by HEAD on one connection: HEAD gets the same
+    # head, and the next answer starts where that head ends.
+    methods = [method for _ in kinds for method in ("GET", "HEAD")]
+    wire = b"".join(f"{method} {path} HTTP/1.1\r\nHost: x\r\n\r\n".encode()
+                    for path, _, _ in kinds for method in ("GET", "HEAD"))
+    answers = read_answers(raw_exchange(server.port, wire + b"GET /api/rules HTTP/1.1\r\nConnection: close\r\n\r\n"),
+                           methods + ["GET"])
+    for (path, status, headers), got, head in zip(kinds, answers[0::2], answers[1::2]):
+        check.assertEqual(got[0], "HTTP/1.1 " + status, path)
+        check.assertEqual({name: got[1].get(name) for name in headers}, headers, path)
+        check.assertGreater(len(got[2]), 0, path)
+        check.assertEqual(head, (got[0], got[1], b""), path)
+
+
 def test_hostile_input_never_stops_the_server(server, churn):
     answer = raw_exchange(server.port, b"GET\x00/ HTTP/9.9\r\n\r\n")
     check.assertTrue(answer.startswith(b"HTTP/1.1 400"), answer)
@@ -292,6 +366,9 @@ def test_hostile_input_never_stops_the_server(server, churn):
     # A body cut short, a request that stops halfway, and a client that only connects.
     raw_exchange(server.port, b"POST /api/boards/1/undo HTTP/1.1\r\nContent-Length: 100\r\n\r\n{", False)
     raw_exchange(server.port, b"GET /api/bo", False)
+    # A client that closes its side before its request is whole has left: no answer.
+    for partial in (b"", b"GET /api/bo"):
+        check.assertEqual(raw_exchange(server.port, partial, half_close=True), b"", partial)
     started = time.monotonic()
     for _ in range(churn):
         socket.create_connection(("127.0.0.1", server.port), timeout=STEP_TIMEOUT).close()
@@ -391,6 +468,38 @@ def test_match_over_http(server):
     stream.close()
 
 
+def test_viewers_that_leave_a_quiet_board_are_forgotten(path, sanitized):
+    if sanitized:
+        print("  viewers' memory not checked: a sanitizer's allocator holds on to freed memory")
+        return
+    # A server of its own, whose memory no earlier test has grown.
+    server = Server(path)
+    request = b"GET /api/boards/1/events HTTP/1.1\r\nHost: x\r\n\r\n"
+
+    def come_and_go(count):
+        for _ in range(count):
+            with socket.create_connection(("127.0.0.1", server.port), timeout=STEP_TIMEOUT) as viewer:
+                viewer.sendall(request)
+                opening = b""
+                while not opening.endswith(b"}\n\n"):
+                    chunk = viewer.recv(65536)
+                    check.assertTrue(chunk, opening)
+                    opening += chunk
+        with open(f"/proc/{server.process.pid}/status") as status:
+            return next(int(line.split()[1]) for line in status if line.startswith("VmRSS:"))
+
+    try:
+        # Nothing is played, so only joining prunes the board's list of
+        # viewers; one kept would hold about 200 bytes. The first round lets
+        # buffers and allocator reach their working size.
+        come_and_go(2000)
+        before = come_and_go(0)
+        grown_kib = come_and_go(2000) - before
+    finally:
+        server.stop()
+    check.assertLess(grown_kib, 2000 * 50 // 1024, "KiB more after 2000 viewers came and went")
+
+
 def test_stop_closes_streams_and_exits_zero(server):
     stream = EventStream(server.port, 2)
     stream.wait_for(1)
@@ -402,16 +511,19 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("server")
     parser.add_argument("--churn", type=int, default=100000)
+    parser.add_argument("--sanitized", action="store_true", help="the server runs under a sanitizer")
     args = parser.parse_args()
     server = Server(args.server)
     check.assertIn(f"#token={TOKENS[0]}", server.banner)
     tests = [
         lambda: test_game_over_http_follows_the_event_stream(server),
         lambda: test_every_error_has_its_status_and_code(server),
+        lambda: test_every_kind_of_answer_has_its_headers_and_head_has_no_body(server),
         lambda: test_hostile_input_never_stops_the_server(server, args.churn),
         lambda: test_board_pages_and_the_head_of_a_stream(server),
         lambda: test_bad_command_lines_exit_with_status_two(server, args.server),
         lambda: test_match_over_http(server),
+        lambda: test_viewers_that_leave_a_quiet_board_are_forgotten(args.server, args.sanitized),
         lambda: test_stop_closes_streams_and_exits_zero(server),
     ]
     failed = 0
