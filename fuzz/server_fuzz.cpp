@@ -105,7 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     boards.push_back(std::make_unique<game501_server::Board>(1, kOpenToken, *journal));
     boards.push_back(std::make_unique<game501_server::Board>(2, kSecretToken, *journal));
     const std::string untouched = boards[1]->state().json;
-    const Api api(boards, nullptr);
+    const game501_server::Reports reports(*journal);
+    const Api api(boards, reports, nullptr);
 
     std::string_view rest(reinterpret_cast<const char*>(data), size);
     for (int requests = 0; requests < kMaxRequests && !rest.empty(); ++requests) {

@@ -74,15 +74,6 @@ bool isJson(const Request& request) {
     return beast::iequals(trimmed(type.substr(0, type.find(';'))), "application/json");
 }
 
-Response jsonResponse(std::string body, unsigned version) {
-    Response response{http::status::ok, version};
-    response.set(http::field::content_type, "application/json");
-    response.set(http::field::cache_control, "no-store");
-    response.set("X-Content-Type-Options", "nosniff");
-    response.body() = std::move(body);
-    return response;
-}
-
 // The entity tag of a board as it is after `event_id`, for If-Match.
 std::string entityTag(std::uint64_t event_id) { return "\"" + std::to_string(event_id) + "\""; }
 
@@ -181,10 +172,6 @@ Response eventStreamHead(unsigned version) {
     response.set(http::field::content_type, "text/event-stream");
     response.set(http::field::cache_control, "no-store");
     return response;
-}
-
-Response notFound(unsigned version) {
-    return errorResponse(http::status::not_found, "not_found", "Det finns inget här", version);
 }
 
 Response methodNotAllowed(std::string_view allow, unsigned version) {
@@ -296,7 +283,8 @@ std::variant<Command, Response> readCommand(const Action& action, const Request&
 
 }  // namespace
 
-Api::Api(Boards& boards, const WebFiles* web) : boards_(boards), web_(web) {}
+Api::Api(Boards& boards, const Reports& reports, const WebFiles* web)
+    : boards_(boards), reports_(reports), web_(web) {}
 
 void Api::handle(const Request& request, Reply reply) const {
     const std::string_view path = withoutQuery(request.target());
@@ -370,6 +358,16 @@ std::optional<Routed> Api::handleApi(const Request& request, std::string_view pa
     if (path == kRulesPath) {
         return Routed{read ? jsonResponse(serialise(front_end::rules()), version)
                            : methodNotAllowed(kReadMethods, version)};
+    }
+    for (const std::string_view reports : {"/api/players", "/api/matches"}) {
+        const bool below = path.size() > reports.size() && path[reports.size()] == '/';
+        if (path.substr(0, reports.size()) == reports && (path.size() == reports.size() || below)) {
+            if (!read) {
+                return Routed{methodNotAllowed(kReadMethods, version)};
+            }
+            std::optional<Response> answer = reports_.answer(request, path);
+            return Routed{answer ? std::move(*answer) : notFound(version)};
+        }
     }
     const std::string_view prefix = "/api/boards/";
     if (path.substr(0, prefix.size()) != prefix) {
@@ -461,14 +459,6 @@ std::optional<Response> Api::mutate(const Request& request, Board& board, const 
         reply(Routed{writeAnswer(std::move(result), version)});
     });
     return std::nullopt;
-}
-
-Response errorResponse(http::status status, std::string_view code, const std::string& message,
-                       unsigned version) {
-    Response response =
-        jsonResponse(serialise({{"error", {{"code", code}, {"message", message}}}}), version);
-    response.result(status);
-    return response;
 }
 
 Response tooManyConnections(unsigned version) {

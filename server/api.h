@@ -3,9 +3,6 @@
 #pragma once
 
 #include <boost/beast/core/error.hpp>
-#include <boost/beast/http/message.hpp>
-#include <boost/beast/http/status.hpp>
-#include <boost/beast/http/string_body.hpp>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -14,14 +11,12 @@
 #include <variant>
 #include <vector>
 
+#include "answers.h"
 #include "board.h"
+#include "reports.h"
 #include "web_files.h"
 
 namespace game501_server {
-
-namespace http = boost::beast::http;
-using Request = http::request<http::string_body>;
-using Response = http::response<http::string_body>;
 
 // The boards of one server, numbered from 1.
 using Boards = std::vector<std::unique_ptr<Board>>;
@@ -38,7 +33,7 @@ public:
     using Reply = std::function<void(Routed)>;
 
     // `web` holds the pages; without it only the API is served.
-    Api(Boards& boards, const WebFiles* web);
+    Api(Boards& boards, const Reports& reports, const WebFiles* web);
 
     // Routes and answers one request by calling `reply` once: at once, or
     // for a write that reaches a board's engine once its journal row is
@@ -62,13 +57,9 @@ private:
                                    const Reply& reply) const;
 
     Boards& boards_;
+    const Reports& reports_;
     const WebFiles* web_;
 };
-
-// Returns the error answer {"error": {"code": ..., "message": ...}}: `code`
-// a stable English word for programs, `message` Swedish for people.
-Response errorResponse(http::status status, std::string_view code, const std::string& message,
-                       unsigned version);
 
 // Returns the answer to a connection over a limit, ready for the wire: 503
 // with the error code "too_many_connections", and the connection closes.

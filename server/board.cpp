@@ -60,6 +60,13 @@ bool beginsGame(const JournalRow& row) {
 
 }  // namespace
 
+Replay::Replay(const std::vector<JournalRow>& rows) : match_([this] { return time_; }) {
+    for (const JournalRow& row : rows) {
+        time_ = row.time;
+        last_response_ = run(match_, row.command);
+    }
+}
+
 bool Precondition::holdsAfter(std::uint64_t last_event_id) const {
     return any || std::find(event_ids.begin(), event_ids.end(), last_event_id) != event_ids.end();
 }
@@ -206,6 +213,8 @@ void Board::apply(Write write, Done done) {
                                match_->standing(),
                                {}});
     pending_.back().waiters.push_back(std::move(done));
+    archiveLocked(row, status_before);
+    pending_.back().row = row;
     journal_.append(std::move(row), [this, ticket](bool durable) { complete(ticket, durable); });
 }
 
@@ -262,14 +271,9 @@ void Board::answerRetryLocked(const JournalRow& row, std::unique_lock<std::mutex
         return done(WriteResult{WriteResult::Outcome::storage_unavailable, {}});
     }
     lock.unlock();
-    std::int64_t time = 0;
-    Match501 match([&time] { return time; });
-    Game501::json response;
-    for (const JournalRow& replayed : rows) {
-        time = replayed.time;
-        response = run(match, replayed.command);
-    }
-    done(WriteResult{WriteResult::Outcome::applied, Document{serialise(response), row.event_id}});
+    const Replay replay(rows);
+    done(WriteResult{WriteResult::Outcome::applied,
+                     Document{serialise(replay.lastResponse()), row.event_id}});
 }
 
 void Board::complete(std::uint64_t ticket, bool durable) {

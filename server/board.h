@@ -87,6 +87,24 @@ private:
     std::deque<Entry> entries_;  // oldest first
 };
 
+// A match rebuilt from journal rows, each call stamped with its row's time,
+// as the board first ran them.
+class Replay {
+public:
+    explicit Replay(const std::vector<JournalRow>& rows);
+    Replay(const Replay&) = delete;
+    Replay& operator=(const Replay&) = delete;
+
+    const Match501& match() const { return match_; }
+    // The response document of the last row's call; null for no rows.
+    const Game501::json& lastResponse() const { return last_response_; }
+
+private:
+    std::int64_t time_ = 0;
+    Match501 match_;
+    Game501::json last_response_;
+};
+
 class Board {
 public:
     using Done = std::function<void(WriteResult)>;

@@ -263,6 +263,20 @@ std::vector<JournalRow> Journal::gameThrough(int board, std::uint64_t event_id) 
     return readRows(*database_, board, gameStart(*database_, board, event_id), event_id);
 }
 
+std::vector<JournalRow> Journal::matchRows(int board, std::uint64_t start_event) {
+    const std::lock_guard<std::mutex> lock(database_mutex_);
+    SQLite::Statement next(*database_,
+                           "SELECT min(event_id) - 1 FROM journal WHERE board = ? AND event_id > ? "
+                           "AND accepted AND operation IN ('start', 'reset')");
+    next.bind(1, board);
+    next.bind(2, static_cast<std::int64_t>(start_event));
+    next.executeStep();
+    const std::uint64_t through = next.getColumn(0).isNull()
+                                      ? UINT64_MAX >> 1
+                                      : static_cast<std::uint64_t>(next.getColumn(0).getInt64());
+    return readRows(*database_, board, start_event, through);
+}
+
 std::optional<JournalRow> Journal::row(int board, std::uint64_t event_id) {
     const std::lock_guard<std::mutex> lock(database_mutex_);
     std::vector<JournalRow> rows = readRows(*database_, board, event_id, event_id);

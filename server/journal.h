@@ -83,6 +83,9 @@ public:
     // `event_id`: from the last accepted start or reset at or before it,
     // through it.
     std::vector<JournalRow> gameThrough(int board, std::uint64_t event_id);
+    // Returns the rows of the board's match that began at `start_event`:
+    // from that start up to the next accepted start or reset.
+    std::vector<JournalRow> matchRows(int board, std::uint64_t start_event);
     // Returns the board's row of `event_id`, if it has one.
     std::optional<JournalRow> row(int board, std::uint64_t event_id);
     // Returns the event ids and keys of the board's last `count` rows that

@@ -25,6 +25,7 @@
 #include "board.h"
 #include "journal.h"
 #include "network.h"
+#include "reports.h"
 #include "server_limits.h"
 #include "tokens.h"
 #include "web_files.h"
@@ -280,7 +281,8 @@ int main(int argc, char** argv) {
         std::cerr << "game-501-server: hittar inte sidorna (" << web_problem
                   << "); bara API:t svarar\n";
     }
-    const Api api(boards, web ? &*web : nullptr);
+    const Reports reports(*journal);
+    const Api api(boards, reports, web ? &*web : nullptr);
     const int max_connections = raiseDescriptorLimit();
 
     boost::asio::io_context io;

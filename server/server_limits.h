@@ -24,6 +24,9 @@ constexpr std::size_t kMaxSourceBytes = front_end::kMaxSourceBytes;
 constexpr std::size_t kMaxIdempotencyKeyBytes = 255;
 constexpr std::size_t kRememberedKeysPerBoard = 10000;
 
+// A page of GET /api/matches.
+constexpr std::size_t kMatchesPerPage = 50;
+
 // Open connections of every kind, event streams included; one more is
 // answered 503 and closed. A few more such answers may be in flight at once;
 // past those a connection is closed without one.

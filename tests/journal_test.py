@@ -4,7 +4,9 @@ and bad database files. Every server listens on loopback; every step is bounded 
 
 Usage: journal_test.py PATH_TO_GAME_501_SERVER
 """
+import csv
 import http.client
+import io
 import json
 import os
 import random
@@ -292,6 +294,55 @@ def test_storage_faults_refuse_writes_and_change_nothing(path):
             subprocess.run(["umount", mount], check=False)
 
 
+def test_figures_and_darts_survive_a_restart(path):
+    labels = ["plain", "a,b", 'sa "hej"', "rad\nbrytning", "=1+1", "+SUM(A1)", "-2", "@x", "\tflik"]
+    port = free_port()
+    with tempfile.TemporaryDirectory() as directory:
+        data = f"{directory}/game501.db"
+        server = start(path, data, port)
+        try:
+            write(server, 1, "start", {"players": ["Ymma", "=Sjörk"]})
+            visits = [["T20", "T20", "T20"], ["S1", "S1", "S1"], ["T20", "T20", "T20"], ["T20", "S5", "T20"],
+                      ["T20", "T19", "D12"]]
+            thrown = []
+            for visit in visits:
+                for notation in visit:
+                    source = labels[len(thrown) % len(labels)]
+                    write(server, 1, "darts", {"notation": notation, "source": source})
+                    thrown.append((notation, source))
+                write(server, 1, "clear")
+            listed = json.loads(read(server, "/api/matches")[0])["matches"]
+            check.assertEqual([(m["players"], m["status"]) for m in listed], [(["Ymma", "=Sjörk"], "finished")])
+            targets = [f"/api/matches/{listed[0]['id']}", f"/api/matches/{listed[0]['id']}/darts.csv",
+                       "/api/players/Ymma", "/api/players/%3DSj%C3%B6rk", "/api/players"]
+            before = [read(server, target)[0] for target in targets]
+            report = json.loads(before[0])
+            live = json.loads(read(server, "/api/boards/1/match")[0])
+            check.assertEqual([p["figures"] for p in report["players"]],
+                              [p["figures"]["match"] for p in live["players"]])
+            ymma = report["players"][0]["figures"]
+            check.assertEqual((ymma["darts"], ymma["three_dart_average"], ymma["checkout_text"]), (9, 167.0, "1/1"))
+            check.assertEqual(json.loads(before[2])["matches"][0]["result"], "won")
+            check.assertEqual(json.loads(before[3])["matches"][0]["opponents"], ["Ymma"])
+
+            rows = list(csv.reader(io.StringIO(before[1].decode("utf-8"), newline="")))
+            check.assertEqual(rows[0], ["match", "set", "leg", "visit", "player", "dart", "notation", "points",
+                                        "remaining", "bust", "source", "time"])
+            guarded = lambda text: "'" + text if text[:1] in "=+-@\t\r" else text  # noqa: E731
+            check.assertEqual([(row[6], row[10]) for row in rows[1:]],
+                              [(notation, guarded(source)) for notation, source in thrown])
+            check.assertEqual({row[4] for row in rows[1:]}, {"Ymma", "'=Sjörk"})
+            check.assertEqual(rows[1][8], "501")
+
+            check.assertEqual(server.stop(), 0)
+            server = start(path, data, port)
+            check.assertEqual([read(server, target)[0] for target in targets], before)
+            check.assertEqual(server.stop(), 0)
+        finally:
+            if server.process.poll() is None:
+                server.process.kill()
+
+
 def test_bad_database_files_exit_with_status_two(path):
     with tempfile.TemporaryDirectory() as directory:
         def other(name, *statements):
@@ -332,6 +383,7 @@ def main():
     tests = [test_restarts_rebuild_every_board_exactly, test_retries_and_conditions,
              test_crashes_under_load_lose_and_double_nothing,
              test_storage_faults_refuse_writes_and_change_nothing,
+             test_figures_and_darts_survive_a_restart,
              test_bad_database_files_exit_with_status_two]
     failed = 0
     for test in tests:
