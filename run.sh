@@ -7,8 +7,8 @@ cd "$(dirname "$0")"
 
 readonly PACKAGES=(
   cmake ninja-build g++ clang libclang-rt-14-dev clang-format
-  nlohmann-json3-dev libutfcpp-dev libboost1.81-dev libgtest-dev libbenchmark-dev valgrind
-  chromium chromium-driver python3-selenium
+  nlohmann-json3-dev libutfcpp-dev libboost1.81-dev libsqlitecpp-dev libgtest-dev libbenchmark-dev
+  valgrind chromium chromium-driver python3-selenium
 )
 
 readonly FUZZERS=(notation game server)
