@@ -57,8 +57,9 @@ dpkg -x "$deb" "$unpacked"
 [[ $(zcat "$unpacked/usr/share/doc/game501-server/changelog.gz" | sed -n '1s/.*(\(.*\)).*/\1/p') == \
   "$version" ]] || fail "the changelog's last entry is not version $version"
 
-# The unit as installed, but starting the unpacked program: this machine has
-# none in /usr/bin. verify only warns about a setting it cannot read, so any
+# The unit as installed, but starting the unpacked program, since a build
+# machine has no /usr/bin/game-501-server; its manual page is looked up in
+# the package. verify only warns about a setting it cannot read, so any
 # output fails.
 mkdir "$work/unit"
 sed "s#^ExecStart=/usr/bin/#ExecStart=$unpacked/usr/bin/#" \
