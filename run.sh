@@ -7,8 +7,9 @@ cd "$(dirname "$0")"
 
 readonly PACKAGES=(
   cmake ninja-build g++ clang libclang-rt-14-dev clang-format
-  nlohmann-json3-dev libutfcpp-dev libboost1.81-dev libgtest-dev libbenchmark-dev valgrind
-  chromium chromium-driver python3-selenium
+  nlohmann-json3-dev libutfcpp-dev libboost1.81-dev libsqlitecpp-dev libgtest-dev libbenchmark-dev
+  valgrind chromium chromium-driver python3-selenium
+  dpkg-dev lintian systemd man-db
 )
 
 readonly FUZZERS=(notation game server)
@@ -77,6 +78,15 @@ bench_smoke() {
   cmake --build --preset release --target game501_bench
   ./build/release/bench/game501_bench --benchmark_min_time=0.01
   ./build/dev/bench/game501_server_load --smoke
+}
+
+# Makes the Debian package from the release build and checks it: contents,
+# lintian, the unit, and the unpacked server answering from its pages.
+debian_package_check() {
+  step "Debian package"
+  cmake --preset release
+  cmake --build --preset release --target game-501-server game-501
+  tests/package_test.sh build/release
 }
 
 # Prints how long a stage took, so CI time can be watched per stage.
@@ -171,6 +181,7 @@ case "${1:-}" in
     timed build_and_test dev
     timed package_check
     timed bench_smoke
+    timed debian_package_check
     timed sanitizer_tests
     timed fuzz_runs
     timed valgrind_check
