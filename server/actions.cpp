@@ -21,10 +21,15 @@ const Action* actionOfOperation(std::string_view operation) {
 
 std::string argumentsJson(const Command& command) {
     switch (command.kind) {
-        case Command::Kind::start:
-            return json{
-                {"legs", command.legs}, {"players", command.players}, {"sets", command.sets}}
-                .dump();
+        case Command::Kind::start: {
+            json arguments{
+                {"legs", command.legs}, {"players", command.players}, {"sets", command.sets}};
+            if (!command.computers.empty()) {
+                arguments["computers"] = command.computers;
+                arguments["seed"] = command.seed;
+            }
+            return arguments.dump();
+        }
         case Command::Kind::dart:
             return json{{"notation", command.notation}, {"source", command.source}}.dump();
         case Command::Kind::undo:
@@ -41,13 +46,16 @@ std::optional<Command> commandFrom(std::string_view operation, std::string_view 
     if (action == nullptr || !values.is_object()) {
         return std::nullopt;
     }
-    Command command{action->kind, {}, {}, {}};
+    Command command;
+    command.kind = action->kind;
     try {
         if (command.kind == Command::Kind::start) {
             command.players = values.at("players").get<std::vector<std::string>>();
             // A start journalled before matches existed played one leg.
             command.legs = values.value("legs", 1);
             command.sets = values.value("sets", 1);
+            command.computers = values.value("computers", std::vector<std::string>());
+            command.seed = values.value("seed", std::uint64_t{0});
         } else if (command.kind == Command::Kind::dart) {
             command.notation = values.at("notation").get<std::string>();
             command.source = values.at("source").get<std::string>();

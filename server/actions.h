@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,10 +21,15 @@ struct Command {
     std::string source;                // for dart
     int legs = 1;                      // for start: legs to win a set
     int sets = 1;                      // for start: sets to win the match
+    // For start: per player the level of a computer ("club", "70"), empty
+    // for a person; none at all when every player is a person.
+    std::vector<std::string> computers;
+    std::uint64_t seed = 0;  // for start with a computer: its darts' seed
 
     friend bool operator==(const Command& a, const Command& b) {
         return a.kind == b.kind && a.players == b.players && a.notation == b.notation &&
-               a.source == b.source && a.legs == b.legs && a.sets == b.sets;
+               a.source == b.source && a.legs == b.legs && a.sets == b.sets &&
+               a.computers == b.computers && a.seed == b.seed;
     }
     friend bool operator!=(const Command& a, const Command& b) { return !(a == b); }
 };
@@ -64,7 +70,8 @@ constexpr const Action& actionOf(Command::Kind kind) {
 }
 
 // Returns the arguments of `command` as compact JSON, the form the journal
-// keeps them in: {"legs", "players": [...], "sets"} for start, {"notation", "source"} for a
+// keeps them in: {"legs", "players": [...], "sets"} for start, with
+// "computers" and "seed" when a computer plays, {"notation", "source"} for a
 // dart, {} for the others. Texts from a request are valid UTF-8, so they
 // come back byte for byte.
 std::string argumentsJson(const Command& command);

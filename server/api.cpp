@@ -10,11 +10,14 @@
 #include <cstdint>
 #include <initializer_list>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <string>
 #include <utility>
 
 #include "ascii.h"
+#include "checkout_hint.h"
+#include "computer_player.h"
 #include "front_end.h"
 #include "match_501.h"
 #include "server_limits.h"
@@ -217,10 +220,62 @@ std::optional<Response> readCount(const json& body, const char* field, int min, 
     return std::nullopt;
 }
 
+// Reads one entry of a start's "players": a person's name, or a computer
+// {"computer": LEVEL, "name": NAME}, the name optional. Returns the name and
+// the computer's level ("" for a person), or answers 400.
+std::variant<Response, std::pair<std::string, std::string>> readPlayer(const json& player,
+                                                                       unsigned version) {
+    if (player.is_string()) {
+        return std::make_pair(player.get<std::string>(), std::string());
+    }
+    if (!player.is_object()) {
+        return badField("Fältet \"players\" ska vara en lista med namn", version);
+    }
+    if (std::optional<Response> refusal = unknownField(player, {"computer", "name"}, version)) {
+        return std::move(*refusal);
+    }
+    const auto name = player.find("name");
+    if (name != player.end() && !name->is_string()) {
+        return badField("Fältet \"name\" ska vara en sträng", version);
+    }
+    const auto computer = player.find("computer");
+    const std::optional<ComputerLevel> level =
+        computer == player.end() ? std::nullopt : computerLevelFromJson(*computer);
+    if (!level) {
+        std::string ids;
+        for (const SkillLevel& skill : skillLevels()) {
+            ids += std::string(skill.id) + ", ";
+        }
+        return badField("Fältet \"computer\" ska vara en nivå (" + ids + "eller ett snitt från " +
+                            std::to_string(kMinComputerAverage) + " till " +
+                            std::to_string(kMaxComputerAverage) + ")",
+                        version);
+    }
+    return std::make_pair(
+        name == player.end() ? std::string(kComputerName) : name->get<std::string>(), level->id);
+}
+
+// Reads a start's optional "seed" for its computers' darts; without one the
+// computers get a seed of their own.
+std::optional<Response> readSeed(const json& body, std::uint64_t& seed, unsigned version) {
+    const auto found = body.find("seed");
+    if (found == body.end()) {
+        std::random_device device;
+        seed = (static_cast<std::uint64_t>(device()) << 32U) ^ device();
+        return std::nullopt;
+    }
+    if (!found->is_number_integer() || found->get<std::int64_t>() < 0) {
+        return badField("Fältet \"seed\" ska vara ett heltal från 0", version);
+    }
+    seed = found->get<std::uint64_t>();
+    return std::nullopt;
+}
+
 // Reads the command of a mutating request from its body, or answers 400.
 std::variant<Command, Response> readCommand(const Action& action, const Request& request) {
     const unsigned version = request.version();
-    Command command{action.kind, {}, {}, {}};
+    Command command;
+    command.kind = action.kind;
     if (!action.has_body) {
         return command;
     }
@@ -234,18 +289,28 @@ std::variant<Command, Response> readCommand(const Action& action, const Request&
     }
     if (action.kind == Command::Kind::start) {
         if (std::optional<Response> refusal =
-                unknownField(body, {"players", "legs", "sets"}, version)) {
+                unknownField(body, {"players", "legs", "sets", "seed"}, version)) {
             return std::move(*refusal);
         }
         const auto players = body.find("players");
         if (players == body.end() || !players->is_array()) {
             return badField("Fältet \"players\" ska vara en lista med namn", version);
         }
-        for (const json& name : *players) {
-            if (!name.is_string()) {
-                return badField("Fältet \"players\" ska vara en lista med namn", version);
+        for (const json& player : *players) {
+            std::variant<Response, std::pair<std::string, std::string>> seat =
+                readPlayer(player, version);
+            if (Response* refusal = std::get_if<Response>(&seat)) {
+                return std::move(*refusal);
             }
-            command.players.push_back(name.get<std::string>());
+            auto& [name, computer] = std::get<std::pair<std::string, std::string>>(seat);
+            command.players.push_back(std::move(name));
+            command.computers.push_back(std::move(computer));
+        }
+        if (std::all_of(command.computers.begin(), command.computers.end(),
+                        [](const std::string& level) { return level.empty(); })) {
+            command.computers.clear();
+        } else if (std::optional<Response> refusal = readSeed(body, command.seed, version)) {
+            return std::move(*refusal);
         }
         for (std::optional<Response> refusal :
              {readCount(body, "legs", Match501::kMinLegs, Match501::kMaxLegs, command.legs,

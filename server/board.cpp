@@ -111,7 +111,7 @@ Board::Board(int number, std::string token, Journal& journal)
       match_(std::make_unique<Match501>([this] { return call_time_; })),
       keys_(kRememberedKeysPerBoard),
       durable_state_(match_->state()),
-      durable_standing_(match_->standing()) {}
+      durable_standing_(standingLocked()) {}
 
 bool Board::acceptsToken(std::string_view token) const { return tokensEqual(token, token_); }
 
@@ -122,7 +122,7 @@ void Board::restore() {
     durable_event_id_ = journal_.lastEventId(number_);
     last_event_id_ = durable_event_id_;
     durable_state_ = match_->state();
-    durable_standing_ = match_->standing();
+    durable_standing_ = standingLocked();
     for (const auto& [event_id, key] : journal_.recentKeys(number_, kRememberedKeysPerBoard)) {
         keys_.add(key, event_id);
     }
@@ -136,6 +136,8 @@ Game501::json Board::runLocked(const Command& command, std::int64_t time) {
 void Board::rebuildLocked(const std::vector<JournalRow>& rows) {
     match_ = std::make_unique<Match501>([this] { return call_time_; });
     match_start_event_ = 0;
+    computers_.clear();
+    computer_levels_.clear();
     for (const JournalRow& row : rows) {
         runLocked(row.command, row.time);
         followMatchLocked(row);
@@ -150,6 +152,48 @@ void Board::followMatchLocked(const JournalRow& row) {
     const bool start = row.command.kind == Command::Kind::start;
     match_start_event_ = start ? row.event_id : 0;
     match_started_ = start ? row.time : 0;
+    computers_.clear();
+    computer_levels_.clear();
+    for (std::size_t player = 0; player < row.command.computers.size(); ++player) {
+        std::optional<ComputerLevel> level = parseComputerLevel(row.command.computers[player]);
+        // Nearby seeds give unrelated darts: each computer has its own.
+        computers_.push_back(
+            level ? std::optional<ComputerThrower>(std::in_place, *level, row.command.seed + player)
+                  : std::nullopt);
+        computer_levels_.push_back(std::move(level));
+    }
+}
+
+Game501::json Board::standingLocked() const {
+    Game501::json standing = match_->standing();
+    for (std::size_t player = 0; player < standing["players"].size(); ++player) {
+        const bool computer = player < computer_levels_.size() && computer_levels_[player];
+        standing["players"][player]["computer"] =
+            computer ? computerLevelJson(*computer_levels_[player]) : Game501::json(nullptr);
+    }
+    return standing;
+}
+
+void Board::onDurable(std::function<void(std::uint64_t)> listener) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    durable_listener_ = std::move(listener);
+}
+
+std::optional<Write> Board::computerMove(std::uint64_t event_id) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (event_id != last_event_id_ || computers_.empty()) {
+        return std::nullopt;
+    }
+    const ComputerMove next = nextComputerMove(match_->state(), match_->standing(), computers_);
+    Write move{Command{}, "", Precondition{false, {event_id}}};
+    if (next.kind == ComputerMove::Kind::none) {
+        return std::nullopt;
+    }
+    move.command.kind =
+        next.kind == ComputerMove::Kind::dart ? Command::Kind::dart : Command::Kind::clear;
+    move.command.notation = next.notation;
+    move.command.source = next.kind == ComputerMove::Kind::dart ? kComputerSource : "";
+    return move;
 }
 
 void Board::archiveLocked(JournalRow& row, const std::string& before) {
@@ -206,12 +250,8 @@ void Board::apply(Write write, Done done) {
         keys_.add(write.idempotency_key, last_event_id_);
     }
     const std::uint64_t ticket = ++tickets_;
-    pending_.push_back(Pending{ticket,
-                               row,
-                               std::move(response_json),
-                               std::move(response["game"]),
-                               match_->standing(),
-                               {}});
+    pending_.push_back(Pending{
+        ticket, row, std::move(response_json), std::move(response["game"]), standingLocked(), {}});
     pending_.back().waiters.push_back(std::move(done));
     archiveLocked(row, status_before);
     pending_.back().row = row;
@@ -279,6 +319,7 @@ void Board::answerRetryLocked(const JournalRow& row, std::unique_lock<std::mutex
 void Board::complete(std::uint64_t ticket, bool durable) {
     std::vector<Done> waiters;
     WriteResult result;
+    std::function<void(std::uint64_t)> listener;
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         if (pending_.empty() || pending_.front().ticket != ticket) {
@@ -290,14 +331,15 @@ void Board::complete(std::uint64_t ticket, bool durable) {
             if (beginsGame(written.row)) {
                 durable_game_.clear();
             }
+            publishLocked(written);
             durable_event_id_ = written.row.event_id;
             durable_game_.push_back(std::move(written.row));
-            last_answer_ = Document{written.response_json, durable_event_id_};
-            publishLocked(written);
+            last_answer_ = Document{std::move(written.response_json), durable_event_id_};
             durable_state_ = std::move(written.state);
             durable_standing_ = std::move(written.standing);
             waiters = std::move(written.waiters);
             result = WriteResult{WriteResult::Outcome::applied, *last_answer_};
+            listener = durable_listener_;
         } else {
             // Every write after the last durable one rests on this one.
             for (Pending& pending : pending_) {
@@ -314,6 +356,9 @@ void Board::complete(std::uint64_t ticket, bool durable) {
     }
     for (const Done& waiter : waiters) {
         waiter(result);
+    }
+    if (listener) {
+        listener(result.document.event_id);
     }
 }
 

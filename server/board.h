@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "actions.h"
+#include "computer_player.h"
 #include "event_queue.h"
 #include "game_501.h"
 #include "journal.h"
@@ -145,6 +146,16 @@ public:
     // with their scores and the legs and sets they have won.
     Game501::json summary() const;
 
+    // Calls `listener` with the id of every event once it is durable, on the
+    // journal's thread, outside the board's lock. Set before the journal
+    // starts.
+    void onDurable(std::function<void(std::uint64_t event_id)> listener);
+
+    // Returns the write a computer player makes now, if one is to move after
+    // `event_id`: its next dart, or the board clear after its own turn. The
+    // write holds only if the board's last event is still that one.
+    std::optional<Write> computerMove(std::uint64_t event_id);
+
     // Registers a viewer and returns the event that opens its stream: the
     // board as the journal holds it, numbered as its last durable event.
     // Every later event reaches the viewer's queue, in order.
@@ -165,6 +176,8 @@ private:
     Game501::json runLocked(const Command& command, std::int64_t time);
     // Puts a fresh match in place with `rows` replayed on it.
     void rebuildLocked(const std::vector<JournalRow>& rows);
+    // Returns the match document but the leg, with each computer's level.
+    Game501::json standingLocked() const;
     // Follows which match the board plays as `row` begins or ends one.
     void followMatchLocked(const JournalRow& row);
     // Adds to `row` what it changes in the archive of matches; `before` is
@@ -194,6 +207,10 @@ private:
     std::uint64_t match_start_event_ = 0;
     std::int64_t match_started_ = 0;
     std::string match_status_ = "idle";
+    // The computers of the match being played, by the match's players.
+    std::vector<std::optional<ComputerThrower>> computers_;
+    std::vector<std::optional<ComputerLevel>> computer_levels_;
+    std::function<void(std::uint64_t)> durable_listener_;
     std::deque<Pending> pending_;
     RecentKeys keys_;
 

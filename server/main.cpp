@@ -8,6 +8,7 @@
 #include <boost/asio/ip/address.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <boost/system/system_error.hpp>
+#include <chrono>
 #include <csignal>
 #include <cstddef>
 #include <exception>
@@ -23,6 +24,7 @@
 
 #include "api.h"
 #include "board.h"
+#include "computer_turns.h"
 #include "journal.h"
 #include "network.h"
 #include "reports.h"
@@ -36,7 +38,7 @@ using namespace game501_server;
 
 const char* const kUsage =
     "Användning: game-501-server [--listen ADRESS:PORT] [--boards N] [--tokens FIL]\n"
-    "                            [--data FIL]\n"
+    "                            [--data FIL] [--computer-pause MS]\n"
     "\n"
     "Ställer tavlornas 501-spel på nätet: ett JSON-API, händelser i realtid och\n"
     "en sida per tavla. Att ändra en tavla kräver dess token; att läsa och följa\n"
@@ -51,9 +53,12 @@ const char* const kUsage =
     "                        (standard: databasens, och nya slumpade för nya tavlor)\n"
     "  --data FIL            databasen med tavlornas journal och token\n"
     "                        (standard: game501.db i arbetskatalogen)\n"
+    "  --computer-pause MS   datorns paus före varje kast, 0 till 60000 ms\n"
+    "                        (standard: 1000)\n"
     "  --help                visa denna hjälp\n";
 
 constexpr unsigned kMaxThreads = 4;
+constexpr long kMaxComputerPauseMs = 60000;
 constexpr std::size_t kMaxTokensFileBytes = 64 * 1024;
 
 struct Options {
@@ -62,6 +67,7 @@ struct Options {
     std::optional<int> boards;  // none: as many as the database has, or one
     std::optional<std::string> tokens_file;
     std::string data = "game501.db";
+    std::chrono::milliseconds computer_pause{1000};
 };
 
 struct UsageError {
@@ -127,6 +133,14 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args) {
             options.boards = static_cast<int>(*boards);
         } else if (is("--tokens")) {
             options.tokens_file = valueOf(args, i, "--tokens");
+        } else if (is("--computer-pause")) {
+            const std::optional<long> pause =
+                number(valueOf(args, i, "--computer-pause"), 0, kMaxComputerPauseMs);
+            if (!pause) {
+                throw UsageError{"--computer-pause ska vara ett tal från 0 till " +
+                                 std::to_string(kMaxComputerPauseMs)};
+            }
+            options.computer_pause = std::chrono::milliseconds(*pause);
         } else if (is("--data")) {
             options.data = valueOf(args, i, "--data");
             if (options.data.empty()) {
@@ -300,8 +314,10 @@ int main(int argc, char** argv) {
     // Caught before the banner says the server is up, so that a stop asked
     // for at once is a clean one.
     boost::asio::signal_set signals(io, SIGINT, SIGTERM);
-    signals.async_wait([&server](const boost::system::error_code& error, int) {
+    ComputerTurns computers(io, boards, options->computer_pause);
+    signals.async_wait([&server, &computers](const boost::system::error_code& error, int) {
         if (!error) {
+            computers.stop();
             server->stop();
         }
     });
@@ -318,6 +334,7 @@ int main(int argc, char** argv) {
     std::cout << "Stoppa med Ctrl+C." << std::endl;
 
     server->start();
+    computers.start();
 
     // A handler that throws (memory exhausted, say) loses its own connection,
     // not the server.

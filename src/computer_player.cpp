@@ -440,3 +440,38 @@ std::optional<ComputerDart> ComputerThrower::throwDart(const DartSituation& situ
         landing(*aim, sigma_mm_, seed_, situation.leg, situation.visit, situation.darts_left);
     return ComputerDart{beds::bedNotation(*aim), beds::bedNotation(bed)};
 }
+
+ComputerMove nextComputerMove(const nlohmann::json& state, const nlohmann::json& standing,
+                              const std::vector<std::optional<ComputerThrower>>& computers) {
+    if (standing["status"] != "playing") {
+        return {};
+    }
+    const nlohmann::json& order = standing["throwing_order"];
+    const auto computerAt = [&](const nlohmann::json& position) -> const ComputerThrower* {
+        const auto player = order[position.get<std::size_t>()].get<std::size_t>();
+        return player < computers.size() && computers[player] ? &*computers[player] : nullptr;
+    };
+    // After its own turn, or its winning dart of a leg, a computer says the
+    // board is clear.
+    const bool leg_won = state["status"] == "finished";
+    if (leg_won || state["awaiting_clear"].get<bool>()) {
+        const nlohmann::json& thrower =
+            leg_won ? state["winner"] : state["history"][0]["player_index"];
+        return computerAt(thrower) == nullptr ? ComputerMove{}
+                                              : ComputerMove{ComputerMove::Kind::clear, ""};
+    }
+    const ComputerThrower* const computer = computerAt(state["active_player"]);
+    if (computer == nullptr) {
+        return {};
+    }
+    const auto active = state["active_player"].get<std::size_t>();
+    const DartSituation situation{
+        state["players"][active]["score"].get<int>(),
+        static_cast<int>(Game501::kDartsPerTurn - state["current_turn"]["darts"].size()),
+        static_cast<int>(standing["finished_legs"].size()) + 1, state["round"].get<int>()};
+    const std::optional<ComputerDart> dart = computer->throwDart(situation);
+    if (!dart) {
+        return {};
+    }
+    return ComputerMove{ComputerMove::Kind::dart, dart->notation};
+}

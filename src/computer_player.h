@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The name a computer player gets when it is given none.
 inline constexpr std::string_view kComputerName = "Datorn";
@@ -140,3 +141,20 @@ private:
     double sigma_mm_;
     std::uint64_t seed_;
 };
+
+// What a match's computer players do next.
+struct ComputerMove {
+    enum class Kind { none, dart, clear };
+    Kind kind = Kind::none;
+    std::string notation;  // for a dart: where it landed
+};
+
+// Returns the next move of a match's computers: the next dart of a computer
+// whose turn it is (its leg counted from the match's finished legs, its
+// visit as the leg's round), or the board clear after a computer's own turn
+// or its winning dart of a leg; none while a person is to act or the match
+// is not being played. `state` is the leg's state document, `standing` the
+// match document (Match501::standing), and `computers` holds a thrower for
+// each computer by the match's players, in their starting order.
+ComputerMove nextComputerMove(const nlohmann::json& state, const nlohmann::json& standing,
+                              const std::vector<std::optional<ComputerThrower>>& computers);
