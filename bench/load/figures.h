@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "journal_files.h"
+
 namespace load {
 
 // The server's memory is taken again after this share of the load: before
@@ -36,6 +38,14 @@ struct RunFigures {
     double in_process_darts_per_second = 0;  // on the fastest CPU
     std::vector<std::pair<int, double>> in_process_by_cpu;
     double network_share = 0;
+    JournalKind journal = JournalKind::disk;
+    // Rows of the journal: one for every event of every board, the starts,
+    // clears and refused darts among them.
+    std::uint64_t journal_rows = 0;
+    // Once the server has stopped; -1 for a journal in memory.
+    double journal_bytes = -1;  // the database file, and its log if one is left
+    double journal_wal_bytes = -1;
+    double journal_bytes_per_dart = -1;  // over the accepted darts
     std::uint64_t errors = 0;
     std::vector<std::string> error_messages;
     std::string server_exit;

@@ -1,21 +1,27 @@
 // Load generator for game-501-server. It starts the server on loopback, puts
 // viewers on the boards' event streams and scorers that play real games,
 // and reports accepted darts per second, answer and delivery latencies,
-// lost events and the server's memory, beside the same darts played in
-// process. Every run is bounded in time and stops the server it started.
+// lost events, the server's memory and its journal's size, beside the same
+// darts played in process; or, in the restart scenario, how long the server
+// takes to rebuild its boards from the journal, and that it rebuilds them
+// exactly. Every run is bounded in time and stops the server it started.
 //
 // Exit status: 0 all well, 1 errors, 2 bad usage, 3 a run passed its hard
 // time limit.
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <exception>
 #include <iostream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "figures.h"
+#include "journal_files.h"
 #include "options.h"
 #include "report.h"
 #include "run_once.h"
@@ -44,6 +50,39 @@ bool allWell(const load::Options& options, const std::vector<load::RunFigures>& 
     return ok;
 }
 
+// Runs the load options.runs times with each journal, by turns, and prints
+// the medians of each journal's runs and the scenario's targets. Returns
+// whether all was well.
+bool runLoads(const load::Options& options) {
+    const load::Script script = load::buildScript();
+    load::printScript(script);
+    const int runs = options.runs * static_cast<int>(options.journals.size());
+    std::vector<load::RunFigures> figures;
+    for (int run = 0; run < runs; ++run) {
+        const load::JournalKind journal =
+            options.journals[static_cast<std::size_t>(run) % options.journals.size()];
+        load::printRunStart(run + 1, runs, journal);
+        figures.push_back(load::runOnce(options, script, journal));
+        load::printFigures(options, figures.back());
+    }
+    if (figures.size() > 1 || options.scenario != nullptr) {
+        std::vector<load::RunFigures> medians;
+        for (const load::JournalKind journal : options.journals) {
+            std::vector<load::RunFigures> of_journal;
+            std::copy_if(figures.begin(), figures.end(), std::back_inserter(of_journal),
+                         [journal](const load::RunFigures& f) { return f.journal == journal; });
+            medians.push_back(load::medianFigures(of_journal));
+            std::cout << "median of " << of_journal.size() << " runs, journal "
+                      << load::journalName(journal) << "\n";
+            load::printFigures(options, medians.back());
+        }
+        if (options.scenario != nullptr && options.scenario->targets != nullptr) {
+            options.scenario->targets(options, figures, medians);
+        }
+    }
+    return allWell(options, figures);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -65,29 +104,15 @@ int main(int argc, char** argv) {
     raiseDescriptorLimit();
     load::printHeading(argc, argv, *options);
 
-    std::vector<load::RunFigures> runs;
+    bool ok = false;
     try {
-        const load::Script script = load::buildScript();
-        load::printScript(script);
-        for (int run = 1; run <= options->runs; ++run) {
-            load::printRunStart(run, *options);
-            runs.push_back(load::runOnce(*options, script));
-            load::printFigures(*options, runs.back());
-        }
+        const load::Runner runner =
+            options->scenario != nullptr ? options->scenario->runner : nullptr;
+        ok = runner != nullptr ? runner(*options) : runLoads(*options);
     } catch (const std::exception& error) {
         std::cerr << "game501_server_load: " << error.what() << "\n";
         return 1;
     }
-    if (runs.size() > 1 || options->scenario != nullptr) {
-        const load::RunFigures medians = load::medianFigures(runs);
-        std::cout << "median of " << runs.size() << " runs\n";
-        load::printFigures(*options, medians);
-        if (options->scenario != nullptr && options->scenario->targets != nullptr) {
-            options->scenario->targets(*options, runs, medians);
-        }
-    }
-
-    const bool ok = allWell(*options, runs);
     if (!ok) {
         std::cerr << "game501_server_load: the run had errors (see above)\n";
     }

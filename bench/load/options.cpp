@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstddef>
+#include <initializer_list>
 #include <sstream>
 #include <system_error>
 
@@ -78,6 +79,19 @@ void applyScenario(const std::string& name, Options& options) {
     }
     options.scenario = scenario;
     options.runs = kScenarioRuns;
+    options.journals = {JournalKind::disk};
+    if (scenario->journals == JournalPlan::both) {
+        options.journals.push_back(JournalKind::memory);
+    }
+}
+
+JournalKind journalKind(const std::string& name) {
+    for (const JournalKind kind : {JournalKind::disk, JournalKind::memory}) {
+        if (name == journalName(kind)) {
+            return kind;
+        }
+    }
+    throw UsageError{"--journal must be disk or memory"};
 }
 
 void applySmoke(Options& options) {
@@ -133,6 +147,8 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args) {
         } else if (is(arg, "--runs")) {
             options.runs =
                 static_cast<int>(wholeNumber(valueOf(args, i, "--runs"), "--runs", 1, kMaxRuns));
+        } else if (is(arg, "--journal")) {
+            options.journals = {journalKind(valueOf(args, i, "--journal"))};
         } else if (is(arg, "--server")) {
             options.server = valueOf(args, i, "--server");
         } else {
@@ -144,19 +160,25 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args) {
                          std::to_string(game501_server::kMaxConnections) +
                          ", the server's connection limit"};
     }
+    if (options.scenario != nullptr && options.scenario->journals == JournalPlan::disk &&
+        options.journals != std::vector<JournalKind>{JournalKind::disk}) {
+        throw UsageError{std::string("--scenario ") + options.scenario->name +
+                         " needs the journal on disk"};
+    }
     return options;
 }
 
 std::string usage() {
     return "Usage: game501_server_load [--scenario NAME | --smoke] [--boards B] [--viewers V]\n"
            "                           [--scorers S] [--rate R] [--seconds T | --darts N]\n"
-           "                           [--runs K] [--server PATH]\n"
+           "                           [--runs K] [--journal disk|memory] [--server PATH]\n"
            "\n"
            "Starts game-501-server on 127.0.0.1, spreads V viewers of the event streams\n"
            "and S scorers evenly over B boards, lets the scorers play " +
            std::to_string(kPlayers.size()) +
            "-player games for\n"
            "T seconds or N darts, stops the server, and plays the same darts in process.\n"
+           "Every run has a journal of its own, removed after it.\n"
            "\n"
            "  --boards B      boards of the server (default 1)\n"
            "  --viewers V     event stream connections (default 0)\n"
@@ -164,10 +186,17 @@ std::string usage() {
            "  --rate R        darts per second per scorer (default: as fast as answered)\n"
            "  --seconds T     length of the load (default 10)\n"
            "  --darts N       throw N darts instead, in at most --seconds (default 300)\n"
-           "  --runs K        repeat the whole run K times and print the medians\n"
+           "  --runs K        repeat the whole run K times (with each journal) and print\n"
+           "                  the medians\n"
+           "  --journal J     disk: the server's journal is a file in the run's temporary\n"
+           "                  directory ($TMPDIR or /tmp), measured after the run (default);\n"
+           "                  memory: --data :memory:, for comparisons of speed only\n"
            "  --server PATH   the server to start (default: the one of this build)\n"
            "  --scenario NAME one of the target runs, " +
-           std::to_string(kScenarioRuns) + " runs each unless --runs says:\n" + scenarioHelp() +
+           std::to_string(kScenarioRuns) +
+           " runs of each journal (restarts for restart)\n"
+           "                  unless --runs says:\n" +
+           scenarioHelp() +
            "  --smoke         2 boards, 4 viewers, 2 scorers, 1 s: proof that it works;\n"
            "                  fails unless darts were thrown and every event arrived\n";
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "journal_files.h"
 #include "scenarios.h"
 
 namespace load {
@@ -27,7 +28,9 @@ struct Options {
     double seconds = kDefaultSeconds;
     bool seconds_given = false;
     std::uint64_t darts = 0;  // 0: the load is bounded by time alone
-    int runs = 1;
+    int runs = 1;             // of each journal
+    // The journals of the runs, taken by turns.
+    std::vector<JournalKind> journals = {JournalKind::disk};
     std::string server = GAME501_SERVER_PATH;
     std::vector<std::string> server_args;  // besides those of every run
     const Scenario* scenario = nullptr;

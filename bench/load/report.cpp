@@ -7,6 +7,9 @@
 #include <sstream>
 #include <thread>
 
+#include "journal_files.h"
+#include "temp_dir.h"
+
 namespace load {
 namespace {
 
@@ -26,15 +29,6 @@ std::string firstLineOf(const std::string& path, const std::string& prefix) {
     return "unknown";
 }
 
-std::string loadAverage() {
-    std::ifstream file("/proc/loadavg");
-    std::string one;
-    std::string five;
-    std::string fifteen;
-    file >> one >> five >> fifteen;
-    return one + " " + five + " " + fifteen;
-}
-
 template <typename Value>
 Value median(const std::vector<RunFigures>& runs, Value RunFigures::*field) {
     std::vector<Value> values;
@@ -47,7 +41,27 @@ Value median(const std::vector<RunFigures>& runs, Value RunFigures::*field) {
                                   : static_cast<Value>((values[middle - 1] + values[middle]) / 2);
 }
 
+std::string describeJournal(JournalKind journal) {
+    return journal == JournalKind::disk
+               ? "on disk, a file in the run's temporary directory under " + TempDir::base()
+               : std::string("in memory (--data :memory:), for comparison only");
+}
+
 }  // namespace
+
+std::string walText(double wal_bytes) {
+    return wal_bytes > 0 ? "its WAL of " + fixed(wal_bytes, 0) + " bytes included"
+                         : std::string("no WAL left");
+}
+
+std::string loadAverage() {
+    std::ifstream file("/proc/loadavg");
+    std::string one;
+    std::string five;
+    std::string fifteen;
+    file >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
 
 std::string fixed(double value, int decimals) {
     if (value < 0) {
@@ -67,8 +81,20 @@ void printHeading(int argc, char** argv, const Options& options) {
     }
     std::cout << "\nmachine: " << std::thread::hardware_concurrency() << " cores, "
               << firstLineOf("/proc/cpuinfo", "model name") << "\n"
-              << "server: " << options.server << "\n"
-              << "load: " << options.boards << " boards, " << options.viewers << " viewers, "
+              << "server: " << options.server << "\n";
+    for (const JournalKind journal : options.journals) {
+        std::cout << (journal == options.journals.front() ? "journal: " : "   and by turns ")
+                  << describeJournal(journal) << "\n";
+        if (journal == JournalKind::disk && onTmpfs(TempDir::base())) {
+            std::cout << "note: " << TempDir::base()
+                      << " is in memory (tmpfs), where a commit waits for no disk; set TMPDIR "
+                         "to a directory on the disk to measure\n";
+        }
+    }
+    if (options.scenario != nullptr && options.scenario->runner != nullptr) {
+        return;
+    }
+    std::cout << "load: " << options.boards << " boards, " << options.viewers << " viewers, "
               << options.scorers << " scorers, "
               << (options.rate > 0 ? fixed(options.rate, 1) + " darts/s each"
                                    : std::string("unpaced"))
@@ -85,9 +111,9 @@ void printScript(const Script& script) {
               << script.busts << " busts\n";
 }
 
-void printRunStart(int run, const Options& options) {
-    std::cout << "run " << run << " of " << options.runs
-              << " (load average before: " << loadAverage() << ")" << std::endl;
+void printRunStart(int run, int runs, JournalKind journal) {
+    std::cout << "run " << run << " of " << runs << " (journal " << journalName(journal)
+              << ", load average before: " << loadAverage() << ")" << std::endl;
 }
 
 void printFigures(const Options& options, const RunFigures& f) {
@@ -127,6 +153,16 @@ void printFigures(const Options& options, const RunFigures& f) {
                       << " % slower: the host is busy and this run's figures may be low\n";
         }
     }
+    if (f.journal == JournalKind::memory) {
+        std::cout << "  journal              in memory: no file\n";
+    } else {
+        std::cout << "  journal              " << fixed(f.journal_bytes, 0)
+                  << " bytes once the server stopped (" << walText(f.journal_wal_bytes) << "), "
+                  << fixed(f.journal_bytes_per_dart, 1) << " bytes per accepted dart (all "
+                  << f.journal_rows
+                  << " rows, starts, clears and refused darts included, over the accepted "
+                     "darts)\n";
+    }
     if (!f.server_exit.empty()) {
         std::cout << "  server               " << f.server_exit << " after SIGTERM\n";
     }
@@ -145,14 +181,18 @@ RunFigures medianFigures(const std::vector<RunFigures>& runs) {
           &RunFigures::answer_p99_ms, &RunFigures::delivery_p99_ms, &RunFigures::rss_start_mib,
           &RunFigures::rss_viewers_mib, &RunFigures::rss_warm_mib, &RunFigures::rss_peak_mib,
           &RunFigures::rss_end_mib, &RunFigures::server_cores, &RunFigures::generator_cores,
-          &RunFigures::in_process_darts_per_second, &RunFigures::network_share}) {
+          &RunFigures::in_process_darts_per_second, &RunFigures::network_share,
+          &RunFigures::journal_bytes, &RunFigures::journal_wal_bytes,
+          &RunFigures::journal_bytes_per_dart}) {
         f.*field = median(runs, field);
     }
-    for (auto field : {&RunFigures::darts, &RunFigures::refused, &RunFigures::delivery_samples,
-                       &RunFigures::events_held, &RunFigures::events_lost,
-                       &RunFigures::viewers_gone, &RunFigures::late_darts, &RunFigures::errors}) {
+    for (auto field :
+         {&RunFigures::darts, &RunFigures::refused, &RunFigures::delivery_samples,
+          &RunFigures::events_held, &RunFigures::events_lost, &RunFigures::viewers_gone,
+          &RunFigures::late_darts, &RunFigures::errors, &RunFigures::journal_rows}) {
         f.*field = median(runs, field);
     }
+    f.journal = runs.front().journal;
     return f;
 }
 

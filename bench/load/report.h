@@ -13,17 +13,26 @@ namespace load {
 // Returns `value` with `decimals` decimals, or "n/a" for a figure not measured.
 std::string fixed(double value, int decimals);
 
-// Prints the command line, the machine and the load, before the runs.
+// Says whether a journal's size includes a WAL that the server left.
+std::string walText(double wal_bytes);
+
+// Returns the machine's load average over 1, 5 and 15 minutes.
+std::string loadAverage();
+
+// Prints the command line, the machine, the journals and the load, before
+// the runs.
 void printHeading(int argc, char** argv, const Options& options);
 
 void printScript(const Script& script);
 
-// Prints the line before run `run`, with the machine's load average.
-void printRunStart(int run, const Options& options);
+// Prints the line before run `run` of `runs`, with its journal and the
+// machine's load average.
+void printRunStart(int run, int runs, JournalKind journal);
 
 void printFigures(const Options& options, const RunFigures& figures);
 
-// Returns every figure as the median of its own values over the runs.
+// Returns every figure as the median of its own values over the runs, all
+// of one journal.
 RunFigures medianFigures(const std::vector<RunFigures>& runs);
 
 }  // namespace load

@@ -4,29 +4,47 @@
 #include <iterator>
 
 #include "options.h"
+#include "restart_run.h"
 #include "targets.h"
 
 namespace load {
 namespace {
 
 // Each row: name, {boards, viewers, scorers, rate, seconds, darts}, help,
-// targets, and {flag, value} of a server option or {} for none.
+// targets, {flag, value} of a server option or {} for none, the journals of
+// its runs, and the runner of a scenario that is not a load, or null.
+static_assert(kRestartCallsPerBoard == 300 && kRestartFillConnections == 20,
+              "the restart row's help says so");
 constexpr Scenario kScenarios[] = {
     {"throughput",
      {100, 0, 100, 0, 10, 0},
-     "100 boards, 100 scorers, no viewers, 10 s",
+     "100 boards, 100 scorers, no viewers, 10 s,\nthe journal on disk and in memory by turns",
      printThroughputTargets,
-     {}},
+     {},
+     JournalPlan::both,
+     nullptr},
     {"delivery",
      {100, 1000, 100, 10, 20, 0},
      "100 boards, 1000 viewers, 100 scorers at\n10 darts/s, 20 s",
      printDeliveryTargets,
-     {}},
+     {},
+     JournalPlan::chosen,
+     nullptr},
     {"memory",
      {100, 1000, 100, 0, kDefaultSeconds, 100'000},
      "100 boards, 1000 viewers, 100 scorers,\n100,000 darts",
      printMemoryTargets,
-     {}},
+     {},
+     JournalPlan::chosen,
+     nullptr},
+    {"restart",
+     {100, 0, kRestartFillConnections, 0, kDefaultSeconds, 0},
+     "100 boards whose games of 300 calls are\nwritten over 20 connections, then the\nserver "
+     "stopped and started on its journal",
+     nullptr,
+     {},
+     JournalPlan::disk,
+     runRestarts},
 };
 
 // Columns of the usage text: where a name starts, and where its help does.

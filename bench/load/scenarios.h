@@ -22,10 +22,23 @@ struct Load {
     std::uint64_t darts;
 };
 
-// Prints whether the medians of a scenario's runs met its targets; the
-// targets never change the exit status.
+// Prints whether the medians of a scenario's runs met its targets: one
+// median for each journal of options.journals, in that order. The targets
+// never change the exit status.
 using Targets = void (*)(const Options& options, const std::vector<RunFigures>& runs,
-                         const RunFigures& medians);
+                         const std::vector<RunFigures>& medians);
+
+// Runs a scenario that is not a load of scorers and viewers, prints its
+// figures and targets, and returns whether it ran without errors. Throws
+// when a server cannot be started.
+using Runner = bool (*)(const Options& options);
+
+// The journals of a scenario's runs.
+enum class JournalPlan {
+    chosen,  // the one --journal chooses, on disk unless it says otherwise
+    both,    // on disk and in memory by turns, unless --journal chooses one
+    disk,    // on disk, whatever --journal says
+};
 
 // One option the server is started with besides those of every run; none
 // when `flag` is null.
@@ -41,6 +54,8 @@ struct Scenario {
     const char* help;
     Targets targets;  // null: none
     ServerOption server_option;
+    JournalPlan journals;
+    Runner runner;  // null: runs of the load, each a server of its own
 };
 
 // The target runs, each taken as the median of this many runs: the

@@ -5,10 +5,10 @@
 #include <boost/beast/http/status.hpp>
 #include <boost/beast/http/verb.hpp>
 #include <boost/beast/http/write.hpp>
-#include <charconv>
 #include <chrono>
 #include <string_view>
-#include <system_error>
+
+#include "http_client.h"
 
 namespace load {
 namespace {
@@ -155,11 +155,8 @@ void Scorer::onAnswer(const beast::error_code& error) {
         return fail("scorer got HTTP " + std::to_string(answer_.result_int()) + ": " +
                     answer_.body().substr(0, kErrorExcerptBytes));
     }
-    const auto field = answer_["Event-Id"];
-    std::uint64_t event_id = 0;
-    const auto [end, parse_error] =
-        std::from_chars(field.data(), field.data() + field.size(), event_id);
-    if (parse_error != std::errc() || end != field.data() + field.size() || event_id == 0) {
+    const std::uint64_t event_id = eventIdOf(answer_["Event-Id"]);
+    if (event_id == 0) {
         return fail("scorer got an answer without a valid Event-Id");
     }
     run_.onAnswered(board_, event_id, sent_ns_);

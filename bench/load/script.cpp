@@ -20,8 +20,9 @@ namespace {
 constexpr std::array<const char*, 2> kPlayerNames = {"Anna", "Bo"};
 static_assert(kPlayerNames.size() >= Game501::kMinPlayers &&
               kPlayerNames.size() <= Game501::kMaxPlayers);
-constexpr std::string_view kSourceLabel = "load";
-static_assert(kSourceLabel.size() <= front_end::kMaxSourceBytes);
+// The journal's bytes per dart are stated for labels of 8 bytes.
+constexpr std::string_view kSourceLabel = "loadtest";
+static_assert(kSourceLabel.size() == 8 && kSourceLabel.size() <= front_end::kMaxSourceBytes);
 
 }  // namespace
 
@@ -108,9 +109,15 @@ Step nextStep(std::string_view answer) {
     return Step::dart;
 }
 
+std::string startBody() { return Game501::json{{"players", kPlayers}}.dump(); }
+
+std::string dartBody(const std::string& notation) {
+    return Game501::json{{"notation", notation}, {"source", kSource}}.dump();
+}
+
 Script buildScript() {
     Script script;
-    script.start_body = Game501::json{{"players", kPlayers}}.dump();
+    script.start_body = startBody();
     std::minstd_rand rng(kScriptSeed);
     Game501 game;
     for (int number = 0; number < kScriptGames; ++number) {
@@ -140,7 +147,7 @@ Script buildScript() {
                 ++script.turns;
                 script.busts += history.front()["outcome"] == "bust" ? 1 : 0;
             }
-            std::string body = Game501::json{{"notation", notation}, {"source", kSource}}.dump();
+            std::string body = dartBody(notation);
             darts.push_back({std::move(notation), std::move(body)});
             step = nextStep(answer.dump());
         }

@@ -25,6 +25,11 @@ bool startsWith(std::string_view text, std::string_view prefix);
 // the board clear after a turn that ended, else the next dart.
 Step nextStep(std::string_view answer);
 
+// Returns the request body that starts a game of kPlayers.
+std::string startBody();
+// Returns the request body that throws `notation` with the script's label.
+std::string dartBody(const std::string& notation);
+
 struct ScriptDart {
     std::string notation;
     std::string body;  // the request body that throws it

@@ -14,6 +14,9 @@
 
 namespace load {
 
+// From the start of the server to its banner: its boards rebuilt from the
+// journal, and listening.
+inline constexpr std::chrono::seconds kServerStartTime{10};
 // The server waits kStopGrace for answers in flight; a little more for it to exit.
 inline constexpr std::chrono::seconds kServerStopTime =
     game501_server::kStopGrace + std::chrono::seconds{5};

@@ -8,17 +8,22 @@
 
 namespace load {
 
-// Accepted darts a second, the answers' p99, and the network's share of the
-// same darts in process.
+// With the journal on disk: accepted darts a second and the answers' p99;
+// its darts a second against the same with the journal in memory; and the
+// network's share of the same darts in process.
 void printThroughputTargets(const Options& options, const std::vector<RunFigures>& runs,
-                            const RunFigures& medians);
+                            const std::vector<RunFigures>& medians);
 
 // No event lost in any run, and the delivery p99.
 void printDeliveryTargets(const Options& options, const std::vector<RunFigures>& runs,
-                          const RunFigures& medians);
+                          const std::vector<RunFigures>& medians);
 
 // The server's memory with idle viewers, and that it stays flat under the load.
 void printMemoryTargets(const Options& options, const std::vector<RunFigures>& runs,
-                        const RunFigures& medians);
+                        const std::vector<RunFigures>& medians);
+
+// The median time of a restart to its first answer, and that the restarts
+// left every board as it was.
+void printRestartTargets(double median_seconds, bool documents_same, bool ids_continue);
 
 }  // namespace load

@@ -10,10 +10,13 @@
 
 namespace load {
 
+std::string TempDir::base() {
+    const char* const tmpdir = std::getenv("TMPDIR");
+    return tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+}
+
 TempDir::TempDir() {
-    const char* const base = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/game501-load-XXXXXX";
+    std::string pattern = base() + "/game501-load-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {
         throw std::system_error(errno, std::generic_category(), "mkdtemp " + pattern);
     }
@@ -27,9 +30,13 @@ void TempDir::remove() const {
     rmdir(path_.c_str());
 }
 
+std::string TempDir::adopt(const std::string& name) {
+    files_.push_back(path_ + "/" + name);
+    return files_.back();
+}
+
 std::string TempDir::write(const std::string& name, const std::string& text) {
-    const std::string file = path_ + "/" + name;
-    files_.push_back(file);
+    const std::string file = adopt(name);
     std::ofstream out(file, std::ios::binary);
     out << text;
     if (!out.flush()) {

@@ -14,9 +14,15 @@ public:
     TempDir& operator=(const TempDir&) = delete;
     ~TempDir() { remove(); }
 
+    // Where the directories are made: $TMPDIR, or /tmp.
+    static std::string base();
+
     void remove() const;
     // Writes the file `name` and returns its path.
     std::string write(const std::string& name, const std::string& text);
+    // Returns the path of `name`, a file that another process may write, to
+    // be removed with the directory.
+    std::string adopt(const std::string& name);
 
 private:
     std::string path_;

@@ -15,13 +15,18 @@ Watchdog::Watchdog(Clock::time_point deadline, pid_t server, const TempDir& dir)
         if (!done_cv_.wait_until(lock, deadline, [this] { return done_; })) {
             std::cerr << "game501_server_load: the run passed its hard time limit; "
                          "killing the server\n";
-            kill(server_, SIGKILL);
-            waitpid(server_, nullptr, 0);
+            const pid_t watched = server_;
+            if (watched > 0) {
+                kill(watched, SIGKILL);
+                waitpid(watched, nullptr, 0);
+            }
             dir_.remove();
             _exit(kHardTimeoutStatus);
         }
     });
 }
+
+void Watchdog::watch(pid_t server) { server_ = server; }
 
 Watchdog::~Watchdog() {
     {

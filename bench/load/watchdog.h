@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -25,8 +26,12 @@ public:
     Watchdog& operator=(const Watchdog&) = delete;
     ~Watchdog();
 
+    // The server to kill from now on, one that took the place of the last;
+    // 0 while there is none.
+    void watch(pid_t server);
+
 private:
-    const pid_t server_;
+    std::atomic<pid_t> server_;
     const TempDir& dir_;
     std::mutex mutex_;
     std::condition_variable done_cv_;
