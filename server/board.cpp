@@ -196,11 +196,10 @@ std::optional<Write> Board::computerMove(std::uint64_t event_id) {
     return move;
 }
 
-void Board::archiveLocked(JournalRow& row, const std::string& before) {
-    const std::uint64_t before_start = match_start_event_;
-    followMatchLocked(row);
-    if (beginsGame(row) && before_start != 0 && before != "finished") {
-        row.abandons = before_start;
+void Board::archiveLocked(JournalRow& row, std::uint64_t start_before,
+                          const std::string& status_before) {
+    if (beginsGame(row) && start_before != 0 && status_before != "finished") {
+        row.abandons = start_before;
     }
     const Game501::json& standing = pending_.back().standing;
     match_status_ = standing["status"].get<std::string>();
@@ -249,11 +248,13 @@ void Board::apply(Write write, Done done) {
     if (!write.idempotency_key.empty()) {
         keys_.add(write.idempotency_key, last_event_id_);
     }
+    const std::uint64_t start_before = match_start_event_;
+    followMatchLocked(row);
     const std::uint64_t ticket = ++tickets_;
     pending_.push_back(Pending{
         ticket, row, std::move(response_json), std::move(response["game"]), standingLocked(), {}});
     pending_.back().waiters.push_back(std::move(done));
-    archiveLocked(row, status_before);
+    archiveLocked(row, start_before, status_before);
     pending_.back().row = row;
     journal_.append(std::move(row), [this, ticket](bool durable) { complete(ticket, durable); });
 }

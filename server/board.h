@@ -180,9 +180,10 @@ private:
     Game501::json standingLocked() const;
     // Follows which match the board plays as `row` begins or ends one.
     void followMatchLocked(const JournalRow& row);
-    // Adds to `row` what it changes in the archive of matches; `before` is
-    // the status of the board's match before it ran.
-    void archiveLocked(JournalRow& row, const std::string& before);
+    // Adds to `row` what it changes in the archive of matches, given the
+    // start event and the status of the board's match before it ran.
+    void archiveLocked(JournalRow& row, std::uint64_t start_before,
+                       const std::string& status_before);
     // Finds the earlier write of this key: its row, from the pending writes
     // or the journal; nothing when the key is new.
     std::optional<JournalRow> earlierWriteLocked(const std::string& key);

@@ -32,7 +32,7 @@ check.maxDiff = None
 
 
 class Server:
-    def __init__(self, path, data=None, listen="127.0.0.1:0"):
+    def __init__(self, path, data=None, listen="127.0.0.1:0", extra=()):
         """Starts the server with two boards; `data` is its database, a new one by default."""
         self.tokens = tempfile.NamedTemporaryFile("w", suffix=".txt")
         self.tokens.write("\n".join(TOKENS) + "\n")
@@ -43,7 +43,7 @@ class Server:
         self.errors = tempfile.TemporaryFile("w+")
         self.process = subprocess.Popen(
             [path, "--listen", listen, "--boards", "2", "--tokens", self.tokens.name,
-             "--data", self.data],
+             "--data", self.data, *extra],
             stdout=subprocess.PIPE, stderr=self.errors, text=True)
         first = self.process.stdout.readline()
         check.assertIn("lyssnar på http://127.0.0.1:", first)
@@ -500,6 +500,51 @@ def test_viewers_that_leave_a_quiet_board_are_forgotten(path, sanitized):
     check.assertLess(grown_kib, 2000 * 50 // 1024, "KiB more after 2000 viewers came and went")
 
 
+def test_computer_over_http(path):
+    """A person against the computer, then two computers, on a server whose computer does not pause."""
+    server = Server(path, extra=["--computer-pause", "0"])
+    try:
+        for body, code in [({"players": [{"computer": "pro"}]}, "bad_field"),
+                           ({"players": [{"computer": 29}]}, "bad_field"),
+                           ({"players": [{"computer": 70.5}]}, "bad_field"),
+                           ({"players": [{"name": "X"}]}, "bad_field"),
+                           ({"players": [{"computer": "club", "nivå": 1}]}, "unknown_field"),
+                           ({"players": [{"computer": "club"}], "seed": -1}, "bad_field")]:
+            status, _, answer = server.post(1, "start", body)
+            check.assertEqual((status, answer["error"]["code"]), (400, code), body)
+
+        def settled(board, until):
+            deadline = time.monotonic() + STEP_TIMEOUT
+            while time.monotonic() < deadline:
+                match = server.request("GET", f"/api/boards/{board}/match")[2]
+                if until(match):
+                    return match
+                time.sleep(0.05)
+            raise AssertionError(f"board {board} did not settle: {match['game']}")
+
+        start = {"players": ["Ymma", {"computer": "strong"}], "seed": 5}
+        check.assertTrue(server.post(1, "start", start)[2]["accepted"])
+        check.assertEqual(server.request("GET", "/api/boards/1/match")[2]["players"][1]["computer"], "strong")
+        for notation in ["T20", "T20", "T20"]:
+            server.post(1, "darts", {"notation": notation})
+        server.post(1, "clear")
+        # The computer throws its three darts and clears the board by itself.
+        person_to_throw = lambda m: m["game"]["active_player"] == 0 and not m["game"]["awaiting_clear"]  # noqa: E731
+        thrown = settled(1, person_to_throw)["game"]["history"][0]
+        check.assertEqual((thrown["player"], [d["source"] for d in thrown["darts"]]), ("Datorn", ["dator"] * 3))
+        # Undo takes back its last dart, which it throws again, the same with the same seed.
+        check.assertTrue(server.post(1, "undo")[2]["accepted"])
+        again = settled(1, person_to_throw)["game"]["history"][0]
+        check.assertEqual([d["notation"] for d in again["darts"]], [d["notation"] for d in thrown["darts"]])
+
+        computers = {"players": [{"computer": "strong"}, {"computer": 90, "name": "Robot"}], "legs": 2}
+        check.assertTrue(server.post(2, "start", computers, {"Authorization": "Bearer " + TOKENS[1]})[2]["accepted"])
+        match = settled(2, lambda m: m["status"] == "finished")
+        check.assertEqual(max(p["legs"] for p in match["players"]), 2)
+    finally:
+        server.stop()
+
+
 def test_stop_closes_streams_and_exits_zero(server):
     stream = EventStream(server.port, 2)
     stream.wait_for(1)
@@ -524,6 +569,7 @@ def main():
         lambda: test_bad_command_lines_exit_with_status_two(server, args.server),
         lambda: test_match_over_http(server),
         lambda: test_viewers_that_leave_a_quiet_board_are_forgotten(args.server, args.sanitized),
+        lambda: test_computer_over_http(args.server),
         lambda: test_stop_closes_streams_and_exits_zero(server),
     ]
     failed = 0
