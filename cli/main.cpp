@@ -3,6 +3,7 @@
 // drives the game through a pipe. See usage() for the commands.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -311,7 +312,10 @@ private:
         }
         const json response = match_.start(names, options_.format);
         if (response.at("accepted").get<bool>()) {
-            computers_ = std::move(computers);
+            const bool any = std::any_of(computers.begin(), computers.end(),
+                                         [](const auto& computer) { return computer.has_value(); });
+            // Without a computer the game prints what it always has.
+            computers_ = any ? std::move(computers) : decltype(computers)();
             levels_ = std::move(levels);
             tags_ = std::move(tags);
         }
