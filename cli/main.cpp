@@ -33,7 +33,7 @@ using json = Game501::json;
 // computer; any other entry is a person's name.
 constexpr std::string_view kComputerWord = "dator";
 constexpr std::string_view kDefaultComputerLevel = "club";
-constexpr int kDefaultComputerPauseMs = 1000;
+constexpr std::uint64_t kDefaultComputerPauseMs = 1000;
 // A longer pause is surely a mistake, and would leave the terminal waiting.
 constexpr std::uint64_t kMaxComputerPauseMs = 60000;
 
@@ -447,8 +447,8 @@ private:
 
     Options options_;
     Match501 match_;
-    // By the match's players in their starting order; all empty without a
-    // computer at the board.
+    // By the match's players in their starting order; computers_ is empty
+    // without a computer at the board.
     std::vector<std::optional<ComputerThrower>> computers_;
     std::vector<std::optional<ComputerLevel>> levels_;
     std::vector<std::string> tags_;
