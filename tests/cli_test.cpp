@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -560,18 +559,14 @@ TEST(CommandLineComputer, RefusesAStartWithAnUnknownLevel) {
 TEST(CommandLineOptions, RejectsABadSeedOrPause) {
     const std::string hint = "Skriv \"game-501 --help\" för hjälp.\n";
     const std::vector<OptionCase> cases = {
-        {{"--seed", "-1"},
+        {{"--seed=18446744073709551616"},  // one past the largest
          2,
-         "game-501: --seed ska vara ett heltal från 0 till " + std::to_string(UINT64_MAX) +
-             ": -1\n" + hint},
-        {{"--seed=18446744073709551616"},
-         2,
-         "game-501: --seed ska vara ett heltal från 0 till " + std::to_string(UINT64_MAX) +
-             ": 18446744073709551616\n" + hint},
+         "game-501: --seed ska vara ett heltal från 0 till 18446744073709551615: "
+         "18446744073709551616\n" +
+             hint},
         {{"--computer-pause", "60001"},
          2,
          "game-501: --computer-pause ska vara ett heltal från 0 till 60000: 60001\n" + hint},
-        {{"--computer-pause"}, 2, "game-501: --computer-pause saknar millisekunder\n" + hint},
     };
     for (const OptionCase& c : cases) {
         SCOPED_TRACE(c.args.front());
