@@ -3,15 +3,23 @@
 // drives the game through a pipe. See usage() for the commands.
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <iostream>
+#include <limits>
 #include <optional>
+#include <random>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "ascii.h"
 #include "checkout_hint.h"
+#include "computer_player.h"
 #include "front_end.h"
 #include "game_501.h"
 #include "match_501.h"
@@ -21,12 +29,43 @@ namespace {
 
 using json = Game501::json;
 
+// A start entry of this word, alone or followed by ":" or "=", seats the
+// computer; any other entry is a person's name.
+constexpr std::string_view kComputerWord = "dator";
+constexpr std::string_view kDefaultComputerLevel = "club";
+constexpr std::uint64_t kDefaultComputerPauseMs = 1000;
+// A longer pause is surely a mistake, and would leave the terminal waiting.
+constexpr std::uint64_t kMaxComputerPauseMs = 60000;
+
+// The level ids as a Swedish list: "beginner, club eller strong", or with a
+// last item, "beginner, club, strong eller ...".
+std::string levelIds(const std::string& last = "") {
+    std::vector<std::string> items;
+    for (const SkillLevel& level : skillLevels()) {
+        items.emplace_back(level.id);
+    }
+    if (!last.empty()) {
+        items.push_back(last);
+    }
+    std::string ids;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        ids += (i == 0 ? "" : i + 1 == items.size() ? " eller " : ", ") + items[i];
+    }
+    return ids;
+}
+
+std::string computerLevels() {
+    return levelIds("ett snitt från " + std::to_string(kMinComputerAverage) + " till " +
+                    std::to_string(kMaxComputerAverage));
+}
+
 std::string usage() {
     const auto range = [](int low, int high) {
         return std::to_string(low) + "-" + std::to_string(high);
     };
     return "Användning: game-501 [--json] [--source ETIKETT] [--level NIVÅ]\n"
            "                    [--legs ANTAL] [--sets ANTAL]\n"
+           "                    [--seed TAL] [--computer-pause MS]\n"
            "\n"
            "Räknar ett 501-spel med dubbel-ut, eller en match av flera legs. Läser\n"
            "ett kommando per rad från standard in tills indata tar slut eller \"quit\".\n"
@@ -48,16 +87,44 @@ std::string usage() {
            range(Match501::kMinSets, Match501::kMaxSets) +
            ",\n"
            "                    standard 1)\n"
+           "  --seed TAL        datorns frö (0 och uppåt): samma frö och samma kast\n"
+           "                    av personerna ger samma kast av datorn (standard:\n"
+           "                    ett slumpat för varje start)\n"
+           "  --computer-pause MS\n"
+           "                    paus före varje kast av datorn, 0-" +
+           std::to_string(kMaxComputerPauseMs) +
+           " ms (standard\n"
+           "                    " +
+           std::to_string(kDefaultComputerPauseMs) +
+           " vid en terminal, 0 med --json eller när standard in\n"
+           "                    inte är en terminal)\n"
            "  --help            visa denna hjälp\n"
            "\n"
            "I en match går kastet vidare: nästa leg börjar med nästa spelare när\n"
            "tavlan är tom efter vinstpilen (\"clear\"), och \"undo\" direkt efter\n"
-           "det tar tillbaka vinstpilen i legget före.\n";
+           "det tar tillbaka vinstpilen i legget före.\n"
+           "\n"
+           "Spela mot datorn: posten \"dator\" i start är datorn i stället för en\n"
+           "person; \"dator:NIVÅ\" ger den en nivå (" +
+           levelIds() +
+           ", eller\n"
+           "ett snitt från " +
+           std::to_string(kMinComputerAverage) + " till " + std::to_string(kMaxComputerAverage) +
+           "; standard " + std::string(kDefaultComputerLevel) +
+           ") och \"=NAMN\" sist ett namn\n"
+           "(standard " +
+           std::string(kComputerName) +
+           "):\n"
+           "  start Ymma, dator:strong=Robban\n"
+           "Datorn kastar och bekräftar tom tavla själv när det är dess tur; efter\n"
+           "\"undo\" kastar den om det som togs tillbaka. Två datorer spelar matchen\n"
+           "till slut.\n";
 }
 
 const char* const kCommands =
     "Kommandon:\n"
     "  start NAMN[, NAMN...]  starta ett nytt spel (eller match) för 1 till 8 spelare\n"
+    "  start NAMN, dator      spela mot datorn (nivå och namn: game-501 --help)\n"
     "  T20 T20 D12            registrera kast (S/D/T 1-20, OUTER, BULL, MISS)\n"
     "  undo                   ångra senaste kastet\n"
     "  clear                  bekräfta att tavlan är tom\n"
@@ -72,6 +139,8 @@ struct Options {
     std::string source = "cli";
     const SkillLevel* level = nullptr;  // none: the fixed checkout hint
     Match501::Format format;
+    std::optional<std::uint64_t> seed;  // none: a random one for each start
+    std::uint64_t computer_pause_ms = 0;
 };
 
 std::string trim(const std::string& text) { return std::string(ascii::trimmed(text)); }
@@ -119,6 +188,54 @@ std::string lowerAscii(std::string text) {
     return text;
 }
 
+// One entry of a start: a person, or the computer as
+// "dator[:NIVÅ][=NAMN]" (the word in any case, the level exact).
+struct Seat {
+    std::string name;
+    bool computer = false;
+    std::optional<ComputerLevel> level;  // a computer's; none when its level is unknown
+    std::string level_text;              // as written, for the refusal
+};
+
+Seat readSeat(const std::string& entry) {
+    const std::string text = trim(entry);
+    const std::size_t word = kComputerWord.size();
+    std::size_t mark = word;  // where ":" or "=" may follow the word
+    while (mark < text.size() && ascii::isSpace(text[mark])) {
+        ++mark;
+    }
+    if (lowerAscii(text.substr(0, word)) != kComputerWord ||
+        (mark < text.size() && text[mark] != ':' && text[mark] != '=')) {
+        return Seat{entry, false, std::nullopt, ""};
+    }
+    Seat seat;
+    seat.computer = true;
+    const std::size_t equals = text.find('=', mark);
+    const bool with_level = mark < text.size() && text[mark] == ':';
+    if (with_level) {
+        seat.level_text =
+            trim(text.substr(mark + 1, equals == std::string::npos ? equals : equals - mark - 1));
+    }
+    seat.name = equals == std::string::npos ? "" : trim(text.substr(equals + 1));
+    if (seat.name.empty()) {
+        seat.name = std::string(kComputerName);
+    }
+    seat.level =
+        parseComputerLevel(with_level ? std::string_view(seat.level_text) : kDefaultComputerLevel);
+    return seat;
+}
+
+// Marks a computer on the scoreboard: "Datorn (Klubbspelare)", and for a
+// name that does not say so, "Robban (dator, Stark spelare)".
+std::string computerTag(const Seat& seat) {
+    return " (" + std::string(seat.name == kComputerName ? "" : "dator, ") + seat.level->name + ")";
+}
+
+std::uint64_t randomSeed() {
+    std::random_device device;
+    return (static_cast<std::uint64_t>(device()) << 32U) ^ device();
+}
+
 // Serialises without ever throwing: text that is not valid UTF-8 (a name, a
 // notation or a source label exactly as a caller passed it) is replaced by
 // U+FFFD instead of failing the whole document.
@@ -141,7 +258,7 @@ public:
         const std::string rest = word_end == std::string::npos ? "" : line.substr(word_end);
 
         if (word == "start") {
-            answer(match_.start(splitNames(rest), options_.format));
+            start(rest);
         } else if (rest.empty() && word == "undo") {
             answer(match_.undo());
         } else if (rest.empty() && word == "clear") {
@@ -164,10 +281,81 @@ public:
         } else {
             throwDarts(line);
         }
+        followComputers();
         return true;
     }
 
 private:
+    // Starts with the computers the entries seat, each with its own seed.
+    // Refuses the whole start, changing nothing, at a computer's unknown
+    // level.
+    void start(const std::string& entries) {
+        const std::uint64_t seed = options_.seed ? *options_.seed : randomSeed();
+        std::vector<std::string> names;
+        std::vector<std::optional<ComputerThrower>> computers;
+        std::vector<std::optional<ComputerLevel>> levels;
+        std::vector<std::string> tags;
+        for (const std::string& entry : splitNames(entries)) {
+            const Seat seat = readSeat(entry);
+            if (seat.computer && !seat.level) {
+                answer(refusal("Okänd nivå för datorn: \"" + seat.level_text + "\" (välj " +
+                               computerLevels() + ")"));
+                return;
+            }
+            const std::uint64_t player = names.size();
+            names.push_back(seat.name);
+            computers.push_back(seat.level ? std::optional<ComputerThrower>(
+                                                 std::in_place, *seat.level, seed + player)
+                                           : std::nullopt);
+            levels.push_back(seat.level);
+            tags.push_back(seat.level ? computerTag(seat) : "");
+        }
+        const json response = match_.start(names, options_.format);
+        if (response.at("accepted").get<bool>()) {
+            const bool any = std::any_of(computers.begin(), computers.end(),
+                                         [](const auto& computer) { return computer.has_value(); });
+            // Without a computer the game prints what it always has.
+            computers_ = any ? std::move(computers) : decltype(computers)();
+            levels_ = std::move(levels);
+            tags_ = std::move(tags);
+        }
+        answer(response);
+    }
+
+    // A refusal as the engine words one: the game as it stands, unchanged.
+    json refusal(const std::string& message) const {
+        return json{{"accepted", false}, {"game", match_.state()}, {"message", message}};
+    }
+
+    // Lets the computers move while one is to: its darts and clears go
+    // through the calls a person's do and are shown the same way, so an undo
+    // that takes back a computer's dart is simply thrown again.
+    void followComputers() {
+        if (computers_.empty()) {
+            return;
+        }
+        for (;;) {
+            const ComputerMove move =
+                nextComputerMove(match_.state(), match_.standing(), computers_);
+            if (move.kind == ComputerMove::Kind::none) {
+                return;
+            }
+            if (move.kind == ComputerMove::Kind::clear) {
+                answer(match_.markBoardClear());
+                continue;
+            }
+            if (options_.computer_pause_ms > 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(options_.computer_pause_ms));
+            }
+            const json response = match_.addDart(move.notation, std::string(kComputerSource));
+            showDarts({response});
+            // The same move would be refused again, for ever.
+            if (!response.at("accepted").get<bool>()) {
+                return;
+            }
+        }
+    }
+
     // Registers the darts in order and stops at the first refused one: the
     // darts after it were meant to follow it, so registering them would put
     // them in the wrong place of the turn.
@@ -179,6 +367,10 @@ private:
                 break;
             }
         }
+        showDarts(answers);
+    }
+
+    void showDarts(const std::vector<json>& answers) {
         if (answers.empty()) {
             return;
         }
@@ -217,8 +409,16 @@ private:
     // Prints the match document, or for a person every finished leg and the
     // scoreboard.
     void showMatch() {
-        const json match = match_.match();
+        json match = match_.match();
         if (options_.json_output) {
+            if (!computers_.empty()) {
+                json& players = match.at("players");
+                for (std::size_t player = 0; player < players.size(); ++player) {
+                    players[player]["computer"] = player < levels_.size() && levels_[player]
+                                                      ? computerLevelJson(*levels_[player])
+                                                      : json(nullptr);
+                }
+            }
             std::cout << compactJson(match) << '\n' << std::flush;
             return;
         }
@@ -236,21 +436,43 @@ private:
                       << leg.at("darts").dump() << " pilar (" << name(leg.at("starter"))
                       << " började)\n";
         }
-        std::cout << game501_cli::matchScoreboard(match, options_.level) << '\n' << std::flush;
+        std::cout << game501_cli::matchScoreboard(match, options_.level, tags_) << '\n'
+                  << std::flush;
     }
 
     // The scoreboard as the match stands; for a match of one leg, the game's.
     std::string board() const {
-        return game501_cli::matchScoreboard(match_.match(), options_.level);
+        return game501_cli::matchScoreboard(match_.match(), options_.level, tags_);
     }
 
     Options options_;
     Match501 match_;
+    // By the match's players in their starting order; computers_ is empty
+    // without a computer at the board.
+    std::vector<std::optional<ComputerThrower>> computers_;
+    std::vector<std::optional<ComputerLevel>> levels_;
+    std::vector<std::string> tags_;
 };
 
 int badUsage(const std::string& message) {
     std::cerr << "game-501: " << message << "\nSkriv \"game-501 --help\" för hjälp.\n";
     return 2;
+}
+
+// Reads a whole number from 0 to `high`, in decimal digits only.
+std::optional<std::uint64_t> parseNumber(const std::string& text, std::uint64_t high) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (!ascii::isDigit(c) || value > (high - digit) / 10) {
+            return std::nullopt;
+        }
+        value = value * 10 + digit;
+    }
+    return value;
 }
 
 // Reads a whole number from `low` to `high`, in decimal digits only.
@@ -271,20 +493,11 @@ std::optional<int> parseCount(const std::string& text, int low, int high) {
     return value;
 }
 
-// The level ids as a Swedish list: "beginner, club eller strong".
-std::string levelIds() {
-    std::string ids;
-    const auto& levels = skillLevels();
-    for (std::size_t i = 0; i < levels.size(); ++i) {
-        ids += std::string(i == 0 ? "" : i + 1 == levels.size() ? " eller " : ", ") + levels[i].id;
-    }
-    return ids;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     Options options;
+    std::optional<std::uint64_t> computer_pause_ms;
     const std::vector<std::string> args(argv + 1, argv + argc);
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -328,6 +541,26 @@ int main(int argc, char** argv) {
                                 game501_cli::displayText(text));
             }
             (legs ? options.format.legs : options.format.sets) = *count;
+        } else if (arg == "--seed" || arg.rfind("--seed=", 0) == 0 || arg == "--computer-pause" ||
+                   arg.rfind("--computer-pause=", 0) == 0) {
+            const bool seed = arg.rfind("--seed", 0) == 0;
+            const std::string name = seed ? "--seed" : "--computer-pause";
+            if (arg == name && i + 1 == args.size()) {
+                return badUsage(name + (seed ? " saknar tal" : " saknar millisekunder"));
+            }
+            const std::string text = arg == name ? args[++i] : arg.substr(name.size() + 1);
+            const std::uint64_t high =
+                seed ? std::numeric_limits<std::uint64_t>::max() : kMaxComputerPauseMs;
+            const std::optional<std::uint64_t> value = parseNumber(text, high);
+            if (!value) {
+                return badUsage(name + " ska vara ett heltal från 0 till " + std::to_string(high) +
+                                ": " + game501_cli::displayText(text));
+            }
+            if (seed) {
+                options.seed = *value;
+            } else {
+                computer_pause_ms = *value;
+            }
         } else {
             return badUsage("okänt argument: " + game501_cli::displayText(arg));
         }
@@ -337,8 +570,13 @@ int main(int argc, char** argv) {
                         " byte");
     }
 
+    const bool at_terminal = !options.json_output && isatty(STDIN_FILENO) != 0;
+    // A program or a test reading the output never waits for the computer.
+    options.computer_pause_ms =
+        computer_pause_ms.value_or(at_terminal ? kDefaultComputerPauseMs : 0);
+
     Session session(options);
-    if (!options.json_output && isatty(STDIN_FILENO) != 0) {
+    if (at_terminal) {
         std::cout << "game-501: skriv \"help\" för kommandon, \"quit\" för att avsluta.\n";
     }
     std::string line;

@@ -52,11 +52,13 @@ std::string displayText(const std::string& text) {
 
 namespace {
 
-// What a match adds to a leg's scoreboard: a heading, a note after each
-// player's score, in the leg's throwing order, and the line shown instead
-// of the single game's when the leg is over.
+// What a match adds to a leg's scoreboard: a heading, a tag after each
+// player's name and a note after each player's score, both in the leg's
+// throwing order, and the line shown instead of the single game's when the
+// leg is over.
 struct MatchLines {
     std::string heading;
+    std::vector<std::string> tags;
     std::vector<std::string> notes;
     std::string finished;
 };
@@ -73,7 +75,9 @@ std::string legBoard(const Game501::json& state, const SkillLevel* level, const 
     std::vector<std::string> names;
     std::size_t name_width = 0;
     for (const Game501::json& player : players) {
-        names.push_back(displayText(player.at("name").get<std::string>()));
+        const std::size_t position = names.size();
+        names.push_back(displayText(player.at("name").get<std::string>()) +
+                        (position < match.tags.size() ? match.tags[position] : ""));
         name_width = std::max(name_width, displayWidth(names.back()));
     }
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -133,25 +137,33 @@ std::string scoreboard(const Game501::json& state, const SkillLevel* level) {
     return legBoard(state, level, MatchLines{});
 }
 
-std::string matchScoreboard(const Game501::json& match, const SkillLevel* level) {
+std::string matchScoreboard(const Game501::json& match, const SkillLevel* level,
+                            const std::vector<std::string>& tags) {
     const Game501::json& format = match.at("format");
     const int legs = format.at("legs").get<int>();
     const int sets = format.at("sets").get<int>();
     const Game501::json& game = match.at("game");
-    // A match of one leg is a single game and reads as one.
-    if ((legs == 1 && sets == 1) || match.at("status") == "idle") {
+    if (match.at("status") == "idle") {
         return scoreboard(game, level);
+    }
+    MatchLines lines;
+    const Game501::json& order = match.at("throwing_order");
+    for (const Game501::json& player : order) {
+        const auto index = player.get<std::size_t>();
+        lines.tags.push_back(index < tags.size() ? tags[index] : "");
+    }
+    // A match of one leg is a single game and reads as one.
+    if (legs == 1 && sets == 1) {
+        return legBoard(game, level, lines);
     }
 
     const Game501::json& players = match.at("players");
     const std::string set = std::to_string(match.at("set").get<int>());
     const std::string leg = std::to_string(match.at("leg").get<int>());
-    MatchLines lines;
     lines.heading = sets == 1 ? "Leg " + leg + " – först till " + std::to_string(legs) + " legs\n"
                               : "Set " + set + ", leg " + leg + " – först till " +
                                     std::to_string(sets) + " set, " + std::to_string(legs) +
                                     (legs == 1 ? " leg" : " legs") + " per set\n";
-    const Game501::json& order = match.at("throwing_order");
     for (std::size_t position = 0; position < order.size(); ++position) {
         const Game501::json& player = players.at(order[position].get<std::size_t>());
         std::string note;

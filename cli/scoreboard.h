@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "checkout_hint.h"
 #include "game_501.h"
@@ -27,7 +28,10 @@ std::string scoreboard(const Game501::json& state, const SkillLevel* level = nul
 // the leg's scoreboard; otherwise the set and leg being played and the
 // format above it, the sets and legs each player has won beside the score,
 // who started the leg marked "(började)", and once the leg is over who won
-// the leg, the set or the match.
-std::string matchScoreboard(const Game501::json& match, const SkillLevel* level = nullptr);
+// the leg, the set or the match. `tags` holds, by the match's players in
+// their starting order, text shown right after a player's name (a
+// computer's level).
+std::string matchScoreboard(const Game501::json& match, const SkillLevel* level = nullptr,
+                            const std::vector<std::string>& tags = {});
 
 }  // namespace game501_cli

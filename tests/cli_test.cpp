@@ -8,11 +8,13 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "checkout_hint.h"
+#include "computer_player.h"
 #include "match_501.h"
 #include "test_support.h"
 
@@ -460,6 +462,119 @@ TEST(CommandLineOptions, EndsAtQuitOrEndOfInputWithStatusZero) {
     EXPECT_EQ(documents(run.out).size(), 1U);
     // The last line counts without its line feed.
     EXPECT_NE(runCli({"--json"}, "start Zef\nT20").out.find("T20 registrerad"), std::string::npos);
+}
+
+// The library tells what the computer throws; the command line must play
+// exactly that, through the match's calls, by itself after each command.
+TEST(CommandLineComputer, ThrowsItsTurnAndClearsByItselfAndAgainAfterAnUndo) {
+    const std::string script = "start Ymma, dator\nT20 T20 T20\nclear\nundo\n";
+    const CliRun run = runCli({"--json", "--seed", "1"}, script);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    const std::vector<json> actual = documents(run.out);
+
+    Match501 match;
+    // Each computer's seed is the start's plus its index, as on the server.
+    const std::vector<std::optional<ComputerThrower>> computers = {
+        std::nullopt, ComputerThrower(*parseComputerLevel("club"), 2)};
+    std::vector<json> expected = {match.start({"Ymma", std::string(kComputerName)})};
+    for (int dart = 0; dart < 3; ++dart) {
+        expected.push_back(match.addDart("T20", "cli"));
+    }
+    expected.push_back(match.markBoardClear());
+    const auto computerTurn = [&] {
+        for (ComputerMove move;
+             (move = nextComputerMove(match.state(), match.standing(), computers)).kind !=
+             ComputerMove::Kind::none;) {
+            expected.push_back(move.kind == ComputerMove::Kind::dart
+                                   ? match.addDart(move.notation, std::string(kComputerSource))
+                                   : match.markBoardClear());
+        }
+    };
+    computerTurn();
+    ASSERT_EQ(expected.size(), 9U);  // its three darts and its clear
+    expected.push_back(match.undo());
+    computerTurn();  // the dart taken back, and the clear
+    for (json& document : expected) {
+        document = withoutTimestamps(document);
+    }
+    ASSERT_EQ(actual.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(actual[i], expected[i]) << "line " << i + 1;
+    }
+    // The turn is over at its third dart: its darts are the last of the history.
+    const auto third = [&actual](std::size_t line) {
+        return actual.at(line).at("game").at("history").at(0).at("darts").at(2);
+    };
+    EXPECT_EQ(third(10), third(7));
+    EXPECT_EQ(third(10).at("source"), "dator");
+    EXPECT_EQ(actual.back()["game"]["active_player"], 0);
+
+    EXPECT_EQ(documents(runCli({"--json", "--seed", "1"}, script).out), actual);
+    EXPECT_NE(documents(runCli({"--json", "--seed=2"}, script).out), actual);
+}
+
+TEST(CommandLineComputer, PlaysAMatchOfTwoComputersToItsEnd) {
+    const CliRun run = runCli({"--json", "--seed", "7"}, "start dator, dator:strong=Robban\n");
+    EXPECT_EQ(run.status, 0);
+    const std::vector<json> actual = documents(run.out);
+    ASSERT_GT(actual.size(), 20U);
+    for (std::size_t i = 1; i < actual.size(); ++i) {
+        ASSERT_TRUE(actual[i]["accepted"].get<bool>()) << "line " << i + 1;
+    }
+    const json& last = actual.back()["game"];
+    EXPECT_EQ(last["status"], "finished");
+    EXPECT_EQ(last["players"][last["winner"].get<std::size_t>()]["score"], 0);
+    EXPECT_EQ(last["current_turn"]["darts"].back()["source"], "dator");
+    EXPECT_EQ(last["players"][1]["name"], "Robban");
+}
+
+TEST(CommandLineComputer, TagsTheComputerOnTheScoreboard) {
+    const CliRun run = runCli({"--seed", "1"}, "start Ymma, dator:strong=Robban, dator\n");
+    EXPECT_EQ(run.out,
+              "501-spelet har startat\n"
+              "Runda 1\n"
+              "  > Ymma                           501\n"
+              "    Robban (dator, Stark spelare)  501\n"
+              "    Datorn (Klubbspelare)          501\n"
+              "\n");
+}
+
+// Nothing starts, and a game being played goes on as it stood.
+TEST(CommandLineComputer, RefusesAStartWithAnUnknownLevel) {
+    const std::string choices = " (välj beginner, club, strong eller ett snitt från 30 till 110)";
+    for (const std::string level : {"pro", "29", "111", "Club", "70.5", ""}) {
+        SCOPED_TRACE(level);
+        const CliRun run =
+            runCli({"--json"}, "start Zef\nT20\nstart Ymma, dator:" + level + "\nstate\n");
+        const std::vector<json> actual = documents(run.out);
+        ASSERT_EQ(actual.size(), 4U);
+        EXPECT_FALSE(actual[2]["accepted"].get<bool>());
+        EXPECT_EQ(actual[2]["message"], "Okänd nivå för datorn: \"" + level + "\"" + choices);
+        EXPECT_EQ(actual[2]["game"], actual[1]["game"]);
+        EXPECT_EQ(actual[3]["players"][0]["score"], 441);
+    }
+}
+
+TEST(CommandLineOptions, RejectsABadSeedOrPause) {
+    const std::string hint = "Skriv \"game-501 --help\" för hjälp.\n";
+    const std::vector<OptionCase> cases = {
+        {{"--seed=18446744073709551616"},  // one past the largest
+         2,
+         "game-501: --seed ska vara ett heltal från 0 till 18446744073709551615: "
+         "18446744073709551616\n" +
+             hint},
+        {{"--computer-pause", "60001"},
+         2,
+         "game-501: --computer-pause ska vara ett heltal från 0 till 60000: 60001\n" + hint},
+    };
+    for (const OptionCase& c : cases) {
+        SCOPED_TRACE(c.args.front());
+        const CliRun run = runCli(c.args, "start dator\n");
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, c.err);
+    }
 }
 
 }  // namespace
