@@ -42,7 +42,11 @@ const std::array<std::string, 1> kMigrations = {
            idempotency_key TEXT,
            accepted INTEGER NOT NULL,
            PRIMARY KEY (board, event_id)
-       ) WITHOUT ROWID;)") +
+       ) WITHOUT ROWID;
+       -- A restart reads each board's last keyed writes without reading
+       -- every row of the board.
+       CREATE INDEX journal_keys ON journal (board, event_id)
+           WHERE idempotency_key IS NOT NULL;)") +
         archive::kSchema,
 };
 constexpr int kSchemaVersion = static_cast<int>(kMigrations.size());
