@@ -45,7 +45,7 @@ const std::array<std::string, 1> kMigrations = {
        ) WITHOUT ROWID;
        -- A restart reads each board's last keyed writes without reading
        -- every row of the board.
-       CREATE INDEX journal_keys ON journal (board, event_id)
+       CREATE INDEX journal_keys ON journal (board, event_id, idempotency_key)
            WHERE idempotency_key IS NOT NULL;)") +
         archive::kSchema,
 };
