@@ -168,9 +168,8 @@ TEST(Match, PlaysFirstToTwoLegsToTheEnd) {
     for (std::size_t player = 0; player < 2; ++player) {
         json& entry = document["players"][player];
         EXPECT_EQ(entry["figures"]["match"], statistics::toJson(counts[player]));
-        EXPECT_EQ(entry["figures"]["leg"],
-                  statistics::toJson(statistics::legCounts(match.legs().back(),
-                                                           static_cast<int>(player))));
+        EXPECT_EQ(entry["figures"]["leg"], statistics::toJson(statistics::legCounts(
+                                               match.legs().back(), static_cast<int>(player))));
         entry.erase("figures");
     }
     EXPECT_EQ(document, expected);
