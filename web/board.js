@@ -116,12 +116,14 @@ document.title = token ? `Tavla ${board} – poängräkning` : `Tavla ${board}`;
 byId('viewing-note').hidden = Boolean(token);
 
 if (token) {
-  const client = makeClient(board, token);
+  const retrying = 'Inget svar än; försöker igen …';
+  const client = makeClient(board, token, { onRetry: () => problem(retrying) });
   // While the stream is connected every answer's document also arrives as
   // its event, with the route, and is drawn from there; answers are drawn
   // only while the stream is down. Errors, which make no event, are shown
   // from the answer always.
-  const showAnswer = ({ id, response }) => {
+  const showAnswer = ({ id, response, retried }) => {
+    if (retried && byId('problem').textContent === retrying) problem('');
     if (!Number.isFinite(id)) return;
     if (!connected && isNewer(id)) {
       const extra = { checkout: null, message: response.message, accepted: response.accepted };
