@@ -55,6 +55,19 @@ export async function fetchRules() {
   }
 }
 
+// Returns the board's match document and the id of the last event it
+// includes, or null when the server does not answer with one.
+export async function fetchMatch(board) {
+  try {
+    const response = await fetch(`/api/boards/${board}/match`, { cache: 'no-store' });
+    const match = await response.json();
+    const id = Number(response.headers.get('Event-Id'));
+    return response.ok && match?.game && Number.isFinite(id) ? { id, match } : null;
+  } catch {
+    return null;
+  }
+}
+
 const NO_ANSWER = 'Inget svar från servern; kontrollera ställningen och försök igen';
 // The waits before the retries of a command that got no answer; then it is
 // given up.
@@ -161,6 +174,6 @@ export function makeClient(board, token, { onRetry = () => {} } = {}) {
     dart: (notation, source) => send('darts', { notation, source }),
     undo: () => send('undo'),
     clear: () => send('clear'),
-    start: (players) => send('start', { players }),
+    start: (players, { legs, sets }) => send('start', { players, legs, sets }),
   };
 }
