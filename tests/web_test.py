@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Plays a short game in Chromium on a scoring page while a viewing page of
-the same board follows it, then stops and restarts the server.
+the same board follows it, stops and restarts the server, then plays a match
+of two legs with writes whose answers get lost.
 
 usage: web_test.py SERVER_BINARY OUTPUT_DIR [--docs DIR]
 Screenshots at the three sizes go to OUTPUT_DIR, and also to DIR with --docs.
@@ -56,7 +57,12 @@ return {
   route: shown('#route') ? q('#route').textContent : '',
   message: q('#message').textContent,
   clear: shown('#clear-banner'),
-  winner: shown('#winner-banner') ? q('#winner-banner').textContent : '',
+  winner: shown('#winner-banner') ? q('#winner-banner .banner-text').textContent.trim() : '',
+  next: shown('#banner-next'),
+  round: q('#round').textContent,
+  standing: [...document.querySelectorAll('#players .player')].map((li) =>
+    [[...li.querySelectorAll('.counts span')].map((e) => e.textContent).join(' '),
+     !!li.querySelector('.starter-mark')]),
   history: [...document.querySelectorAll('#history tbody tr')].map((tr) =>
     [...tr.cells].map((td) => td.textContent).join(' | ')),
   idle: shown('#idle'),
@@ -132,6 +138,35 @@ Promise.all([import('/web/view.js'), fetch('/api/boards/1').then((r) => r.json()
     done([document.querySelector('#route').textContent, document.querySelector('#level').value]);
   });
 """
+
+
+# Fails the page's next write once, as `fault` says, and records the
+# Idempotency-Key of every write from now on.
+FAULT_JS = """
+const [fault] = arguments;
+window.realFetch ??= window.fetch;
+window.keys = [];
+let next = fault;
+const reply = (body, status, type) =>
+  new Response(body, { status, headers: { 'Content-Type': type } });
+window.fetch = async (url, init = {}) => {
+  if (init.method !== 'POST') return window.realFetch(url, init);
+  window.keys.push(new Headers(init.headers).get('Idempotency-Key'));
+  const now = next;
+  next = null;
+  if (now === 'lost') {
+    await window.realFetch(url, init);
+    throw new TypeError('Failed to fetch');
+  }
+  if (now === 'gateway') return reply('<h1>502 Bad Gateway</h1>', 502, 'text/html');
+  if (now === 'storage') {
+    const error = { code: 'storage_unavailable', message: 'Journalen kan inte skrivas just nu' };
+    return reply(JSON.stringify({ error }), 503, 'application/json');
+  }
+  return window.realFetch(url, init);
+};
+"""
+KEY = re.compile(r"[0-9a-f]{32}")
 
 
 class Timeout(Exception):
@@ -250,6 +285,14 @@ def post_dart(base, notation):
     post(base, "darts", {"notation": notation, "source": "test"})
 
 
+def visits(base, *turns):
+    """Throws whole visits over HTTP, each followed by the board clear."""
+    for turn in turns:
+        for notation in turn.split():
+            post_dart(base, notation)
+        post(base, "clear")
+
+
 def players(ymma, sjork, active):
     tags = ["Kastar" if index == active else "" for index in range(2)]
     return [["Ymma", str(ymma), tags[0]], ["Sjörk", str(sjork), tags[1]]]
@@ -327,7 +370,8 @@ def play(binary, tokens, outputs, scratch):
 
         scorer.driver.find_element(By.ID, "names").send_keys("Ymma\nSjörk")
         scorer.press("#start")
-        expect(both, "start", players=players(501, 501, 0), message="501-spelet har startat")
+        expect(both, "start", players=players(501, 501, 0), message="501-spelet har startat",
+               standing=[["", False], ["", False]], round="Runda 1")
         phone_pad(scorer, "start")
 
         # The focus is still on the start button: Enter must register the dart.
@@ -394,8 +438,6 @@ def play(binary, tokens, outputs, scratch):
         scorer.type("t20" + Keys.ENTER)
         expect(both, "route", players=players(81, 392, 0), route=ADVISED)
 
-        check_sizes(scorer, viewer, outputs)
-
         scorer.press('[data-multiplier="T"]')
         scorer.press('[data-segment="19"]')
         scorer.type("d12" + Keys.ENTER)
@@ -455,6 +497,8 @@ def play(binary, tokens, outputs, scratch):
         scorer.type("s1 s1" + Keys.ENTER)
         expect(both, "line after", players=[["Ada", "434", "Kastar"]], darts=["T20", "S1", "S1"])
 
+        play_match(base, scorer, viewer, outputs, during_turn)
+
         refused = lambda message: "/events" in message and "net::ERR_" in message  # noqa: E731
         for page in both:
             errors = page.console_errors(refused)
@@ -467,6 +511,80 @@ def play(binary, tokens, outputs, scratch):
                 end()
             except Exception as error:
                 print(f"while cleaning up: {error!r}", file=sys.stderr)
+
+
+def play_match(base, scorer, viewer, outputs, during_turn):
+    """A first-to-2 match from the form: the players keep their places while
+    the throw and the start of the leg pass on."""
+    both = (scorer, viewer)
+    for page in both:
+        page.driver.execute_script(RECORD_SPEECH_JS)
+    Select(scorer.driver.find_element(By.ID, "legs")).select_by_value("2")
+    scorer.driver.find_element(By.ID, "names").clear()
+    scorer.driver.find_element(By.ID, "names").send_keys("Ymma\nSjörk")
+    # Ada's game is on: the first press only asks for a second.
+    scorer.press("#start")
+    scorer.press("#start")
+    expect(both, "match", players=players(501, 501, 0), round="Leg 1 · Runda 1",
+           standing=[["Legs 0", True], ["Legs 0", False]])
+    visits(base, "T20 T20 T20", "M M M", "T20 T20 T20", "M M M")
+    scorer.type("t20 t19 d12" + Keys.ENTER)
+    leg_won = dict(winner="Ymma vann leget! 1–0", standing=[["Legs 1", True], ["Legs 0", False]])
+    expect(both, "leg won", **leg_won, round="Leg 1 · Runda 3")
+    expect([scorer], "next leg offered", next=True)
+    expect([viewer], "next leg for scorers only", next=False)
+    assert phone_pad(scorer, "leg won") == during_turn, "the match moved the pad"
+    wall = viewer.driver.execute_script(LAYOUT_JS)
+    assert wall["scrolls"] <= 0, f"wall: the leg's banner adds a scrollbar of {wall['scrolls']} px"
+
+    second_leg = dict(players=players(501, 501, 1), round="Leg 2 · Runda 1", winner="",
+                      standing=[["Legs 1", False], ["Legs 0", True]])
+    scorer.press("#banner-next")
+    expect(both, "second leg", **second_leg)
+    scorer.press("#undo")
+    expect(both, "undo across the leg's end", players=players(24, 501, 0), darts=["T20", "T19"],
+           winner="", round="Leg 1 · Runda 3", standing=[["Legs 0", True], ["Legs 0", False]])
+    scorer.type("d12" + Keys.ENTER)
+    expect(both, "leg won again", **leg_won)
+    scorer.press("#banner-next")
+    expect(both, "second leg again", **second_leg)
+
+    # Each dart's first try fails in its own way; its retry, under the same
+    # key, counts it once.
+    keys = []
+    for fault, sjork in (("lost", 441), ("gateway", 381), ("storage", 321)):
+        scorer.driver.execute_script(FAULT_JS, fault)
+        scorer.type("t20" + Keys.ENTER)
+        WebDriverWait(scorer.driver, WAIT_S).until(
+            lambda driver: len(driver.execute_script("return keys")) > 1, f"{fault}: not sent again")
+        active = 1 if sjork > 321 else 0
+        expect([scorer], f"retry after {fault}", players=players(501, sjork, active), problem="")
+        sent = scorer.driver.execute_script("return keys")
+        assert len(sent) == 2 and sent[0] == sent[1] and KEY.fullmatch(sent[0]), f"{fault}: {sent}"
+        keys.append(sent[0])
+    assert len(set(keys)) == len(keys), f"a key used for two darts: {keys}"
+    expect(both, "retried darts", players=players(501, 321, 0), clear=True,
+           darts=["T20", "T20", "T20"], history=["1 | Sjörk | T20 T20 T20 | 180 | 321"])
+    post(base, "clear")
+    visits(base, "T20 T20 T20", "M M M", "T20 T20 T20", "M M M")
+    scorer.type("t20" + Keys.ENTER)
+    expect(both, "finish on", players=players(81, 321, 0), route=ADVISED,
+           standing=[["Legs 1", False], ["Legs 0", True]])
+
+    check_sizes(scorer, viewer, outputs)
+
+    scorer.type("t19 d12" + Keys.ENTER)
+    expect(both, "match won", winner="Ymma vann matchen! 2–0", next=False,
+           standing=[["Legs 2", False], ["Legs 0", True]])
+    for page in both:
+        wins = [text for text in page.driver.execute_script("return spoken") if " vann" in text]
+        assert wins == [f"sv-SE Ymma vann {what}!" for what in ("leget", "leget", "matchen")], wins
+    viewer.driver.get(f"{base}/web/index.html")
+    WebDriverWait(viewer.driver, WAIT_S).until(
+        lambda driver: driver.find_elements(By.CLASS_NAME, "board-link"))
+    listed = viewer.driver.find_element(By.ID, "boards").text.splitlines()
+    assert listed == ["Tavla 1", "Avslutat · Först till 2 legs",
+                      "Ymma 0 (legs 2) · Sjörk 321 (legs 0)"], listed
 
 
 def main():

@@ -55,6 +55,27 @@ export async function fetchRules() {
   }
 }
 
+// Returns the board's match document and the id of the last event it
+// includes, or null when the server does not answer with one.
+export async function fetchMatch(board) {
+  try {
+    const response = await fetch(`/api/boards/${board}/match`, { cache: 'no-store' });
+    const match = await response.json();
+    const id = Number(response.headers.get('Event-Id'));
+    return response.ok && match?.game && Number.isFinite(id) ? { id, match } : null;
+  } catch {
+    return null;
+  }
+}
+
+const NO_ANSWER = 'Inget svar från servern; kontrollera ställningen och försök igen';
+// The waits before the retries of a command that got no answer; then it is
+// given up.
+const RETRY_DELAYS_MS = [500, 1000, 2000, 4000];
+// A server that holds an answer this long is taken for one that will not
+// answer; the retry asks again with the same key.
+const ATTEMPT_TIMEOUT_MS = 5000;
+
 function problemText(status, body) {
   if (status === 401 || status === 403) {
     return 'Fel eller saknad token: öppna poängräkningsadressen för den här tavlan igen';
@@ -63,37 +84,76 @@ function problemText(status, body) {
   return typeof message === 'string' ? message : `Servern svarade med status ${status}`;
 }
 
-async function post(board, token, action, body) {
-  const headers = { Authorization: `Bearer ${token}` };
+// 128 random bits in hex. Not crypto.randomUUID: a club network on plain
+// HTTP is no secure context, and there it is missing.
+function freshKey() {
+  const bytes = crypto.getRandomValues(new Uint8Array(16));
+  return Array.from(bytes, (byte) => byte.toString(16).padStart(2, '0')).join('');
+}
+
+// Sends a command once. Resolves to { answer } or { retry: message } when
+// asking again with the same key is safe and may help: nothing came back (no
+// connection, a dropped one, or a gateway's page instead of the server's
+// answer), or the server said that nothing changed and to try again (503
+// with its error document: the journal could not be written, or too many
+// connections). Throws ApiError for an answer that is final.
+async function attempt(url, init) {
+  const abort = new AbortController();
+  const timer = setTimeout(() => abort.abort(), ATTEMPT_TIMEOUT_MS);
+  let response;
+  let text;
+  try {
+    response = await fetch(url, { ...init, signal: abort.signal });
+    text = await response.text();
+  } catch {
+    return { retry: NO_ANSWER };
+  } finally {
+    clearTimeout(timer);
+  }
+  let answer = null;
+  try {
+    answer = JSON.parse(text);
+  } catch {
+    // Handled below like any other unexpected answer.
+  }
+  const error = answer?.error;
+  if (response.status === 503 && typeof error?.message === 'string') {
+    return { retry: error.message };
+  }
+  if ([502, 503, 504].includes(response.status) && !error) return { retry: NO_ANSWER };
+  if (!response.ok || typeof answer?.accepted !== 'boolean' || !answer.game) {
+    throw new ApiError(problemText(response.status, answer));
+  }
+  return { answer: { id: Number(response.headers.get('Event-Id')), response: answer } };
+}
+
+// Sends a command under a key of its own, and again under the same key while
+// it got no answer: the server answers a key it has seen with its first
+// answer and applies nothing twice, so a dart whose answer was lost counts
+// once. onRetry() is told before every wait.
+async function post(board, token, action, body, onRetry) {
+  const headers = { Authorization: `Bearer ${token}`, 'Idempotency-Key': freshKey() };
   const init = { method: 'POST', headers, cache: 'no-store' };
   if (body !== undefined) {
     headers['Content-Type'] = 'application/json';
     init.body = JSON.stringify(body);
   }
-  let response;
-  try {
-    response = await fetch(`/api/boards/${board}/${action}`, init);
-  } catch {
-    throw new ApiError('Inget svar från servern; kontrollera ställningen och försök igen');
+  const url = `/api/boards/${board}/${action}`;
+  for (let retries = 0; ; retries += 1) {
+    const { answer, retry } = await attempt(url, init);
+    if (answer) return { ...answer, retried: retries > 0 };
+    if (retries === RETRY_DELAYS_MS.length) throw new ApiError(retry);
+    onRetry();
+    await new Promise((resolve) => setTimeout(resolve, RETRY_DELAYS_MS[retries]));
   }
-  let answer = null;
-  try {
-    answer = await response.json();
-  } catch {
-    // Handled below like any other unexpected answer.
-  }
-  if (!response.ok || typeof answer?.accepted !== 'boolean' || !answer.game) {
-    throw new ApiError(problemText(response.status, answer));
-  }
-  return { id: Number(response.headers.get('Event-Id')), response: answer };
 }
 
 // Sends the commands of one scoring page. They go one at a time, in the
-// order they were given: two darts sent at once could otherwise arrive
-// swapped, and a dart could overtake the board clear before it. For the same
-// reason a command given before an earlier one failed is not sent at all: it
-// was meant to follow that one.
-export function makeClient(board, token) {
+// order they were given, a command's retries included: two darts sent at once
+// could otherwise arrive swapped, and a dart could overtake the board clear
+// before it. For the same reason a command given before an earlier one
+// failed is not sent at all: it was meant to follow that one.
+export function makeClient(board, token, { onRetry = () => {} } = {}) {
   let queue = Promise.resolve();
   let failures = 0;
   const send = (action, body) => {
@@ -102,7 +162,7 @@ export function makeClient(board, token) {
       if (failures !== given) {
         throw new ApiError('Inte skickat, eftersom ett tidigare kommando misslyckades');
       }
-      return post(board, token, action, body).catch((error) => {
+      return post(board, token, action, body, onRetry).catch((error) => {
         failures += 1;
         throw error;
       });
@@ -114,6 +174,6 @@ export function makeClient(board, token) {
     dart: (notation, source) => send('darts', { notation, source }),
     undo: () => send('undo'),
     clear: () => send('clear'),
-    start: (players) => send('start', { players }),
+    start: (players, { legs, sets }) => send('start', { players, legs, sets }),
   };
 }

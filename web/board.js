@@ -2,7 +2,7 @@
 // scoring in this tab after a reload; without a token it only follows the
 // board.
 
-import { fetchRules, follow, makeClient } from './api.js';
+import { fetchMatch, fetchRules, follow, makeClient } from './api.js';
 import { startCaller } from './caller.js';
 import { byId, storedChoice, storeChoice } from './dom.js';
 import { render } from './view.js';
@@ -88,11 +88,14 @@ const call = startCaller(byId('caller'));
 follow(board, {
   onEvent(kind, id, data) {
     if (kind === 'state') {
-      show(id, data.state, { checkout: data.checkout, message: '' }, { fresh: true });
+      show(id, data.state, { checkout: data.checkout, match: data.match, message: '' }, {
+        fresh: true,
+      });
     } else if (isNewer(id)) {
       const { response } = data;
       show(id, response.game, {
         checkout: data.checkout,
+        match: data.match,
         message: response.message,
         accepted: response.accepted,
       });
@@ -116,18 +119,29 @@ document.title = token ? `Tavla ${board} – poängräkning` : `Tavla ${board}`;
 byId('viewing-note').hidden = Boolean(token);
 
 if (token) {
-  const client = makeClient(board, token);
+  const retrying = 'Inget svar än; försöker igen …';
+  const client = makeClient(board, token, { onRetry: () => problem(retrying) });
   // While the stream is connected every answer's document also arrives as
   // its event, with the route, and is drawn from there; answers are drawn
   // only while the stream is down. Errors, which make no event, are shown
-  // from the answer always.
-  const showAnswer = ({ id, response }) => {
+  // from the answer always. An answer has no match document, so the board's
+  // is asked for: drawing the leg's document with the legs won before it
+  // could show a leg's winner with the old score.
+  const showAnswer = async ({ id, response, retried }) => {
+    if (retried && byId('problem').textContent === retrying) problem('');
     if (!Number.isFinite(id)) return;
-    if (!connected && isNewer(id)) {
-      const extra = { checkout: null, message: response.message, accepted: response.accepted };
-      show(id, response.game, extra, { fromAnswer: true });
-    }
     newest = Math.max(newest, id);
+    if (connected) return;
+    const current = await fetchMatch(board);
+    if (connected || !isNewer(id)) return;
+    const answered = { message: response.message, accepted: response.accepted };
+    if (current && current.id >= id) {
+      const { game, ...match } = current.match;
+      const extra = current.id === id ? answered : {};
+      show(current.id, game, { ...extra, checkout: null, match }, { fromAnswer: true });
+    } else {
+      show(id, response.game, { ...answered, checkout: null, match: null }, { fromAnswer: true });
+    }
   };
   const run = (what, afterwards = () => {}) => (...args) => {
     problem('');
@@ -162,7 +176,9 @@ if (token) {
     clear: run(client.clear),
     // The form is below the pad on a phone; what comes next is the pad.
     start: run(client.start, () => window.scrollTo(0, 0)),
-    isPlaying: () => latest?.state.status === 'playing',
+    // Between two legs the leg is over but the match is not.
+    isPlaying: () =>
+      latest?.state.status === 'playing' || latest?.extra.match?.status === 'playing',
     problem,
   }, rules);
 }

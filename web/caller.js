@@ -1,9 +1,10 @@
 // Calls the game aloud in Swedish through the browser's speech synthesis:
 // each visit's score when it ends, a bust, what the player to throw needs
-// when a finish is on, and the winner. Off until switched on on the page;
-// the choice is kept in this browser.
+// when a finish is on, and who won the leg, the set or the match. Off until
+// switched on on the page; the choice is kept in this browser.
 
 import { storedChoice, storeChoice } from './dom.js';
+import { winnerOf } from './match.js';
 
 const CALLER_KEY = 'game501.caller';
 const ONES = [
@@ -27,11 +28,12 @@ const capitalised = (text) => text.charAt(0).toUpperCase() + text.slice(1);
 
 // Returns what is called for one `update` event; `before` is the state the
 // board was in before it.
-export function callerTexts(before, { operation, response, checkout }) {
+export function callerTexts(before, { operation, response, checkout, match }) {
   const game = response?.game;
   if (!response?.accepted || !game) return [];
   if (operation === 'dart') {
-    if (game.status === 'finished') return [`${game.players[game.winner]?.name ?? ''} vann!`];
+    const won = winnerOf(game, match);
+    if (won) return [won.text];
     // Darts are refused while the board waits to be cleared, so an accepted
     // dart that leaves it waiting ended the visit.
     const visit = game.history[0];

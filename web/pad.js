@@ -11,9 +11,19 @@ const CONFIRM_MS = 5000;
 // a second dart.
 const BOUNCE_MS = 100;
 
+// Offers the whole numbers from `min` to `max`, the first chosen.
+function fillCounts(select, min, max) {
+  for (let count = min; count <= max; count += 1) {
+    const option = document.createElement('option');
+    option.value = String(count);
+    option.textContent = String(count);
+    select.append(option);
+  }
+}
+
 // actions: dart(notation, source) resolving to whether the dart was taken,
-// undo(), clear(), start(names), isPlaying(), problem(text); rules: the
-// server's, from /api/rules.
+// undo(), clear(), start(names, { legs, sets }), isPlaying(), problem(text);
+// rules: the server's, from /api/rules.
 export function wirePad(actions, rules) {
   const multiplierButtons = [...document.querySelectorAll('[data-multiplier]')];
   let multiplier = 'S';
@@ -51,9 +61,13 @@ export function wirePad(actions, rules) {
   byId('undo').addEventListener('click', () => actions.undo());
   byId('clear').addEventListener('click', () => actions.clear());
   byId('banner-clear').addEventListener('click', () => actions.clear());
+  // The next leg begins when the board is clear of the winning visit.
+  byId('banner-next').addEventListener('click', () => actions.clear());
 
   byId('names-label').textContent =
     `Nytt spel: en spelare per rad (${rules.min_players}–${rules.max_players})`;
+  fillCounts(byId('legs'), rules.min_legs, rules.max_legs);
+  fillCounts(byId('sets'), rules.min_sets, rules.max_sets);
   // A game in progress is only thrown away by a second press.
   const start = byId('start');
   const startLabel = start.textContent;
@@ -78,7 +92,7 @@ export function wirePad(actions, rules) {
     }
     armedUntil = 0;
     start.textContent = startLabel;
-    actions.start(names);
+    actions.start(names, { legs: Number(byId('legs').value), sets: Number(byId('sets').value) });
   });
 
   // The darts of a line go in order, each after the answer to the one

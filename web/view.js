@@ -5,6 +5,7 @@
 // Names come from whoever started the game: they are only ever set as text.
 
 import { byId, element } from './dom.js';
+import { betweenLegs, formatText, isMatch, legText, winnerOf } from './match.js';
 
 // The advice of the chosen level, else the middle one.
 export function chosenAdvice(advice, level) {
@@ -50,11 +51,20 @@ function drawLevels(checkout, level) {
   if (advice.length > 0) select.value = chosenAdvice(advice, level).level;
 }
 
-function drawPlayers(state) {
+// In a match the players keep their places from leg to leg, in the starting
+// order, while the throw passes on; the leg's state document has them in the
+// leg's throwing order.
+function drawPlayers(state, match) {
   const list = byId('players');
-  list.dataset.count = String(state.players.length);
+  const shown =
+    isMatch(match) && state.status !== 'idle' && match.players.length === state.players.length;
+  const places = shown
+    ? match.players.map((_, index) => match.throwing_order.indexOf(index))
+    : state.players.map((_, place) => place);
+  list.dataset.count = String(places.length);
   list.replaceChildren(
-    ...state.players.map((player) => {
+    ...places.map((place, index) => {
+      const player = state.players[place];
       const item = element('li', 'player');
       const tag = player.winner ? 'Vinnare' : player.active ? 'Kastar' : '';
       if (player.active) {
@@ -62,11 +72,9 @@ function drawPlayers(state) {
         item.setAttribute('aria-current', 'true');
       }
       if (player.winner) item.classList.add('winner');
-      item.append(
-        element('span', 'tag', tag),
-        element('span', 'name', player.name),
-        element('span', 'score', player.score),
-      );
+      item.append(element('span', 'tag', tag), element('span', 'name', player.name));
+      if (shown) item.append(drawStanding(match, index));
+      item.append(element('span', 'score', player.score));
       return item;
     }),
   );
@@ -76,6 +84,18 @@ function drawPlayers(state) {
   if (active && list.scrollWidth > list.clientWidth) {
     list.scrollLeft = active.offsetLeft - (list.clientWidth - active.offsetWidth) / 2;
   }
+}
+
+// The legs (and sets) a player has won, and whether the player started the leg.
+function drawStanding(match, index) {
+  const player = match.players[index];
+  const counts = element('span', 'counts');
+  if (match.format.sets > 1) counts.append(element('span', '', `Set ${player.sets}`));
+  counts.append(element('span', '', `Legs ${player.legs}`));
+  const standing = element('span', 'standing');
+  standing.append(counts);
+  if (index === match.starter) standing.append(element('span', 'starter-mark', 'Började'));
+  return standing;
 }
 
 function dartSlot(dart) {
@@ -145,17 +165,24 @@ function drawHistory(state) {
   );
 }
 
-// extra: { id, checkout, message, accepted, level, dartsPerTurn }: id is the
-// event's, dartsPerTurn the server's rule.
+// extra: { id, checkout, match, message, accepted, level, dartsPerTurn }: id
+// is the event's, match the match document without its leg's state (null
+// when unknown: drawn as a single game), dartsPerTurn the server's rule.
 export function render(state, extra) {
   const { status } = state;
-  byId('round').textContent = status === 'idle' ? '' : `Runda ${state.round}`;
+  const { match = null } = extra;
+  const round = status === 'idle' ? '' : `Runda ${state.round}`;
+  byId('round').textContent = [legText(match), round].filter(Boolean).join(' · ');
+  byId('format').textContent = isMatch(match) && status !== 'idle' ? formatText(match.format) : '';
   byId('idle').hidden = status !== 'idle';
   byId('clear-banner').hidden = !(status === 'playing' && state.awaiting_clear);
-  const winner = status === 'finished' ? state.players[state.winner] : undefined;
-  byId('winner-banner').hidden = !winner;
-  byId('winner-banner').textContent = winner ? `${winner.name} vann!` : '';
-  drawPlayers(state);
+  const won = winnerOf(state, match);
+  byId('winner-banner').hidden = !won;
+  byId('winner-banner').classList.toggle('in-match', isMatch(match));
+  byId('winner-text').textContent = won?.text ?? '';
+  byId('winner-score').textContent = won?.score ?? '';
+  byId('banner-next').hidden = !betweenLegs(state, match);
+  drawPlayers(state, match);
   drawTurn(state, extra.dartsPerTurn);
   const route = routeText(extra.checkout, extra.level);
   byId('route').hidden = route === '';

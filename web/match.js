@@ -1,0 +1,64 @@
+// What the pages say about a match: its format, the score in legs and sets
+// and who won what, from the server's match document (without its leg's
+// state document). A match of one leg is a single game and says none of it.
+
+// Whether there is more to show than one game.
+export function isMatch(match) {
+  const format = match?.format;
+  return Boolean(format) && (format.legs > 1 || format.sets > 1);
+}
+
+const inSets = (match) => match.format.sets > 1;
+
+const legsText = (count) => (count === 1 ? '1 leg' : `${count} legs`);
+
+// "Först till 3 legs", or "Först till 2 set, 3 legs per set".
+export function formatText({ legs, sets }) {
+  if (sets > 1) return `Först till ${sets} set, ${legsText(legs)} per set`;
+  return `Först till ${legsText(legs)}`;
+}
+
+// "Leg 2", or "Set 2, leg 1": the leg being played (or just won).
+export function legText(match) {
+  if (!isMatch(match) || match.status === 'idle') return '';
+  return inSets(match) ? `Set ${match.set}, leg ${match.leg}` : `Leg ${match.leg}`;
+}
+
+// A player's legs and sets won, within a line: "legs 1", "set 1, legs 0".
+export function countsText(player, match) {
+  return inSets(match) ? `set ${player.sets}, legs ${player.legs}` : `legs ${player.legs}`;
+}
+
+// The score in starting order: "2–1"; in sets "Set 1–0".
+function scoreText(match, key) {
+  const score = match.players.map((player) => player[key]).join('–');
+  return key === 'sets' ? `Set ${score}` : inSets(match) ? `Legs ${score}` : score;
+}
+
+// Returns who won what once the leg's state document says it is finished:
+// { text, score } with text as called ("Ymma vann leget!", "Ymma vann set
+// 2!", "Ymma vann matchen!", "Ymma vann!" for a single game) and the score
+// that goes with it; null while nobody has won.
+export function winnerOf(state, match) {
+  if (state?.status !== 'finished') return null;
+  if (!isMatch(match)) {
+    return { text: `${state.players[state.winner]?.name ?? ''} vann!`, score: '' };
+  }
+  if (match.status === 'finished') {
+    const name = match.players[match.winner]?.name ?? '';
+    const score = scoreText(match, inSets(match) ? 'sets' : 'legs');
+    return { text: `${name} vann matchen!`, score };
+  }
+  const player = match.players[match.throwing_order[state.winner]];
+  if (!player) return null;
+  // The legs are those of the set the leg belongs to: a set just won has
+  // all the legs it needs.
+  if (inSets(match) && player.legs >= match.format.legs) {
+    return { text: `${player.name} vann set ${match.set}!`, score: scoreText(match, 'sets') };
+  }
+  return { text: `${player.name} vann leget!`, score: scoreText(match, 'legs') };
+}
+
+// Whether the leg is won and the next one begins at the board clear.
+export const betweenLegs = (state, match) =>
+  state?.status === 'finished' && isMatch(match) && match.status === 'playing';
