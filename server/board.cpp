@@ -166,6 +166,10 @@ void Board::followMatchLocked(const JournalRow& row) {
 
 Game501::json Board::standingLocked() const {
     Game501::json standing = match_->standing();
+    // Where its report is, /matches/ID, once it is in the archive.
+    standing["id"] = match_start_event_ == 0
+                         ? Game501::json(nullptr)
+                         : Game501::json(archive::matchId(number_, match_start_event_));
     for (std::size_t player = 0; player < standing["players"].size(); ++player) {
         const bool computer = player < computer_levels_.size() && computer_levels_[player];
         standing["players"][player]["computer"] =

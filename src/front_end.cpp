@@ -19,7 +19,8 @@ Game501::json checkoutFor(const Game501::json& state) {
     Game501::json advice = Game501::json::array();
     for (const SkillLevel& level : skillLevels()) {
         const CheckoutAdvice best = checkoutAdvice(remaining, darts_left, level.sigma_mm);
-        advice.push_back({{"level", level.id},
+        advice.push_back({{"chance", chanceText(best.probability)},
+                          {"level", level.id},
                           {"name", level.name},
                           {"probability", best.probability},
                           {"route", best.route}});

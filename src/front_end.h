@@ -22,7 +22,8 @@ inline constexpr std::size_t kMaxSourceBytes = 1024;
 
 // Returns what a scoreboard shows of the active player's finish beside a
 // state document: {"player", "remaining", "darts_left", "route" (checkoutHint's,
-// empty when there is none), "advice": one {"level", "name", "probability",
+// empty when there is none), "advice": one {"chance" (chanceText of the
+// probability, for pages to show as it is), "level", "name", "probability",
 // "route"} per skill level, least accurate first}. Null when no game is
 // being played.
 Game501::json checkoutFor(const Game501::json& state);

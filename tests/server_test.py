@@ -217,6 +217,10 @@ def test_game_over_http_follows_the_event_stream(server):
     checkout = events[11][2]["checkout"]
     check.assertEqual((checkout["remaining"], checkout["darts_left"]), (141, 3))
     check.assertTrue(checkout["route"][-1].startswith("D") or checkout["route"][-1] == "BULL")
+    # Each level's chance comes written as people read it, by one rule for every front end.
+    for advice in checkout["advice"]:
+        whole = int(advice["probability"] * 100 + 0.5)
+        check.assertEqual(advice["chance"], "< 1 %" if whole == 0 and advice["probability"] > 0 else f"{whole} %")
     check.assertIsNone(events[-1][2]["checkout"])  # the game is over
 
     stream.close()

@@ -127,9 +127,9 @@ setTimeout(() => done(button.click()), gap);
 ADVICE_JS = """
 const [level, done] = arguments;
 const advice = [
-  { level: 'beginner', name: 'Nybörjare', route: ['S19', 'D20'], probability: 0.41 },
-  { level: 'club', name: 'Klubb', route: ['T19', 'D12'], probability: 0.625 },
-  { level: 'strong', name: 'Stark', route: ['T15', 'D18'], probability: 0.8 },
+  { level: 'beginner', name: 'Nybörjare', route: ['S19', 'D20'], probability: 0.41, chance: '41 %' },
+  { level: 'club', name: 'Klubb', route: ['T19', 'D12'], probability: 0.625, chance: '63 %' },
+  { level: 'strong', name: 'Stark', route: ['T15', 'D18'], probability: 0.8, chance: '80 %' },
 ];
 Promise.all([import('/web/view.js'), fetch('/api/boards/1').then((r) => r.json())])
   .then(([{ render }, state]) => {

@@ -12,19 +12,13 @@ export function chosenAdvice(advice, level) {
   return advice.find((entry) => entry.level === level) ?? advice[Math.floor(advice.length / 2)];
 }
 
-// A chance that rounds to nothing is still a chance: it reads "< 1 %". The
-// terminal scorer shows chances by the same rule (front_end::chanceText).
-function percent(probability) {
-  const whole = Math.round(probability * 100);
-  return whole === 0 && probability > 0 ? '< 1 %' : `${whole} %`;
-}
-
 function routeText(checkout, level) {
   if (!checkout) return '';
   if (Array.isArray(checkout.advice) && checkout.advice.length > 0) {
     const advice = chosenAdvice(checkout.advice, level);
     if (!Array.isArray(advice.route) || advice.route.length === 0) return '';
-    const chance = Number.isFinite(advice.probability) ? ` (${percent(advice.probability)})` : '';
+    // The server writes the chance as the terminal scorer does ("41 %", "< 1 %").
+    const chance = typeof advice.chance === 'string' ? ` (${advice.chance})` : '';
     return `Utgång: ${advice.route.join(' ')}${chance}`;
   }
   return Array.isArray(checkout.route) && checkout.route.length > 0
