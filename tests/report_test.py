@@ -62,6 +62,7 @@ return {
   matches: all('main tbody a[href^="/matches/"]').map((a) => a.getAttribute('href')),
   csv: document.querySelector('#csv')?.getAttribute('href') ?? '',
   images: all('img').length,
+  errors: window.errors,
 };
 """
 
@@ -183,6 +184,7 @@ def check_report(page, base, match_id, name):
     opened = page.driver.execute_script(PAGE_JS)
     assert opened["open"] == len(visits) and opened["overflow"] <= 0, f"report at {name}: {opened}"
     assert shown_page["csv"] == f"/api/matches/{match_id}/darts.csv"
+    assert shown_page["errors"] == [], f"report at {name}: {shown_page['errors']}"
     check_figures(f"report at {name}", shown_page["figures"], report["players"])
     assert len(shown_page["figures"]) == 11 * len(report["players"])
     for chart, leg in zip(shown_page["charts"], report["legs"]):
@@ -199,6 +201,7 @@ def check_career(page, base, player, name):
     shown_page = wait_for(page, f"career at {name}",
                           lambda p: len(p["matches"]) == len(career["matches"]) and p["charts"])
     assert shown_page["title"] == player and shown_page["overflow"] <= 0, f"career at {name}"
+    assert shown_page["errors"] == [], f"career at {name}: {shown_page['errors']}"
     assert shown_page["matches"] == [f"/matches/{m['id']}" for m in career["matches"]]
     check_figures(f"career at {name}", shown_page["figures"], [career])
     [chart] = shown_page["charts"]
@@ -241,6 +244,9 @@ def run(binary, tokens, docs, scratch):
 
         check_routes(base)
         page = Browser(os.path.join(scratch, "browser"))
+        # Errors that never reach the console, such as a resize observer's loop.
+        page.driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": (
+            "window.errors = []; addEventListener('error', (e) => errors.push(e.message));")})
         for name, size in SIZES.items():
             page.resize(*size)
             report = check_report(page, base, played, name)

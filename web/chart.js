@@ -232,10 +232,14 @@ export function lineChart(data, { width, height, fontSize }) {
 }
 
 // Draws a chart into `holder` now and again whenever the holder's width
-// changes; `chart(size)` returns the chart for a size.
+// changes; `chart(size)` returns the chart for a size. Drawing waits for the
+// next frame: a chart drawn while sizes are being reported would change a
+// size in the middle of the report.
 const drawers = new Map();
-const resized = new ResizeObserver((entries) => {
-  for (const { target } of entries) {
+const pending = new Set();
+
+function drawPending() {
+  for (const target of pending) {
     const width = Math.floor(target.clientWidth);
     const draw = drawers.get(target);
     if (!draw || width === 0 || width === draw.width) continue;
@@ -247,6 +251,12 @@ const resized = new ResizeObserver((entries) => {
       Math.max(15 * fontSize, innerHeight * 0.55)));
     target.replaceChildren(draw.chart({ width, height, fontSize }));
   }
+  pending.clear();
+}
+
+const resized = new ResizeObserver((entries) => {
+  if (!pending.size) requestAnimationFrame(drawPending);
+  for (const { target } of entries) pending.add(target);
 });
 
 export function drawWhenSized(holder, chart) {
