@@ -61,6 +61,32 @@ std::size_t boardNumber(std::string_view text, std::size_t count) {
     return number <= count ? number : 0;
 }
 
+// Returns the page of a report address: "/matches" and "/players" list, and
+// one segment below them ("/matches/1-57", "/players/Sj%C3%B6rk") names a
+// match or a player, which the page asks the API about itself and says so
+// when there is none. Returns nothing for any other path.
+const char* reportPage(std::string_view path) {
+    static const struct {
+        std::string_view prefix;
+        const char* list;
+        const char* item;
+    } kPages[] = {{"/matches", "matches.html", "match.html"},
+                  {"/players", "players.html", "player.html"}};
+    for (const auto& page : kPages) {
+        if (path.substr(0, page.prefix.size()) != page.prefix) {
+            continue;
+        }
+        const std::string_view rest = path.substr(page.prefix.size());
+        if (rest.empty() || rest == "/") {
+            return page.list;
+        }
+        if (rest.front() == '/' && rest.find('/', 1) == std::string_view::npos) {
+            return page.item;
+        }
+    }
+    return nullptr;
+}
+
 // Returns the token of "Authorization: Bearer TOKEN", or nothing when the
 // request carries no bearer token.
 std::optional<std::string_view> bearerToken(const Request& request) {
@@ -390,6 +416,8 @@ Response Api::page(const Request& request, std::string_view path) const {
         file = web_->find(missing ? "missing.html" : "board.html");
     } else if (path.substr(0, files_prefix.size()) == files_prefix) {
         file = web_->find(path.substr(files_prefix.size()));
+    } else if (const char* const report = reportPage(path)) {
+        file = web_->find(report);
     }
     if (file == nullptr) {
         return notFound(version);

@@ -1,0 +1,206 @@
+// The report of one match (/matches/ID): who played, the figures side by
+// side, and each leg as a chart of the scores left, with its visits as a
+// table. A match being played is followed on its board's event stream.
+
+import { byId, element } from './dom.js';
+import { drawWhenSized, lineChart, numberTicks, swatch } from './chart.js';
+import {
+  dataTable, dateTime, decimal, figuresTable, getJson, link, playerHref, scrolling, showMessage,
+} from './figures.js';
+
+// The id as the address carries it, percent-encoded as the server got it.
+const id = location.pathname.split('/')[2] ?? '';
+const main = byId('main');
+const STATUS = { playing: 'Pågår', abandoned: 'Avbruten' };
+const NOTES = { checkout: ' (utgång)', open: ' (pågår)' };
+
+
+function formatText({ legs, sets }) {
+  return sets > 1 ? `Först till ${sets} set, ${legs} leg per set` : `Först till ${legs} leg`;
+}
+
+// The score: legs won by each player, or sets when the match has sets.
+function score(report) {
+  const count = report.players.length;
+  const legs = new Map();
+  const sets = Array(count).fill(0);
+  for (const leg of report.legs) {
+    if (leg.winner < 0) continue;
+    const won = legs.get(leg.set) ?? Array(count).fill(0);
+    won[leg.winner] += 1;
+    legs.set(leg.set, won);
+    if (won[leg.winner] === report.format.legs) sets[leg.winner] += 1;
+  }
+  if (report.format.sets > 1) return `${sets.join('–')} i set`;
+  return `${(legs.get(1) ?? Array(count).fill(0)).join('–')} i leg`;
+}
+
+function resultText(report) {
+  const winner = report.players[report.winner]?.name;
+  if (report.status === 'finished' && winner !== undefined) {
+    return `${winner} vann med ${score(report)}`;
+  }
+  return `${STATUS[report.status] ?? report.status}, ${score(report)}`;
+}
+
+function facts(report) {
+  const list = element('dl', 'match-facts');
+  const board = link(`/boards/${report.board}`, `Tavla ${report.board}`);
+  const csv = link(`/api/matches/${id}/darts.csv`, 'Alla pilar (CSV)');
+  csv.id = 'csv';
+  csv.download = '';
+  for (const [term, value] of [['Datum', dateTime(report.date)], ['Tavla', board],
+    ['Format', formatText(report.format)], ['Resultat', resultText(report)], ['Pilarna', csv]]) {
+    const item = element('div');
+    const detail = element('dd');
+    detail.append(value);
+    item.append(element('dt', '', term), detail);
+    list.append(item);
+  }
+  return list;
+}
+
+const remaining = (visit) => visit.start_score - visit.points;
+
+// The visits of a leg in the order they were thrown, from the starter on.
+function visitsInOrder(leg, names) {
+  const rows = [];
+  const rounds = Math.max(...leg.players.map((player) => player.visits.length));
+  for (let round = 0; round < rounds; round += 1) {
+    for (let k = 0; k < names.length; k += 1) {
+      const player = (leg.starter + k) % names.length;
+      const visit = leg.players[player]?.visits[round];
+      if (!visit) continue;
+      const points = visit.outcome === 'bust'
+        ? 'Bust' : `${visit.points}${NOTES[visit.outcome] ?? ''}`;
+      rows.push([String(round + 1), names[player], visit.darts.join(' '), points,
+        String(remaining(visit))]);
+    }
+  }
+  return rows;
+}
+
+function legChart(leg, names, title) {
+  const start = Math.max(501, ...leg.players.flatMap((p) => p.visits.map((v) => v.start_score)));
+  const visits = Math.max(1, ...leg.players.map((player) => player.visits.length));
+  const series = leg.players.map((player, index) => ({
+    name: names[index],
+    // From the start, where every line begins (without a marker).
+    points: [[0, player.visits[0]?.start_score ?? start],
+      ...player.visits.map((visit, n) => [n + 1, remaining(visit)])],
+    marked: 1,
+  }));
+  const scores = series.map(({ name, points }) =>
+    `${name}: ${points.slice(1).map(([, left]) => left).join(', ') || 'ingen tur'}.`);
+  const description = `Kvar efter varje tur. ${scores.join(' ')}`;
+  return (size) => lineChart({
+    title,
+    description,
+    x: { min: 0, max: visits, title: 'Tur', ticks: (count) => numberTicks(0, visits, count) },
+    y: { min: 0, max: start, title: 'Kvar', ticks: (count) => numberTicks(0, start, count) },
+    series,
+  }, size);
+}
+
+function legSection(leg, report, open) {
+  const names = report.players.map((player) => player.name);
+  const section = element('section', 'leg-report');
+  section.dataset.leg = `${leg.set}-${leg.leg}`;
+  const title = report.format.sets > 1 ? `Set ${leg.set}, leg ${leg.leg}` : `Leg ${leg.leg}`;
+  const heading = element('h2', '', title);
+  const outcome = leg.winner >= 0 ? `Vann: ${names[leg.winner]}` : 'Pågår';
+  const about = element('p', 'leg-about', `Började: ${names[leg.starter] ?? '–'} · ${outcome}`);
+
+  const figure = element('figure', 'leg-chart');
+  const holder = element('div', 'chart-holder');
+  drawWhenSized(holder, legChart(leg, names, `${title}: kvar efter varje tur`));
+  const legend = element('ul', 'chart-legend');
+  leg.players.forEach((player, index) => {
+    const item = element('li');
+    const { three_dart_average: average, darts } = player.figures;
+    item.append(swatch(index), element('span', 'legend-name', names[index]),
+      element('span', 'legend-figures', `snitt ${decimal(average)}, ${darts} pilar`));
+    legend.append(item);
+  });
+  figure.append(holder, legend);
+
+  const details = element('details', 'leg-visits');
+  details.open = open;
+  details.append(element('summary', '', 'Turerna som tabell'),
+    scrolling(dataTable(`${title}: turerna`, ['Tur', 'Spelare', 'Pilar', 'Poäng', 'Kvar'],
+      visitsInOrder(leg, names))));
+  section.append(heading, about, figure, details);
+  return section;
+}
+
+function render(report) {
+  const names = report.players.map((player) => player.name);
+  document.title = `${names.join(' – ')} · Matchrapport`;
+  // The visits a reader opened stay open when the report is drawn again.
+  const open = new Set([...main.querySelectorAll('.leg-report')].filter((leg) =>
+    leg.querySelector('details').open).map((leg) => leg.dataset.leg));
+
+  const title = element('h1', 'report-title');
+  names.forEach((name, index) => {
+    if (index) title.append(' – ');
+    title.append(link(playerHref(name), name));
+  });
+  const live = element('p', 'live-note',
+    report.status === 'playing' ? 'Matchen pågår; rapporten följer den.' : '');
+  const legs = element('div', 'leg-list');
+  legs.append(...report.legs.map((leg) =>
+    legSection(leg, report, open.has(`${leg.set}-${leg.leg}`))));
+  if (!report.legs.length) legs.append(element('p', 'none-yet', 'Inga pilar än.'));
+  const about = element('div', 'match-about');
+  about.append(title, live, facts(report),
+    figuresTable('Matchen', report.players.map(({ name, figures }) => ({ name, figures }))));
+  // A wide screen sets the figures beside the legs when they fit there.
+  main.classList.add('match-report');
+  main.dataset.players = String(names.length);
+  main.replaceChildren(about, legs);
+}
+
+// Reads the report, and again whenever the board changes while the match
+// is being played; one read at a time, and one more for what came during it.
+let events = null;
+let reading = false;
+let again = false;
+
+async function read() {
+  try {
+    const { status, body } = await getJson(`/api/matches/${id}`);
+    if (status === 404) {
+      showMessage(main, 'Matchen finns inte', 'Den här servern har ingen match med det id:t.');
+      return;
+    }
+    if (status !== 200 || !body) throw new Error(String(status));
+    render(body);
+    byId('problem').hidden = true;
+    if (body.status === 'playing' && !events) {
+      events = new EventSource(`/api/boards/${body.board}/events`);
+      for (const type of ['state', 'update']) events.addEventListener(type, load);
+    } else if (body.status !== 'playing' && events) {
+      events.close();
+      events = null;
+    }
+  } catch {
+    const problem = byId('problem');
+    problem.textContent = 'Kunde inte hämta matchen. Ladda om sidan.';
+    problem.hidden = false;
+  }
+}
+
+async function load() {
+  if (reading) {
+    again = true;
+    return;
+  }
+  reading = true;
+  do {
+    again = false;
+    await read();
+  } while (again);
+  reading = false;
+}
+
+load();
