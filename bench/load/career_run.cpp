@@ -31,7 +31,8 @@ constexpr std::chrono::seconds kFillTime{300};
 constexpr std::chrono::seconds kReadTime{60};
 constexpr std::chrono::seconds kHardTimeoutMargin{30};
 const std::vector<std::string> kCareerPlayers = {"Ymma", "Sjörk"};
-const std::string kCareerPath = "/api/players/Ymma";
+// The first player's name needs no percent-encoding.
+const std::string kCareerPath = "/api/players/" + kCareerPlayers[0];
 
 struct FillCounts {
     std::uint64_t calls = 0;
