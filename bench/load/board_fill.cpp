@@ -1,5 +1,6 @@
 #include "board_fill.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <exception>
 #include <mutex>
@@ -12,7 +13,6 @@
 namespace load {
 namespace {
 
-constexpr unsigned kOk = 200;
 constexpr std::size_t kErrorExcerptBytes = 128;
 
 // Plays the calls of every `stride`-th board from `first` (from 0).
@@ -21,7 +21,7 @@ void fillShare(unsigned short port, const std::vector<std::string>& tokens, int 
     HttpClient client(port);
     for (std::size_t board = first; board < tokens.size(); board += stride) {
         const int number = static_cast<int>(board) + 1;
-        BoardCall call{"start", startBody()};
+        BoardCall call{"start", startBody(kPlayers, {})};
         for (int i = 0; i < calls; ++i) {
             if (Clock::now() >= deadline) {
                 throw std::runtime_error("the boards were not filled in time");
@@ -37,10 +37,11 @@ void fillShare(unsigned short port, const std::vector<std::string>& tokens, int 
 
 }  // namespace
 
+// Read as the answer to a clear, a finished game asks for a new one too.
 BoardCall missAfter(std::string_view document) {
-    switch (nextStep(document)) {
+    switch (nextStep(document, Step::clear)) {
         case Step::start:
-            return {"start", startBody()};
+            return {"start", startBody(kPlayers, {})};
         case Step::clear:
             return {"clear", ""};
         case Step::dart:
@@ -57,7 +58,7 @@ std::string boardPath(int number, const std::string& action) {
 HttpAnswer sendAccepted(HttpClient& client, int number, const std::string& token,
                         const BoardCall& call) {
     HttpAnswer answer = client.post(boardPath(number, call.action), token, call.body);
-    if (answer.status != kOk || !startsWith(answer.body, kAccepted)) {
+    if (answer.status != kHttpOk || !startsWith(answer.body, kAccepted)) {
         throw std::runtime_error("board " + std::to_string(number) + " answered " + call.action +
                                  " with HTTP " + std::to_string(answer.status) + ": " +
                                  answer.body.substr(0, kErrorExcerptBytes));
@@ -65,16 +66,16 @@ HttpAnswer sendAccepted(HttpClient& client, int number, const std::string& token
     return answer;
 }
 
-void fillBoards(unsigned short port, const std::vector<std::string>& tokens, int calls,
-                int connections, Clock::time_point deadline) {
+void runShares(int connections,
+               const std::function<void(std::size_t first, std::size_t stride)>& share) {
     const auto stride = static_cast<std::size_t>(connections);
     std::mutex mutex;
     std::string first_error;
     std::vector<std::thread> threads;
-    for (std::size_t first = 0; first < stride && first < tokens.size(); ++first) {
+    for (std::size_t first = 0; first < stride; ++first) {
         threads.emplace_back([&, first] {
             try {
-                fillShare(port, tokens, calls, first, stride, deadline);
+                share(first, stride);
             } catch (const std::exception& error) {
                 const std::lock_guard<std::mutex> lock(mutex);
                 if (first_error.empty()) {
@@ -89,6 +90,14 @@ void fillBoards(unsigned short port, const std::vector<std::string>& tokens, int
     if (!first_error.empty()) {
         throw std::runtime_error(first_error);
     }
+}
+
+void fillBoards(unsigned short port, const std::vector<std::string>& tokens, int calls,
+                int connections, Clock::time_point deadline) {
+    const int used = std::min(connections, static_cast<int>(tokens.size()));
+    runShares(used, [&](std::size_t first, std::size_t stride) {
+        fillShare(port, tokens, calls, first, stride, deadline);
+    });
 }
 
 }  // namespace load

@@ -2,6 +2,8 @@
 // calls: what a restart has to rebuild.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +30,12 @@ std::string boardPath(int number, const std::string& action = "");
 // std::runtime_error unless the engine accepted it.
 HttpAnswer sendAccepted(HttpClient& client, int number, const std::string& token,
                         const BoardCall& call);
+
+// Runs `share(first, stride)` on `connections` threads at once, `first` from
+// 0 to `connections` − 1, each to write to every `stride`-th board from
+// `first`; throws the first error any of them threw, once all have ended.
+void runShares(int connections,
+               const std::function<void(std::size_t first, std::size_t stride)>& share);
 
 // Plays `calls` calls on every board, over `connections` connections at
 // once, each connection its share of the boards: a start, then turns of

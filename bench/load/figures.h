@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "journal_files.h"
+#include "run_kind.h"
 
 namespace load {
 
@@ -38,7 +38,8 @@ struct RunFigures {
     double in_process_darts_per_second = 0;  // on the fastest CPU
     std::vector<std::pair<int, double>> in_process_by_cpu;
     double network_share = 0;
-    JournalKind journal = JournalKind::disk;
+    RunKind kind;
+    bool journal_kept = true;  // false: the server takes no --data and keeps nothing
     // Rows of the journal: one for every event of every board, the starts,
     // clears and refused darts among them.
     std::uint64_t journal_rows = 0;

@@ -13,6 +13,8 @@
 
 namespace load {
 
+inline constexpr unsigned kHttpOk = 200;
+
 // Returns the id an Event-Id field holds, 0 when it holds none.
 std::uint64_t eventIdOf(std::string_view field);
 

@@ -7,52 +7,60 @@
 #include <string>
 
 #include "game_501.h"
+#include "script_play.h"
 #include "units.h"
 
 namespace load {
 namespace {
 
-// Plays the script like a scorer does.
-double inProcessDartsPerSecond(const Script& script, double seconds) {
-    Game501 game;
+// Plays the script like a scorer does; `start` starts a match on `engine`.
+template <typename Engine, typename Start>
+double dartsPerSecond(const Script& script, double seconds, Engine& engine, Start start) {
     const auto budget = std::chrono::duration_cast<Clock::duration>(Seconds(seconds));
     const Clock::time_point stop = Clock::now() + budget;
     Clock::duration spent{};
     std::uint64_t accepted = 0;
-    std::size_t game_index = 0;
-    std::size_t dart = 0;
-    Step step = Step::start;
+    ScriptPlay play(script, 0);
     while (Clock::now() < stop) {
-        if (step == Step::start) {
-            dart = 0;
-            step = nextStep(game.start(kPlayers).dump());
-        } else if (step == Step::clear) {
-            step = nextStep(game.markBoardClear().dump());
+        if (play.next() == Step::start) {
+            play.onAnswer(start(engine).dump());
+        } else if (play.next() == Step::clear) {
+            play.onAnswer(engine.markBoardClear().dump());
         } else {
-            const ScriptDart& next = script.games[game_index][dart++];
+            const ScriptDart& next = play.dart();
             const Clock::time_point before = Clock::now();
-            const std::string answer = game.addDart(next.notation, kSource).dump();
+            const std::string answer = engine.addDart(next.notation, kSource).dump();
             spent += Clock::now() - before;
             accepted += startsWith(answer, kAccepted) ? 1 : 0;
-            step = nextStep(answer);
-            if (step == Step::start) {
-                game_index = (game_index + 1) % script.games.size();
-            }
+            play.onAnswer(answer);
         }
     }
     const double timed = Seconds(spent).count();
     return timed > 0 ? static_cast<double>(accepted) / timed : 0;
 }
 
+double inProcessDartsPerSecond(const Script& script, const Match501::Format& format,
+                               double seconds) {
+    if (isSingleGame(format)) {
+        Game501 game;
+        return dartsPerSecond(script, seconds, game,
+                              [](Game501& engine) { return engine.start(kPlayers); });
+    }
+    Match501 match;
+    return dartsPerSecond(script, seconds, match,
+                          [&format](Match501& engine) { return engine.start(kPlayers, format); });
+}
+
 }  // namespace
 
 // Virtual CPUs can differ in speed, and the engine's figure should not
 // depend on where the scheduler put it. The affinity is restored after.
-std::vector<std::pair<int, double>> inProcessByCpu(const Script& script, double seconds) {
+std::vector<std::pair<int, double>> inProcessByCpu(const Script& script,
+                                                   const Match501::Format& format, double seconds) {
     cpu_set_t allowed;
     CPU_ZERO(&allowed);
     if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) {
-        return {{-1, inProcessDartsPerSecond(script, seconds)}};
+        return {{-1, inProcessDartsPerSecond(script, format, seconds)}};
     }
     const int count = CPU_COUNT(&allowed);
     std::vector<std::pair<int, double>> figures;
@@ -66,7 +74,7 @@ std::vector<std::pair<int, double>> inProcessByCpu(const Script& script, double 
         if (sched_setaffinity(0, sizeof one, &one) != 0) {
             continue;
         }
-        figures.emplace_back(cpu, inProcessDartsPerSecond(script, seconds / count));
+        figures.emplace_back(cpu, inProcessDartsPerSecond(script, format, seconds / count));
     }
     sched_setaffinity(0, sizeof allowed, &allowed);
     return figures;

@@ -25,10 +25,11 @@ double ownCpuSeconds() {
 
 }  // namespace
 
-LoadRun::LoadRun(const Options& options, const Script& script, const ServerProcess& server,
-                 unsigned short port, std::vector<std::string> tokens)
+LoadRun::LoadRun(const Options& options, const Script& script, std::string start_body,
+                 const ServerProcess& server, unsigned short port, std::vector<std::string> tokens)
     : options_(options),
       script_(script),
+      start_body_(std::move(start_body)),
       server_(server),
       endpoint_(net::ip::make_address("127.0.0.1"), port),
       host_("127.0.0.1:" + std::to_string(port)),
@@ -81,8 +82,8 @@ RunFigures LoadRun::run() {
     for (int i = 0; i < options_.scorers; ++i) {
         const int board = i % options_.boards;
         scorers_.push_back(std::make_unique<Scorer>(
-            io_, state_, script_, host_, tokens_[static_cast<std::size_t>(board)], board,
-            static_cast<std::size_t>(i) % script_.games.size(), options_.rate));
+            io_, state_, script_, start_body_, host_, tokens_[static_cast<std::size_t>(board)],
+            board, static_cast<std::size_t>(i) % script_.games.size(), options_.rate));
         scorers_.back()->connect(endpoint_);
     }
     runUntil(Clock::now() + kConnectTime, [this] {

@@ -32,8 +32,9 @@ inline constexpr std::chrono::seconds kTeardownTime{2};
 
 class LoadRun {
 public:
-    LoadRun(const Options& options, const Script& script, const ServerProcess& server,
-            unsigned short port, std::vector<std::string> tokens);
+    // The scorers start their matches with `start_body`.
+    LoadRun(const Options& options, const Script& script, std::string start_body,
+            const ServerProcess& server, unsigned short port, std::vector<std::string> tokens);
     LoadRun(const LoadRun&) = delete;
     LoadRun& operator=(const LoadRun&) = delete;
     ~LoadRun();
@@ -55,6 +56,7 @@ private:
 
     const Options& options_;
     const Script& script_;
+    const std::string start_body_;
     const ServerProcess& server_;
     const tcp::endpoint endpoint_;
     const std::string host_;

@@ -2,9 +2,11 @@
 // viewers on the boards' event streams and scorers that play real games,
 // and reports accepted darts per second, answer and delivery latencies,
 // lost events, the server's memory and its journal's size, beside the same
-// darts played in process; or, in the restart scenario, how long the server
-// takes to rebuild its boards from the journal, and that it rebuilds them
-// exactly. Every run is bounded in time and stops the server it started.
+// darts played in process, for each kind of run and compared; or, in the
+// restart scenario, how long the server takes to rebuild its boards from
+// the journal, and that it rebuilds them exactly; or, in the career
+// scenario, how fast it answers one player's career of 1,000 matches. Every
+// run is bounded in time and stops the server it started.
 //
 // Exit status: 0 all well, 1 errors, 2 bad usage, 3 a run passed its hard
 // time limit.
@@ -20,13 +22,15 @@
 #include <string>
 #include <vector>
 
+#include "comparisons.h"
 #include "figures.h"
-#include "journal_files.h"
 #include "options.h"
 #include "report.h"
+#include "run_kind.h"
 #include "run_once.h"
 #include "scenarios.h"
 #include "script.h"
+#include "server_setup.h"
 
 namespace {
 
@@ -39,43 +43,66 @@ void raiseDescriptorLimit() {
 }
 
 // A smoke run is small enough that any lost event is the generator's or the
-// server's fault, never the machine's.
+// server's fault, never the machine's; with one scorer a board, so is a
+// refused dart.
 bool allWell(const load::Options& options, const std::vector<load::RunFigures>& runs) {
     bool ok = true;
     for (const load::RunFigures& run : runs) {
         ok = ok && run.errors == 0 && run.server_clean && run.viewers_all_ready && run.darts > 0;
         ok = ok && (!options.smoke ||
-                    (run.events_lost == 0 && (options.viewers == 0 || run.events_held > 0)));
+                    (run.events_lost == 0 && (options.viewers == 0 || run.events_held > 0) &&
+                     (options.scorers > options.boards || run.refused == 0)));
     }
     return ok;
 }
 
-// Runs the load options.runs times with each journal, by turns, and prints
-// the medians of each journal's runs and the scenario's targets. Returns
-// whether all was well.
+// Returns --server's program, then --compare-server's if any, and says of
+// each that keeps nothing.
+std::vector<load::ServerProgram> probePrograms(const load::Options& options) {
+    std::vector<load::ServerProgram> programs = {load::probeServer(options.server)};
+    if (!options.compare_server.empty()) {
+        programs.push_back(load::probeServer(options.compare_server));
+    }
+    for (const load::ServerProgram& program : programs) {
+        if (!program.takes_data) {
+            std::cout << "note: " << program.path
+                      << " names no --data in its --help: started without it, it keeps "
+                         "nothing\n";
+        }
+    }
+    return programs;
+}
+
+// Runs the load options.runs times with each kind of run, by turns, and
+// prints the medians of each kind, their comparisons and the scenario's
+// targets. Returns whether all was well.
 bool runLoads(const load::Options& options) {
     const load::Script script = load::buildScript();
     load::printScript(script);
-    const int runs = options.runs * static_cast<int>(options.journals.size());
+    const std::vector<load::ServerProgram> programs = probePrograms(options);
+    const std::vector<load::RunKind> kinds = load::runKinds(options);
+    const int runs = options.runs * static_cast<int>(kinds.size());
     std::vector<load::RunFigures> figures;
     for (int run = 0; run < runs; ++run) {
-        const load::JournalKind journal =
-            options.journals[static_cast<std::size_t>(run) % options.journals.size()];
-        load::printRunStart(run + 1, runs, journal);
-        figures.push_back(load::runOnce(options, script, journal));
+        const load::RunKind& kind = kinds[static_cast<std::size_t>(run) % kinds.size()];
+        load::printRunStart(run + 1, runs, load::kindName(kind, options));
+        figures.push_back(
+            load::runOnce(options, script, kind, programs[kind.other_server ? 1 : 0]));
         load::printFigures(options, figures.back());
     }
     if (figures.size() > 1 || options.scenario != nullptr) {
         std::vector<load::RunFigures> medians;
-        for (const load::JournalKind journal : options.journals) {
-            std::vector<load::RunFigures> of_journal;
-            std::copy_if(figures.begin(), figures.end(), std::back_inserter(of_journal),
-                         [journal](const load::RunFigures& f) { return f.journal == journal; });
-            medians.push_back(load::medianFigures(of_journal));
-            std::cout << "median of " << of_journal.size() << " runs, journal "
-                      << load::journalName(journal) << "\n";
+        for (const load::RunKind& kind : kinds) {
+            std::vector<load::RunFigures> of_kind;
+            std::copy_if(
+                figures.begin(), figures.end(), std::back_inserter(of_kind),
+                [&kind](const load::RunFigures& f) { return load::sameKind(f.kind, kind); });
+            medians.push_back(load::medianFigures(of_kind));
+            std::cout << "median of " << of_kind.size() << " runs, "
+                      << load::kindName(kind, options) << "\n";
             load::printFigures(options, medians.back());
         }
+        load::printComparisons(options, medians);
         if (options.scenario != nullptr && options.scenario->targets != nullptr) {
             options.scenario->targets(options, figures, medians);
         }
@@ -95,6 +122,11 @@ int main(int argc, char** argv) {
         }
         if (access(options->server.c_str(), X_OK) != 0) {
             throw load::UsageError{"cannot run the server " + options->server + " (see --server)"};
+        }
+        if (!options->compare_server.empty() &&
+            access(options->compare_server.c_str(), X_OK) != 0) {
+            throw load::UsageError{"cannot run the server " + options->compare_server +
+                                   " (see --compare-server)"};
         }
     } catch (const load::UsageError& error) {
         std::cerr << "game501_server_load: " << error.message

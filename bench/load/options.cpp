@@ -65,6 +65,7 @@ void apply(const Load& load, Options& options) {
     options.rate = load.rate;
     options.seconds = load.seconds;
     options.darts = load.darts;
+    options.format = load.format;
 }
 
 void applyScenario(const std::string& name, Options& options) {
@@ -83,6 +84,7 @@ void applyScenario(const std::string& name, Options& options) {
     if (scenario->journals == JournalPlan::both) {
         options.journals.push_back(JournalKind::memory);
     }
+    options.against_single_game = scenario->formats == FormatPlan::against_single_game;
 }
 
 JournalKind journalKind(const std::string& name) {
@@ -149,8 +151,19 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args) {
                 static_cast<int>(wholeNumber(valueOf(args, i, "--runs"), "--runs", 1, kMaxRuns));
         } else if (is(arg, "--journal")) {
             options.journals = {journalKind(valueOf(args, i, "--journal"))};
+        } else if (is(arg, "--legs")) {
+            options.format.legs = static_cast<int>(wholeNumber(
+                valueOf(args, i, "--legs"), "--legs", Match501::kMinLegs, Match501::kMaxLegs));
+        } else if (is(arg, "--sets")) {
+            options.format.sets = static_cast<int>(wholeNumber(
+                valueOf(args, i, "--sets"), "--sets", Match501::kMinSets, Match501::kMaxSets));
         } else if (is(arg, "--server")) {
             options.server = valueOf(args, i, "--server");
+        } else if (is(arg, "--compare-server")) {
+            options.compare_server = valueOf(args, i, "--compare-server");
+            if (options.compare_server.empty()) {
+                throw UsageError{"--compare-server needs a path"};
+            }
         } else {
             throw UsageError{"unknown argument: " + arg};
         }
@@ -165,20 +178,28 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args) {
         throw UsageError{std::string("--scenario ") + options.scenario->name +
                          " needs the journal on disk"};
     }
+    if (options.scenario != nullptr && options.scenario->runner != nullptr &&
+        !options.compare_server.empty()) {
+        throw UsageError{
+            std::string("--compare-server compares loads of scorers, which --scenario ") +
+            options.scenario->name + " is not"};
+    }
     return options;
 }
 
 std::string usage() {
     return "Usage: game501_server_load [--scenario NAME | --smoke] [--boards B] [--viewers V]\n"
            "                           [--scorers S] [--rate R] [--seconds T | --darts N]\n"
-           "                           [--runs K] [--journal disk|memory] [--server PATH]\n"
+           "                           [--runs K] [--journal disk|memory] [--legs L] [--sets S]\n"
+           "                           [--server PATH] [--compare-server PATH]\n"
            "\n"
            "Starts game-501-server on 127.0.0.1, spreads V viewers of the event streams\n"
            "and S scorers evenly over B boards, lets the scorers play " +
            std::to_string(kPlayers.size()) +
-           "-player games for\n"
+           "-player matches for\n"
            "T seconds or N darts, stops the server, and plays the same darts in process.\n"
-           "Every run has a journal of its own, removed after it.\n"
+           "Every run has a journal of its own, removed after it. Runs of different\n"
+           "journals, formats or servers take turns and their medians are compared.\n"
            "\n"
            "  --boards B      boards of the server (default 1)\n"
            "  --viewers V     event stream connections (default 0)\n"
@@ -186,19 +207,29 @@ std::string usage() {
            "  --rate R        darts per second per scorer (default: as fast as answered)\n"
            "  --seconds T     length of the load (default 10)\n"
            "  --darts N       throw N darts instead, in at most --seconds (default 300)\n"
-           "  --runs K        repeat the whole run K times (with each journal) and print\n"
-           "                  the medians\n"
+           "  --runs K        repeat the whole run K times (with each journal, format and\n"
+           "                  server) and print the medians\n"
            "  --journal J     disk: the server's journal is a file in the run's temporary\n"
            "                  directory ($TMPDIR or /tmp), measured after the run (default);\n"
            "                  memory: --data :memory:, for comparisons of speed only\n"
+           "  --legs L        the scorers play matches of first to L legs (default 1: a\n"
+           "                  single game)\n"
+           "  --sets S        ... in sets: first to S sets of L legs (default 1)\n"
            "  --server PATH   the server to start (default: the one of this build)\n"
+           "  --compare-server PATH\n"
+           "                  another server (an older build, say) whose runs take turns\n"
+           "                  with those of --server under the same load; prints the\n"
+           "                  medians of each and this server's over the other's; a\n"
+           "                  server whose --help names no --data is started without it\n"
+           "                  and keeps nothing\n"
            "  --scenario NAME one of the target runs, " +
            std::to_string(kScenarioRuns) +
-           " runs of each journal (restarts for restart)\n"
-           "                  unless --runs says:\n" +
+           " runs of each kind (restarts for\n"
+           "                  restart) unless --runs says:\n" +
            scenarioHelp() +
-           "  --smoke         2 boards, 4 viewers, 2 scorers, 1 s: proof that it works;\n"
-           "                  fails unless darts were thrown and every event arrived\n";
+           "  --smoke         2 boards, 4 viewers, 2 scorers, first to 2 legs, 1 s: proof\n"
+           "                  that it works; fails unless darts were thrown, none refused,\n"
+           "                  and every event arrived\n";
 }
 
 }  // namespace load

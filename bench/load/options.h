@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "journal_files.h"
+#include "match_501.h"
 #include "scenarios.h"
 
 namespace load {
@@ -28,10 +29,16 @@ struct Options {
     double seconds = kDefaultSeconds;
     bool seconds_given = false;
     std::uint64_t darts = 0;  // 0: the load is bounded by time alone
-    int runs = 1;             // of each journal
+    int runs = 1;             // of each kind of run (run_kind.h)
     // The journals of the runs, taken by turns.
     std::vector<JournalKind> journals = {JournalKind::disk};
+    // The matches the scorers start.
+    Match501::Format format;
+    // Whether the runs take `format` and a single game by turns, compared.
+    bool against_single_game = false;
     std::string server = GAME501_SERVER_PATH;
+    // Another server whose runs take turns with those of `server`; empty: none.
+    std::string compare_server;
     std::vector<std::string> server_args;  // besides those of every run
     const Scenario* scenario = nullptr;
     bool smoke = false;

@@ -8,6 +8,8 @@
 #include <thread>
 
 #include "journal_files.h"
+#include "run_kind.h"
+#include "script.h"
 #include "temp_dir.h"
 
 namespace load {
@@ -54,6 +56,20 @@ std::string walText(double wal_bytes) {
                          : std::string("no WAL left");
 }
 
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+void printJournal(const std::string& data, double rows) {
+    const JournalBytes bytes = journalBytes(data);
+    const double total = bytes.file + std::max(bytes.wal, 0.0);
+    std::cout << "journal: " << fixed(total, 0) << " bytes once the server stopped ("
+              << walText(bytes.wal) << "), " << fixed(total / rows, 1) << " bytes per row of "
+              << fixed(rows, 0) << "\n";
+}
+
 std::string loadAverage() {
     std::ifstream file("/proc/loadavg");
     std::string one;
@@ -82,6 +98,9 @@ void printHeading(int argc, char** argv, const Options& options) {
     std::cout << "\nmachine: " << std::thread::hardware_concurrency() << " cores, "
               << firstLineOf("/proc/cpuinfo", "model name") << "\n"
               << "server: " << options.server << "\n";
+    if (!options.compare_server.empty()) {
+        std::cout << "compared with: " << options.compare_server << ", its runs by turns\n";
+    }
     for (const JournalKind journal : options.journals) {
         std::cout << (journal == options.journals.front() ? "journal: " : "   and by turns ")
                   << describeJournal(journal) << "\n";
@@ -101,8 +120,12 @@ void printHeading(int argc, char** argv, const Options& options) {
               << ", "
               << (options.darts != 0 ? std::to_string(options.darts) + " darts (at most " +
                                            fixed(options.loadSeconds(), 0) + " s)"
-                                     : fixed(options.seconds, 1) + " s")
-              << "\n";
+                                     : fixed(options.seconds, 1) + " s");
+    const std::vector<Match501::Format> formats = runFormats(options);
+    for (std::size_t i = 0; i < formats.size(); ++i) {
+        std::cout << (i == 0 ? ", " : " and by turns ") << formatName(formats[i]);
+    }
+    std::cout << "\n";
 }
 
 void printScript(const Script& script) {
@@ -111,8 +134,8 @@ void printScript(const Script& script) {
               << script.busts << " busts\n";
 }
 
-void printRunStart(int run, int runs, JournalKind journal) {
-    std::cout << "run " << run << " of " << runs << " (journal " << journalName(journal)
+void printRunStart(int run, int runs, const std::string& kind) {
+    std::cout << "run " << run << " of " << runs << " (" << kind
               << ", load average before: " << loadAverage() << ")" << std::endl;
 }
 
@@ -153,7 +176,9 @@ void printFigures(const Options& options, const RunFigures& f) {
                       << " % slower: the host is busy and this run's figures may be low\n";
         }
     }
-    if (f.journal == JournalKind::memory) {
+    if (!f.journal_kept) {
+        std::cout << "  journal              none: the server takes no --data\n";
+    } else if (f.kind.journal == JournalKind::memory) {
         std::cout << "  journal              in memory: no file\n";
     } else {
         std::cout << "  journal              " << fixed(f.journal_bytes, 0)
@@ -192,7 +217,8 @@ RunFigures medianFigures(const std::vector<RunFigures>& runs) {
           &RunFigures::late_darts, &RunFigures::errors, &RunFigures::journal_rows}) {
         f.*field = median(runs, field);
     }
-    f.journal = runs.front().journal;
+    f.kind = runs.front().kind;
+    f.journal_kept = runs.front().journal_kept;
     return f;
 }
 

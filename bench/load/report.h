@@ -16,6 +16,13 @@ std::string fixed(double value, int decimals);
 // Says whether a journal's size includes a WAL that the server left.
 std::string walText(double wal_bytes);
 
+// Returns the middle value, or the mean of the two middle ones.
+double median(std::vector<double> values);
+
+// Prints the size of the journal `data` once its server has stopped, and its
+// bytes per row of the `rows` it holds.
+void printJournal(const std::string& data, double rows);
+
 // Returns the machine's load average over 1, 5 and 15 minutes.
 std::string loadAverage();
 
@@ -25,14 +32,14 @@ void printHeading(int argc, char** argv, const Options& options);
 
 void printScript(const Script& script);
 
-// Prints the line before run `run` of `runs`, with its journal and the
-// machine's load average.
-void printRunStart(int run, int runs, JournalKind journal);
+// Prints the line before run `run` of `runs`, with its kind (kindName) and
+// the machine's load average.
+void printRunStart(int run, int runs, const std::string& kind);
 
 void printFigures(const Options& options, const RunFigures& figures);
 
 // Returns every figure as the median of its own values over the runs, all
-// of one journal.
+// of one kind.
 RunFigures medianFigures(const std::vector<RunFigures>& runs);
 
 }  // namespace load

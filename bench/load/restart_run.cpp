@@ -29,7 +29,6 @@ constexpr std::chrono::seconds kFillTime{120};
 // Reading every board, and writing once to each.
 constexpr std::chrono::seconds kCheckTime{30};
 constexpr std::chrono::seconds kHardTimeoutMargin{30};
-constexpr unsigned kOk = 200;
 
 // Adds one more description to `problem`.
 void note(std::string& problem, const std::string& text) {
@@ -45,7 +44,7 @@ std::vector<BoardDocument> readBoards(HttpClient& client, int boards) {
     std::vector<BoardDocument> documents;
     for (int number = 1; number <= boards; ++number) {
         HttpAnswer answer = client.get(boardPath(number));
-        if (answer.status != kOk) {
+        if (answer.status != kHttpOk) {
             throw std::runtime_error("board " + std::to_string(number) + " answered HTTP " +
                                      std::to_string(answer.status));
         }
@@ -117,27 +116,12 @@ void printRestart(const RestartFigures& f, int boards, const std::string& stop) 
     }
 }
 
-void printJournal(const std::string& data, int boards) {
-    const JournalBytes bytes = journalBytes(data);
-    const double total = bytes.file + std::max(bytes.wal, 0.0);
-    const double rows = static_cast<double>(boards) * kRestartCallsPerBoard;
-    std::cout << "journal: " << fixed(total, 0) << " bytes once the server stopped ("
-              << walText(bytes.wal) << "), " << fixed(total / rows, 1) << " bytes per row of "
-              << fixed(rows, 0) << "\n";
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
 }  // namespace
 
 bool runRestarts(const Options& options) {
     const Clock::time_point begin = Clock::now();
     TempDir dir;
-    const ServerSetup setup = prepareServer(options, JournalKind::disk, dir);
+    const ServerSetup setup = prepareServer(options, {options.server}, JournalKind::disk, dir);
     auto server = std::make_unique<ServerProcess>(options.server, setup.args);
     const Clock::duration hard_limit =
         kServerStartTime + kFillTime + kCheckTime +
@@ -168,7 +152,7 @@ bool runRestarts(const Options& options) {
         watchdog.watch(0);
         ok = ok && server->exitedCleanly();
         if (restart == 1) {
-            printJournal(setup.data, options.boards);
+            printJournal(setup.data, static_cast<double>(options.boards) * kRestartCallsPerBoard);
         }
         std::cout << "restart " << restart << " of " << options.runs
                   << " (load average before: " << loadAverage() << ")" << std::endl;
@@ -180,7 +164,7 @@ bool runRestarts(const Options& options) {
         HttpClient client(port);
         const HttpAnswer first = client.get(boardPath(1));
         f.seconds = Seconds(Clock::now() - start).count();
-        if (first.status != kOk) {
+        if (first.status != kHttpOk) {
             throw std::runtime_error("the first answer after the restart was HTTP " +
                                      std::to_string(first.status));
         }

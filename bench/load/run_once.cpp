@@ -35,11 +35,12 @@ void measureJournal(const std::string& data, RunFigures& figures) {
 
 }  // namespace
 
-RunFigures runOnce(const Options& options, const Script& script, JournalKind journal) {
+RunFigures runOnce(const Options& options, const Script& script, const RunKind& kind,
+                   const ServerProgram& program) {
     const Clock::time_point begin = Clock::now();
     TempDir dir;
-    ServerSetup setup = prepareServer(options, journal, dir);
-    ServerProcess server(options.server, setup.args);
+    ServerSetup setup = prepareServer(options, program, kind.journal, dir);
+    ServerProcess server(program.path, setup.args);
     // The most every phase may take, and a margin.
     const Clock::duration hard_limit =
         kServerStartTime + 2 * kConnectTime +
@@ -52,14 +53,16 @@ RunFigures runOnce(const Options& options, const Script& script, JournalKind jou
 
     RunFigures figures;
     {
-        LoadRun load(options, script, server, port, std::move(setup.tokens));
+        LoadRun load(options, script, startBody(kPlayers, kind.format), server, port,
+                     std::move(setup.tokens));
         figures = load.run();
         if (load.interrupted()) {
             figures.server_exit = server.stop();
             throw std::runtime_error("interrupted");
         }
     }
-    figures.journal = journal;
+    figures.kind = kind;
+    figures.journal_kept = program.takes_data;
     figures.server_exit = server.stop();
     figures.server_clean = server.exitedCleanly();
     if (!figures.server_clean) {
@@ -68,7 +71,7 @@ RunFigures runOnce(const Options& options, const Script& script, JournalKind jou
     }
     measureJournal(setup.data, figures);
 
-    figures.in_process_by_cpu = inProcessByCpu(script, options.in_process_seconds);
+    figures.in_process_by_cpu = inProcessByCpu(script, kind.format, options.in_process_seconds);
     for (const auto& [cpu, darts_per_second] : figures.in_process_by_cpu) {
         figures.in_process_darts_per_second =
             std::max(figures.in_process_darts_per_second, darts_per_second);

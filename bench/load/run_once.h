@@ -3,15 +3,18 @@
 #pragma once
 
 #include "figures.h"
-#include "journal_files.h"
 #include "options.h"
+#include "run_kind.h"
 #include "script.h"
+#include "server_setup.h"
 
 namespace load {
 
-// Starts the server with a fresh tokens file and journal, puts the load on
-// it, stops it, measures the journal and plays the same darts in process.
-// Throws when the server cannot be started or the run is interrupted.
-RunFigures runOnce(const Options& options, const Script& script, JournalKind journal);
+// Starts `program` with a fresh tokens file and the journal of `kind`, puts
+// the load on it with matches of that kind's format, stops it, measures the
+// journal and plays the same darts in process. Throws when the server cannot
+// be started or the run is interrupted.
+RunFigures runOnce(const Options& options, const Script& script, const RunKind& kind,
+                   const ServerProgram& program);
 
 }  // namespace load

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "match_501.h"
+
 namespace load {
 
 struct Options;
@@ -20,11 +22,12 @@ struct Load {
     double rate;
     double seconds;
     std::uint64_t darts;
+    Match501::Format format;  // of the matches the scorers start
 };
 
 // Prints whether the medians of a scenario's runs met its targets: one
-// median for each journal of options.journals, in that order. The targets
-// never change the exit status.
+// median for each kind of run (run_kind.h), in the order runKinds gives
+// them. The targets never change the exit status.
 using Targets = void (*)(const Options& options, const std::vector<RunFigures>& runs,
                          const std::vector<RunFigures>& medians);
 
@@ -38,6 +41,12 @@ enum class JournalPlan {
     chosen,  // the one --journal chooses, on disk unless it says otherwise
     both,    // on disk and in memory by turns, unless --journal chooses one
     disk,    // on disk, whatever --journal says
+};
+
+// The match formats of a scenario's runs.
+enum class FormatPlan {
+    chosen,              // the one of the load, unless --legs and --sets choose
+    against_single_game  // that one and a single game by turns, compared
 };
 
 // One option the server is started with besides those of every run; none
@@ -55,6 +64,7 @@ struct Scenario {
     Targets targets;  // null: none
     ServerOption server_option;
     JournalPlan journals;
+    FormatPlan formats;
     Runner runner;  // null: runs of the load, each a server of its own
 };
 
@@ -62,7 +72,7 @@ struct Scenario {
 // benchmark machine's speed varies by a third from minute to minute.
 inline constexpr int kScenarioRuns = 5;
 
-inline constexpr Load kSmoke = {2, 4, 2, 0, 1, 0};
+inline constexpr Load kSmoke = {2, 4, 2, 0, 1, 0, {2, 1}};
 
 // Returns the scenario called `name`, or null.
 const Scenario* findScenario(const std::string& name);

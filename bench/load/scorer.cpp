@@ -19,9 +19,10 @@ constexpr std::size_t kErrorExcerptBytes = 128;
 
 }  // namespace
 
-Scorer::Scorer(net::io_context& io, RunState& run, const Script& script, const std::string& host,
-               const std::string& token, int board, std::size_t first_game, double rate)
-    : run_(run), script_(script), board_(board), socket_(io), pacer_(io), game_(first_game) {
+Scorer::Scorer(net::io_context& io, RunState& run, const Script& script,
+               const std::string& start_body, const std::string& host, const std::string& token,
+               int board, std::size_t first_game, double rate)
+    : run_(run), board_(board), socket_(io), pacer_(io), play_(script, first_game) {
     buffer_.reserve(kAnswerBufferBytes);
     const std::string target = "/api/boards/" + std::to_string(board + 1) + "/";
     const std::string authorization = "Bearer " + token;
@@ -34,7 +35,7 @@ Scorer::Scorer(net::io_context& io, RunState& run, const Script& script, const s
     };
     prepare(start_request_, "start");
     start_request_.set(http::field::content_type, "application/json");
-    start_request_.body() = script.start_body;
+    start_request_.body() = start_body;
     start_request_.prepare_payload();
     prepare(dart_request_, "darts");
     dart_request_.set(http::field::content_type, "application/json");
@@ -85,15 +86,15 @@ void Scorer::sendNext() {
         busy_ = false;
         return;
     }
-    if (next_ != Step::dart) {
-        return send(next_);
+    if (play_.next() != Step::dart) {
+        return send();
     }
     if (!run_.takeDartTicket()) {
         busy_ = false;
         return;
     }
     if (period_ == Clock::duration::zero()) {
-        return send(Step::dart);
+        return send();
     }
     const Clock::time_point now = Clock::now();
     if (next_due_ + period_ < now) {
@@ -104,7 +105,7 @@ void Scorer::sendNext() {
     const Clock::time_point due = next_due_;
     next_due_ += period_;
     if (due <= now) {
-        return send(Step::dart);
+        return send();
     }
     pacer_.expires_at(due);
     pacer_.async_wait([this](const beast::error_code& error) {
@@ -112,19 +113,17 @@ void Scorer::sendNext() {
             busy_ = false;
             return;
         }
-        send(Step::dart);
+        send();
     });
 }
 
-void Scorer::send(Step step) {
-    in_flight_ = step;
+void Scorer::send() {
     http::request<http::string_body>* request = &clear_request_;
-    if (step == Step::start) {
+    if (play_.next() == Step::start) {
         request = &start_request_;
-        dart_ = 0;
-    } else if (step == Step::dart) {
+    } else if (play_.next() == Step::dart) {
         request = &dart_request_;
-        dart_request_.body() = script_.games[game_][dart_].body;
+        dart_request_.body() = play_.dart().body;
         dart_request_.prepare_payload();
     }
     sent_ns_ = run_.nowNs();
@@ -161,18 +160,10 @@ void Scorer::onAnswer(const beast::error_code& error) {
     }
     run_.onAnswered(board_, event_id, sent_ns_);
     const std::string_view body = answer_.body();
-    if (in_flight_ == Step::dart) {
+    if (play_.next() == Step::dart) {
         run_.onDart(startsWith(body, kAccepted), now - sent_ns_);
-        ++dart_;
     }
-    next_ = nextStep(body);
-    const std::size_t game_darts = script_.games[game_].size();
-    if ((next_ == Step::start && in_flight_ != Step::start) ||
-        (next_ == Step::dart && dart_ == game_darts)) {
-        // The script's game ended, or ran out where others throw on the same board.
-        game_ = (game_ + 1) % script_.games.size();
-        next_ = Step::start;
-    }
+    play_.onAnswer(body);
     sendNext();
 }
 

@@ -1,5 +1,6 @@
-// The HTTP client of the load: a scorer that plays the script's games on
-// one board over one keep-alive connection, one request at a time.
+// The HTTP client of the load: a scorer that plays the script's games as the
+// legs of matches on one board over one keep-alive connection, one request
+// at a time.
 #pragma once
 
 #include <boost/asio/io_context.hpp>
@@ -15,15 +16,18 @@
 #include "asio_names.h"
 #include "run_state.h"
 #include "script.h"
+#include "script_play.h"
 #include "units.h"
 
 namespace load {
 
 class Scorer {
 public:
-    // `rate`: darts a second, 0 for as fast as the answers come.
-    Scorer(net::io_context& io, RunState& run, const Script& script, const std::string& host,
-           const std::string& token, int board, std::size_t first_game, double rate);
+    // Starts its matches with `start_body`; `rate`: darts a second, 0 for
+    // as fast as the answers come.
+    Scorer(net::io_context& io, RunState& run, const Script& script, const std::string& start_body,
+           const std::string& host, const std::string& token, int board, std::size_t first_game,
+           double rate);
 
     void connect(const tcp::endpoint& endpoint);
     // Throws the first dart at `first_due` when paced, else at once.
@@ -35,12 +39,12 @@ public:
 
 private:
     void sendNext();
-    void send(Step step);
+    // Sends the call the script names next.
+    void send();
     void onAnswer(const beast::error_code& error);
     void fail(const std::string& what);
 
     RunState& run_;
-    const Script& script_;
     const int board_;
     // A plain socket: a stream with timeouts costs a timer on every operation,
     // and the run's phases bound every wait anyway.
@@ -51,10 +55,7 @@ private:
     http::request<http::string_body> dart_request_;
     http::request<http::string_body> clear_request_;
     http::response<http::string_body> answer_;
-    Step next_ = Step::start;
-    Step in_flight_ = Step::start;
-    std::size_t game_;
-    std::size_t dart_ = 0;
+    ScriptPlay play_;
     std::int64_t sent_ns_ = 0;
     Clock::time_point next_due_;
     Clock::duration period_{};

@@ -93,13 +93,18 @@ bool startsWith(std::string_view text, std::string_view prefix) {
 }
 
 // The game's status is its last member of that name, near the end; the
-// clear flag is near the start: neither search reads the whole document.
-Step nextStep(std::string_view answer) {
+// clear flag is near the start: neither search reads the whole document. A
+// leg's winning dart waits for the clear that begins the next leg; after the
+// match's last leg, that clear leaves the leg finished.
+Step nextStep(std::string_view answer, Step answered) {
     const std::size_t status = answer.rfind(kStatusKey);
     const std::string_view value =
         status == std::string_view::npos ? "" : answer.substr(status + kStatusKey.size());
-    if (startsWith(value, "finished\"") || startsWith(value, "idle\"")) {
+    if (startsWith(value, "idle\"")) {
         return Step::start;
+    }
+    if (startsWith(value, "finished\"")) {
+        return answered == Step::clear ? Step::start : Step::clear;
     }
     const std::size_t clear = answer.find(kAwaitingClearKey);
     if (clear != std::string_view::npos &&
@@ -109,50 +114,63 @@ Step nextStep(std::string_view answer) {
     return Step::dart;
 }
 
-std::string startBody() { return Game501::json{{"players", kPlayers}}.dump(); }
+bool isSingleGame(const Match501::Format& format) { return format.legs == 1 && format.sets == 1; }
+
+std::string startBody(const std::vector<std::string>& players, const Match501::Format& format) {
+    Game501::json body{{"players", players}};
+    if (!isSingleGame(format)) {
+        body["legs"] = format.legs;
+        body["sets"] = format.sets;
+    }
+    return body.dump();
+}
 
 std::string dartBody(const std::string& notation) {
     return Game501::json{{"notation", notation}, {"source", kSource}}.dump();
 }
 
-Script buildScript() {
+Script buildScript(int opening_misses) {
     Script script;
-    script.start_body = startBody();
     std::minstd_rand rng(kScriptSeed);
+    const std::size_t missed_visits = kPlayers.size() * static_cast<std::size_t>(opening_misses);
     Game501 game;
     for (int number = 0; number < kScriptGames; ++number) {
         std::vector<ScriptDart> darts;
-        Step step = nextStep(game.start(kPlayers).dump());
+        std::size_t visits = 0;  // ended in this game
+        Step step = nextStep(game.start(kPlayers).dump(), Step::start);
         while (step != Step::start) {
             if (step == Step::clear) {
-                step = nextStep(game.markBoardClear().dump());
+                step = nextStep(game.markBoardClear().dump(), Step::clear);
                 continue;
             }
             if (darts.size() == kMaxScriptGameDarts) {
                 throw std::logic_error("a scripted game does not end");
             }
-            const Game501::json state = game.state();
-            const int remaining =
-                state["players"][state["active_player"].get<std::size_t>()]["score"].get<int>();
-            const int darts_left =
-                static_cast<int>(Game501::kDartsPerTurn - state["current_turn"]["darts"].size());
-            const int roll = static_cast<int>(rng() % static_cast<unsigned>(kRollRange));
-            std::string notation = beds::bedNotation(landing(aimFor(remaining, darts_left), roll));
+            std::string notation = beds::bedNotation(beds::kMissBed);
+            if (visits >= missed_visits) {
+                const Game501::json state = game.state();
+                const int remaining =
+                    state["players"][state["active_player"].get<std::size_t>()]["score"].get<int>();
+                const int darts_left = static_cast<int>(Game501::kDartsPerTurn -
+                                                        state["current_turn"]["darts"].size());
+                const int roll = static_cast<int>(rng() % static_cast<unsigned>(kRollRange));
+                notation = beds::bedNotation(landing(aimFor(remaining, darts_left), roll));
+            }
             const Game501::json answer = game.addDart(notation, kSource);
             if (!answer["accepted"].get<bool>()) {
                 throw std::logic_error("the engine refused the scripted dart " + notation);
             }
             const Game501::json& history = answer["game"]["history"];
             if (answer["game"]["awaiting_clear"].get<bool>()) {
-                ++script.turns;
+                ++visits;
                 script.busts += history.front()["outcome"] == "bust" ? 1 : 0;
             }
             std::string body = dartBody(notation);
             darts.push_back({std::move(notation), std::move(body)});
-            step = nextStep(answer.dump());
+            step = nextStep(answer.dump(), Step::dart);
         }
         script.darts += darts.size();
-        ++script.turns;  // the checkout's
+        script.turns += visits + 1;  // the checkout's too
         script.games.push_back(std::move(darts));
     }
     return script;

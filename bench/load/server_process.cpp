@@ -41,6 +41,24 @@ std::string describeStatus(int status) {
     return "status " + std::to_string(status);
 }
 
+// Appends what the program writes next to `text`, waiting for it until
+// `deadline`, and returns false at the end of its output.
+bool readMore(int output, Clock::time_point deadline, std::string& text) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    pollfd ready{output, POLLIN, 0};
+    if (poll(&ready, 1, static_cast<int>(std::max<long>(left.count(), 0))) < 0 && errno != EINTR) {
+        throw std::system_error(errno, std::generic_category(), "poll");
+    }
+    if (ready.revents == 0) {
+        return true;
+    }
+    std::array<char, kOutputChunkBytes> chunk{};
+    const ssize_t bytes = read(output, chunk.data(), chunk.size());
+    text.append(chunk.data(), static_cast<std::size_t>(std::max<ssize_t>(bytes, 0)));
+    return bytes > 0;
+}
+
 }  // namespace
 
 ServerProcess::ServerProcess(const std::string& path, const std::vector<std::string>& args) {
@@ -93,21 +111,12 @@ unsigned short ServerProcess::waitForPort(int boards, Clock::time_point deadline
     std::string text;
     std::optional<unsigned short> port;
     while (!port || text.find(last_board) == std::string::npos) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0 || text.size() > kMaxServerOutputBytes) {
+        if (Clock::now() >= deadline || text.size() > kMaxServerOutputBytes) {
             throw std::runtime_error("the server did not print its port and boards in time");
         }
-        pollfd ready{output_, POLLIN, 0};
-        if (poll(&ready, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) {
-            throw std::system_error(errno, std::generic_category(), "poll");
-        }
-        std::array<char, kOutputChunkBytes> chunk{};
-        const ssize_t bytes = ready.revents != 0 ? read(output_, chunk.data(), chunk.size()) : 0;
-        if (ready.revents != 0 && bytes <= 0) {
+        if (!readMore(output_, deadline, text)) {
             throw std::runtime_error("the server ended before it listened: " + stop());
         }
-        text.append(chunk.data(), static_cast<std::size_t>(std::max<ssize_t>(bytes, 0)));
         const std::size_t at = text.find(address);
         const std::size_t line_end = text.find('\n', at);
         if (!port && at != std::string::npos && line_end != std::string::npos) {
@@ -122,6 +131,24 @@ unsigned short ServerProcess::waitForPort(int boards, Clock::time_point deadline
         }
     }
     return *port;
+}
+
+std::string ServerProcess::outputUntilExit(Clock::time_point deadline) {
+    std::string text;
+    do {
+        if (Clock::now() >= deadline || text.size() > kMaxServerOutputBytes) {
+            throw std::runtime_error("the program did not end its output in time: " + stop());
+        }
+    } while (readMore(output_, deadline, text));
+    int status = 0;
+    while (waitpid(pid_, &status, WNOHANG) == 0) {
+        if (Clock::now() >= deadline) {
+            throw std::runtime_error("the program did not end in time: " + stop());
+        }
+        std::this_thread::sleep_for(kExitPollInterval);
+    }
+    status_ = status;
+    return text;
 }
 
 std::string ServerProcess::stop(std::chrono::seconds grace) {

@@ -37,6 +37,10 @@ public:
     // port it listens on. Throws if it exits or says nothing in time.
     unsigned short waitForPort(int boards, Clock::time_point deadline);
 
+    // Reads the program's output until it closes it, waits for the program
+    // to end and returns the output. Throws if that takes past `deadline`.
+    std::string outputUntilExit(Clock::time_point deadline);
+
     // Stops the server with SIGTERM and returns how it ended; kills it if it
     // has not ended within `grace`.
     std::string stop(std::chrono::seconds grace = kServerStopTime);

@@ -1,8 +1,12 @@
 #include "server_setup.h"
 
+#include <chrono>
 #include <random>
+#include <regex>
 #include <string_view>
 #include <utility>
+
+#include "server_process.h"
 
 namespace load {
 namespace {
@@ -22,9 +26,24 @@ std::vector<std::string> makeTokens(int boards) {
     return tokens;
 }
 
+constexpr std::chrono::seconds kHelpTime{10};
+
 }  // namespace
 
-ServerSetup prepareServer(const Options& options, JournalKind journal, TempDir& dir) {
+// The option as a word of its own, "--data FILE", not "--database" or
+// "--data-dir".
+bool helpNamesData(const std::string& help) {
+    static const std::regex option(R"((^|[^-\w])--data($|[\s=,\]]))");
+    return std::regex_search(help, option);
+}
+
+ServerProgram probeServer(const std::string& path) {
+    ServerProcess help(path, {"--help"});
+    return {path, helpNamesData(help.outputUntilExit(Clock::now() + kHelpTime))};
+}
+
+ServerSetup prepareServer(const Options& options, const ServerProgram& program, JournalKind journal,
+                          TempDir& dir) {
     ServerSetup setup;
     setup.tokens = makeTokens(options.boards);
     std::string token_lines;
@@ -32,9 +51,12 @@ ServerSetup prepareServer(const Options& options, JournalKind journal, TempDir& 
         token_lines += token + "\n";
     }
     const std::string tokens_file = dir.write("tokens", token_lines);
-    setup.data = journalData(journal, dir);
     setup.args = {"--listen", "127.0.0.1:0", "--boards", std::to_string(options.boards),
-                  "--tokens", tokens_file,   "--data",   setup.data};
+                  "--tokens", tokens_file};
+    if (program.takes_data) {
+        setup.data = journalData(journal, dir);
+        setup.args.insert(setup.args.end(), {"--data", setup.data});
+    }
     setup.args.insert(setup.args.end(), options.server_args.begin(), options.server_args.end());
     return setup;
 }

@@ -11,13 +11,28 @@
 
 namespace load {
 
+// A server program the runs start.
+struct ServerProgram {
+    std::string path;
+    bool takes_data = true;  // false: a server before the journal, which keeps nothing
+};
+
+// Returns whether a server's --help text names the option --data.
+bool helpNamesData(const std::string& help);
+
+// Asks the server at `path` for its --help. Throws std::runtime_error when
+// it does not answer in time.
+ServerProgram probeServer(const std::string& path);
+
 struct ServerSetup {
     std::vector<std::string> tokens;  // board 1 first
-    std::string data;                 // the journal, as --data names it
+    std::string data;                 // the journal, as --data names it; empty: none
     std::vector<std::string> args;    // the whole command line but the program
 };
 
-// Writes fresh tokens into `dir` and returns the server's command line.
-ServerSetup prepareServer(const Options& options, JournalKind journal, TempDir& dir);
+// Writes fresh tokens into `dir` and returns the server's command line,
+// with --data unless the program takes none.
+ServerSetup prepareServer(const Options& options, const ServerProgram& program, JournalKind journal,
+                          TempDir& dir);
 
 }  // namespace load

@@ -4,7 +4,9 @@
 #include <iostream>
 #include <string>
 
+#include "comparisons.h"
 #include "report.h"
+#include "run_kind.h"
 #include "units.h"
 
 namespace load {
@@ -18,26 +20,25 @@ constexpr double kTargetDeliveryP99Ms = 100;
 constexpr double kTargetIdleViewersMb = 50;
 constexpr double kFlatMemoryTolerance = 0.10;
 constexpr double kTargetRestartSeconds = 2;
+constexpr double kTargetMatchShare = 0.9;
+constexpr double kTargetCareerMs = 50;
 
 std::string verdict(bool met) { return met ? "met" : "MISSED"; }
 
-const RunFigures* medianWith(const std::vector<RunFigures>& medians, JournalKind journal) {
-    for (const RunFigures& median : medians) {
-        if (median.journal == journal) {
-            return &median;
-        }
-    }
-    return nullptr;
+// The median of --server's runs of the chosen format with `journal`.
+const RunFigures* medianWith(const Options& options, const std::vector<RunFigures>& medians,
+                             JournalKind journal) {
+    return medianOf(medians, RunKind{journal, options.format, false});
 }
 
 }  // namespace
 
 // The network's share was first judged on a server that kept nothing; the
 // journal in memory comes closest to it, so it is judged there when it ran.
-void printThroughputTargets(const Options&, const std::vector<RunFigures>&,
+void printThroughputTargets(const Options& options, const std::vector<RunFigures>&,
                             const std::vector<RunFigures>& medians) {
-    const RunFigures* const disk = medianWith(medians, JournalKind::disk);
-    const RunFigures* const memory = medianWith(medians, JournalKind::memory);
+    const RunFigures* const disk = medianWith(options, medians, JournalKind::disk);
+    const RunFigures* const memory = medianWith(options, medians, JournalKind::memory);
     const RunFigures& network = memory != nullptr ? *memory : medians.front();
     const double disk_share = disk != nullptr && memory != nullptr && memory->darts_per_second > 0
                                   ? disk->darts_per_second / memory->darts_per_second
@@ -54,8 +55,24 @@ void printThroughputTargets(const Options&, const std::vector<RunFigures>&,
               << (disk_share < 0 ? "n/a" : verdict(disk_share >= kTargetDiskShare)) << " ("
               << fixed(disk_share, 3) << ")"
               << "\n  network >= " << kTargetNetworkShare << " of in process (journal "
-              << journalName(network.journal)
+              << journalName(network.kind.journal)
               << "): " << verdict(network.network_share >= kTargetNetworkShare) << "\n";
+}
+
+void printMatchTargets(const Options& options, const std::vector<RunFigures>&,
+                       const std::vector<RunFigures>& medians) {
+    std::cout << "targets\n";
+    for (const JournalKind journal : options.journals) {
+        const RunFigures* const match = medianWith(options, medians, journal);
+        const RunFigures* const single = medianOf(medians, RunKind{journal, {}, false});
+        const double share = match != nullptr && single != nullptr && match != single
+                                 ? dartsRatio(*match, *single)
+                                 : -1;
+        std::cout << "  " << formatName(options.format) << " >= " << kTargetMatchShare
+                  << " of a single game's darts/s, journal " << journalName(journal) << ": "
+                  << (share < 0 ? "n/a" : verdict(share >= kTargetMatchShare)) << " ("
+                  << fixed(share, 3) << ")\n";
+    }
 }
 
 void printDeliveryTargets(const Options&, const std::vector<RunFigures>& runs,
@@ -85,6 +102,16 @@ void printMemoryTargets(const Options& options, const std::vector<RunFigures>&,
               << verdict(f.rss_warm_mib >= 0 &&
                          f.rss_end_mib <= f.rss_warm_mib * (1 + kFlatMemoryTolerance))
               << "\n";
+}
+
+void printCareerTargets(double median_ms, double largest_ms, bool rows_right, bool all_finished) {
+    std::cout << "targets\n"
+              << "  the career's median answer <= " << kTargetCareerMs
+              << " ms: " << verdict(median_ms >= 0 && median_ms <= kTargetCareerMs)
+              << "\n  the career's largest answer <= " << kTargetCareerMs
+              << " ms: " << verdict(largest_ms >= 0 && largest_ms <= kTargetCareerMs)
+              << "\n  a row for every match: " << verdict(rows_right)
+              << "\n  every board's last match finished: " << verdict(all_finished) << "\n";
 }
 
 void printRestartTargets(double median_seconds, bool documents_same, bool ids_continue) {

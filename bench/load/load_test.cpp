@@ -1,0 +1,157 @@
+// The load generator's own rules: what a scorer sends after each answer as
+// the legs of a match go by, the options that choose the kinds of run, and
+// how an older server is told from its --help.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "match_501.h"
+#include "options.h"
+#include "run_kind.h"
+#include "script.h"
+#include "script_play.h"
+#include "server_setup.h"
+
+namespace {
+
+using load::Step;
+
+TEST(NextStep, ClearsAfterALegAndStartsOnlyWhenTheClearLeftItFinished) {
+    const std::string playing =
+        R"({"accepted":true,"game":{"awaiting_clear":false,"status":"playing"}})";
+    const std::string turn_over =
+        R"({"accepted":true,"game":{"awaiting_clear":true,"status":"playing"}})";
+    const std::string finished =
+        R"({"accepted":true,"game":{"awaiting_clear":false,"status":"finished"}})";
+    const std::string idle = R"({"accepted":true,"game":{"awaiting_clear":false,"status":"idle"}})";
+    const struct {
+        const std::string& answer;
+        Step answered;
+        Step next;
+    } cases[] = {
+        {playing, Step::dart, Step::dart},    {playing, Step::clear, Step::dart},
+        {turn_over, Step::dart, Step::clear}, {finished, Step::dart, Step::clear},
+        {finished, Step::clear, Step::start}, {idle, Step::dart, Step::start},
+        {idle, Step::clear, Step::start},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(load::nextStep(c.answer, c.answered), c.next)
+            << c.answer << " after " << static_cast<int>(c.answered);
+    }
+}
+
+// Every leg plays one scripted game from its first dart, so no dart is
+// refused, and a new match starts only once the last one is over.
+TEST(ScriptPlay, PlaysWholeMatchesOfEveryFormatWithoutARefusedDart) {
+    const load::Script script = load::buildScript();
+    for (const Match501::Format format :
+         {Match501::Format{1, 1}, Match501::Format{3, 1}, Match501::Format{2, 2}}) {
+        SCOPED_TRACE(load::formatName(format));
+        Match501 match;
+        load::ScriptPlay play(script, 3);
+        int matches = 0;
+        int darts = 0;
+        while (matches < 3 && darts < 10'000) {
+            const Step step = play.next();
+            std::string answer;
+            if (step == Step::start) {
+                ASSERT_NE(match.match()["status"], "playing");
+                answer = match.start(load::kPlayers, format).dump();
+            } else if (step == Step::clear) {
+                answer = match.markBoardClear().dump();
+            } else {
+                answer = match.addDart(play.dart().notation, load::kSource).dump();
+                ASSERT_TRUE(load::startsWith(answer, load::kAccepted)) << answer;
+                ++darts;
+            }
+            matches += play.onAnswer(answer) == Step::start ? 1 : 0;
+        }
+        ASSERT_EQ(matches, 3);
+        const Game501::json last = match.match();
+        EXPECT_EQ(last["status"], "finished");
+        EXPECT_GE(last["finished_legs"].size(),
+                  static_cast<std::size_t>(format.legs * format.sets));
+    }
+}
+
+// The opening misses leave the score at 501, so the rest of each game is the
+// plain script's game.
+TEST(Script, OpeningMissesLengthenEveryGameAndLeaveItsEndAsItWas) {
+    const load::Script plain = load::buildScript();
+    const load::Script longer = load::buildScript(2);
+    ASSERT_EQ(longer.games.size(), plain.games.size());
+    const std::size_t missed = 2 * load::kPlayers.size() * Game501::kDartsPerTurn;
+    for (std::size_t i = 0; i < plain.games.size(); ++i) {
+        const std::vector<load::ScriptDart>& game = longer.games[i];
+        ASSERT_EQ(game.size(), plain.games[i].size() + missed) << "game " << i;
+        EXPECT_EQ(game.front().notation, "MISS");
+        EXPECT_EQ(game.back().body, plain.games[i].back().body);
+    }
+    EXPECT_EQ(longer.turns, plain.turns + 2 * load::kPlayers.size() * plain.games.size());
+}
+
+// A server before matches refuses fields it does not know.
+TEST(StartBody, NamesTheFormatOnlyForMoreThanASingleGame) {
+    EXPECT_EQ(load::startBody({"Ymma", "Sjörk"}, {}), R"({"players":["Ymma","Sjörk"]})");
+    EXPECT_EQ(load::startBody({"Ymma", "Sjörk"}, {3, 2}),
+              R"({"legs":3,"players":["Ymma","Sjörk"],"sets":2})");
+}
+
+TEST(ServerProbe, AsksTheProgramItselfAndWaitsForItsEnd) {
+    EXPECT_TRUE(load::probeServer(GAME501_SERVER_PATH).takes_data);
+    EXPECT_FALSE(load::probeServer("/bin/true").takes_data);
+}
+
+TEST(ServerProbe, FindsTheDataOptionOnlyAsAWordOfItsOwn) {
+    const struct {
+        std::string_view help;
+        bool names_data;
+    } cases[] = {
+        {"  [--tokens FIL] [--data FIL] [--computer-pause MS]\n", true},
+        {"  --data FIL            databasen\n", true},
+        {"--data=FIL", true},
+        {"  --database FIL\n  --data-dir DIR\n", false},
+        {"  --boards N\n  --help\n", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(load::helpNamesData(std::string(c.help)), c.names_data) << c.help;
+    }
+}
+
+std::vector<load::RunKind> kindsOf(const std::vector<std::string>& args) {
+    return load::runKinds(*load::parseOptions(args));
+}
+
+TEST(RunKinds, TakeEveryFormatAndServerByTurnsThisServerFirst) {
+    const std::vector<load::RunKind> match = kindsOf({"--scenario", "throughput-match"});
+    ASSERT_EQ(match.size(), 2U);
+    EXPECT_TRUE(load::isSingleGame(match[0].format));
+    EXPECT_EQ(match[1].format.legs, 3);
+
+    const std::vector<load::RunKind> compared =
+        kindsOf({"--scenario", "throughput", "--compare-server", "/old", "--legs", "2"});
+    ASSERT_EQ(compared.size(), 4U);  // two journals of each server
+    EXPECT_FALSE(compared[0].other_server);
+    EXPECT_EQ(compared[1].journal, load::JournalKind::memory);
+    EXPECT_TRUE(compared[2].other_server);
+    EXPECT_EQ(compared[3].format.legs, 2);
+}
+
+TEST(Options, RefuseFormatsOutOfRangeAndComparingWhatIsNoLoad) {
+    const std::vector<std::vector<std::string>> refused = {
+        {"--legs", "0"},
+        {"--legs", "21"},
+        {"--sets", "11"},
+        {"--compare-server="},
+        {"--scenario", "career", "--compare-server", "/old"},
+        {"--scenario", "restart", "--compare-server", "/old"},
+    };
+    for (const std::vector<std::string>& args : refused) {
+        EXPECT_THROW(load::parseOptions(args), load::UsageError) << args[0] << " " << args[1];
+    }
+}
+
+}  // namespace
