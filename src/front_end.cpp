@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "checkout_hint.h"
+#include "computer_player.h"
 #include "match_501.h"
 
 namespace front_end {
@@ -35,10 +36,19 @@ Game501::json checkoutFor(const Game501::json& state) {
 Game501::json rules() {
     // Signed, as every integer of the engine's documents is.
     const auto number = [](std::size_t value) { return static_cast<std::int64_t>(value); };
-    return {{"darts_per_turn", number(Game501::kDartsPerTurn)}, {"max_legs", Match501::kMaxLegs},
-            {"max_players", number(Game501::kMaxPlayers)},      {"max_sets", Match501::kMaxSets},
-            {"max_source_bytes", number(kMaxSourceBytes)},      {"min_legs", Match501::kMinLegs},
-            {"min_players", number(Game501::kMinPlayers)},      {"min_sets", Match501::kMinSets}};
+    Game501::json levels = Game501::json::array();
+    for (const SkillLevel& level : skillLevels()) {
+        levels.push_back({{"id", level.id}, {"name", level.name}});
+    }
+    Game501::json computer = {{"levels", std::move(levels)},
+                              {"max_average", kMaxComputerAverage},
+                              {"min_average", kMinComputerAverage},
+                              {"name", std::string(kComputerName)}};
+    return {{"computer", std::move(computer)}, {"darts_per_turn", number(Game501::kDartsPerTurn)},
+            {"max_legs", Match501::kMaxLegs},  {"max_players", number(Game501::kMaxPlayers)},
+            {"max_sets", Match501::kMaxSets},  {"max_source_bytes", number(kMaxSourceBytes)},
+            {"min_legs", Match501::kMinLegs},  {"min_players", number(Game501::kMinPlayers)},
+            {"min_sets", Match501::kMinSets}};
 }
 
 std::string chanceText(double probability) {

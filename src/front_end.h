@@ -29,8 +29,11 @@ inline constexpr std::size_t kMaxSourceBytes = 1024;
 Game501::json checkoutFor(const Game501::json& state);
 
 // Returns the rules a page needs to draw and check what it sends:
-// {"darts_per_turn", "min_players", "max_players", "max_source_bytes", and the
-// formats of a match: "min_legs", "max_legs", "min_sets", "max_sets"}.
+// {"darts_per_turn", "min_players", "max_players", "max_source_bytes", the
+// formats of a match: "min_legs", "max_legs", "min_sets", "max_sets", and
+// what a start may seat as the computer: "computer": {"levels": [{"id",
+// "name"}] (skillLevels()), "min_average", "max_average" (the target
+// averages), "name" (its name when given none)}}.
 Game501::json rules();
 
 // Returns a chance in whole percent ("41 %"); a chance that rounds to

@@ -229,7 +229,10 @@ def test_game_over_http_follows_the_event_stream(server):
                                              "players": [{"legs": 1, "name": "Ymma", "score": 0, "sets": 1}]})
     check.assertEqual(listing["boards"][1], {"board": 2, "format": {"legs": 1, "sets": 1}, "status": "idle",
                                              "players": []})
+    levels = [{"id": "beginner", "name": "Nybörjare"}, {"id": "club", "name": "Klubbspelare"},
+              {"id": "strong", "name": "Stark spelare"}]
     check.assertEqual(server.request("GET", "/api/rules")[2], {
+        "computer": {"levels": levels, "max_average": 110, "min_average": 30, "name": "Datorn"},
         "darts_per_turn": 3, "max_legs": 20, "max_players": 8, "max_sets": 10, "max_source_bytes": 1024,
         "min_legs": 1, "min_players": 1, "min_sets": 1})
 

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Plays a short game in Chromium on a scoring page while a viewing page of
-the same board follows it, stops and restarts the server, then plays a match
-of two legs with writes whose answers get lost.
+the same board follows it, stops and restarts the server, plays a match of
+two legs with writes whose answers get lost, then a game against the
+computer.
 
 usage: web_test.py SERVER_BINARY OUTPUT_DIR [--docs DIR]
 Screenshots at the three sizes go to OUTPUT_DIR, and also to DIR with --docs.
@@ -68,7 +69,14 @@ return {
   idle: shown('#idle'),
   disconnected: shown('#connection'),
   problem: shown('#problem') ? q('#problem').textContent : '',
+  report: shown('#report-link') ? q('#report-link').getAttribute('href') : '',
 };
+"""
+
+# Each player's figures as the scoreboard shows them, in the order shown.
+FIGURES_JS = """
+return [...document.querySelectorAll('#players .player')].map((li) => Object.fromEntries(
+  [...li.querySelectorAll('[data-figure]')].map((dd) => [dd.dataset.figure, dd.textContent])));
 """
 
 LAYOUT_JS = """
@@ -168,6 +176,20 @@ window.fetch = async (url, init = {}) => {
 """
 KEY = re.compile(r"[0-9a-f]{32}")
 
+# The form's lines and the players of the start they make.
+PLAYERS_JS = """
+const [lines, done] = arguments;
+Promise.all([import('/web/new_game.js'), fetch('/api/rules').then((r) => r.json())])
+  .then(([{ readPlayers }, rules]) => done(lines.map((text) => readPlayers(text, rules.computer))));
+"""
+PLAYER_LINES = {
+    " Ymma \n\nSjörk": ["Ymma", "Sjörk"],
+    "Datorn · Klubbspelare": [{"computer": "club", "name": "Datorn"}],
+    "Robban · snitt 70\n · Stark spelare": [{"computer": 70, "name": "Robban"}, "· Stark spelare"],
+    "Ymma · Snitt 29\nYmma · Snitt 111\nYmma · Proffs": ["Ymma · Snitt 29", "Ymma · Snitt 111",
+                                                         "Ymma · Proffs"],
+}
+
 
 class Timeout(Exception):
     pass
@@ -182,7 +204,8 @@ class Server:
         # Each start has a database of its own, so that a restart begins idle.
         self.data = tempfile.TemporaryDirectory()
         self.process = subprocess.Popen(
-            [binary, "--listen", listen, "--tokens", tokens, "--data", f"{self.data.name}/game501.db"],
+            [binary, "--listen", listen, "--tokens", tokens, "--data", f"{self.data.name}/game501.db",
+             "--computer-pause", "0"],
             stdout=subprocess.PIPE)
         ready, _, _ = select.select([self.process.stdout], [], [], WAIT_S)
         first = self.process.stdout.readline().decode() if ready else ""
@@ -269,6 +292,35 @@ def expect(pages, step, **wanted):
         except TimeoutException:
             shown = {key: last.get(key) for key in wanted}
             raise AssertionError(f"{step}: wanted {wanted}, the page shows {shown}") from None
+
+
+def board_match(base):
+    with urllib.request.urlopen(f"{base}/api/boards/1/match", timeout=WAIT_S) as response:
+        return json.load(response)
+
+
+def expect_figures(pages, step, base):
+    """Waits until every page shows each player's figures as the API has them:
+    the leg's three-dart average and darts, and in a match its average."""
+    match = board_match(base)
+    in_match = match["format"]["legs"] > 1 or match["format"]["sets"] > 1
+    average = lambda value: "–" if value is None else f"{value:.2f}".replace(".", ",")  # noqa: E731
+    wanted = []
+    # A match shows its players in starting order, a single game in throwing order.
+    for index in range(len(match["players"])) if in_match else match["throwing_order"]:
+        figures = match["players"][index]["figures"]
+        wanted.append({"leg-average": average(figures["leg"]["three_dart_average"]),
+                       "leg-darts": str(figures["leg"]["darts"])}
+                      | ({"match-average": average(figures["match"]["three_dart_average"])}
+                         if in_match else {}))
+    for page in pages:
+        try:
+            WebDriverWait(page.driver, WAIT_S, poll_frequency=0.05).until(
+                lambda driver: driver.execute_script(FIGURES_JS) == wanted)
+        except TimeoutException:
+            shown = page.driver.execute_script(FIGURES_JS)
+            raise AssertionError(f"{step}: wanted figures {wanted}, the page shows {shown}") from None
+    return match
 
 
 def post(base, action, body=None):
@@ -443,6 +495,8 @@ def play(binary, tokens, outputs, scratch):
         scorer.type("d12" + Keys.ENTER)
         expect(both, "checkout", winner="Ymma vann!", route="", clear=False,
                darts=["T20", "T19", "D12"], message="Ymma vann med D12")
+        single = expect_figures(both, "single game", base)
+        expect(both, "report of a single game", report=f"/matches/{single['id']}")
         for page in both:
             assert not page.console_errors(), f"console errors: {page.console_errors()}"
             WebDriverWait(page.driver, WAIT_S).until(
@@ -498,6 +552,7 @@ def play(binary, tokens, outputs, scratch):
         expect(both, "line after", players=[["Ada", "434", "Kastar"]], darts=["T20", "S1", "S1"])
 
         play_match(base, scorer, viewer, outputs, during_turn)
+        play_computer(base, scorer, viewer)
 
         refused = lambda message: "/events" in message and "net::ERR_" in message  # noqa: E731
         for page in both:
@@ -529,7 +584,8 @@ def play_match(base, scorer, viewer, outputs, during_turn):
            standing=[["Legs 0", True], ["Legs 0", False]])
     visits(base, "T20 T20 T20", "M M M", "T20 T20 T20", "M M M")
     scorer.type("t20 t19 d12" + Keys.ENTER)
-    leg_won = dict(winner="Ymma vann leget! 1–0", standing=[["Legs 1", True], ["Legs 0", False]])
+    leg_won = dict(winner="Ymma vann leget! 1–0", standing=[["Legs 1", True], ["Legs 0", False]],
+                   report="")
     expect(both, "leg won", **leg_won, round="Leg 1 · Runda 3")
     expect([scorer], "next leg offered", next=True)
     expect([viewer], "next leg for scorers only", next=False)
@@ -570,12 +626,16 @@ def play_match(base, scorer, viewer, outputs, during_turn):
     scorer.type("t20" + Keys.ENTER)
     expect(both, "finish on", players=players(81, 321, 0), route=ADVISED,
            standing=[["Legs 1", False], ["Legs 0", True]])
+    figures = expect_figures(both, "second leg", base)["players"][0]["figures"]
+    assert figures["leg"]["darts"] == 7 and figures["match"]["darts"] == 16, figures
 
     check_sizes(scorer, viewer, outputs)
 
     scorer.type("t19 d12" + Keys.ENTER)
+    match_id = board_match(base)["id"]
+    assert re.fullmatch(r"1-\d+", match_id), match_id
     expect(both, "match won", winner="Ymma vann matchen! 2–0", next=False,
-           standing=[["Legs 2", False], ["Legs 0", True]])
+           standing=[["Legs 2", False], ["Legs 0", True]], report=f"/matches/{match_id}")
     for page in both:
         wins = [text for text in page.driver.execute_script("return spoken") if " vann" in text]
         assert wins == [f"sv-SE Ymma vann {what}!" for what in ("leget", "leget", "matchen")], wins
@@ -585,6 +645,47 @@ def play_match(base, scorer, viewer, outputs, during_turn):
     listed = viewer.driver.find_element(By.ID, "boards").text.splitlines()
     assert listed == ["Tavla 1", "Avslutat · Först till 2 legs",
                       "Ymma 0 (legs 2) · Sjörk 321 (legs 0)"], listed
+
+
+def play_computer(base, scorer, viewer):
+    """A player of the match just finished, suggested by the form, against the
+    computer, whose visit and board clear come by themselves."""
+    both = (scorer, viewer)
+    viewer.driver.get(f"{base}/boards/1")
+    assert scorer.driver.execute_async_script(PLAYERS_JS, list(PLAYER_LINES)) == list(
+        PLAYER_LINES.values())
+    name = scorer.driver.find_element(By.ID, "add-name")
+    name.click()
+    WebDriverWait(scorer.driver, WAIT_S).until(
+        lambda driver: driver.find_elements(By.CSS_SELECTOR, '#known-names option[value="Sjörk"]'),
+        "the form does not suggest a player of the finished match")
+    scorer.driver.find_element(By.ID, "names").clear()
+    # Enter adds the name and starts nothing.
+    name.send_keys("Sjörk" + Keys.ENTER)
+    Select(scorer.driver.find_element(By.ID, "computer-level")).select_by_visible_text("Stark spelare")
+    scorer.press("#add-computer")
+    assert scorer.driver.find_element(By.ID, "names").get_attribute("value") == (
+        "Sjörk\nDatorn · Stark spelare")
+    Select(scorer.driver.find_element(By.ID, "legs")).select_by_value("1")
+    scorer.press("#start")
+    expect(both, "against the computer", report="", winner="", players=[
+        ["Sjörk", "501", "Kastar"], ["Datorn · Stark spelare", "501", ""]])
+    visits(base, "T20 T20 T20")
+    last = {}
+
+    def computer_done(_):
+        last.update(viewer.snapshot())
+        return (len(last["history"]) == 2 and last["history"][0].startswith("1 | Datorn | ")
+                and not last["clear"] and last["players"][0][2] == "Kastar")
+
+    try:
+        WebDriverWait(viewer.driver, WAIT_S, poll_frequency=0.05).until(computer_done)
+    except TimeoutException:
+        raise AssertionError(f"the computer did not throw its visit: {last}") from None
+    match = expect_figures(both, "against the computer", base)
+    assert [player["computer"] for player in match["players"]] == [None, "strong"], match["players"]
+    darts = match["game"]["history"][0]["darts"]
+    assert [dart["source"] for dart in darts] == ["dator"] * 3, darts
 
 
 def main():

@@ -68,6 +68,19 @@ export async function fetchMatch(board) {
   }
 }
 
+// Returns the names of the players the server knows (/api/players), or null
+// when it does not answer with them.
+export async function fetchPlayers() {
+  try {
+    const response = await fetch('/api/players', { cache: 'no-store' });
+    const answer = await response.json();
+    if (!response.ok || !Array.isArray(answer?.players)) return null;
+    return answer.players.map((player) => player.name).filter((name) => typeof name === 'string');
+  } catch {
+    return null;
+  }
+}
+
 const NO_ANSWER = 'Inget svar från servern; kontrollera ställningen och försök igen';
 // The waits before the retries of a command that got no answer; then it is
 // given up.

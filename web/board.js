@@ -6,6 +6,7 @@ import { fetchMatch, fetchRules, follow, makeClient } from './api.js';
 import { startCaller } from './caller.js';
 import { byId, storedChoice, storeChoice } from './dom.js';
 import { render } from './view.js';
+import { wireNewGame } from './new_game.js';
 import { wirePad } from './pad.js';
 
 const LEVEL_KEY = 'game501.level';
@@ -64,6 +65,7 @@ function draw() {
       id: latest.id,
       level,
       dartsPerTurn: rules.darts_per_turn,
+      computer: rules.computer,
     });
   }
 }
@@ -170,10 +172,8 @@ if (token) {
   document.body.classList.add('scoring');
   byId('pad').hidden = false;
   byId('banner-clear').hidden = false;
-  wirePad({
-    dart,
-    undo: run(client.undo),
-    clear: run(client.clear),
+  wirePad({ dart, undo: run(client.undo), clear: run(client.clear) }, rules);
+  wireNewGame({
     // The form is below the pad on a phone; what comes next is the pad.
     start: run(client.start, () => window.scrollTo(0, 0)),
     // Between two legs the leg is over but the match is not.

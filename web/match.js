@@ -62,3 +62,37 @@ export function winnerOf(state, match) {
 // Whether the leg is won and the next one begins at the board clear.
 export const betweenLegs = (state, match) =>
   state?.status === 'finished' && isMatch(match) && match.status === 'playing';
+
+// A figure of the server's statistics as the scoreboard shows it: an average
+// with two decimals and a decimal comma ("60,00"), a count as it is, and "–"
+// while there is none (no dart thrown yet, or no figures known).
+export function figureText(value, decimals = 0) {
+  if (typeof value !== 'number' || !Number.isFinite(value)) return '–';
+  return value.toFixed(decimals).replace('.', ',');
+}
+
+// The rules' "computer": { levels: [{ id, name }], min_average, max_average,
+// name }. A target average reads "Snitt 70", as the library names it.
+const TARGET = /^snitt (\d+)$/i;
+
+// Returns a computer's level as people read it, from the match document's
+// `computer` (a level's id or a target average): "Klubbspelare", "Snitt 70";
+// null for a person.
+export function computerLevelText(level, computer) {
+  if (typeof level === 'number') return `Snitt ${level}`;
+  if (typeof level !== 'string') return null;
+  return computer?.levels?.find((entry) => entry.id === level)?.name ?? level;
+}
+
+// Reads a level as computerLevelText writes it, in any letter case, back
+// into what a start takes: the level's id, or the target as a number; null
+// for any other text, a target out of range included.
+export function computerLevelOf(text, computer) {
+  if (!computer) return null;
+  const wanted = text.trim().toLowerCase();
+  const named = computer.levels.find((entry) => entry.name.toLowerCase() === wanted);
+  if (named) return named.id;
+  const target = TARGET.exec(wanted);
+  const average = target ? Number(target[1]) : NaN;
+  return average >= computer.min_average && average <= computer.max_average ? average : null;
+}

@@ -6,24 +6,12 @@
 import { byId } from './dom.js';
 
 const MAX_NOTATION = 8;
-const CONFIRM_MS = 5000;
 // A second tap on the same button this soon is a bouncing touch screen, not
 // a second dart.
 const BOUNCE_MS = 100;
 
-// Offers the whole numbers from `min` to `max`, the first chosen.
-function fillCounts(select, min, max) {
-  for (let count = min; count <= max; count += 1) {
-    const option = document.createElement('option');
-    option.value = String(count);
-    option.textContent = String(count);
-    select.append(option);
-  }
-}
-
 // actions: dart(notation, source) resolving to whether the dart was taken,
-// undo(), clear(), start(names, { legs, sets }), isPlaying(), problem(text);
-// rules: the server's, from /api/rules.
+// undo(), clear(); rules: the server's, from /api/rules.
 export function wirePad(actions, rules) {
   const multiplierButtons = [...document.querySelectorAll('[data-multiplier]')];
   let multiplier = 'S';
@@ -63,37 +51,6 @@ export function wirePad(actions, rules) {
   byId('banner-clear').addEventListener('click', () => actions.clear());
   // The next leg begins when the board is clear of the winning visit.
   byId('banner-next').addEventListener('click', () => actions.clear());
-
-  byId('names-label').textContent =
-    `Nytt spel: en spelare per rad (${rules.min_players}–${rules.max_players})`;
-  fillCounts(byId('legs'), rules.min_legs, rules.max_legs);
-  fillCounts(byId('sets'), rules.min_sets, rules.max_sets);
-  // A game in progress is only thrown away by a second press.
-  const start = byId('start');
-  const startLabel = start.textContent;
-  let armedUntil = 0;
-  byId('new-game').addEventListener('submit', (event) => {
-    event.preventDefault();
-    const names = byId('names')
-      .value.split('\n')
-      .map((name) => name.trim())
-      .filter((name) => name !== '');
-    if (names.length < rules.min_players || names.length > rules.max_players) {
-      actions.problem(`Skriv ${rules.min_players} till ${rules.max_players} namn, ett per rad`);
-      return;
-    }
-    if (actions.isPlaying() && Date.now() > armedUntil) {
-      armedUntil = Date.now() + CONFIRM_MS;
-      start.textContent = 'Tryck igen: avsluta spelet som pågår';
-      setTimeout(() => {
-        start.textContent = startLabel;
-      }, CONFIRM_MS);
-      return;
-    }
-    armedUntil = 0;
-    start.textContent = startLabel;
-    actions.start(names, { legs: Number(byId('legs').value), sets: Number(byId('sets').value) });
-  });
 
   // The darts of a line go in order, each after the answer to the one
   // before, and the rest of the line is dropped at the first one refused:

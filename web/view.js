@@ -5,7 +5,15 @@
 // Names come from whoever started the game: they are only ever set as text.
 
 import { byId, element } from './dom.js';
-import { betweenLegs, formatText, isMatch, legText, winnerOf } from './match.js';
+import {
+  betweenLegs,
+  computerLevelText,
+  figureText,
+  formatText,
+  isMatch,
+  legText,
+  winnerOf,
+} from './match.js';
 
 // The advice of the chosen level, else the middle one.
 export function chosenAdvice(advice, level) {
@@ -47,11 +55,15 @@ function drawLevels(checkout, level) {
 
 // In a match the players keep their places from leg to leg, in the starting
 // order, while the throw passes on; the leg's state document has them in the
-// leg's throwing order.
-function drawPlayers(state, match) {
+// leg's throwing order. `computer` is the rules' (levels' names).
+function drawPlayers(state, match, computer) {
   const list = byId('players');
-  const shown =
-    isMatch(match) && state.status !== 'idle' && match.players.length === state.players.length;
+  // The match document speaks of these players (in a single game too).
+  const known =
+    Array.isArray(match?.players) &&
+    state.status !== 'idle' &&
+    match.players.length === state.players.length;
+  const shown = known && isMatch(match);
   const places = shown
     ? match.players.map((_, index) => match.throwing_order.indexOf(index))
     : state.players.map((_, place) => place);
@@ -59,6 +71,9 @@ function drawPlayers(state, match) {
   list.replaceChildren(
     ...places.map((place, index) => {
       const player = state.players[place];
+      const seat = known
+        ? match.players[shown ? index : (match.throwing_order?.[place] ?? place)]
+        : null;
       const item = element('li', 'player');
       const tag = player.winner ? 'Vinnare' : player.active ? 'Kastar' : '';
       if (player.active) {
@@ -66,9 +81,12 @@ function drawPlayers(state, match) {
         item.setAttribute('aria-current', 'true');
       }
       if (player.winner) item.classList.add('winner');
-      item.append(element('span', 'tag', tag), element('span', 'name', player.name));
+      const name = element('span', 'name', player.name);
+      const level = computerLevelText(seat?.computer, computer);
+      if (level) name.append(element('span', 'computer-level', ` · ${level}`));
+      item.append(element('span', 'tag', tag), name);
       if (shown) item.append(drawStanding(match, index));
-      item.append(element('span', 'score', player.score));
+      item.append(element('span', 'score', player.score), drawFigures(seat?.figures, shown));
       return item;
     }),
   );
@@ -78,6 +96,34 @@ function drawPlayers(state, match) {
   if (active && list.scrollWidth > list.clientWidth) {
     list.scrollLeft = active.offsetLeft - (list.clientWidth - active.offsetWidth) / 2;
   }
+}
+
+function figure(label, text, key) {
+  const pair = element('div', 'figure');
+  const value = element('dd', '', text);
+  value.dataset.figure = key;
+  pair.append(element('dt', '', label), value);
+  return pair;
+}
+
+// The three-dart average and darts thrown this leg, and in a match its
+// average so far; in place with "–" while the figures are not known, so
+// that nothing below moves when they come.
+function drawFigures(figures, inMatch) {
+  const box = element('div', 'figures');
+  const leg = element('dl', 'leg-figures');
+  leg.append(
+    figure('Snitt', figureText(figures?.leg?.three_dart_average, 2), 'leg-average'),
+    figure('Pilar', figureText(figures?.leg?.darts), 'leg-darts'),
+  );
+  box.append(leg);
+  if (inMatch) {
+    const whole = element('dl', 'match-figures');
+    const average = figureText(figures?.match?.three_dart_average, 2);
+    whole.append(figure('Match', average, 'match-average'));
+    box.append(whole);
+  }
+  return box;
 }
 
 // The legs (and sets) a player has won, and whether the player started the leg.
@@ -159,9 +205,10 @@ function drawHistory(state) {
   );
 }
 
-// extra: { id, checkout, match, message, accepted, level, dartsPerTurn }: id
-// is the event's, match the match document without its leg's state (null
-// when unknown: drawn as a single game), dartsPerTurn the server's rule.
+// extra: { id, checkout, match, message, accepted, level, dartsPerTurn,
+// computer }: id is the event's, match the match document without its leg's
+// state (null when unknown: drawn as a single game), dartsPerTurn and
+// computer the server's rules.
 export function render(state, extra) {
   const { status } = state;
   const { match = null } = extra;
@@ -176,7 +223,13 @@ export function render(state, extra) {
   byId('winner-text').textContent = won?.text ?? '';
   byId('winner-score').textContent = won?.score ?? '';
   byId('banner-next').hidden = !betweenLegs(state, match);
-  drawPlayers(state, match);
+  // The report of a match that has ended; a single game has one too.
+  const report = byId('report-link');
+  const reported = won && match?.status === 'finished' && typeof match.id === 'string';
+  report.hidden = !reported;
+  if (reported) report.href = `/matches/${encodeURIComponent(match.id)}`;
+  else report.removeAttribute('href');
+  drawPlayers(state, match, extra.computer);
   drawTurn(state, extra.dartsPerTurn);
   const route = routeText(extra.checkout, extra.level);
   byId('route').hidden = route === '';

@@ -1,0 +1,140 @@
+// The new-game form: one player per line, names suggested from the players
+// the server knows, the computer added as a line of its own, and the format.
+//
+// A line "NAME · LEVEL" seats the computer at that level, written as the
+// scoreboard shows it ("Datorn · Klubbspelare", "Robban · Snitt 70"); any
+// other line is a person's name.
+
+import { byId, element } from './dom.js';
+import { computerLevelOf, computerLevelText } from './match.js';
+import { fetchPlayers } from './api.js';
+
+const SEPARATOR = ' · ';
+const CONFIRM_MS = 5000;
+// The target averages offered in the list; any whole number in the rules'
+// range may be written by hand.
+const TARGET_STEP = 10;
+
+// Returns the players of a start from the form's text: names, and
+// { computer, name } for a computer's line (no name when the line gives none).
+export function readPlayers(text, computer) {
+  return text
+    .split('\n')
+    .map((line) => line.trim())
+    .filter((line) => line !== '')
+    .map((line) => {
+      const at = line.lastIndexOf(SEPARATOR);
+      const level = at < 0 ? null : computerLevelOf(line.slice(at + SEPARATOR.length), computer);
+      if (level === null) return line;
+      const name = line.slice(0, at).trim();
+      return name === '' ? { computer: level } : { computer: level, name };
+    });
+}
+
+// Offers the whole numbers from `min` to `max`, the first chosen.
+function fillCounts(select, min, max) {
+  for (let count = min; count <= max; count += 1) {
+    const option = element('option', '', count);
+    option.value = String(count);
+    select.append(option);
+  }
+}
+
+// The skill levels, then target averages; the middle skill level chosen.
+function fillLevels(select, computer) {
+  const levels = computer.levels.map(({ id }) => id);
+  const { min_average: min, max_average: max } = computer;
+  for (let average = min; average <= max; average += TARGET_STEP) levels.push(average);
+  select.replaceChildren(
+    ...levels.map((level) => {
+      const option = element('option', '', computerLevelText(level, computer));
+      option.value = String(level);
+      return option;
+    }),
+  );
+  select.selectedIndex = Math.floor(computer.levels.length / 2);
+}
+
+function appendLine(line) {
+  const names = byId('names');
+  const text = names.value.replace(/\s+$/, '');
+  names.value = text === '' ? line : `${text}\n${line}`;
+}
+
+// Asks the server for the names it knows; the list stays as it was when
+// the server does not answer.
+async function suggestNames() {
+  const names = await fetchPlayers();
+  if (names) {
+    byId('known-names').replaceChildren(
+      ...names.map((name) => {
+        const option = document.createElement('option');
+        option.value = name;
+        return option;
+      }),
+    );
+  }
+}
+
+// actions: start(players, { legs, sets }), isPlaying(), problem(text);
+// rules: the server's, from /api/rules.
+export function wireNewGame(actions, rules) {
+  byId('names-label').textContent =
+    `Nytt spel: en spelare per rad (${rules.min_players}–${rules.max_players})`;
+  fillCounts(byId('legs'), rules.min_legs, rules.max_legs);
+  fillCounts(byId('sets'), rules.min_sets, rules.max_sets);
+
+  const addName = byId('add-name');
+  const add = () => {
+    const name = addName.value.trim();
+    if (name !== '') appendLine(name);
+    addName.value = '';
+    addName.focus();
+  };
+  byId('add-player').addEventListener('click', add);
+  // Enter adds the name; it does not start the game.
+  addName.addEventListener('keydown', (event) => {
+    if (event.key === 'Enter' && !event.isComposing) {
+      event.preventDefault();
+      add();
+    }
+  });
+  // Asked again when a name is about to be typed: a match that has ended
+  // since brings its players.
+  addName.addEventListener('focus', suggestNames);
+  suggestNames();
+
+  const { computer } = rules;
+  byId('computer-row').hidden = !computer;
+  if (computer) {
+    const level = byId('computer-level');
+    fillLevels(level, computer);
+    byId('add-computer').addEventListener('click', () => {
+      appendLine(computer.name + SEPARATOR + level.selectedOptions[0].textContent);
+    });
+  }
+
+  // A game in progress is only thrown away by a second press.
+  const start = byId('start');
+  const startLabel = start.textContent;
+  let armedUntil = 0;
+  byId('new-game').addEventListener('submit', (event) => {
+    event.preventDefault();
+    const players = readPlayers(byId('names').value, computer);
+    if (players.length < rules.min_players || players.length > rules.max_players) {
+      actions.problem(`Skriv ${rules.min_players} till ${rules.max_players} namn, ett per rad`);
+      return;
+    }
+    if (actions.isPlaying() && Date.now() > armedUntil) {
+      armedUntil = Date.now() + CONFIRM_MS;
+      start.textContent = 'Tryck igen: avsluta spelet som pågår';
+      setTimeout(() => {
+        start.textContent = startLabel;
+      }, CONFIRM_MS);
+      return;
+    }
+    armedUntil = 0;
+    start.textContent = startLabel;
+    actions.start(players, { legs: Number(byId('legs').value), sets: Number(byId('sets').value) });
+  });
+}
