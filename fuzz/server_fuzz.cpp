@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     boards.push_back(std::make_unique<game501_server::Board>(1, kOpenToken, *journal));
     boards.push_back(std::make_unique<game501_server::Board>(2, kSecretToken, *journal));
     const std::string untouched = boards[1]->state().json;
-    const game501_server::Reports reports(*journal);
+    const game501_server::Reports reports(*journal, boards);
     const Api api(boards, reports, nullptr);
 
     std::string_view rest(reinterpret_cast<const char*>(data), size);

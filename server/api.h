@@ -18,9 +18,6 @@
 
 namespace game501_server {
 
-// The boards of one server, numbered from 1.
-using Boards = std::vector<std::unique_ptr<Board>>;
-
 // The answer to a request: a response, or, for an event stream, the board
 // whose events the connection is to carry (then `response` is unused).
 struct Routed {

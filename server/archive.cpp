@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <utility>
 
 #include "ascii.h"
@@ -31,16 +32,40 @@ constexpr std::array<std::pair<const char*, std::int64_t Counts::*>, 13> kCountC
     {"best_leg", &Counts::best_leg},
 }};
 
-std::string countColumns(const std::string& prefix) {
-    std::string columns;
-    for (const auto& [name, member] : kCountColumns) {
-        columns += (columns.empty() ? "" : ", ") + prefix + name;
+// A match's counts as the archive keeps them: per player an array of the
+// counts in the order of kCountColumns, "[[9,501,...],[...]]".
+std::string countsJson(const std::vector<Counts>& players) {
+    std::string text = "[";
+    for (const Counts& counts : players) {
+        text += text.size() == 1 ? "[" : ",[";
+        for (const auto& [name, member] : kCountColumns) {
+            text += (text.back() == '[' ? "" : ",") + std::to_string(counts.*member);
+        }
+        text += ']';
     }
-    return columns;
+    return text + "]";
+}
+
+std::vector<Counts> countsFrom(const std::string& text) {
+    const nlohmann::json document = nlohmann::json::parse(text, nullptr, false);
+    std::vector<Counts> players;
+    if (!document.is_array()) {
+        return players;
+    }
+    for (const nlohmann::json& values : document) {
+        Counts& counts = players.emplace_back();
+        for (std::size_t i = 0; i < kCountColumns.size() && values.is_array() && i < values.size();
+             ++i) {
+            if (values[i].is_number_integer()) {
+                counts.*(kCountColumns[i].second) = values[i].get<std::int64_t>();
+            }
+        }
+    }
+    return players;
 }
 
 const char* const kMatchColumns =
-    "m.board, m.start_event, m.started, m.updated, m.legs, m.sets, m.status, m.winner";
+    "m.board, m.start_event, m.started, m.updated, m.legs, m.sets, m.status, m.winner, m.counts";
 
 // Reads the columns of kMatchColumns, from the first.
 MatchEntry readMatch(SQLite::Statement& query) {
@@ -53,37 +78,31 @@ MatchEntry readMatch(SQLite::Statement& query) {
     entry.sets = query.getColumn(5).getInt();
     entry.status = query.getColumn(6).getString();
     entry.winner = query.getColumn(7).getInt();
+    entry.counts = countsFrom(query.getColumn(8).getString());
     return entry;
 }
 
-Counts readCounts(SQLite::Statement& query, int first_column) {
-    Counts counts;
-    int column = first_column;
-    for (const auto& [name, member] : kCountColumns) {
-        counts.*member = query.getColumn(column++).getInt64();
-    }
-    return counts;
-}
-
-// Fills in the players and their counts of `entries`.
+// Fills in the players' names of `entries`.
 void readPlayers(SQLite::Database& database, std::vector<MatchEntry>& entries) {
-    SQLite::Statement query(database, "SELECT name, " + countColumns("") +
-                                          " FROM match_players WHERE board = ? AND "
-                                          "start_event = ? ORDER BY position");
+    SQLite::Statement query(database,
+                            "SELECT name FROM match_players WHERE board = ? AND start_event = ? "
+                            "ORDER BY position");
     for (MatchEntry& entry : entries) {
         query.bind(1, entry.board);
         query.bind(2, static_cast<std::int64_t>(entry.start_event));
         while (query.executeStep()) {
             entry.players.push_back(query.getColumn(0).getString());
-            entry.counts.push_back(readCounts(query, 1));
         }
         query.reset();
     }
 }
 
-// The matches in which a dart was thrown, and of `player` when one is named.
+// The matches in which a dart was thrown, or that are being played (the
+// archive has their counts as of their start), and of `player` when one is
+// named.
 const char* const kListed =
-    " FROM matches m WHERE m.darts > 0 AND (?1 = '' OR EXISTS (SELECT 1 FROM match_players p "
+    " FROM matches m WHERE (m.darts > 0 OR m.status = 'playing') AND (?1 = '' OR EXISTS (SELECT 1 "
+    "FROM match_players p "
     "WHERE p.board = m.board AND p.start_event = m.start_event AND p.name = ?1))";
 
 }  // namespace
@@ -99,6 +118,7 @@ const char* const kSchema = R"(
         status TEXT NOT NULL,
         winner INTEGER NOT NULL,
         darts INTEGER NOT NULL,
+        counts TEXT NOT NULL,
         PRIMARY KEY (board, start_event)
     ) WITHOUT ROWID;
     CREATE INDEX matches_by_start ON matches (started);
@@ -107,19 +127,6 @@ const char* const kSchema = R"(
         start_event INTEGER NOT NULL,
         position INTEGER NOT NULL,
         name TEXT NOT NULL,
-        darts INTEGER NOT NULL,
-        points INTEGER NOT NULL,
-        first_nine_darts INTEGER NOT NULL,
-        first_nine_points INTEGER NOT NULL,
-        double_darts INTEGER NOT NULL,
-        legs_played INTEGER NOT NULL,
-        legs_won INTEGER NOT NULL,
-        legs_won_against_throw INTEGER NOT NULL,
-        visits_100 INTEGER NOT NULL,
-        visits_140 INTEGER NOT NULL,
-        visits_180 INTEGER NOT NULL,
-        highest_finish INTEGER NOT NULL,
-        best_leg INTEGER NOT NULL,
         PRIMARY KEY (board, start_event, position)
     ) WITHOUT ROWID;
     CREATE INDEX match_players_by_name ON match_players (name);)";
@@ -156,22 +163,13 @@ std::optional<std::pair<int, std::uint64_t>> parseMatchId(const std::string& id)
 
 Writer::Writer(SQLite::Database& database)
     : match_(database,
-             "INSERT OR REPLACE INTO matches (board, start_event, started, updated, legs, sets, "
-             "status, winner, darts) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-      player_(
-          database, "INSERT OR REPLACE INTO match_players (board, start_event, position, name, " +
-                        countColumns("") + ") VALUES (?, ?, ?, ?" +
-                        [] {
-                            std::string placeholders;
-                            for (std::size_t i = 0; i < kCountColumns.size(); ++i) {
-                                placeholders += ", ?";
-                            }
-                            return placeholders;
-                        }() +
-                        ")"),
-      abandon_(database,
-               "UPDATE matches SET status = 'abandoned' WHERE board = ? AND start_event = ? AND "
-               "status = 'playing'") {}
+             "INSERT INTO matches (board, start_event, started, updated, legs, sets, status, "
+             "winner, darts, counts) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (board, "
+             "start_event) DO UPDATE SET updated = excluded.updated, status = excluded.status, "
+             "winner = excluded.winner, darts = excluded.darts, counts = excluded.counts"),
+      player_(database,
+              "INSERT OR IGNORE INTO match_players (board, start_event, position, name) VALUES "
+              "(?, ?, ?, ?)") {}
 
 void Writer::write(const MatchEntry& entry) {
     std::int64_t darts = 0;
@@ -188,26 +186,20 @@ void Writer::write(const MatchEntry& entry) {
     match_.bind(7, entry.status);
     match_.bind(8, entry.winner);
     match_.bind(9, darts);
+    match_.bind(10, countsJson(entry.counts));
     match_.exec();
+    // The names stay as the start gave them.
+    if (!entry.begins) {
+        return;
+    }
     for (std::size_t position = 0; position < entry.players.size(); ++position) {
         player_.reset();
         player_.bind(1, entry.board);
         player_.bind(2, static_cast<std::int64_t>(entry.start_event));
         player_.bind(3, static_cast<int>(position));
         player_.bind(4, entry.players[position]);
-        int column = 5;
-        for (const auto& [name, member] : kCountColumns) {
-            player_.bind(column++, entry.counts[position].*member);
-        }
         player_.exec();
     }
-}
-
-void Writer::abandon(int board, std::uint64_t start_event) {
-    abandon_.reset();
-    abandon_.bind(1, board);
-    abandon_.bind(2, static_cast<std::int64_t>(start_event));
-    abandon_.exec();
 }
 
 std::optional<MatchEntry> find(SQLite::Database& database, int board, std::uint64_t start_event) {
@@ -260,19 +252,40 @@ std::vector<Appearance> appearances(SQLite::Database& database, const std::strin
     return found;
 }
 
-std::vector<Career> careers(SQLite::Database& database) {
-    SQLite::Statement query(database, "SELECT p.name, " + countColumns("p.") +
-                                          " FROM match_players p JOIN matches m ON m.board = "
-                                          "p.board AND m.start_event = p.start_event WHERE "
-                                          "m.darts > 0 ORDER BY p.name");
+void overlay(std::vector<MatchEntry>& entries, const Live& live) {
+    for (MatchEntry& entry : entries) {
+        const auto found = live.find({entry.board, entry.start_event});
+        if (found != live.end() && found->second.size() == entry.players.size()) {
+            entry.counts = found->second;
+        }
+    }
+}
+
+std::vector<Career> careers(SQLite::Database& database, const Live& live) {
+    SQLite::Statement query(database,
+                            "SELECT p.name, p.position, m.counts, m.board, m.start_event FROM "
+                            "match_players p JOIN matches m ON m.board = p.board AND "
+                            "m.start_event = p.start_event ORDER BY p.name");
     std::vector<Career> careers;
     while (query.executeStep()) {
         const std::string name = query.getColumn(0).getString();
+        const auto position = static_cast<std::size_t>(query.getColumn(1).getInt());
+        const auto found = live.find({query.getColumn(3).getInt(),
+                                      static_cast<std::uint64_t>(query.getColumn(4).getInt64())});
+        const std::vector<Counts> counts =
+            found != live.end() ? found->second : countsFrom(query.getColumn(2).getString());
+        std::int64_t darts = 0;
+        for (const Counts& player : counts) {
+            darts += player.darts;
+        }
+        if (darts == 0 || position >= counts.size()) {
+            continue;  // a match in which no dart was thrown is no match played
+        }
         if (careers.empty() || careers.back().name != name) {
             careers.push_back(Career{name, 0, {}});
         }
         ++careers.back().matches;
-        careers.back().counts += readCounts(query, 1);
+        careers.back().counts += counts[position];
     }
     return careers;
 }

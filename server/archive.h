@@ -8,6 +8,7 @@
 #include <SQLiteCpp/Statement.h>
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +29,7 @@ struct MatchEntry {
     int winner = -1;     // index into players
     std::vector<std::string> players;
     std::vector<statistics::Counts> counts;  // one per player
+    bool begins = false;                     // written by the row of its start
 };
 
 // A match's id in addresses: its board and the event of its start, "1-57".
@@ -45,13 +47,10 @@ public:
 
     // Writes `entry`, replacing what the archive held of that match.
     void write(const MatchEntry& entry);
-    // Marks the board's match that began at `start_event` as abandoned.
-    void abandon(int board, std::uint64_t start_event);
 
 private:
     SQLite::Statement match_;
     SQLite::Statement player_;
-    SQLite::Statement abandon_;
 };
 
 // Returns the entry of a match, if the archive has it.
@@ -74,12 +73,19 @@ struct Appearance {
 std::vector<Appearance> appearances(SQLite::Database& database, const std::string& player);
 
 // Returns the names of every player of a match in which a dart was thrown,
-// with how many such matches each played and the sum of their counts.
+// with how many such matches each played and the sum of their counts, the
+// matches being played counted with their live counts.
 struct Career {
     std::string name;
     std::int64_t matches = 0;
     statistics::Counts counts;
 };
-std::vector<Career> careers(SQLite::Database& database);
+// The counts of the matches being played, by board and start event, which
+// are newer than the archive's (it writes a match as its status changes).
+using Live = std::map<std::pair<int, std::uint64_t>, std::vector<statistics::Counts>>;
+// Puts the live counts of the matches being played in `entries`.
+void overlay(std::vector<MatchEntry>& entries, const Live& live);
+
+std::vector<Career> careers(SQLite::Database& database, const Live& live);
 
 }  // namespace game501_server::archive

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <tuple>
 #include <utility>
 
 #include "front_end.h"
@@ -111,7 +112,8 @@ Board::Board(int number, std::string token, Journal& journal)
       match_(std::make_unique<Match501>([this] { return call_time_; })),
       keys_(kRememberedKeysPerBoard),
       durable_state_(match_->state()),
-      durable_standing_(standingLocked()) {}
+      durable_standing_(standingLocked()),
+      durable_figures_(match_->standingAndFigures().second) {}
 
 bool Board::acceptsToken(std::string_view token) const { return tokensEqual(token, token_); }
 
@@ -123,6 +125,7 @@ void Board::restore() {
     last_event_id_ = durable_event_id_;
     durable_state_ = match_->state();
     durable_standing_ = standingLocked();
+    durable_figures_ = match_->standingAndFigures().second;
     for (const auto& [event_id, key] : journal_.recentKeys(number_, kRememberedKeysPerBoard)) {
         keys_.add(key, event_id);
     }
@@ -142,7 +145,9 @@ void Board::rebuildLocked(const std::vector<JournalRow>& rows) {
         runLocked(row.command, row.time);
         followMatchLocked(row);
     }
-    match_status_ = match_->standing()["status"].get<std::string>();
+    match_status_ = match_->standingAndFigures().first["status"].get<std::string>();
+    // What the archive holds: each status change was written with its row.
+    archived_status_ = match_start_event_ == 0 ? "" : match_status_;
 }
 
 void Board::followMatchLocked(const JournalRow& row) {
@@ -164,8 +169,19 @@ void Board::followMatchLocked(const JournalRow& row) {
     }
 }
 
+std::pair<Game501::json, Match501::Figures> Board::standingAndFiguresLocked() const {
+    std::pair<Game501::json, Match501::Figures> both = match_->standingAndFigures();
+    addBoardFactsLocked(both.first);
+    return both;
+}
+
 Game501::json Board::standingLocked() const {
-    Game501::json standing = match_->standing();
+    Game501::json standing = match_->standingAndFigures().first;
+    addBoardFactsLocked(standing);
+    return standing;
+}
+
+void Board::addBoardFactsLocked(Game501::json& standing) const {
     // Where its report is, /matches/ID, once it is in the archive.
     standing["id"] = match_start_event_ == 0
                          ? Game501::json(nullptr)
@@ -175,7 +191,6 @@ Game501::json Board::standingLocked() const {
         standing["players"][player]["computer"] =
             computer ? computerLevelJson(*computer_levels_[player]) : Game501::json(nullptr);
     }
-    return standing;
 }
 
 void Board::onDurable(std::function<void(std::uint64_t)> listener) {
@@ -188,7 +203,8 @@ std::optional<Write> Board::computerMove(std::uint64_t event_id) {
     if (event_id != last_event_id_ || computers_.empty()) {
         return std::nullopt;
     }
-    const ComputerMove next = nextComputerMove(match_->state(), match_->standing(), computers_);
+    const ComputerMove next =
+        nextComputerMove(match_->state(), match_->standingAndFigures().first, computers_);
     Write move{Command{}, "", Precondition{false, {event_id}}};
     if (next.kind == ComputerMove::Kind::none) {
         return std::nullopt;
@@ -200,21 +216,34 @@ std::optional<Write> Board::computerMove(std::uint64_t event_id) {
     return move;
 }
 
-void Board::archiveLocked(JournalRow& row, std::uint64_t start_before,
-                          const std::string& status_before) {
-    if (beginsGame(row) && start_before != 0 && status_before != "finished") {
-        row.abandons = start_before;
-    }
-    const Game501::json& standing = pending_.back().standing;
-    match_status_ = standing["status"].get<std::string>();
-    if (match_start_event_ == 0) {
+archive::MatchEntry Board::matchEntryLocked(std::int64_t time) const {
+    const auto [standing, figures] = match_->standingAndFigures();
+    const Match501::Format format = match_->format();
+    return archive::MatchEntry{number_,
+                               match_start_event_,
+                               match_started_,
+                               time,
+                               format.legs,
+                               format.sets,
+                               standing["status"].get<std::string>(),
+                               standing["winner"].get<int>(),
+                               match_->players(),
+                               figures.match,
+                               false};
+}
+
+void Board::archiveLocked(JournalRow& row) {
+    // The archive is written only as a match begins and as its status
+    // changes; while it is played, its figures are the board's own.
+    const bool begins = row.accepted && row.command.kind == Command::Kind::start;
+    if (match_start_event_ == 0 || (!begins && match_status_ == archived_status_)) {
+        archived_status_ = match_start_event_ == 0 ? "" : archived_status_;
         return;
     }
-    const Match501::Format format = match_->format();
-    row.match = archive::MatchEntry{
-        number_,           match_start_event_, match_started_, row.time,
-        format.legs,       format.sets,        match_status_,  standing["winner"].get<int>(),
-        match_->players(), match_->counts()};
+    archive::MatchEntry entry = matchEntryLocked(row.time);
+    entry.begins = begins;
+    archived_status_ = entry.status;
+    row.archive.push_back(std::move(entry));
 }
 
 void Board::apply(Write write, Done done) {
@@ -242,24 +271,41 @@ void Board::apply(Write write, Done done) {
     }
 
     const std::int64_t time = wallClockMillis();
-    const std::string status_before = match_status_;
+    // A start or a reset ends the match being played: its entry is taken
+    // while it is still there.
+    std::optional<archive::MatchEntry> ended;
+    if (match_start_event_ != 0 && match_status_ != "finished" &&
+        (write.command.kind == Command::Kind::start ||
+         write.command.kind == Command::Kind::reset)) {
+        ended = matchEntryLocked(time);
+        ended->status = "abandoned";
+    }
     Game501::json response = runLocked(write.command, time);
     ++last_event_id_;
     std::string response_json = serialise(response);
-    JournalRow row{number_,       last_event_id_,        time,
-                   write.command, write.idempotency_key, response["accepted"].get<bool>(),
-                   std::nullopt,  std::nullopt};
+    JournalRow row{number_,
+                   last_event_id_,
+                   time,
+                   write.command,
+                   write.idempotency_key,
+                   response["accepted"].get<bool>(),
+                   {}};
     if (!write.idempotency_key.empty()) {
         keys_.add(write.idempotency_key, last_event_id_);
     }
-    const std::uint64_t start_before = match_start_event_;
     followMatchLocked(row);
     const std::uint64_t ticket = ++tickets_;
-    pending_.push_back(Pending{
-        ticket, row, std::move(response_json), std::move(response["game"]), standingLocked(), {}});
+    pending_.push_back(
+        Pending{ticket, row, std::move(response_json), std::move(response["game"]), {}, {}, {}});
+    std::tie(pending_.back().standing, pending_.back().figures) = standingAndFiguresLocked();
     pending_.back().waiters.push_back(std::move(done));
-    archiveLocked(row, start_before, status_before);
     pending_.back().row = row;
+    // Only the journal's copy carries what the row changes in the archive.
+    match_status_ = pending_.back().standing["status"].get<std::string>();
+    if (ended && beginsGame(row)) {
+        row.archive.push_back(std::move(*ended));
+    }
+    archiveLocked(row);
     journal_.append(std::move(row), [this, ticket](bool durable) { complete(ticket, durable); });
 }
 
@@ -342,9 +388,13 @@ void Board::complete(std::uint64_t ticket, bool durable) {
             last_answer_ = Document{std::move(written.response_json), durable_event_id_};
             durable_state_ = std::move(written.state);
             durable_standing_ = std::move(written.standing);
+            durable_figures_ = std::move(written.figures);
             waiters = std::move(written.waiters);
             result = WriteResult{WriteResult::Outcome::applied, *last_answer_};
-            listener = durable_listener_;
+            // Only a match with a computer has moves to wait for.
+            if (!computers_.empty()) {
+                listener = durable_listener_;
+            }
         } else {
             // Every write after the last durable one rests on this one.
             for (Pending& pending : pending_) {
@@ -372,9 +422,24 @@ Document Board::state() const {
     return Document{serialise(durable_state_), durable_event_id_};
 }
 
+std::optional<std::pair<std::uint64_t, std::vector<statistics::Counts>>> Board::liveMatch() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const std::optional<std::pair<int, std::uint64_t>> id =
+        durable_standing_["id"].is_string()
+            ? archive::parseMatchId(durable_standing_["id"].get<std::string>())
+            : std::nullopt;
+    if (!id) {
+        return std::nullopt;
+    }
+    return std::make_pair(id->second, durable_figures_.match);
+}
+
 Document Board::match() const {
     const std::lock_guard<std::mutex> lock(mutex_);
-    return Document{serialise(matchDocument(durable_standing_, durable_state_)), durable_event_id_};
+    return Document{
+        serialise(matchDocument(Match501::withFigures(durable_standing_, durable_figures_),
+                                durable_state_)),
+        durable_event_id_};
 }
 
 Game501::json Board::summary() const {
@@ -403,10 +468,11 @@ EventText Board::subscribe(const std::shared_ptr<EventQueue>& viewer) {
     forgetClosedViewersLocked();
     // The data's members are written in key order, as the engine writes its
     // documents.
-    const std::string data = "{\"board\":" + std::to_string(number_) +
-                             ",\"checkout\":" + serialise(front_end::checkoutFor(durable_state_)) +
-                             ",\"match\":" + serialise(durable_standing_) +
-                             ",\"state\":" + serialise(durable_state_) + "}";
+    const std::string data =
+        "{\"board\":" + std::to_string(number_) +
+        ",\"checkout\":" + serialise(front_end::checkoutFor(durable_state_)) +
+        ",\"match\":" + serialise(Match501::withFigures(durable_standing_, durable_figures_)) +
+        ",\"state\":" + serialise(durable_state_) + "}";
     viewers_.push_back(viewer);
     return std::make_shared<const std::string>("retry: 1000\n" +
                                                eventText(durable_event_id_, "state", data));
@@ -419,11 +485,12 @@ void Board::publishLocked(const Pending& written) {
     }
     // Serialised once, whatever the number of viewers; the response is
     // embedded as the answer carries it.
-    const std::string data = "{\"board\":" + std::to_string(number_) +
-                             ",\"checkout\":" + serialise(front_end::checkoutFor(written.state)) +
-                             ",\"match\":" + serialise(written.standing) + ",\"operation\":\"" +
-                             std::string(actionOf(written.row.command.kind).operation) +
-                             "\",\"response\":" + written.response_json + "}";
+    const std::string data =
+        "{\"board\":" + std::to_string(number_) +
+        ",\"checkout\":" + serialise(front_end::checkoutFor(written.state)) +
+        ",\"match\":" + serialise(Match501::withFigures(written.standing, written.figures)) +
+        ",\"operation\":\"" + std::string(actionOf(written.row.command.kind).operation) +
+        "\",\"response\":" + written.response_json + "}";
     const EventText event =
         std::make_shared<const std::string>(eventText(written.row.event_id, "update", data));
     for (const std::weak_ptr<EventQueue>& viewer : viewers_) {

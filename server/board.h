@@ -141,6 +141,11 @@ public:
     // Returns the match document, as the journal holds it.
     Document match() const;
 
+    // Returns the start event and each player's counts of the match the
+    // journal holds as being played on the board, if any: the archive keeps
+    // a match's counts as of its last change of status, the board the rest.
+    std::optional<std::pair<std::uint64_t, std::vector<statistics::Counts>>> liveMatch() const;
+
     // Returns the board's entry in the list of boards: its number, the
     // match's status and format, and its players in their starting order
     // with their scores and the legs and sets they have won.
@@ -168,7 +173,8 @@ private:
         JournalRow row;
         std::string response_json;
         Game501::json state;        // the leg after it
-        Game501::json standing;     // the match after it, but the leg
+        Game501::json standing;     // the match after it, but the leg and the figures
+        Match501::Figures figures;  // made a document of only when it is sent
         std::vector<Done> waiters;  // the write and its retries
     };
 
@@ -176,14 +182,17 @@ private:
     Game501::json runLocked(const Command& command, std::int64_t time);
     // Puts a fresh match in place with `rows` replayed on it.
     void rebuildLocked(const std::vector<JournalRow>& rows);
-    // Returns the match document but the leg, with each computer's level.
+    // Returns the match document but the leg and the players' figures, with
+    // each computer's level and the match's id; and with the figures apart.
     Game501::json standingLocked() const;
+    std::pair<Game501::json, Match501::Figures> standingAndFiguresLocked() const;
+    void addBoardFactsLocked(Game501::json& standing) const;
     // Follows which match the board plays as `row` begins or ends one.
     void followMatchLocked(const JournalRow& row);
-    // Adds to `row` what it changes in the archive of matches, given the
-    // start event and the status of the board's match before it ran.
-    void archiveLocked(JournalRow& row, std::uint64_t start_before,
-                       const std::string& status_before);
+    // Returns the archive's entry of the match being played, as at `time`.
+    archive::MatchEntry matchEntryLocked(std::int64_t time) const;
+    // Adds to `row` what it changes in the archive of matches.
+    void archiveLocked(JournalRow& row);
     // Finds the earlier write of this key: its row, from the pending writes
     // or the journal; nothing when the key is new.
     std::optional<JournalRow> earlierWriteLocked(const std::string& key);
@@ -208,6 +217,7 @@ private:
     std::uint64_t match_start_event_ = 0;
     std::int64_t match_started_ = 0;
     std::string match_status_ = "idle";
+    std::string archived_status_;  // the match's status as the archive has it
     // The computers of the match being played, by the match's players.
     std::vector<std::optional<ComputerThrower>> computers_;
     std::vector<std::optional<ComputerLevel>> computer_levels_;
@@ -219,11 +229,15 @@ private:
     std::vector<JournalRow> durable_game_;  // the rows that rebuild it
     std::uint64_t durable_event_id_ = 0;
     Game501::json durable_state_;
-    Game501::json durable_standing_;
+    Game501::json durable_standing_;  // without the figures
+    Match501::Figures durable_figures_;
     std::optional<Document> last_answer_;  // the answer to the last durable write
 
     std::vector<std::weak_ptr<EventQueue>> viewers_;
 };
+
+// The boards of one server, numbered from 1.
+using Boards = std::vector<std::unique_ptr<Board>>;
 
 // Serialises a document without ever throwing: text that is not valid UTF-8
 // becomes U+FFFD.

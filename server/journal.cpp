@@ -373,11 +373,8 @@ bool Journal::commit(const std::vector<Pending>& batch) {
             }
             insert_->bind(7, row.accepted ? 1 : 0);
             insert_->exec();
-            if (row.abandons) {
-                archive_->abandon(row.board, *row.abandons);
-            }
-            if (row.match) {
-                archive_->write(*row.match);
+            for (const archive::MatchEntry& entry : row.archive) {
+                archive_->write(entry);
             }
         }
         insert_->tryReset();

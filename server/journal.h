@@ -38,9 +38,10 @@ struct JournalRow {
     Command command;
     std::string idempotency_key;  // empty when the request had none
     bool accepted = false;
-    // What the row changes in the archive of matches, written with it.
-    std::optional<archive::MatchEntry> match;  // the board's match as the row leaves it
-    std::optional<std::uint64_t> abandons;     // the start event of a match it ends unfinished
+    // What the row changes in the archive of matches, written with it: a
+    // match it ends unfinished, the match it begins, one whose status it
+    // changes.
+    std::vector<archive::MatchEntry> archive;
 };
 
 class Journal {

@@ -295,7 +295,7 @@ int main(int argc, char** argv) {
         std::cerr << "game-501-server: hittar inte sidorna (" << web_problem
                   << "); bara API:t svarar\n";
     }
-    const Reports reports(*journal);
+    const Reports reports(*journal, boards);
     const Api api(boards, reports, web ? &*web : nullptr);
     const int max_connections = raiseDescriptorLimit();
 

@@ -132,9 +132,20 @@ std::optional<Response> Reports::answer(const Request& request, std::string_view
     return std::nullopt;
 }
 
+archive::Live Reports::live() const {
+    archive::Live live;
+    for (const std::unique_ptr<Board>& board : boards_) {
+        if (auto match = board->liveMatch()) {
+            live.emplace(std::make_pair(board->number(), match->first), std::move(match->second));
+        }
+    }
+    return live;
+}
+
 Response Reports::players(unsigned version) const {
-    const std::vector<archive::Career> careers =
-        journal_.read([](SQLite::Database& database) { return archive::careers(database); });
+    const archive::Live playing = live();
+    const std::vector<archive::Career> careers = journal_.read(
+        [&playing](SQLite::Database& database) { return archive::careers(database, playing); });
     json list = json::array();
     for (const archive::Career& career : careers) {
         list.push_back({{"figures", statistics::toJson(career.counts)},
@@ -145,8 +156,14 @@ Response Reports::players(unsigned version) const {
 }
 
 Response Reports::player(const std::string& name, unsigned version) const {
-    const std::vector<archive::Appearance> appearances = journal_.read(
+    const archive::Live playing = live();
+    std::vector<archive::Appearance> appearances = journal_.read(
         [&name](SQLite::Database& database) { return archive::appearances(database, name); });
+    for (archive::Appearance& appearance : appearances) {
+        std::vector<archive::MatchEntry> one{std::move(appearance.match)};
+        archive::overlay(one, playing);
+        appearance.match = std::move(one.front());
+    }
     if (appearances.empty()) {
         return errorResponse(http::status::not_found, "not_found", "Spelaren finns inte", version);
     }
@@ -190,11 +207,12 @@ Response Reports::matches(std::string_view query, unsigned version) const {
         return errorResponse(http::status::bad_request, "bad_query",
                              "page ska vara ett heltal från 1", version);
     }
-    const auto [entries, count] = journal_.read([&](SQLite::Database& database) {
+    auto [entries, count] = journal_.read([&](SQLite::Database& database) {
         return std::make_pair(
             archive::matches(database, player, (page - 1) * kMatchesPerPage, kMatchesPerPage),
             archive::matchCount(database, player));
     });
+    archive::overlay(entries, live());
     json list = json::array();
     for (const archive::MatchEntry& entry : entries) {
         list.push_back(matchSummary(entry));
@@ -217,6 +235,9 @@ Response Reports::match(const std::string& id, bool csv, unsigned version) const
     if (!entry) {
         return errorResponse(http::status::not_found, "not_found", "Matchen finns inte", version);
     }
+    std::vector<archive::MatchEntry> one{std::move(*entry)};
+    archive::overlay(one, live());
+    entry = std::move(one.front());
     // The darts themselves are in the journal: the match is played again.
     const Replay replay(journal_.matchRows(entry->board, entry->start_event));
     const std::vector<LegRecord> legs = replay.match().legs();

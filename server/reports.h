@@ -7,13 +7,15 @@
 #include <string_view>
 
 #include "answers.h"
+#include "archive.h"
+#include "board.h"
 #include "journal.h"
 
 namespace game501_server {
 
 class Reports {
 public:
-    explicit Reports(Journal& journal) : journal_(journal) {}
+    Reports(Journal& journal, const Boards& boards) : journal_(journal), boards_(boards) {}
 
     // Answers a read below /api/players or /api/matches (`path` without its
     // query), or returns nothing when the path is not one of those.
@@ -24,8 +26,11 @@ private:
     Response player(const std::string& name, unsigned version) const;
     Response matches(std::string_view query, unsigned version) const;
     Response match(const std::string& id, bool csv, unsigned version) const;
+    // The boards' counts of the matches they are playing.
+    archive::Live live() const;
 
     Journal& journal_;
+    const Boards& boards_;
 };
 
 }  // namespace game501_server

@@ -72,6 +72,7 @@ Match501::json Match501::start(const std::vector<std::string>& players, Format f
     leg_names_ = std::move(leg_names);
     finished_leg_.reset();
     legs_ = std::move(legs);
+    finished_counts_.reset();
     return response;
 }
 
@@ -115,6 +116,7 @@ Match501::json Match501::reset() {
     leg_names_.clear();
     finished_leg_.reset();
     legs_.clear();
+    finished_counts_.reset();
     return response;
 }
 
@@ -125,14 +127,39 @@ Match501::json Match501::state() const {
 
 Match501::json Match501::match() const {
     const std::lock_guard<std::mutex> lock(mutex_);
-    json document = standingLocked();
+    json document = withFigures(standingLocked(), figuresLocked());
     document["game"] = leg_->state();
     return document;
 }
 
 Match501::json Match501::standing() const {
     const std::lock_guard<std::mutex> lock(mutex_);
-    return standingLocked();
+    return withFigures(standingLocked(), figuresLocked());
+}
+
+std::pair<Match501::json, Match501::Figures> Match501::standingAndFigures() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return {standingLocked(), figuresLocked()};
+}
+
+Match501::json Match501::withFigures(json standing, const Figures& figures) {
+    json& players = standing["players"];
+    for (std::size_t index = 0; index < players.size(); ++index) {
+        json& entry = players[index];
+        entry["figures"] = {{"leg", statistics::toJson(figures.leg.at(index))},
+                            {"match", statistics::toJson(figures.match.at(index))}};
+    }
+    return standing;
+}
+
+Match501::Figures Match501::figuresLocked() const {
+    Figures figures{std::vector<statistics::Counts>(names_.size()), countsLocked()};
+    if (!legs_.empty()) {
+        for (std::size_t player = 0; player < names_.size(); ++player) {
+            figures.leg[player] = statistics::legCounts(legs_.back(), static_cast<int>(player));
+        }
+    }
+    return figures;
 }
 
 Match501::json Match501::standingLocked() const {
@@ -164,24 +191,13 @@ Match501::json Match501::standingLocked() const {
     addMember(format_members, "legs", format_.legs);
     addMember(format_members, "sets", format_.sets);
 
-    // Each player's figures in the leg being played and over the match so far.
     const bool idle = legs_.empty();
-    const std::vector<statistics::Counts> match_counts =
-        statistics::matchCounts(legs_, static_cast<int>(names_.size()));
     json players(json::value_t::array);
     auto& player_entries = players.get_ref<json::array_t&>();
     player_entries.reserve(names_.size());
     for (std::size_t index = 0; index < names_.size(); ++index) {
         auto& members =
             player_entries.emplace_back(json::value_t::object).get_ref<json::object_t&>();
-        const int player = static_cast<int>(index);
-        json figures(json::value_t::object);
-        auto& figure_members = figures.get_ref<json::object_t&>();
-        addMember(figure_members, "leg",
-                  statistics::toJson(idle ? statistics::Counts{}
-                                          : statistics::legCounts(legs_.back(), player)));
-        addMember(figure_members, "match", statistics::toJson(match_counts[index]));
-        addMember(members, "figures", std::move(figures));
         addMember(members, "legs", tally.legs[index]);
         addMember(members, "name", names_[index]);
         addMember(members, "sets", tally.sets[index]);
@@ -216,7 +232,7 @@ std::vector<LegRecord> Match501::legs() const {
 
 std::vector<statistics::Counts> Match501::counts() const {
     const std::lock_guard<std::mutex> lock(mutex_);
-    return statistics::matchCounts(legs_, static_cast<int>(names_.size()));
+    return countsLocked();
 }
 
 std::vector<std::string> Match501::players() const {
@@ -318,6 +334,30 @@ int Match501::matchPlayerLocked(int position) const {
         return position;
     }
     return (legs_.back().starter + position) % static_cast<int>(names_.size());
+}
+
+std::vector<statistics::Counts> Match501::countsLocked() const {
+    // The finished legs are summed once, not at every dart: they change only
+    // by an undo that puts the last of them back in play, which leaves one
+    // leg fewer behind it, or by a new match.
+    const std::size_t finished = legs_.empty() ? 0 : legs_.size() - 1;
+    const int players = static_cast<int>(names_.size());
+    if (!finished_counts_ || finished_counts_->first != finished) {
+        std::vector<statistics::Counts> sums(names_.size());
+        for (std::size_t leg = 0; leg < finished; ++leg) {
+            for (int player = 0; player < players; ++player) {
+                sums[static_cast<std::size_t>(player)] += statistics::legCounts(legs_[leg], player);
+            }
+        }
+        finished_counts_.emplace(finished, std::move(sums));
+    }
+    std::vector<statistics::Counts> counts = finished_counts_->second;
+    if (!legs_.empty()) {
+        for (int player = 0; player < players; ++player) {
+            counts[static_cast<std::size_t>(player)] += statistics::legCounts(legs_.back(), player);
+        }
+    }
+    return counts;
 }
 
 Match501::Tally Match501::tallyLocked() const {

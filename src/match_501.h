@@ -19,7 +19,9 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "game_501.h"
@@ -95,6 +97,22 @@ public:
     // for a front end that has that document already.
     json standing() const;
 
+    // Each player's counts, in the starting order: in the leg being played
+    // (or just won) and over the match so far.
+    struct Figures {
+        std::vector<statistics::Counts> leg;
+        std::vector<statistics::Counts> match;
+    };
+
+    // Returns the standing without the players' "figures", and the figures
+    // as counts, for a caller that makes documents of them only when it
+    // sends them (withFigures).
+    std::pair<json, Figures> standingAndFigures() const;
+
+    // Returns `standing` with each player's "figures": {"leg", "match"}, each
+    // statistics::toJson of the counts, as standing() has them.
+    static json withFigures(json standing, const Figures& figures);
+
     // Returns every leg's record so far, the leg being played last.
     std::vector<LegRecord> legs() const;
 
@@ -127,7 +145,10 @@ private:
     // Takes the last dart out of the record of the leg being played.
     void takeBackDartLocked();
     int matchPlayerLocked(int position) const;
-    json standingLocked() const;
+    json standingLocked() const;  // without the figures
+    Figures figuresLocked() const;
+    // Returns each player's counts over the match so far.
+    std::vector<statistics::Counts> countsLocked() const;
     Tally tallyLocked() const;
 
     const Clock clock_;
@@ -138,4 +159,6 @@ private:
     std::unique_ptr<Game501> leg_;           // the leg being played, or an idle engine
     std::unique_ptr<Game501> finished_leg_;  // the leg before it, while undo may reach it
     std::vector<LegRecord> legs_;            // oldest first; empty when idle
+    // The sums of the finished legs' counts, and how many legs they cover.
+    mutable std::optional<std::pair<std::size_t, std::vector<statistics::Counts>>> finished_counts_;
 };
