@@ -4,14 +4,12 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <utility>
 
 #include "beds.h"
 #include "dartboard.h"
+#include "sigma_cache.h"
 
 namespace {
 
@@ -249,55 +247,9 @@ private:
     dartboard::BedChances chances_;
 };
 
-// Tables by sigma, each built once by the first caller that needs it while
-// callers for other sigmas go on. The levels' tables are never dropped.
-class TableCache {
-public:
-    std::shared_ptr<const Table> get(double sigma_mm) {
-        std::shared_ptr<Entry> entry;
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            std::shared_ptr<Entry>& slot = entries_[sigma_mm];
-            if (!slot) {
-                slot = std::make_shared<Entry>();
-                if (!isLevel(sigma_mm)) {
-                    drop_order_.push_back(sigma_mm);
-                    if (drop_order_.size() > kCachedSigmas) {
-                        entries_.erase(drop_order_.front());
-                        drop_order_.pop_front();
-                    }
-                }
-            }
-            entry = slot;
-        }
-        std::call_once(entry->built, [&entry, sigma_mm]() {
-            auto table = std::make_shared<Table>();
-            TableBuilder(sigma_mm).build(*table);
-            entry->table = std::move(table);
-        });
-        return entry->table;
-    }
-
-private:
-    struct Entry {
-        std::once_flag built;
-        std::shared_ptr<const Table> table;
-    };
-
-    static bool isLevel(double sigma_mm) {
-        const std::array<SkillLevel, 3>& levels = skillLevels();
-        return std::any_of(levels.begin(), levels.end(), [sigma_mm](const SkillLevel& level) {
-            return level.sigma_mm == sigma_mm;
-        });
-    }
-
-    std::mutex mutex_;
-    std::map<double, std::shared_ptr<Entry>> entries_;
-    std::deque<double> drop_order_;
-};
-
 std::shared_ptr<const Table> tableFor(double sigma_mm) {
-    static TableCache cache;
+    static SigmaCache<Table> cache(
+        kCachedSigmas, [](double sigma, Table& table) { TableBuilder(sigma).build(table); });
     return cache.get(sigma_mm);
 }
 

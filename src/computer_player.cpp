@@ -5,18 +5,16 @@
 #include <charconv>
 #include <cmath>
 #include <cstddef>
-#include <deque>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <random>
-#include <set>
 #include <utility>
 
 #include "beds.h"
 #include "checkout_hint.h"
 #include "dartboard.h"
 #include "game_501.h"
+#include "sigma_cache.h"
 
 namespace {
 
@@ -146,61 +144,11 @@ AimTable buildTable(double sigma_mm) {
     return table;
 }
 
-bool isLevel(double sigma_mm) {
-    const std::array<SkillLevel, 3>& levels = skillLevels();
-    return std::any_of(levels.begin(), levels.end(),
-                       [sigma_mm](const SkillLevel& level) { return level.sigma_mm == sigma_mm; });
-}
-
-// Tables by sigma, each built once by the first caller that needs it while
-// callers for other sigmas go on. Pinned sigmas (the levels and the
-// calibrated targets, at most 84) are never dropped.
-class AimCache {
-public:
-    std::shared_ptr<const AimTable> get(double sigma_mm) {
-        std::shared_ptr<Entry> entry;
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            std::shared_ptr<Entry>& slot = entries_[sigma_mm];
-            if (!slot) {
-                slot = std::make_shared<Entry>();
-                if (pinned_.count(sigma_mm) == 0 && !isLevel(sigma_mm)) {
-                    drop_order_.push_back(sigma_mm);
-                    if (drop_order_.size() > kCachedSigmas) {
-                        entries_.erase(drop_order_.front());
-                        drop_order_.pop_front();
-                    }
-                }
-            }
-            entry = slot;
-        }
-        std::call_once(entry->built, [&entry, sigma_mm]() {
-            entry->table = std::make_shared<const AimTable>(buildTable(sigma_mm));
-        });
-        return entry->table;
-    }
-
-    void pin(double sigma_mm) {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        pinned_.insert(sigma_mm);
-        drop_order_.erase(std::remove(drop_order_.begin(), drop_order_.end(), sigma_mm),
-                          drop_order_.end());
-    }
-
-private:
-    struct Entry {
-        std::once_flag built;
-        std::shared_ptr<const AimTable> table;
-    };
-
-    std::mutex mutex_;
-    std::map<double, std::shared_ptr<Entry>> entries_;
-    std::deque<double> drop_order_;
-    std::set<double> pinned_;
-};
-
-AimCache& aimCache() {
-    static AimCache cache;
+// Tables by sigma; the calibrated targets' sigmas are pinned as they are
+// found (at most 81).
+SigmaCache<AimTable>& aimCache() {
+    static SigmaCache<AimTable> cache(
+        kCachedSigmas, [](double sigma, AimTable& table) { table = buildTable(sigma); });
     return cache;
 }
 

@@ -10,11 +10,9 @@ With --docs, screenshots of the report and a career go to DIR.
 import argparse
 import json
 import os
-import select
 import shutil
 import signal
 import sqlite3
-import subprocess
 import sys
 import tempfile
 import time
@@ -27,7 +25,7 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from web_test import TOKEN, WAIT_S, Browser  # noqa: E402
+from web_test import TOKEN, WAIT_S, Browser, Server  # noqa: E402
 
 DEADLINE_S = 60
 SIZES = {"phone": (375, 812), "tablet": (1280, 800), "wall": (1920, 1080)}
@@ -65,31 +63,6 @@ return {
   errors: window.errors,
 };
 """
-
-
-class Server:
-    """The server on a free loopback port, with the database `data`."""
-
-    def __init__(self, binary, tokens, data):
-        self.process = subprocess.Popen([binary, "--listen", "127.0.0.1:0", "--tokens", tokens,
-                                         "--data", data], stdout=subprocess.PIPE)
-        ready, _, _ = select.select([self.process.stdout], [], [], WAIT_S)
-        first = self.process.stdout.readline().decode() if ready else ""
-        if "http://" not in first:
-            self.stop()
-            raise RuntimeError(f"the server did not start: {first!r}")
-        self.base = first.split()[-1]
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(WAIT_S)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-        self.process.stdout.close()
-        return self.process.returncode
 
 
 def api(base, path, body=None):
@@ -212,7 +185,7 @@ def check_career(page, base, player, name):
 def season(binary, tokens, data):
     """For the pictures: more matches, their starts moved a week apart in the
     archive while the server is stopped, as a season would spread them."""
-    server = Server(binary, tokens, data)
+    server = Server(binary, tokens, data=data)
     for misses in [3, 1, 4, 0, 2, 5, 1]:
         api(server.base, "/api/boards/1/start", {"players": ["Ymma", "Sjörk"]})
         throw(server.base, ["T20 T20 T20", "S1 S1 S1"] + ["MISS MISS MISS", "S20 S20 S20"] * misses
@@ -226,12 +199,12 @@ def season(binary, tokens, data):
             database.execute("UPDATE matches SET started = ? WHERE board = ? AND start_event = ?",
                              (now - weeks * 7 * 86_400_000, board, start))
     database.close()
-    return Server(binary, tokens, data)
+    return Server(binary, tokens, data=data)
 
 
 def run(binary, tokens, docs, scratch):
     data = os.path.join(scratch, "game501.db")
-    server = Server(binary, tokens, data)
+    server = Server(binary, tokens, data=data)
     base = server.base
     page = None
     try:

@@ -200,12 +200,14 @@ def on_alarm(signum, frame):
 
 
 class Server:
-    def __init__(self, binary, tokens, listen="127.0.0.1:0"):
-        # Each start has a database of its own, so that a restart begins idle.
-        self.data = tempfile.TemporaryDirectory()
+    """The server on `listen`, with the database `data`; without one, each start has a database of
+    its own, so that a restart begins idle."""
+
+    def __init__(self, binary, tokens, listen="127.0.0.1:0", data=None):
+        self.directory = tempfile.TemporaryDirectory() if data is None else None
+        data = data or f"{self.directory.name}/game501.db"
         self.process = subprocess.Popen(
-            [binary, "--listen", listen, "--tokens", tokens, "--data", f"{self.data.name}/game501.db",
-             "--computer-pause", "0"],
+            [binary, "--listen", listen, "--tokens", tokens, "--data", data, "--computer-pause", "0"],
             stdout=subprocess.PIPE)
         ready, _, _ = select.select([self.process.stdout], [], [], WAIT_S)
         first = self.process.stdout.readline().decode() if ready else ""
