@@ -5,6 +5,7 @@
 
 #include "checkout_hint.h"
 
+namespace game501 {
 namespace {
 
 // Each iteration asks for a sigma never asked before, a few nanometres above
@@ -34,3 +35,4 @@ void BM_CheckoutAdviceWarm(benchmark::State& state) {
 BENCHMARK(BM_CheckoutAdviceWarm);
 
 }  // namespace
+}  // namespace game501

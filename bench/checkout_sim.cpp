@@ -29,6 +29,7 @@
 #include "checkout_hint.h"
 #include "dartboard.h"
 
+namespace game501 {
 namespace {
 
 constexpr int kDarts = 3;
@@ -211,9 +212,8 @@ int usage() {
     return 2;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// Reads the arguments and does what they ask; returns the exit status.
+int run(int argc, char** argv) {
     int trials = 100000;
     std::uint64_t seed = 501;
     for (int i = 1; i < argc; ++i) {
@@ -240,3 +240,8 @@ int main(int argc, char** argv) {
     printFigures(trials, seed);
     return 0;
 }
+
+}  // namespace
+}  // namespace game501
+
+int main(int argc, char** argv) { return game501::run(argc, argv); }

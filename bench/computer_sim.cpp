@@ -26,6 +26,7 @@
 #include "computer_player.h"
 #include "game_501.h"
 
+namespace game501 {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -101,9 +102,8 @@ int usage() {
     return 2;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// Reads the arguments and does what they ask; returns the exit status.
+int run(int argc, char** argv) {
     int legs = 10000;
     std::uint64_t seed = 501;
     int step = 10;
@@ -140,3 +140,8 @@ int main(int argc, char** argv) {
     }
     return 0;
 }
+
+}  // namespace
+}  // namespace game501
+
+int main(int argc, char** argv) { return game501::run(argc, argv); }

@@ -82,6 +82,8 @@ void operator delete[](void* pointer, std::size_t) noexcept { countedRelease(poi
 void operator delete(void* pointer, const std::nothrow_t&) noexcept { countedRelease(pointer); }
 void operator delete[](void* pointer, const std::nothrow_t&) noexcept { countedRelease(pointer); }
 
+namespace game501 {
+
 namespace {
 
 constexpr std::size_t kPlayers = 8;
@@ -267,5 +269,6 @@ void BM_EngineMemory(benchmark::State& state) {
 BENCHMARK(BM_EngineMemory)->Iterations(1)->Repetitions(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+}  // namespace game501
 
 BENCHMARK_MAIN();

@@ -9,6 +9,7 @@
 #include "match_record.h"
 #include "statistics.h"
 
+namespace game501 {
 namespace {
 
 constexpr int kMatches = 1000;
@@ -80,3 +81,4 @@ void BM_CareerFromStoredCounts(benchmark::State& state) {
 BENCHMARK(BM_CareerFromStoredCounts)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
+}  // namespace game501

@@ -25,6 +25,7 @@
 #include "match_501.h"
 #include "scoreboard.h"
 
+namespace game501::cli {
 namespace {
 
 using json = Game501::json;
@@ -382,8 +383,7 @@ private:
             return;
         }
         for (const json& response : answers) {
-            std::cout << game501_cli::displayText(response.at("message").get<std::string>())
-                      << '\n';
+            std::cout << displayText(response.at("message").get<std::string>()) << '\n';
         }
         std::cout << board() << '\n' << std::flush;
     }
@@ -393,7 +393,7 @@ private:
             std::cout << compactJson(response) << '\n' << std::flush;
             return;
         }
-        std::cout << game501_cli::displayText(response.at("message").get<std::string>()) << '\n'
+        std::cout << displayText(response.at("message").get<std::string>()) << '\n'
                   << board() << '\n'
                   << std::flush;
     }
@@ -424,8 +424,7 @@ private:
         }
         const json& players = match.at("players");
         const auto name = [&players](const json& index) {
-            return game501_cli::displayText(
-                players.at(index.get<std::size_t>()).at("name").get<std::string>());
+            return displayText(players.at(index.get<std::size_t>()).at("name").get<std::string>());
         };
         for (const json& leg : match.at("finished_legs")) {
             const std::string where =
@@ -436,13 +435,13 @@ private:
                       << leg.at("darts").dump() << " pilar (" << name(leg.at("starter"))
                       << " började)\n";
         }
-        std::cout << game501_cli::matchScoreboard(match, options_.level, tags_) << '\n'
+        std::cout << game501::cli::matchScoreboard(match, options_.level, tags_) << '\n'
                   << std::flush;
     }
 
     // The scoreboard as the match stands; for a match of one leg, the game's.
     std::string board() const {
-        return game501_cli::matchScoreboard(match_.match(), options_.level, tags_);
+        return game501::cli::matchScoreboard(match_.match(), options_.level, tags_);
     }
 
     Options options_;
@@ -493,9 +492,9 @@ std::optional<int> parseCount(const std::string& text, int low, int high) {
     return value;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// Reads the options, then plays what standard input says; returns the exit
+// status.
+int run(int argc, char** argv) {
     Options options;
     std::optional<std::uint64_t> computer_pause_ms;
     const std::vector<std::string> args(argv + 1, argv + argc);
@@ -521,8 +520,7 @@ int main(int argc, char** argv) {
                 arg == "--level" ? args[++i] : arg.substr(std::string("--level=").size());
             options.level = findSkillLevel(id);
             if (options.level == nullptr) {
-                return badUsage("okänd nivå: " + game501_cli::displayText(id) + " (välj " +
-                                levelIds() + ")");
+                return badUsage("okänd nivå: " + displayText(id) + " (välj " + levelIds() + ")");
             }
         } else if (arg == "--legs" || arg.rfind("--legs=", 0) == 0 || arg == "--sets" ||
                    arg.rfind("--sets=", 0) == 0) {
@@ -537,8 +535,7 @@ int main(int argc, char** argv) {
             const std::optional<int> count = parseCount(text, low, high);
             if (!count) {
                 return badUsage(name + " ska vara ett heltal från " + std::to_string(low) +
-                                " till " + std::to_string(high) + ": " +
-                                game501_cli::displayText(text));
+                                " till " + std::to_string(high) + ": " + displayText(text));
             }
             (legs ? options.format.legs : options.format.sets) = *count;
         } else if (arg == "--seed" || arg.rfind("--seed=", 0) == 0 || arg == "--computer-pause" ||
@@ -554,7 +551,7 @@ int main(int argc, char** argv) {
             const std::optional<std::uint64_t> value = parseNumber(text, high);
             if (!value) {
                 return badUsage(name + " ska vara ett heltal från 0 till " + std::to_string(high) +
-                                ": " + game501_cli::displayText(text));
+                                ": " + displayText(text));
             }
             if (seed) {
                 options.seed = *value;
@@ -562,7 +559,7 @@ int main(int argc, char** argv) {
                 computer_pause_ms = *value;
             }
         } else {
-            return badUsage("okänt argument: " + game501_cli::displayText(arg));
+            return badUsage("okänt argument: " + displayText(arg));
         }
     }
     if (options.source.size() > front_end::kMaxSourceBytes) {
@@ -587,3 +584,8 @@ int main(int argc, char** argv) {
     }
     return 0;
 }
+
+}  // namespace
+}  // namespace game501::cli
+
+int main(int argc, char** argv) { return game501::cli::run(argc, argv); }

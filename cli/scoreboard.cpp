@@ -11,7 +11,7 @@
 #include "front_end.h"
 #include "utf8.h"
 
-namespace game501_cli {
+namespace game501::cli {
 
 namespace {
 
@@ -192,4 +192,4 @@ std::string matchScoreboard(const Game501::json& match, const SkillLevel* level,
     return legBoard(game, level, lines);
 }
 
-}  // namespace game501_cli
+}  // namespace game501::cli

@@ -8,7 +8,7 @@
 #include "checkout_hint.h"
 #include "game_501.h"
 
-namespace game501_cli {
+namespace game501::cli {
 
 // Returns `text` with every byte sequence that is not valid UTF-8, and every
 // control character, replaced by U+FFFD, so that names and notations from
@@ -34,4 +34,4 @@ std::string scoreboard(const Game501::json& state, const SkillLevel* level = nul
 std::string matchScoreboard(const Game501::json& match, const SkillLevel* level = nullptr,
                             const std::vector<std::string>& tags = {});
 
-}  // namespace game501_cli
+}  // namespace game501::cli

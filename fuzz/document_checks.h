@@ -12,7 +12,7 @@
 
 #include "game_501.h"
 
-namespace game501_check {
+namespace game501::check {
 
 using json = Game501::json;
 
@@ -404,4 +404,4 @@ inline json idleState() {
                 {"history", json::array()}};
 }
 
-}  // namespace game501_check
+}  // namespace game501::check

@@ -10,7 +10,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
-namespace game501_fuzz {
+namespace game501::fuzz {
 
 // Aborts so that libFuzzer saves the input and a replay fails its test.
 [[noreturn]] inline void fail(const std::string& what) {
@@ -31,4 +31,4 @@ inline void requireNoProblem(const std::string& problem, const std::string& cont
     }
 }
 
-}  // namespace game501_fuzz
+}  // namespace game501::fuzz

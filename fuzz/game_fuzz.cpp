@@ -18,13 +18,13 @@
 namespace {
 
 using json = Game501::json;
-using game501_check::idleState;
-using game501_check::isValidUtf8;
-using game501_check::responseProblem;
-using game501_check::stateProblem;
-using game501_fuzz::fail;
-using game501_fuzz::require;
-using game501_fuzz::requireNoProblem;
+using game501::check::idleState;
+using game501::check::isValidUtf8;
+using game501::check::responseProblem;
+using game501::check::stateProblem;
+using game501::fuzz::fail;
+using game501::fuzz::require;
+using game501::fuzz::requireNoProblem;
 
 constexpr std::size_t kMaxUndoSteps = 100;
 constexpr std::size_t kMaxOperations = 5000;
@@ -250,7 +250,7 @@ void markBoardClear(Game501& game, Model& model) {
 void start(Game501& game, Model& model, const std::vector<std::string>& names) {
     const json answer = game.start(names);
     requireNoProblem(responseProblem(answer), "start");
-    if (names.empty() || names.size() > game501_check::kMaxPlayers) {
+    if (names.empty() || names.size() > game501::check::kMaxPlayers) {
         expectRefusal(answer, model, "Välj mellan 1 och 8 spelare");
         return;
     }

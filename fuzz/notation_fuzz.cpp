@@ -12,9 +12,9 @@
 
 namespace {
 
-using game501_check::canonicalDart;
-using game501_check::sameDart;
-using game501_fuzz::require;
+using game501::check::canonicalDart;
+using game501::check::sameDart;
+using game501::fuzz::require;
 
 bool isAsciiSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';

@@ -31,10 +31,10 @@ namespace {
 
 namespace beast = boost::beast;
 namespace http = beast::http;
-using game501_fuzz::require;
-using game501_server::Api;
-using game501_server::Boards;
-using game501_server::Response;
+using game501::fuzz::require;
+using game501::server::Api;
+using game501::server::Boards;
+using game501::server::Response;
 
 // Board 1's token is in the seeds and the dictionary, so the fuzzer plays
 // games on it; board 2's is never given, so board 2 must stay as it starts.
@@ -47,18 +47,18 @@ const std::set<unsigned> kDocumentedStatuses = {200, 302, 400, 401, 403, 404, 40
 
 // Returns whether the request is a write to board 1, by the server's own
 // table of actions.
-bool writesBoardOne(const game501_server::Request& request) {
+bool writesBoardOne(const game501::server::Request& request) {
     const std::string_view prefix = "/api/boards/1/";
     const std::string_view target = request.target();
     const std::string_view path = target.substr(0, target.find('?'));
     return request.method() == http::verb::post && path.substr(0, prefix.size()) == prefix &&
-           game501_server::findAction(path.substr(prefix.size())) != nullptr;
+           game501::server::findAction(path.substr(prefix.size())) != nullptr;
 }
 
 // Serialises the answer as the connection would and reads it back with a
 // response parser: it must parse whole, alone, with the status it was given.
 void requireWellFormed(Response response, bool keep_alive, bool head) {
-    game501_server::finish(response, keep_alive);
+    game501::server::finish(response, keep_alive);
     std::ostringstream wire;
     wire << response;
     const std::string text = wire.str();
@@ -85,10 +85,10 @@ void requireWellFormed(Response response, bool keep_alive, bool head) {
 }  // namespace
 
 // Returns the answer the API gives, waiting for a write's journal row.
-game501_server::Routed answer(const Api& api, const game501_server::Request& request) {
-    std::promise<game501_server::Routed> answered;
-    std::future<game501_server::Routed> routed = answered.get_future();
-    api.handle(request, [&answered](game501_server::Routed result) {
+game501::server::Routed answer(const Api& api, const game501::server::Request& request) {
+    std::promise<game501::server::Routed> answered;
+    std::future<game501::server::Routed> routed = answered.get_future();
+    api.handle(request, [&answered](game501::server::Routed result) {
         answered.set_value(std::move(result));
     });
     return routed.get();
@@ -96,23 +96,23 @@ game501_server::Routed answer(const Api& api, const game501_server::Request& req
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string problem;
-    const std::unique_ptr<game501_server::Journal> journal =
-        game501_server::Journal::open(game501_server::Journal::kInMemory, problem);
+    const std::unique_ptr<game501::server::Journal> journal =
+        game501::server::Journal::open(game501::server::Journal::kInMemory, problem);
     require(journal != nullptr, "no journal in memory: " + problem);
     journal->setTokens({kOpenToken, kSecretToken});
     journal->start();
     Boards boards;
-    boards.push_back(std::make_unique<game501_server::Board>(1, kOpenToken, *journal));
-    boards.push_back(std::make_unique<game501_server::Board>(2, kSecretToken, *journal));
+    boards.push_back(std::make_unique<game501::server::Board>(1, kOpenToken, *journal));
+    boards.push_back(std::make_unique<game501::server::Board>(2, kSecretToken, *journal));
     const std::string untouched = boards[1]->state().json;
-    const game501_server::Reports reports(*journal, boards);
+    const game501::server::Reports reports(*journal, boards);
     const Api api(boards, reports, nullptr);
 
     std::string_view rest(reinterpret_cast<const char*>(data), size);
     for (int requests = 0; requests < kMaxRequests && !rest.empty(); ++requests) {
         http::request_parser<http::string_body> parser;
-        parser.header_limit(game501_server::kMaxHeaderBytes);
-        parser.body_limit(game501_server::kMaxBodyBytes);
+        parser.header_limit(game501::server::kMaxHeaderBytes);
+        parser.body_limit(game501::server::kMaxBodyBytes);
         parser.eager(true);
         beast::error_code error;
         while (!rest.empty() && !parser.is_done()) {
@@ -127,14 +127,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;  // the stream ends inside a request: the connection waits, then times out
         }
         if (error) {
-            const std::optional<Response> answer = game501_server::parseFailureResponse(error);
+            const std::optional<Response> answer = game501::server::parseFailureResponse(error);
             require(answer.has_value(), "a refused request got no answer: " + error.message());
             requireWellFormed(*answer, false, false);
             break;  // the connection closes after a refused request
         }
-        const game501_server::Request request = parser.release();
+        const game501::server::Request request = parser.release();
         const std::uint64_t events_before = boards[0]->state().event_id;
-        game501_server::Routed routed = answer(api, request);
+        game501::server::Routed routed = answer(api, request);
         const std::uint64_t events_after = boards[0]->state().event_id;
         const bool written = routed.events == nullptr && routed.response.result_int() == 200 &&
                              writesBoardOne(request);

@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace game501_server {
+namespace game501::server {
 
 namespace {
 
@@ -66,4 +66,4 @@ std::optional<Command> commandFrom(std::string_view operation, std::string_view 
     return command;
 }
 
-}  // namespace game501_server
+}  // namespace game501::server

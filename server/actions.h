@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace game501_server {
+namespace game501::server {
 
 // One mutating call on a board, as it reaches the engine.
 struct Command {
@@ -80,4 +80,4 @@ std::string argumentsJson(const Command& command);
 // nothing when they do not make one.
 std::optional<Command> commandFrom(std::string_view operation, std::string_view arguments);
 
-}  // namespace game501_server
+}  // namespace game501::server

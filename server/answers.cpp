@@ -5,7 +5,7 @@
 
 #include "board.h"
 
-namespace game501_server {
+namespace game501::server {
 
 Response jsonResponse(std::string body, unsigned version) {
     Response response{http::status::ok, version};
@@ -28,4 +28,4 @@ Response notFound(unsigned version) {
     return errorResponse(http::status::not_found, "not_found", "Det finns inget här", version);
 }
 
-}  // namespace game501_server
+}  // namespace game501::server

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace game501_server {
+namespace game501::server {
 
 namespace http = boost::beast::http;
 using Request = http::request<http::string_body>;
@@ -25,4 +25,4 @@ Response errorResponse(http::status status, std::string_view code, const std::st
 // Returns 404 "not_found" for a path that names nothing.
 Response notFound(unsigned version);
 
-}  // namespace game501_server
+}  // namespace game501::server

@@ -22,7 +22,7 @@
 #include "match_501.h"
 #include "server_limits.h"
 
-namespace game501_server {
+namespace game501::server {
 
 namespace {
 
@@ -599,4 +599,4 @@ void finish(Response& response, bool keep_alive) {
     }
 }
 
-}  // namespace game501_server
+}  // namespace game501::server

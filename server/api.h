@@ -16,7 +16,7 @@
 #include "reports.h"
 #include "web_files.h"
 
-namespace game501_server {
+namespace game501::server {
 
 // The answer to a request: a response, or, for an event stream, the board
 // whose events the connection is to carry (then `response` is unused).
@@ -74,4 +74,4 @@ const std::string& eventStreamHeader();
 // stream), and whether the connection stays open.
 void finish(Response& response, bool keep_alive);
 
-}  // namespace game501_server
+}  // namespace game501::server

@@ -9,7 +9,7 @@
 
 #include "ascii.h"
 
-namespace game501_server::archive {
+namespace game501::server::archive {
 
 namespace {
 
@@ -290,4 +290,4 @@ std::vector<Career> careers(SQLite::Database& database, const Live& live) {
     return careers;
 }
 
-}  // namespace game501_server::archive
+}  // namespace game501::server::archive

@@ -15,7 +15,7 @@
 
 #include "statistics.h"
 
-namespace game501_server::archive {
+namespace game501::server::archive {
 
 // A match as a journal row leaves it.
 struct MatchEntry {
@@ -88,4 +88,4 @@ void overlay(std::vector<MatchEntry>& entries, const Live& live);
 
 std::vector<Career> careers(SQLite::Database& database, const Live& live);
 
-}  // namespace game501_server::archive
+}  // namespace game501::server::archive

@@ -10,7 +10,7 @@
 #include "server_limits.h"
 #include "tokens.h"
 
-namespace game501_server {
+namespace game501::server {
 
 namespace {
 
@@ -513,4 +513,4 @@ std::string serialise(const Game501::json& document) {
     return document.dump(-1, ' ', false, Game501::json::error_handler_t::replace);
 }
 
-}  // namespace game501_server
+}  // namespace game501::server

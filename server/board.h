@@ -27,7 +27,7 @@
 #include "journal.h"
 #include "match_501.h"
 
-namespace game501_server {
+namespace game501::server {
 
 // A document as the engine made it, serialised, with the id of the last
 // event it includes.
@@ -243,4 +243,4 @@ using Boards = std::vector<std::unique_ptr<Board>>;
 // becomes U+FFFD.
 std::string serialise(const Game501::json& document);
 
-}  // namespace game501_server
+}  // namespace game501::server

@@ -3,7 +3,7 @@
 #include <boost/asio/post.hpp>
 #include <utility>
 
-namespace game501_server {
+namespace game501::server {
 
 namespace net = boost::asio;
 
@@ -61,4 +61,4 @@ void ComputerTurns::move(std::size_t index, std::uint64_t event_id) {
     });
 }
 
-}  // namespace game501_server
+}  // namespace game501::server

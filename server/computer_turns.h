@@ -16,7 +16,7 @@
 
 #include "api.h"
 
-namespace game501_server {
+namespace game501::server {
 
 class ComputerTurns {
 public:
@@ -50,4 +50,4 @@ private:
     std::atomic<bool> stopping_{false};
 };
 
-}  // namespace game501_server
+}  // namespace game501::server

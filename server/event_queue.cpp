@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace game501_server {
+namespace game501::server {
 
 EventQueue::EventQueue(std::size_t max_events, std::size_t max_bytes, std::function<void()> wake)
     : max_events_(max_events), max_bytes_(max_bytes), wake_(std::move(wake)) {}
@@ -66,4 +66,4 @@ bool EventQueue::closed() const {
     return closed_;
 }
 
-}  // namespace game501_server
+}  // namespace game501::server

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string>
 
-namespace game501_server {
+namespace game501::server {
 
 // Serialised event text, shared by every viewer that receives it.
 using EventText = std::shared_ptr<const std::string>;
@@ -45,4 +45,4 @@ private:
     bool woken_ = false;  // a wake is pending that take() has not answered yet
 };
 
-}  // namespace game501_server
+}  // namespace game501::server

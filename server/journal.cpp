@@ -18,7 +18,7 @@
 #include <stdexcept>
 #include <utility>
 
-namespace game501_server {
+namespace game501::server {
 
 namespace {
 
@@ -421,4 +421,4 @@ void Journal::reportTrouble(bool failing, const std::string& problem) {
     }
 }
 
-}  // namespace game501_server
+}  // namespace game501::server

@@ -29,7 +29,7 @@ class Database;
 class Statement;
 }  // namespace SQLite
 
-namespace game501_server {
+namespace game501::server {
 
 struct JournalRow {
     int board = 0;
@@ -143,4 +143,4 @@ private:
     std::thread writer_;
 };
 
-}  // namespace game501_server
+}  // namespace game501::server

@@ -34,7 +34,7 @@
 
 namespace {
 
-using namespace game501_server;
+using namespace game501::server;
 
 const char* const kUsage =
     "Användning: game-501-server [--listen ADRESS:PORT] [--boards N] [--tokens FIL]\n"

@@ -22,7 +22,7 @@
 
 #include "server_limits.h"
 
-namespace game501_server {
+namespace game501::server {
 
 namespace beast = boost::beast;
 
@@ -586,4 +586,4 @@ void Server::stop() {
     });
 }
 
-}  // namespace game501_server
+}  // namespace game501::server

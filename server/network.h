@@ -17,7 +17,7 @@
 
 #include "api.h"
 
-namespace game501_server {
+namespace game501::server {
 
 namespace net = boost::asio;
 using tcp = net::ip::tcp;
@@ -129,4 +129,4 @@ private:
     net::steady_timer stop_timer_;
 };
 
-}  // namespace game501_server
+}  // namespace game501::server

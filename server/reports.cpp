@@ -13,7 +13,7 @@
 #include "server_limits.h"
 #include "statistics.h"
 
-namespace game501_server {
+namespace game501::server {
 
 namespace {
 
@@ -262,4 +262,4 @@ Response Reports::match(const std::string& id, bool csv, unsigned version) const
     return jsonResponse(serialise(report), version);
 }
 
-}  // namespace game501_server
+}  // namespace game501::server

@@ -11,7 +11,7 @@
 #include "board.h"
 #include "journal.h"
 
-namespace game501_server {
+namespace game501::server {
 
 class Reports {
 public:
@@ -33,4 +33,4 @@ private:
     const Boards& boards_;
 };
 
-}  // namespace game501_server
+}  // namespace game501::server

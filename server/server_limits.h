@@ -7,7 +7,7 @@
 
 #include "front_end.h"
 
-namespace game501_server {
+namespace game501::server {
 
 constexpr int kMaxBoards = 100;
 
@@ -56,4 +56,4 @@ constexpr std::size_t kMaxQueuedEventBytes = 4 * 1024 * 1024;
 // this, and one that closes is noticed at once.
 constexpr std::size_t kMaxStreamInputBytes = 4 * 1024;
 
-}  // namespace game501_server
+}  // namespace game501::server

@@ -10,7 +10,7 @@
 
 #include "ascii.h"
 
-namespace game501_server {
+namespace game501::server {
 
 namespace {
 
@@ -94,4 +94,4 @@ bool tokensEqual(std::string_view given, std::string_view expected) {
     return difference == 0U;
 }
 
-}  // namespace game501_server
+}  // namespace game501::server

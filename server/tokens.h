@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace game501_server {
+namespace game501::server {
 
 // Returns a new token: 128 random bits from the operating system, as 32
 // lower-case hexadecimal digits. Throws std::system_error when the system
@@ -26,4 +26,4 @@ std::optional<std::vector<std::string>> parseTokens(std::string_view text, std::
 // right.
 bool tokensEqual(std::string_view given, std::string_view expected);
 
-}  // namespace game501_server
+}  // namespace game501::server

@@ -10,7 +10,7 @@
 #include <iterator>
 #include <system_error>
 
-namespace game501_server {
+namespace game501::server {
 
 namespace {
 
@@ -102,4 +102,4 @@ const WebFile* WebFiles::find(std::string_view path) const {
     return it == files_.end() ? nullptr : &it->second;
 }
 
-}  // namespace game501_server
+}  // namespace game501::server

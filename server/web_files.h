@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace game501_server {
+namespace game501::server {
 
 struct WebFile {
     std::string content_type;
@@ -35,4 +35,4 @@ private:
     std::map<std::string, WebFile, std::less<>> files_;
 };
 
-}  // namespace game501_server
+}  // namespace game501::server

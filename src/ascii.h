@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-namespace ascii {
+namespace game501::ascii {
 
 // The six white-space bytes of the "C" locale.
 inline constexpr std::string_view kSpaces = " \t\n\v\f\r";
@@ -31,4 +31,4 @@ constexpr std::string_view trimmed(std::string_view text, std::string_view blank
     return text.substr(first, text.find_last_not_of(blanks) - first + 1);
 }
 
-}  // namespace ascii
+}  // namespace game501::ascii

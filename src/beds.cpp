@@ -6,7 +6,7 @@
 
 #include "ascii.h"
 
-namespace beds {
+namespace game501::beds {
 
 namespace {
 
@@ -91,4 +91,4 @@ std::optional<int> parseBed(std::string_view notation) {
     return static_cast<int>(ring) * kSegments + singleBed(static_cast<int>(number));
 }
 
-}  // namespace beds
+}  // namespace game501::beds

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-namespace beds {
+namespace game501::beds {
 
 // Beds by index: S1-S20 are 0-19, D1-D20 are 20-39, T1-T20 are 40-59, then
 // OUTER (the outer bull, 25), BULL (50, a double) and MISS (off the board).
@@ -51,4 +51,4 @@ std::string bedNotation(int bed);
 // other text, a number beyond 32 bits included.
 std::optional<int> parseBed(std::string_view notation);
 
-}  // namespace beds
+}  // namespace game501::beds

@@ -11,6 +11,8 @@
 #include "dartboard.h"
 #include "sigma_cache.h"
 
+namespace game501 {
+
 namespace {
 
 using beds::bedValue;
@@ -310,3 +312,5 @@ std::vector<std::string> checkoutHint(int remaining, int darts_left) {
         table->hint.plan[static_cast<std::size_t>(darts_left)][static_cast<std::size_t>(remaining)];
     return plan.complete ? notations(plan) : std::vector<std::string>{};
 }
+
+}  // namespace game501

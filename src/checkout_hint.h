@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+namespace game501 {
+
 // Advice for one dart, and the rest of the turn as planned.
 struct CheckoutAdvice {
     std::vector<std::string> route;  // canonical notations aimed at, in throwing order
@@ -89,3 +91,5 @@ const SkillLevel* findSkillLevel(std::string_view id);
 // 165, 163, 162 and 159 with three darts, below 2) or when `darts_left` is not
 // 1 to 3. Changes nothing and may run on any thread at once.
 std::vector<std::string> checkoutHint(int remaining, int darts_left);
+
+}  // namespace game501

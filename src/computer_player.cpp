@@ -16,6 +16,8 @@
 #include "game_501.h"
 #include "sigma_cache.h"
 
+namespace game501 {
+
 namespace {
 
 using beds::bedValue;
@@ -423,3 +425,5 @@ ComputerMove nextComputerMove(const nlohmann::json& state, const nlohmann::json&
     }
     return ComputerMove{ComputerMove::Kind::dart, dart->notation};
 }
+
+}  // namespace game501

@@ -22,6 +22,8 @@
 #include <string_view>
 #include <vector>
 
+namespace game501 {
+
 // The name a computer player gets when it is given none.
 inline constexpr std::string_view kComputerName = "Datorn";
 // The source label of the computer's darts.
@@ -158,3 +160,5 @@ struct ComputerMove {
 // each computer by the match's players, in their starting order.
 ComputerMove nextComputerMove(const nlohmann::json& state, const nlohmann::json& standing,
                               const std::vector<std::optional<ComputerThrower>>& computers);
+
+}  // namespace game501

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstddef>
 
-namespace dartboard {
+namespace game501::dartboard {
 
 namespace {
 
@@ -271,4 +271,4 @@ BedChances bedChances(double sigma_mm) {
     return chances;
 }
 
-}  // namespace dartboard
+}  // namespace game501::dartboard

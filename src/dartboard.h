@@ -13,7 +13,7 @@
 
 #include "beds.h"
 
-namespace dartboard {
+namespace game501::dartboard {
 
 // Distances from the centre in millimetres. A dart on the edge between two
 // rings scores in the outer one; one beyond the double ring scores nothing.
@@ -67,4 +67,4 @@ using BedChances = std::array<std::array<double, beds::kBedCount>, kAimCount>;
 // not positive and finite gives every aim a certain miss.
 BedChances bedChances(double sigma_mm);
 
-}  // namespace dartboard
+}  // namespace game501::dartboard

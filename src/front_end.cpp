@@ -7,7 +7,7 @@
 #include "computer_player.h"
 #include "match_501.h"
 
-namespace front_end {
+namespace game501::front_end {
 
 Game501::json checkoutFor(const Game501::json& state) {
     if (state["status"] != "playing") {
@@ -70,4 +70,4 @@ std::string checkoutText(const std::vector<std::string>& route, std::optional<do
     return text;
 }
 
-}  // namespace front_end
+}  // namespace game501::front_end

@@ -13,7 +13,7 @@
 
 #include "game_501.h"
 
-namespace front_end {
+namespace game501::front_end {
 
 // Source labels come from people and programs a front end does not control,
 // and every undo point of an engine keeps a copy of each one, so a front end
@@ -44,4 +44,4 @@ std::string chanceText(double probability);
 // chance (" (41 %)") when there is one; empty for an empty route.
 std::string checkoutText(const std::vector<std::string>& route, std::optional<double> chance);
 
-}  // namespace front_end
+}  // namespace game501::front_end

@@ -48,7 +48,7 @@ std::string cutToLimit(std::string text, std::size_t limit) {
     return text;
 }
 
-std::string trim(const std::string& value) { return std::string(ascii::trimmed(value)); }
+std::string trim(const std::string& value) { return std::string(game501::ascii::trimmed(value)); }
 
 }  // namespace
 
@@ -160,11 +160,12 @@ bool Game501::isPlaying() const {
 }
 
 std::optional<Game501::DartValue> Game501::parseDart(const std::string& raw_notation) {
-    const std::optional<int> bed = beds::parseBed(raw_notation);
+    const std::optional<int> bed = game501::beds::parseBed(raw_notation);
     if (!bed) {
         return std::nullopt;
     }
-    return DartValue{beds::bedNotation(*bed), beds::bedValue(*bed), beds::isDoubleBed(*bed)};
+    return DartValue{game501::beds::bedNotation(*bed), game501::beds::bedValue(*bed),
+                     game501::beds::isDoubleBed(*bed)};
 }
 
 std::string Game501::normalizeName(const std::string& name, std::size_t index) {

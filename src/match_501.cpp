@@ -8,6 +8,8 @@
 #include "ascii.h"
 #include "statistics.h"
 
+namespace game501 {
+
 namespace {
 
 using json = Match501::json;
@@ -380,3 +382,5 @@ Match501::Tally Match501::tallyLocked() const {
     }
     return tally;
 }
+
+}  // namespace game501

@@ -28,6 +28,8 @@
 #include "match_record.h"
 #include "statistics.h"
 
+namespace game501 {
+
 class Match501 {
 public:
     using json = Game501::json;
@@ -162,3 +164,5 @@ private:
     // The sums of the finished legs' counts, and how many legs they cover.
     mutable std::optional<std::pair<std::size_t, std::vector<statistics::Counts>>> finished_counts_;
 };
+
+}  // namespace game501

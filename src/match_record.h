@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace game501 {
+
 // One accepted dart, as the engine scored it.
 struct DartRecord {
     std::string notation;  // canonical
@@ -33,3 +35,5 @@ struct LegRecord {
     int winner = -1;                  // -1 while the leg is being played
     std::vector<VisitRecord> visits;  // in the order they were thrown
 };
+
+}  // namespace game501

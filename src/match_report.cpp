@@ -5,7 +5,7 @@
 
 #include "statistics.h"
 
-namespace match_report {
+namespace game501::match_report {
 
 namespace {
 
@@ -107,4 +107,4 @@ std::string isoTime(std::int64_t millis) {
     return std::string(text, length) + milliseconds;
 }
 
-}  // namespace match_report
+}  // namespace game501::match_report

@@ -13,7 +13,7 @@
 #include "game_501.h"
 #include "match_record.h"
 
-namespace match_report {
+namespace game501::match_report {
 
 // Returns one entry per leg: {"leg", "set", "starter", "winner", "players":
 // one per player in the starting order, {"figures" (statistics::toJson of the
@@ -35,4 +35,4 @@ std::string dartsCsv(const std::string& match_id, const std::vector<LegRecord>& 
 // "2026-12-09T18:04:05.123Z".
 std::string isoTime(std::int64_t millis);
 
-}  // namespace match_report
+}  // namespace game501::match_report

@@ -17,6 +17,8 @@
 
 #include "checkout_hint.h"
 
+namespace game501 {
+
 template <typename Table>
 class SigmaCache {
 public:
@@ -75,3 +77,5 @@ private:
     std::deque<double> drop_order_;
     std::set<double> pinned_;
 };
+
+}  // namespace game501

@@ -7,7 +7,7 @@
 #include "beds.h"
 #include "game_501.h"
 
-namespace statistics {
+namespace game501::statistics {
 
 namespace {
 
@@ -228,4 +228,4 @@ nlohmann::json toJson(const Counts& counts) {
         {"visits_180", counts.visits_180}};
 }
 
-}  // namespace statistics
+}  // namespace game501::statistics

@@ -23,7 +23,7 @@
 
 #include "match_record.h"
 
-namespace statistics {
+namespace game501::statistics {
 
 // What one player threw in a leg, a match or any number of matches. Every
 // member but the last two is a count that adds up; a visit still being thrown
@@ -102,4 +102,4 @@ std::string checkoutText(const Counts& counts);
 // the same document.
 nlohmann::json toJson(const Counts& counts);
 
-}  // namespace statistics
+}  // namespace game501::statistics

@@ -12,12 +12,13 @@
 #include "document_checks.h"
 #include "test_support.h"
 
+namespace game501 {
 namespace {
 
-using game501_check::isValidUtf8;
-using game501_check::responseProblem;
-using game501_check::stateProblem;
-using game501_test::json;
+using game501::check::isValidUtf8;
+using game501::check::responseProblem;
+using game501::check::stateProblem;
+using game501::test::json;
 
 const std::string kMiB(std::size_t{1} << 20, 'A');
 const std::string kReplacement = "\xEF\xBF\xBD";  // U+FFFD
@@ -224,7 +225,7 @@ TEST(BadInput, ManyThreadsMixingBadInputKeepEveryRule) {
         "T20", "d20", "BULL", "S1", "\xFF", std::string("T2\0", 3), "T21", "", " 19 ", "\xE2\x82",
     };
     const std::vector<std::string> sources = {"kamera", "", "\xC3\x28", std::string(4096, 's')};
-    const auto problems = game501_test::runConcurrently(12, 300, [&](int t, int call) {
+    const auto problems = game501::test::runConcurrently(12, 300, [&](int t, int call) {
         const auto pick = static_cast<std::size_t>(call * 7 + t);
         switch ((call + t) % 8) {
             case 0:
@@ -256,7 +257,7 @@ TEST(BadInput, ManyThreadsMixingBadInputKeepEveryRule) {
 TEST(DocumentChecks, NoticeBrokenDocuments) {
     Game501 game;
     game.start({"Ymma", "Kovik"});
-    game501_test::throwAll(game, {"T20", "T20", "T20"});
+    game501::test::throwAll(game, {"T20", "T20", "T20"});
     game.markBoardClear();
     game.addDart("S1", "test");
     const json good = game.state();
@@ -295,3 +296,4 @@ TEST(DocumentChecks, NoticeBrokenDocuments) {
 }
 
 }  // namespace
+}  // namespace game501

@@ -13,9 +13,10 @@
 #include "dartboard.h"
 #include "test_support.h"
 
+namespace game501 {
 namespace {
 
-using game501_test::json;
+using game501::test::json;
 
 // Scores that one dart can make, and those that one double can make, built
 // from the notation rules rather than from the hint's own tables.
@@ -191,8 +192,8 @@ TEST(CheckoutHint, EveryThreeDartRouteWinsTheGame) {
         SCOPED_TRACE(std::to_string(remaining) + ": " + joined(route));
         Game501 game;
         game.start({"Zef"});
-        game501_test::playTo(game, remaining);
-        const json answer = game501_test::throwAll(game, route);
+        game501::test::playTo(game, remaining);
+        const json answer = game501::test::throwAll(game, route);
         EXPECT_EQ(answer["message"], "Zef vann med " + route.back());
         EXPECT_EQ(answer["game"]["status"], "finished");
     }
@@ -386,7 +387,7 @@ TEST(CheckoutAdvice, AnswersAlikeFromManyThreadsOverManySigmas) {
             expected.back().push_back(checkoutAdvice(score, 3, sigma));
         }
     }
-    const auto problems = game501_test::runConcurrently(4, 25, [&](int thread, int index) {
+    const auto problems = game501::test::runConcurrently(4, 25, [&](int thread, int index) {
         const std::size_t which = static_cast<std::size_t>(thread * 7 + index) % sigmas.size();
         const int score = 2 + (index * 37 + thread) % 169;
         const CheckoutAdvice advice = checkoutAdvice(score, 3, sigmas[which]);
@@ -401,3 +402,4 @@ TEST(CheckoutAdvice, AnswersAlikeFromManyThreadsOverManySigmas) {
 }
 
 }  // namespace
+}  // namespace game501

@@ -18,10 +18,11 @@
 #include "match_501.h"
 #include "test_support.h"
 
+namespace game501 {
 namespace {
 
-using game501_test::json;
-using game501_test::withoutTimestamps;
+using game501::test::json;
+using game501::test::withoutTimestamps;
 
 struct CliRun {
     int status = -1;
@@ -578,3 +579,4 @@ TEST(CommandLineOptions, RejectsABadSeedOrPause) {
 }
 
 }  // namespace
+}  // namespace game501

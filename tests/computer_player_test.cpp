@@ -15,9 +15,10 @@
 #include "checkout_hint.h"
 #include "test_support.h"
 
+namespace game501 {
 namespace {
 
-using game501_test::json;
+using game501::test::json;
 
 constexpr double kStrong = 8.5;
 
@@ -239,3 +240,4 @@ TEST(ComputerThrower, PlaysGamesToTheEndByTheEnginesRules) {
 }
 
 }  // namespace
+}  // namespace game501

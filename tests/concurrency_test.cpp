@@ -5,9 +5,10 @@
 
 #include "test_support.h"
 
+namespace game501 {
 namespace {
 
-using game501_test::json;
+using game501::test::json;
 
 // What every document must show however calls interleave: the active
 // player's score is the turn's start minus its total, and a turn in play
@@ -17,7 +18,7 @@ std::string inconsistency(const json& state) {
         return state["status"] == "idle" ? "" : "players missing outside idle";
     }
     const json& turn = state["current_turn"];
-    const int score = game501_test::activeScore(state);
+    const int score = game501::test::activeScore(state);
     if (score != turn["start_score"].get<int>() - turn["total"].get<int>()) {
         return "active score is not start_score - total";
     }
@@ -34,7 +35,7 @@ TEST(Concurrency, EveryDocumentIsConsistentUnderMixedCalls) {
     Game501 game;
     game.start({"Ymma", "Kovik", "Zef"});
     const std::vector<std::string> darts = {"T20", "S1", "D5", "BULL", "MISS", "T7", "x"};
-    const auto problems = game501_test::runConcurrently(6, 2000, [&](int t, int call) {
+    const auto problems = game501::test::runConcurrently(6, 2000, [&](int t, int call) {
         json state;
         switch ((call + t) % 7) {
             case 0:
@@ -67,3 +68,4 @@ TEST(Concurrency, EveryDocumentIsConsistentUnderMixedCalls) {
 }
 
 }  // namespace
+}  // namespace game501

@@ -12,6 +12,7 @@
 #include "beds.h"
 #include "checkout_hint.h"
 
+namespace game501 {
 namespace {
 
 using beds::bedNotation;
@@ -132,3 +133,4 @@ TEST(Dartboard, OneDartAdviceFinishesAsOftenAsItsAimHitsTheDouble) {
 }
 
 }  // namespace
+}  // namespace game501

@@ -6,12 +6,13 @@
 #include "document_checks.h"
 #include "test_support.h"
 
+namespace game501 {
 namespace {
 
-using game501_check::idleState;
-using game501_test::json;
-using game501_test::throwAll;
-using game501_test::withoutTimestamps;
+using game501::check::idleState;
+using game501::test::json;
+using game501::test::throwAll;
+using game501::test::withoutTimestamps;
 
 json dart(const std::string& notation, int value, bool is_double, bool bust = false) {
     return json{{"notation", notation}, {"value", value},   {"double", is_double},
@@ -138,3 +139,4 @@ TEST(StateDocument, HistoryShowsTheTwentyNewestTurns) {
 }
 
 }  // namespace
+}  // namespace game501

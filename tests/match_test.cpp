@@ -13,9 +13,10 @@
 #include "statistics.h"
 #include "test_support.h"
 
+namespace game501 {
 namespace {
 
-using game501_test::json;
+using game501::test::json;
 using Format = Match501::Format;
 
 const std::vector<std::string> kMisses = {"MISS", "MISS", "MISS"};
@@ -332,3 +333,4 @@ TEST(MatchReplay, GivesTheSameDocumentsForTheSameCallsAndClock) {
 }
 
 }  // namespace
+}  // namespace game501

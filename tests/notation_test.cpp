@@ -6,9 +6,10 @@
 
 #include "test_support.h"
 
+namespace game501 {
 namespace {
 
-using game501_test::json;
+using game501::test::json;
 
 struct AcceptedCase {
     std::string input;
@@ -178,3 +179,4 @@ TEST(PlayerNames, InvalidUtf8IsCutAtTheLimit) {
 }
 
 }  // namespace
+}  // namespace game501

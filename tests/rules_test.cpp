@@ -5,12 +5,13 @@
 
 #include "test_support.h"
 
+namespace game501 {
 namespace {
 
-using game501_test::json;
-using game501_test::playTo;
-using game501_test::throwAll;
-using game501_test::withoutTimestamps;
+using game501::test::json;
+using game501::test::playTo;
+using game501::test::throwAll;
+using game501::test::withoutTimestamps;
 
 enum class Outcome { Counts, Bust, Checkout };
 
@@ -303,3 +304,4 @@ TEST(Start, DiscardsAGameInProgressOrFinished) {
 }
 
 }  // namespace
+}  // namespace game501

@@ -10,11 +10,12 @@
 
 #include "game_501.h"
 
-namespace statistics {
+namespace game501::statistics {
 // Lets a failed comparison show the counts by name.
 void PrintTo(const Counts& counts, std::ostream* out) { *out << toJson(counts).dump(); }
-}  // namespace statistics
+}  // namespace game501::statistics
 
+namespace game501 {
 namespace {
 
 using statistics::Counts;
@@ -190,3 +191,4 @@ TEST(Statistics, FiguresAndTheirDocument) {
 }
 
 }  // namespace
+}  // namespace game501

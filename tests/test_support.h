@@ -9,7 +9,7 @@
 
 #include "game_501.h"
 
-namespace game501_test {
+namespace game501::test {
 
 using json = Game501::json;
 
@@ -88,4 +88,4 @@ std::vector<std::vector<std::string>> runConcurrently(int threads, int calls, co
     return problems;
 }
 
-}  // namespace game501_test
+}  // namespace game501::test

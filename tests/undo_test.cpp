@@ -5,11 +5,12 @@
 
 #include "test_support.h"
 
+namespace game501 {
 namespace {
 
-using game501_test::json;
-using game501_test::playTo;
-using game501_test::throwAll;
+using game501::test::json;
+using game501::test::playTo;
+using game501::test::throwAll;
 
 const char* const kNothingToUndo = "Det finns inget kast att ångra";
 const char* const kUndone = "Senaste kastet ångrades";
@@ -194,3 +195,4 @@ TEST(Undo, EveryStepBackThroughAFullStackIsExact) {
 }
 
 }  // namespace
+}  // namespace game501

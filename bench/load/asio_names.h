@@ -4,11 +4,11 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/http/verb.hpp>
 
-namespace load {
+namespace game501::load {
 
 namespace net = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = net::ip::tcp;
 
-}  // namespace load
+}  // namespace game501::load

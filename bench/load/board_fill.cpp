@@ -10,7 +10,7 @@
 #include "beds.h"
 #include "script.h"
 
-namespace load {
+namespace game501::load {
 namespace {
 
 constexpr std::size_t kErrorExcerptBytes = 128;
@@ -100,4 +100,4 @@ void fillBoards(unsigned short port, const std::vector<std::string>& tokens, int
     });
 }
 
-}  // namespace load
+}  // namespace game501::load

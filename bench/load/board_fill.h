@@ -11,7 +11,7 @@
 #include "http_client.h"
 #include "units.h"
 
-namespace load {
+namespace game501::load {
 
 // One write to a board: its action ("start", "darts", "clear") and body.
 struct BoardCall {
@@ -44,4 +44,4 @@ void runShares(int connections,
 void fillBoards(unsigned short port, const std::vector<std::string>& tokens, int calls,
                 int connections, Clock::time_point deadline);
 
-}  // namespace load
+}  // namespace game501::load

@@ -24,7 +24,7 @@
 #include "units.h"
 #include "watchdog.h"
 
-namespace load {
+namespace game501::load {
 namespace {
 
 constexpr std::chrono::seconds kFillTime{300};
@@ -182,4 +182,4 @@ bool runCareer(const Options& options) {
     return server.exitedCleanly() && reads.rows_right && all_finished;
 }
 
-}  // namespace load
+}  // namespace game501::load

@@ -5,7 +5,7 @@
 
 #include "options.h"
 
-namespace load {
+namespace game501::load {
 
 inline constexpr int kCareerMatches = 1000;
 inline constexpr int kCareerReads = 20;
@@ -23,4 +23,4 @@ inline constexpr int kCareerOpeningMisses = 10;
 // cannot be started or filled.
 bool runCareer(const Options& options);
 
-}  // namespace load
+}  // namespace game501::load

@@ -5,7 +5,7 @@
 
 #include "report.h"
 
-namespace load {
+namespace game501::load {
 namespace {
 
 void printRatio(const std::string& what, const RunFigures& of, const RunFigures& over) {
@@ -59,4 +59,4 @@ void printComparisons(const Options& options, const std::vector<RunFigures>& med
     }
 }
 
-}  // namespace load
+}  // namespace game501::load

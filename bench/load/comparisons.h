@@ -8,7 +8,7 @@
 #include "options.h"
 #include "run_kind.h"
 
-namespace load {
+namespace game501::load {
 
 // Returns the median of the runs of `kind`, or null when none ran.
 const RunFigures* medianOf(const std::vector<RunFigures>& medians, const RunKind& kind);
@@ -21,4 +21,4 @@ double dartsRatio(const RunFigures& of, const RunFigures& over);
 // format or only in its server, its accepted darts a second over the other's.
 void printComparisons(const Options& options, const std::vector<RunFigures>& medians);
 
-}  // namespace load
+}  // namespace game501::load

@@ -8,7 +8,7 @@
 
 #include "run_kind.h"
 
-namespace load {
+namespace game501::load {
 
 // The server's memory is taken again after this share of the load: before
 // it, the boards' engines fill up from empty.
@@ -54,4 +54,4 @@ struct RunFigures {
     bool viewers_all_ready = true;
 };
 
-}  // namespace load
+}  // namespace game501::load

@@ -11,7 +11,7 @@
 
 #include "load_run.h"
 
-namespace load {
+namespace game501::load {
 
 std::uint64_t eventIdOf(std::string_view field) {
     std::uint64_t event_id = 0;
@@ -72,4 +72,4 @@ void HttpClient::finish(const beast::error_code& error, const std::string& what)
     }
 }
 
-}  // namespace load
+}  // namespace game501::load

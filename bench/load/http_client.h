@@ -11,7 +11,7 @@
 
 #include "asio_names.h"
 
-namespace load {
+namespace game501::load {
 
 inline constexpr unsigned kHttpOk = 200;
 
@@ -49,4 +49,4 @@ private:
     const std::string host_;
 };
 
-}  // namespace load
+}  // namespace game501::load

@@ -10,7 +10,7 @@
 #include "script_play.h"
 #include "units.h"
 
-namespace load {
+namespace game501::load {
 namespace {
 
 // Plays the script like a scorer does; `start` starts a match on `engine`.
@@ -80,4 +80,4 @@ std::vector<std::pair<int, double>> inProcessByCpu(const Script& script,
     return figures;
 }
 
-}  // namespace load
+}  // namespace game501::load

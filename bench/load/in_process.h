@@ -8,7 +8,7 @@
 #include "match_501.h"
 #include "script.h"
 
-namespace load {
+namespace game501::load {
 
 // Plays the script on one engine, on this thread, on each CPU the generator
 // may use in turn for its share of `seconds`, and returns accepted darts per
@@ -18,4 +18,4 @@ namespace load {
 std::vector<std::pair<int, double>> inProcessByCpu(const Script& script,
                                                    const Match501::Format& format, double seconds);
 
-}  // namespace load
+}  // namespace game501::load

@@ -6,7 +6,7 @@
 
 #include <initializer_list>
 
-namespace load {
+namespace game501::load {
 namespace {
 
 constexpr const char* kDatabaseName = "journal.db";
@@ -45,4 +45,4 @@ bool onTmpfs(const std::string& path) {
     return statfs(path.c_str(), &status) == 0 && status.f_type == TMPFS_MAGIC;
 }
 
-}  // namespace load
+}  // namespace game501::load

@@ -5,7 +5,7 @@
 
 #include "temp_dir.h"
 
-namespace load {
+namespace game501::load {
 
 // disk: a database file in the run's own directory; memory: the server's
 // database in memory, for comparisons of speed only.
@@ -31,4 +31,4 @@ JournalBytes journalBytes(const std::string& data);
 // for a disk.
 bool onTmpfs(const std::string& path);
 
-}  // namespace load
+}  // namespace game501::load

@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <utility>
 
-namespace load {
+namespace game501::load {
 namespace {
 
 constexpr std::size_t kReadChunkBytes = 64 * 1024;
@@ -183,4 +183,4 @@ void LoadRun::play(RunFigures& figures) {
     }
 }
 
-}  // namespace load
+}  // namespace game501::load

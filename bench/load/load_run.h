@@ -22,7 +22,7 @@
 #include "units.h"
 #include "viewer.h"
 
-namespace load {
+namespace game501::load {
 
 // The bounds of the load's phases, which bound the whole run.
 inline constexpr std::chrono::seconds kConnectTime{20};
@@ -77,4 +77,4 @@ private:
     bool interrupted_ = false;
 };
 
-}  // namespace load
+}  // namespace game501::load

@@ -15,9 +15,10 @@
 #include "script_play.h"
 #include "server_setup.h"
 
+namespace game501 {
 namespace {
 
-using load::Step;
+using game501::load::Step;
 
 TEST(NextStep, ClearsAfterALegAndStartsOnlyWhenTheClearLeftItFinished) {
     const std::string playing =
@@ -38,7 +39,7 @@ TEST(NextStep, ClearsAfterALegAndStartsOnlyWhenTheClearLeftItFinished) {
         {idle, Step::clear, Step::start},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(load::nextStep(c.answer, c.answered), c.next)
+        EXPECT_EQ(game501::load::nextStep(c.answer, c.answered), c.next)
             << c.answer << " after " << static_cast<int>(c.answered);
     }
 }
@@ -46,12 +47,12 @@ TEST(NextStep, ClearsAfterALegAndStartsOnlyWhenTheClearLeftItFinished) {
 // Every leg plays one scripted game from its first dart, so no dart is
 // refused, and a new match starts only once the last one is over.
 TEST(ScriptPlay, PlaysWholeMatchesOfEveryFormatWithoutARefusedDart) {
-    const load::Script script = load::buildScript();
+    const game501::load::Script script = game501::load::buildScript();
     for (const Match501::Format format :
          {Match501::Format{1, 1}, Match501::Format{3, 1}, Match501::Format{2, 2}}) {
-        SCOPED_TRACE(load::formatName(format));
+        SCOPED_TRACE(game501::load::formatName(format));
         Match501 match;
-        load::ScriptPlay play(script, 3);
+        game501::load::ScriptPlay play(script, 3);
         int matches = 0;
         int darts = 0;
         while (matches < 3 && darts < 10'000) {
@@ -59,12 +60,12 @@ TEST(ScriptPlay, PlaysWholeMatchesOfEveryFormatWithoutARefusedDart) {
             std::string answer;
             if (step == Step::start) {
                 ASSERT_NE(match.match()["status"], "playing");
-                answer = match.start(load::kPlayers, format).dump();
+                answer = match.start(game501::load::kPlayers, format).dump();
             } else if (step == Step::clear) {
                 answer = match.markBoardClear().dump();
             } else {
-                answer = match.addDart(play.dart().notation, load::kSource).dump();
-                ASSERT_TRUE(load::startsWith(answer, load::kAccepted)) << answer;
+                answer = match.addDart(play.dart().notation, game501::load::kSource).dump();
+                ASSERT_TRUE(game501::load::startsWith(answer, game501::load::kAccepted)) << answer;
                 ++darts;
             }
             matches += play.onAnswer(answer) == Step::start ? 1 : 0;
@@ -80,29 +81,29 @@ TEST(ScriptPlay, PlaysWholeMatchesOfEveryFormatWithoutARefusedDart) {
 // The opening misses leave the score at 501, so the rest of each game is the
 // plain script's game.
 TEST(Script, OpeningMissesLengthenEveryGameAndLeaveItsEndAsItWas) {
-    const load::Script plain = load::buildScript();
-    const load::Script longer = load::buildScript(2);
+    const game501::load::Script plain = game501::load::buildScript();
+    const game501::load::Script longer = game501::load::buildScript(2);
     ASSERT_EQ(longer.games.size(), plain.games.size());
-    const std::size_t missed = 2 * load::kPlayers.size() * Game501::kDartsPerTurn;
+    const std::size_t missed = 2 * game501::load::kPlayers.size() * Game501::kDartsPerTurn;
     for (std::size_t i = 0; i < plain.games.size(); ++i) {
-        const std::vector<load::ScriptDart>& game = longer.games[i];
+        const std::vector<game501::load::ScriptDart>& game = longer.games[i];
         ASSERT_EQ(game.size(), plain.games[i].size() + missed) << "game " << i;
         EXPECT_EQ(game.front().notation, "MISS");
         EXPECT_EQ(game.back().body, plain.games[i].back().body);
     }
-    EXPECT_EQ(longer.turns, plain.turns + 2 * load::kPlayers.size() * plain.games.size());
+    EXPECT_EQ(longer.turns, plain.turns + 2 * game501::load::kPlayers.size() * plain.games.size());
 }
 
 // A server before matches refuses fields it does not know.
 TEST(StartBody, NamesTheFormatOnlyForMoreThanASingleGame) {
-    EXPECT_EQ(load::startBody({"Ymma", "Sjörk"}, {}), R"({"players":["Ymma","Sjörk"]})");
-    EXPECT_EQ(load::startBody({"Ymma", "Sjörk"}, {3, 2}),
+    EXPECT_EQ(game501::load::startBody({"Ymma", "Sjörk"}, {}), R"({"players":["Ymma","Sjörk"]})");
+    EXPECT_EQ(game501::load::startBody({"Ymma", "Sjörk"}, {3, 2}),
               R"({"legs":3,"players":["Ymma","Sjörk"],"sets":2})");
 }
 
 TEST(ServerProbe, AsksTheProgramItselfAndWaitsForItsEnd) {
-    EXPECT_TRUE(load::probeServer(GAME501_SERVER_PATH).takes_data);
-    EXPECT_FALSE(load::probeServer("/bin/true").takes_data);
+    EXPECT_TRUE(game501::load::probeServer(GAME501_SERVER_PATH).takes_data);
+    EXPECT_FALSE(game501::load::probeServer("/bin/true").takes_data);
 }
 
 TEST(ServerProbe, FindsTheDataOptionOnlyAsAWordOfItsOwn) {
@@ -117,25 +118,25 @@ TEST(ServerProbe, FindsTheDataOptionOnlyAsAWordOfItsOwn) {
         {"  --boards N\n  --help\n", false},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(load::helpNamesData(std::string(c.help)), c.names_data) << c.help;
+        EXPECT_EQ(game501::load::helpNamesData(std::string(c.help)), c.names_data) << c.help;
     }
 }
 
-std::vector<load::RunKind> kindsOf(const std::vector<std::string>& args) {
-    return load::runKinds(*load::parseOptions(args));
+std::vector<game501::load::RunKind> kindsOf(const std::vector<std::string>& args) {
+    return game501::load::runKinds(*game501::load::parseOptions(args));
 }
 
 TEST(RunKinds, TakeEveryFormatAndServerByTurnsThisServerFirst) {
-    const std::vector<load::RunKind> match = kindsOf({"--scenario", "throughput-match"});
+    const std::vector<game501::load::RunKind> match = kindsOf({"--scenario", "throughput-match"});
     ASSERT_EQ(match.size(), 2U);
-    EXPECT_TRUE(load::isSingleGame(match[0].format));
+    EXPECT_TRUE(game501::load::isSingleGame(match[0].format));
     EXPECT_EQ(match[1].format.legs, 3);
 
-    const std::vector<load::RunKind> compared =
+    const std::vector<game501::load::RunKind> compared =
         kindsOf({"--scenario", "throughput", "--compare-server", "/old", "--legs", "2"});
     ASSERT_EQ(compared.size(), 4U);  // two journals of each server
     EXPECT_FALSE(compared[0].other_server);
-    EXPECT_EQ(compared[1].journal, load::JournalKind::memory);
+    EXPECT_EQ(compared[1].journal, game501::load::JournalKind::memory);
     EXPECT_TRUE(compared[2].other_server);
     EXPECT_EQ(compared[3].format.legs, 2);
 }
@@ -150,8 +151,10 @@ TEST(Options, RefuseFormatsOutOfRangeAndComparingWhatIsNoLoad) {
         {"--scenario", "restart", "--compare-server", "/old"},
     };
     for (const std::vector<std::string>& args : refused) {
-        EXPECT_THROW(load::parseOptions(args), load::UsageError) << args[0] << " " << args[1];
+        EXPECT_THROW(game501::load::parseOptions(args), game501::load::UsageError)
+            << args[0] << " " << args[1];
     }
 }
 
 }  // namespace
+}  // namespace game501

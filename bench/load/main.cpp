@@ -45,9 +45,10 @@ void raiseDescriptorLimit() {
 // A smoke run is small enough that any lost event is the generator's or the
 // server's fault, never the machine's; with one scorer a board, so is a
 // refused dart.
-bool allWell(const load::Options& options, const std::vector<load::RunFigures>& runs) {
+bool allWell(const game501::load::Options& options,
+             const std::vector<game501::load::RunFigures>& runs) {
     bool ok = true;
-    for (const load::RunFigures& run : runs) {
+    for (const game501::load::RunFigures& run : runs) {
         ok = ok && run.errors == 0 && run.server_clean && run.viewers_all_ready && run.darts > 0;
         ok = ok && (!options.smoke ||
                     (run.events_lost == 0 && (options.viewers == 0 || run.events_held > 0) &&
@@ -58,12 +59,13 @@ bool allWell(const load::Options& options, const std::vector<load::RunFigures>& 
 
 // Returns --server's program, then --compare-server's if any, and says of
 // each that keeps nothing.
-std::vector<load::ServerProgram> probePrograms(const load::Options& options) {
-    std::vector<load::ServerProgram> programs = {load::probeServer(options.server)};
+std::vector<game501::load::ServerProgram> probePrograms(const game501::load::Options& options) {
+    std::vector<game501::load::ServerProgram> programs = {
+        game501::load::probeServer(options.server)};
     if (!options.compare_server.empty()) {
-        programs.push_back(load::probeServer(options.compare_server));
+        programs.push_back(game501::load::probeServer(options.compare_server));
     }
-    for (const load::ServerProgram& program : programs) {
+    for (const game501::load::ServerProgram& program : programs) {
         if (!program.takes_data) {
             std::cout << "note: " << program.path
                       << " names no --data in its --help: started without it, it keeps "
@@ -76,33 +78,34 @@ std::vector<load::ServerProgram> probePrograms(const load::Options& options) {
 // Runs the load options.runs times with each kind of run, by turns, and
 // prints the medians of each kind, their comparisons and the scenario's
 // targets. Returns whether all was well.
-bool runLoads(const load::Options& options) {
-    const load::Script script = load::buildScript();
-    load::printScript(script);
-    const std::vector<load::ServerProgram> programs = probePrograms(options);
-    const std::vector<load::RunKind> kinds = load::runKinds(options);
+bool runLoads(const game501::load::Options& options) {
+    const game501::load::Script script = game501::load::buildScript();
+    game501::load::printScript(script);
+    const std::vector<game501::load::ServerProgram> programs = probePrograms(options);
+    const std::vector<game501::load::RunKind> kinds = game501::load::runKinds(options);
     const int runs = options.runs * static_cast<int>(kinds.size());
-    std::vector<load::RunFigures> figures;
+    std::vector<game501::load::RunFigures> figures;
     for (int run = 0; run < runs; ++run) {
-        const load::RunKind& kind = kinds[static_cast<std::size_t>(run) % kinds.size()];
-        load::printRunStart(run + 1, runs, load::kindName(kind, options));
+        const game501::load::RunKind& kind = kinds[static_cast<std::size_t>(run) % kinds.size()];
+        game501::load::printRunStart(run + 1, runs, game501::load::kindName(kind, options));
         figures.push_back(
-            load::runOnce(options, script, kind, programs[kind.other_server ? 1 : 0]));
-        load::printFigures(options, figures.back());
+            game501::load::runOnce(options, script, kind, programs[kind.other_server ? 1 : 0]));
+        game501::load::printFigures(options, figures.back());
     }
     if (figures.size() > 1 || options.scenario != nullptr) {
-        std::vector<load::RunFigures> medians;
-        for (const load::RunKind& kind : kinds) {
-            std::vector<load::RunFigures> of_kind;
-            std::copy_if(
-                figures.begin(), figures.end(), std::back_inserter(of_kind),
-                [&kind](const load::RunFigures& f) { return load::sameKind(f.kind, kind); });
-            medians.push_back(load::medianFigures(of_kind));
+        std::vector<game501::load::RunFigures> medians;
+        for (const game501::load::RunKind& kind : kinds) {
+            std::vector<game501::load::RunFigures> of_kind;
+            std::copy_if(figures.begin(), figures.end(), std::back_inserter(of_kind),
+                         [&kind](const game501::load::RunFigures& f) {
+                             return game501::load::sameKind(f.kind, kind);
+                         });
+            medians.push_back(game501::load::medianFigures(of_kind));
             std::cout << "median of " << of_kind.size() << " runs, "
-                      << load::kindName(kind, options) << "\n";
-            load::printFigures(options, medians.back());
+                      << game501::load::kindName(kind, options) << "\n";
+            game501::load::printFigures(options, medians.back());
         }
-        load::printComparisons(options, medians);
+        game501::load::printComparisons(options, medians);
         if (options.scenario != nullptr && options.scenario->targets != nullptr) {
             options.scenario->targets(options, figures, medians);
         }
@@ -113,32 +116,33 @@ bool runLoads(const load::Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::optional<load::Options> options;
+    std::optional<game501::load::Options> options;
     try {
-        options = load::parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+        options = game501::load::parseOptions(std::vector<std::string>(argv + 1, argv + argc));
         if (!options) {
-            std::cout << load::usage();
+            std::cout << game501::load::usage();
             return 0;
         }
         if (access(options->server.c_str(), X_OK) != 0) {
-            throw load::UsageError{"cannot run the server " + options->server + " (see --server)"};
+            throw game501::load::UsageError{"cannot run the server " + options->server +
+                                            " (see --server)"};
         }
         if (!options->compare_server.empty() &&
             access(options->compare_server.c_str(), X_OK) != 0) {
-            throw load::UsageError{"cannot run the server " + options->compare_server +
-                                   " (see --compare-server)"};
+            throw game501::load::UsageError{"cannot run the server " + options->compare_server +
+                                            " (see --compare-server)"};
         }
-    } catch (const load::UsageError& error) {
+    } catch (const game501::load::UsageError& error) {
         std::cerr << "game501_server_load: " << error.message
                   << "\nRun \"game501_server_load --help\" for help.\n";
         return 2;
     }
     raiseDescriptorLimit();
-    load::printHeading(argc, argv, *options);
+    game501::load::printHeading(argc, argv, *options);
 
     bool ok = false;
     try {
-        const load::Runner runner =
+        const game501::load::Runner runner =
             options->scenario != nullptr ? options->scenario->runner : nullptr;
         ok = runner != nullptr ? runner(*options) : runLoads(*options);
     } catch (const std::exception& error) {

@@ -6,13 +6,13 @@
 #include "server_limits.h"
 #include "units.h"
 
-namespace load {
+namespace game501::load {
 namespace {
 
 constexpr std::uint64_t kSamplingSeed = 1;
 // Events remembered per board for matching answers with viewers: more than
 // a viewer may fall behind before the server cuts it off.
-constexpr std::size_t kTrackedEventsPerBoard = 4 * game501_server::kMaxQueuedEvents;
+constexpr std::size_t kTrackedEventsPerBoard = 4 * game501::server::kMaxQueuedEvents;
 
 }  // namespace
 
@@ -98,4 +98,4 @@ void DeliveryTracker::completeIfHeld(const BoardEvents& events, Slot& slot) {
     samples_.add(slot.held_ns - slot.sent_ns);
 }
 
-}  // namespace load
+}  // namespace game501::load

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-namespace load {
+namespace game501::load {
 
 // Latencies in nanoseconds, in memory reserved once: past its capacity a
 // uniform sample of all values is kept.
@@ -61,4 +61,4 @@ private:
     Samples& samples_;
 };
 
-}  // namespace load
+}  // namespace game501::load

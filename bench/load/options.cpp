@@ -9,7 +9,7 @@
 #include "script.h"
 #include "server_limits.h"
 
-namespace load {
+namespace game501::load {
 namespace {
 
 constexpr double kMinRate = 0.1;  // darts/s; slower would meet the server's read timeout
@@ -130,13 +130,13 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args) {
             continue;  // applied above
         } else if (is(arg, "--boards")) {
             options.boards = static_cast<int>(wholeNumber(valueOf(args, i, "--boards"), "--boards",
-                                                          1, game501_server::kMaxBoards));
+                                                          1, game501::server::kMaxBoards));
         } else if (is(arg, "--viewers")) {
             options.viewers = static_cast<int>(wholeNumber(
-                valueOf(args, i, "--viewers"), "--viewers", 0, game501_server::kMaxConnections));
+                valueOf(args, i, "--viewers"), "--viewers", 0, game501::server::kMaxConnections));
         } else if (is(arg, "--scorers")) {
             options.scorers = static_cast<int>(wholeNumber(
-                valueOf(args, i, "--scorers"), "--scorers", 1, game501_server::kMaxConnections));
+                valueOf(args, i, "--scorers"), "--scorers", 1, game501::server::kMaxConnections));
         } else if (is(arg, "--rate")) {
             options.rate = realNumber(valueOf(args, i, "--rate"), "--rate", kMinRate, kMaxRate);
         } else if (is(arg, "--seconds")) {
@@ -168,9 +168,9 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args) {
             throw UsageError{"unknown argument: " + arg};
         }
     }
-    if (options.viewers + options.scorers > game501_server::kMaxConnections) {
+    if (options.viewers + options.scorers > game501::server::kMaxConnections) {
         throw UsageError{"viewers and scorers together may be at most " +
-                         std::to_string(game501_server::kMaxConnections) +
+                         std::to_string(game501::server::kMaxConnections) +
                          ", the server's connection limit"};
     }
     if (options.scenario != nullptr && options.scenario->journals == JournalPlan::disk &&
@@ -232,4 +232,4 @@ std::string usage() {
            "                  and every event arrived\n";
 }
 
-}  // namespace load
+}  // namespace game501::load

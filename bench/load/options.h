@@ -10,7 +10,7 @@
 #include "match_501.h"
 #include "scenarios.h"
 
-namespace load {
+namespace game501::load {
 
 inline constexpr double kDefaultSeconds = 10;
 // How long a --darts run may take at most when no --seconds says otherwise.
@@ -55,4 +55,4 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args);
 // Returns the text of --help.
 std::string usage();
 
-}  // namespace load
+}  // namespace game501::load

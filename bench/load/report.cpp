@@ -12,7 +12,7 @@
 #include "script.h"
 #include "temp_dir.h"
 
-namespace load {
+namespace game501::load {
 namespace {
 
 // CPUs whose in-process figures differ by more than this share are slowed
@@ -222,4 +222,4 @@ RunFigures medianFigures(const std::vector<RunFigures>& runs) {
     return f;
 }
 
-}  // namespace load
+}  // namespace game501::load

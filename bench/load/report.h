@@ -8,7 +8,7 @@
 #include "options.h"
 #include "script.h"
 
-namespace load {
+namespace game501::load {
 
 // Returns `value` with `decimals` decimals, or "n/a" for a figure not measured.
 std::string fixed(double value, int decimals);
@@ -42,4 +42,4 @@ void printFigures(const Options& options, const RunFigures& figures);
 // of one kind.
 RunFigures medianFigures(const std::vector<RunFigures>& runs);
 
-}  // namespace load
+}  // namespace game501::load

@@ -22,7 +22,7 @@
 #include "units.h"
 #include "watchdog.h"
 
-namespace load {
+namespace game501::load {
 namespace {
 
 constexpr std::chrono::seconds kFillTime{120};
@@ -195,4 +195,4 @@ bool runRestarts(const Options& options) {
     return ok;
 }
 
-}  // namespace load
+}  // namespace game501::load

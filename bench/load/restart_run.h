@@ -5,7 +5,7 @@
 
 #include "options.h"
 
-namespace load {
+namespace game501::load {
 
 inline constexpr int kRestartFillConnections = 20;
 // A start, then 75 turns of three missed darts and a clear, the last clear
@@ -20,4 +20,4 @@ inline constexpr int kRestartCallsPerBoard = 300;
 // every check held. Throws when a server cannot be started or filled.
 bool runRestarts(const Options& options);
 
-}  // namespace load
+}  // namespace game501::load

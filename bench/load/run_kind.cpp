@@ -3,7 +3,7 @@
 #include "options.h"
 #include "script.h"
 
-namespace load {
+namespace game501::load {
 namespace {
 
 bool sameFormat(const Match501::Format& a, const Match501::Format& b) {
@@ -60,4 +60,4 @@ std::string kindName(const RunKind& kind, const Options& options, KindPart leave
     return name;
 }
 
-}  // namespace load
+}  // namespace game501::load

@@ -10,7 +10,7 @@
 #include "journal_files.h"
 #include "match_501.h"
 
-namespace load {
+namespace game501::load {
 
 struct Options;
 
@@ -41,4 +41,4 @@ std::string formatName(const Match501::Format& format);
 std::string kindName(const RunKind& kind, const Options& options,
                      KindPart leave_out = KindPart::none);
 
-}  // namespace load
+}  // namespace game501::load

@@ -14,7 +14,7 @@
 #include "units.h"
 #include "watchdog.h"
 
-namespace load {
+namespace game501::load {
 namespace {
 
 constexpr std::chrono::seconds kHardTimeoutMargin{30};
@@ -82,4 +82,4 @@ RunFigures runOnce(const Options& options, const Script& script, const RunKind& 
     return figures;
 }
 
-}  // namespace load
+}  // namespace game501::load

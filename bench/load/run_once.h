@@ -8,7 +8,7 @@
 #include "script.h"
 #include "server_setup.h"
 
-namespace load {
+namespace game501::load {
 
 // Starts `program` with a fresh tokens file and the journal of `kind`, puts
 // the load on it with matches of that kind's format, stops it, measures the
@@ -17,4 +17,4 @@ namespace load {
 RunFigures runOnce(const Options& options, const Script& script, const RunKind& kind,
                    const ServerProgram& program);
 
-}  // namespace load
+}  // namespace game501::load

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <numeric>
 
-namespace load {
+namespace game501::load {
 namespace {
 
 constexpr std::size_t kMinLatencySamples = 1024;
@@ -96,4 +96,4 @@ void RunState::report(RunFigures& figures) {
         std::accumulate(board_last_id_.begin(), board_last_id_.end(), std::uint64_t{0});
 }
 
-}  // namespace load
+}  // namespace game501::load

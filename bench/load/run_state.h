@@ -14,7 +14,7 @@
 #include "options.h"
 #include "units.h"
 
-namespace load {
+namespace game501::load {
 
 class RunState {
 public:
@@ -77,4 +77,4 @@ private:
     bool closing_ = false;
 };
 
-}  // namespace load
+}  // namespace game501::load

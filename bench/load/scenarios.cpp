@@ -8,7 +8,7 @@
 #include "restart_run.h"
 #include "targets.h"
 
-namespace load {
+namespace game501::load {
 namespace {
 
 // Each row: name, {boards, viewers, scorers, rate, seconds, darts, {legs,
@@ -116,4 +116,4 @@ std::string scenarioHelp() {
     return text;
 }
 
-}  // namespace load
+}  // namespace game501::load

@@ -9,7 +9,7 @@
 
 #include "match_501.h"
 
-namespace load {
+namespace game501::load {
 
 struct Options;
 struct RunFigures;
@@ -83,4 +83,4 @@ std::string scenarioNames();
 // Returns one block of the usage text per scenario.
 std::string scenarioHelp();
 
-}  // namespace load
+}  // namespace game501::load

@@ -10,7 +10,7 @@
 
 #include "http_client.h"
 
-namespace load {
+namespace game501::load {
 namespace {
 
 // An answer is read with one system call: room for the largest document.
@@ -181,4 +181,4 @@ void Scorer::fail(const std::string& what) {
     socket_.close(ignored);
 }
 
-}  // namespace load
+}  // namespace game501::load

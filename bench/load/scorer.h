@@ -19,7 +19,7 @@
 #include "script_play.h"
 #include "units.h"
 
-namespace load {
+namespace game501::load {
 
 class Scorer {
 public:
@@ -64,4 +64,4 @@ private:
     bool stopping_ = false;
 };
 
-}  // namespace load
+}  // namespace game501::load

@@ -13,7 +13,7 @@
 #include "front_end.h"
 #include "game_501.h"
 
-namespace load {
+namespace game501::load {
 
 namespace {
 
@@ -176,4 +176,4 @@ Script buildScript(int opening_misses) {
     return script;
 }
 
-}  // namespace load
+}  // namespace game501::load

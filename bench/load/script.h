@@ -10,7 +10,7 @@
 
 #include "match_501.h"
 
-namespace load {
+namespace game501::load {
 
 extern const std::vector<std::string> kPlayers;
 extern const std::string kSource;
@@ -55,4 +55,4 @@ struct Script {
 // engine refuses a dart or a game does not end.
 Script buildScript(int opening_misses = 0);
 
-}  // namespace load
+}  // namespace game501::load

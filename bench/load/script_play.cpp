@@ -1,6 +1,6 @@
 #include "script_play.h"
 
-namespace load {
+namespace game501::load {
 
 ScriptPlay::ScriptPlay(const Script& script, std::size_t first_game)
     : script_(script), game_(first_game % script.games.size()) {}
@@ -24,4 +24,4 @@ Step ScriptPlay::onAnswer(std::string_view answer) {
     return next_;
 }
 
-}  // namespace load
+}  // namespace game501::load

@@ -8,7 +8,7 @@
 
 #include "script.h"
 
-namespace load {
+namespace game501::load {
 
 class ScriptPlay {
 public:
@@ -29,4 +29,4 @@ private:
     Step next_ = Step::start;
 };
 
-}  // namespace load
+}  // namespace game501::load

@@ -22,7 +22,7 @@
 #include <system_error>
 #include <thread>
 
-namespace load {
+namespace game501::load {
 namespace {
 
 // The child's status when exec fails.
@@ -208,4 +208,4 @@ double ServerProcess::cpuSeconds() const {
     return (user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-}  // namespace load
+}  // namespace game501::load

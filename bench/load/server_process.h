@@ -12,14 +12,14 @@
 #include "server_limits.h"
 #include "units.h"
 
-namespace load {
+namespace game501::load {
 
 // From the start of the server to its banner: its boards rebuilt from the
 // journal, and listening.
 inline constexpr std::chrono::seconds kServerStartTime{10};
 // The server waits kStopGrace for answers in flight; a little more for it to exit.
 inline constexpr std::chrono::seconds kServerStopTime =
-    game501_server::kStopGrace + std::chrono::seconds{5};
+    game501::server::kStopGrace + std::chrono::seconds{5};
 
 class ServerProcess {
 public:
@@ -59,4 +59,4 @@ private:
     std::optional<int> status_;
 };
 
-}  // namespace load
+}  // namespace game501::load

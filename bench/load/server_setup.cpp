@@ -8,7 +8,7 @@
 
 #include "server_process.h"
 
-namespace load {
+namespace game501::load {
 namespace {
 
 std::vector<std::string> makeTokens(int boards) {
@@ -61,4 +61,4 @@ ServerSetup prepareServer(const Options& options, const ServerProgram& program, 
     return setup;
 }
 
-}  // namespace load
+}  // namespace game501::load

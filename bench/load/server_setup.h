@@ -9,7 +9,7 @@
 #include "options.h"
 #include "temp_dir.h"
 
-namespace load {
+namespace game501::load {
 
 // A server program the runs start.
 struct ServerProgram {
@@ -35,4 +35,4 @@ struct ServerSetup {
 ServerSetup prepareServer(const Options& options, const ServerProgram& program, JournalKind journal,
                           TempDir& dir);
 
-}  // namespace load
+}  // namespace game501::load

@@ -9,7 +9,7 @@
 #include "run_kind.h"
 #include "units.h"
 
-namespace load {
+namespace game501::load {
 namespace {
 
 constexpr double kTargetDartsPerSecond = 5000;
@@ -122,4 +122,4 @@ void printRestartTargets(double median_seconds, bool documents_same, bool ids_co
               << "\n  event ids go on from the last: " << verdict(ids_continue) << "\n";
 }
 
-}  // namespace load
+}  // namespace game501::load

@@ -6,7 +6,7 @@
 #include "figures.h"
 #include "options.h"
 
-namespace load {
+namespace game501::load {
 
 // With the journal on disk: accepted darts a second and the answers' p99;
 // its darts a second against the same with the journal in memory; and the
@@ -34,4 +34,4 @@ void printCareerTargets(double median_ms, double largest_ms, bool rows_right, bo
 // left every board as it was.
 void printRestartTargets(double median_seconds, bool documents_same, bool ids_continue);
 
-}  // namespace load
+}  // namespace game501::load

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <system_error>
 
-namespace load {
+namespace game501::load {
 
 std::string TempDir::base() {
     const char* const tmpdir = std::getenv("TMPDIR");
@@ -45,4 +45,4 @@ std::string TempDir::write(const std::string& name, const std::string& text) {
     return file;
 }
 
-}  // namespace load
+}  // namespace game501::load

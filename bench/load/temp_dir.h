@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace load {
+namespace game501::load {
 
 // Removed with everything written into it.
 class TempDir {
@@ -29,4 +29,4 @@ private:
     std::vector<std::string> files_;
 };
 
-}  // namespace load
+}  // namespace game501::load

@@ -3,7 +3,7 @@
 
 #include <chrono>
 
-namespace load {
+namespace game501::load {
 
 using Clock = std::chrono::steady_clock;
 using Seconds = std::chrono::duration<double>;
@@ -14,4 +14,4 @@ inline constexpr double kBytesPerKib = 1024;
 inline constexpr double kBytesPerMb = 1e6;
 inline constexpr double kKibPerMib = 1024;
 
-}  // namespace load
+}  // namespace game501::load

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <system_error>
 
-namespace load {
+namespace game501::load {
 namespace {
 
 constexpr int kReadsPerWake = 4;
@@ -196,4 +196,4 @@ void Viewer::end(const std::optional<std::string>& error) {
     }
 }
 
-}  // namespace load
+}  // namespace game501::load

@@ -17,7 +17,7 @@
 #include "asio_names.h"
 #include "run_state.h"
 
-namespace load {
+namespace game501::load {
 
 class Viewer {
 public:
@@ -62,4 +62,4 @@ private:
     bool gone_ = false;
 };
 
-}  // namespace load
+}  // namespace game501::load

@@ -6,7 +6,7 @@
 #include <csignal>
 #include <iostream>
 
-namespace load {
+namespace game501::load {
 
 Watchdog::Watchdog(Clock::time_point deadline, pid_t server, const TempDir& dir)
     : server_(server), dir_(dir) {
@@ -37,4 +37,4 @@ Watchdog::~Watchdog() {
     thread_.join();
 }
 
-}  // namespace load
+}  // namespace game501::load

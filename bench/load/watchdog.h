@@ -11,7 +11,7 @@
 #include "temp_dir.h"
 #include "units.h"
 
-namespace load {
+namespace game501::load {
 
 // The generator's exit status when the watchdog ends it.
 inline constexpr int kHardTimeoutStatus = 3;
@@ -39,4 +39,4 @@ private:
     std::thread thread_;
 };
 
-}  // namespace load
+}  // namespace game501::load

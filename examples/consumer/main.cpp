@@ -19,7 +19,7 @@ int main() {
 
     const int left = game.state()["players"][0]["score"].get<int>();
     std::cout << "Kvar: " << left << "\nUtgång:";
-    const std::vector<std::string> route = checkoutHint(left, 3);
+    const std::vector<std::string> route = game501::checkoutHint(left, 3);
     for (const std::string& dart : route) {
         std::cout << ' ' << dart;
     }
