@@ -1,5 +1,5 @@
 // Benchmarks of the engine at its worst case: 8 players with 32-byte names,
-// 100 archived turns, 100 undo points, a 14-byte source label and a board
+// 100 turns of history, 100 undo points, a 14-byte source label and a board
 // clear after every third dart. Also counts the heap bytes one engine holds.
 //
 // The darts of the steady state are zero-point darts in three spellings, so a
@@ -89,8 +89,8 @@ namespace {
 constexpr std::size_t kPlayers = 8;
 constexpr std::size_t kNameBytes = 32;
 constexpr int kDartsPerTurn = 3;
-// 100 turns fill the archive; 35 more make every one of the 100 undo points a
-// snapshot of a full archive.
+// 100 turns fill the history; 35 more make every one of the 100 undo points a
+// snapshot of a full history.
 constexpr int kWorstCaseTurns = 135;
 constexpr int kMemoryRunDarts = 100000;
 const std::string kSource = "keyboard-input";  // 14 bytes

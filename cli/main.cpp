@@ -4,13 +4,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <iostream>
 #include <limits>
 #include <optional>
-#include <random>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -22,7 +22,10 @@
 #include "computer_player.h"
 #include "front_end.h"
 #include "game_501.h"
+#include "leg.h"
+#include "match.h"
 #include "match_501.h"
+#include "rules.h"
 #include "scoreboard.h"
 
 namespace game501::cli {
@@ -34,9 +37,6 @@ using json = Game501::json;
 // computer; any other entry is a person's name.
 constexpr std::string_view kComputerWord = "dator";
 constexpr std::string_view kDefaultComputerLevel = "club";
-constexpr std::uint64_t kDefaultComputerPauseMs = 1000;
-// A longer pause is surely a mistake, and would leave the terminal waiting.
-constexpr std::uint64_t kMaxComputerPauseMs = 60000;
 
 // The level ids as a Swedish list: "beginner, club eller strong", or with a
 // last item, "beginner, club, strong eller ...".
@@ -81,11 +81,11 @@ std::string usage() {
            "                    och chansen: beginner (nybörjare), club (klubbspelare)\n"
            "                    eller strong (stark spelare)\n"
            "  --legs ANTAL      spela en match: först till ANTAL vunna legs (" +
-           range(Match501::kMinLegs, Match501::kMaxLegs) +
+           range(Match::kMinLegs, Match::kMaxLegs) +
            ",\n"
            "                    standard 1, ett vanligt spel); i set: vunna legs per set\n"
            "  --sets ANTAL      spela matchen i set: först till ANTAL vunna set (" +
-           range(Match501::kMinSets, Match501::kMaxSets) +
+           range(Match::kMinSets, Match::kMaxSets) +
            ",\n"
            "                    standard 1)\n"
            "  --seed TAL        datorns frö (0 och uppåt): samma frö och samma kast\n"
@@ -93,10 +93,10 @@ std::string usage() {
            "                    ett slumpat för varje start)\n"
            "  --computer-pause MS\n"
            "                    paus före varje kast av datorn, 0-" +
-           std::to_string(kMaxComputerPauseMs) +
+           std::to_string(kMaxComputerPause.count()) +
            " ms (standard\n"
            "                    " +
-           std::to_string(kDefaultComputerPauseMs) +
+           std::to_string(kDefaultComputerPause.count()) +
            " vid en terminal, 0 med --json eller när standard in\n"
            "                    inte är en terminal)\n"
            "  --help            visa denna hjälp\n"
@@ -122,29 +122,30 @@ std::string usage() {
            "till slut.\n";
 }
 
-const char* const kCommands =
-    "Kommandon:\n"
-    "  start NAMN[, NAMN...]  starta ett nytt spel (eller match) för 1 till 8 spelare\n"
-    "  start NAMN, dator      spela mot datorn (nivå och namn: game-501 --help)\n"
-    "  T20 T20 D12            registrera kast (S/D/T 1-20, OUTER, BULL, MISS)\n"
-    "  undo                   ångra senaste kastet\n"
-    "  clear                  bekräfta att tavlan är tom\n"
-    "  reset                  avbryt spelet\n"
-    "  state                  visa ställningen\n"
-    "  match                  visa matchens ställning och vunna legs\n"
-    "  help                   visa kommandona\n"
-    "  quit                   avsluta\n";
+std::string commands() {
+    return "Kommandon:\n"
+           "  start NAMN[, NAMN...]  starta ett nytt spel (eller match) för " +
+           std::to_string(kMinPlayers) + " till " + std::to_string(kMaxPlayers) +
+           " spelare\n"
+           "  start NAMN, dator      spela mot datorn (nivå och namn: game-501 --help)\n"
+           "  T20 T20 D12            registrera kast (S/D/T 1-20, OUTER, BULL, MISS)\n"
+           "  undo                   ångra senaste kastet\n"
+           "  clear                  bekräfta att tavlan är tom\n"
+           "  reset                  avbryt spelet\n"
+           "  state                  visa ställningen\n"
+           "  match                  visa matchens ställning och vunna legs\n"
+           "  help                   visa kommandona\n"
+           "  quit                   avsluta\n";
+}
 
 struct Options {
     bool json_output = false;
     std::string source = "cli";
     const SkillLevel* level = nullptr;  // none: the fixed checkout hint
-    Match501::Format format;
+    Match::Format format;
     std::optional<std::uint64_t> seed;  // none: a random one for each start
-    std::uint64_t computer_pause_ms = 0;
+    std::chrono::milliseconds computer_pause{0};
 };
-
-std::string trim(const std::string& text) { return std::string(ascii::trimmed(text)); }
 
 std::vector<std::string> splitWords(const std::string& text) {
     std::vector<std::string> words;
@@ -169,7 +170,7 @@ std::vector<std::string> splitWords(const std::string& text) {
 // trims them and names blank ones.
 std::vector<std::string> splitNames(const std::string& text) {
     std::vector<std::string> names;
-    if (trim(text).empty()) {
+    if (ascii::trim(text).empty()) {
         return names;
     }
     std::size_t at = 0;
@@ -199,7 +200,7 @@ struct Seat {
 };
 
 Seat readSeat(const std::string& entry) {
-    const std::string text = trim(entry);
+    const std::string text = ascii::trim(entry);
     const std::size_t word = kComputerWord.size();
     std::size_t mark = word;  // where ":" or "=" may follow the word
     while (mark < text.size() && ascii::isSpace(text[mark])) {
@@ -214,10 +215,10 @@ Seat readSeat(const std::string& entry) {
     const std::size_t equals = text.find('=', mark);
     const bool with_level = mark < text.size() && text[mark] == ':';
     if (with_level) {
-        seat.level_text =
-            trim(text.substr(mark + 1, equals == std::string::npos ? equals : equals - mark - 1));
+        seat.level_text = ascii::trim(
+            text.substr(mark + 1, equals == std::string::npos ? equals : equals - mark - 1));
     }
-    seat.name = equals == std::string::npos ? "" : trim(text.substr(equals + 1));
+    seat.name = equals == std::string::npos ? "" : ascii::trim(text.substr(equals + 1));
     if (seat.name.empty()) {
         seat.name = std::string(kComputerName);
     }
@@ -232,25 +233,13 @@ std::string computerTag(const Seat& seat) {
     return " (" + std::string(seat.name == kComputerName ? "" : "dator, ") + seat.level->name + ")";
 }
 
-std::uint64_t randomSeed() {
-    std::random_device device;
-    return (static_cast<std::uint64_t>(device()) << 32U) ^ device();
-}
-
-// Serialises without ever throwing: text that is not valid UTF-8 (a name, a
-// notation or a source label exactly as a caller passed it) is replaced by
-// U+FFFD instead of failing the whole document.
-std::string compactJson(const json& document) {
-    return document.dump(-1, ' ', false, json::error_handler_t::replace);
-}
-
 class Session {
 public:
     explicit Session(Options options) : options_(std::move(options)) {}
 
     // Runs one input line; returns false when the session should end.
     bool run(const std::string& raw_line) {
-        const std::string line = trim(raw_line);
+        const std::string line = ascii::trim(raw_line);
         if (line.empty()) {
             return true;
         }
@@ -261,21 +250,21 @@ public:
         if (word == "start") {
             start(rest);
         } else if (rest.empty() && word == "undo") {
-            answer(match_.undo());
+            respond(match_.undo());
         } else if (rest.empty() && word == "clear") {
-            answer(match_.markBoardClear());
+            respond(match_.markBoardClear());
         } else if (rest.empty() && word == "reset") {
-            answer(match_.reset());
+            respond(match_.reset());
         } else if (rest.empty() && word == "state") {
-            showState(match_.state());
+            showState();
         } else if (rest.empty() && word == "match") {
             showMatch();
         } else if (rest.empty() && word == "help") {
             // Standard output of the JSON mode carries only documents.
             if (options_.json_output) {
-                std::cerr << kCommands << std::flush;
+                std::cerr << commands() << std::flush;
             } else {
-                std::cout << kCommands << '\n' << std::flush;
+                std::cout << commands() << '\n' << std::flush;
             }
         } else if (rest.empty() && word == "quit") {
             return false;
@@ -293,39 +282,31 @@ private:
     void start(const std::string& entries) {
         const std::uint64_t seed = options_.seed ? *options_.seed : randomSeed();
         std::vector<std::string> names;
-        std::vector<std::optional<ComputerThrower>> computers;
         std::vector<std::optional<ComputerLevel>> levels;
         std::vector<std::string> tags;
         for (const std::string& entry : splitNames(entries)) {
             const Seat seat = readSeat(entry);
             if (seat.computer && !seat.level) {
-                answer(refusal("Okänd nivå för datorn: \"" + seat.level_text + "\" (välj " +
-                               computerLevels() + ")"));
+                respond(Answer{false,
+                               "Okänd nivå för datorn: \"" + seat.level_text + "\" (välj " +
+                                   computerLevels() + ")",
+                               match_.leg().status()});
                 return;
             }
-            const std::uint64_t player = names.size();
             names.push_back(seat.name);
-            computers.push_back(seat.level ? std::optional<ComputerThrower>(
-                                                 std::in_place, *seat.level, seed + player)
-                                           : std::nullopt);
             levels.push_back(seat.level);
             tags.push_back(seat.level ? computerTag(seat) : "");
         }
-        const json response = match_.start(names, options_.format);
-        if (response.at("accepted").get<bool>()) {
-            const bool any = std::any_of(computers.begin(), computers.end(),
-                                         [](const auto& computer) { return computer.has_value(); });
+        const Answer answer = match_.start(names, options_.format);
+        if (answer.accepted) {
+            const bool any = std::any_of(levels.begin(), levels.end(),
+                                         [](const auto& level) { return level.has_value(); });
             // Without a computer the game prints what it always has.
-            computers_ = any ? std::move(computers) : decltype(computers)();
+            computers_ = any ? seatComputers(levels, seed) : decltype(computers_)();
             levels_ = std::move(levels);
             tags_ = std::move(tags);
         }
-        answer(response);
-    }
-
-    // A refusal as the engine words one: the game as it stands, unchanged.
-    json refusal(const std::string& message) const {
-        return json{{"accepted", false}, {"game", match_.state()}, {"message", message}};
+        respond(answer);
     }
 
     // Lets the computers move while one is to: its darts and clears go
@@ -336,22 +317,21 @@ private:
             return;
         }
         for (;;) {
-            const ComputerMove move =
-                nextComputerMove(match_.state(), match_.standing(), computers_);
+            const ComputerMove move = nextComputerMove(match_, computers_);
             if (move.kind == ComputerMove::Kind::none) {
                 return;
             }
             if (move.kind == ComputerMove::Kind::clear) {
-                answer(match_.markBoardClear());
+                respond(match_.markBoardClear());
                 continue;
             }
-            if (options_.computer_pause_ms > 0) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(options_.computer_pause_ms));
+            if (options_.computer_pause.count() > 0) {
+                std::this_thread::sleep_for(options_.computer_pause);
             }
-            const json response = match_.addDart(move.notation, std::string(kComputerSource));
-            showDarts({response});
+            const Answer answer = match_.addDart(move.dart, std::string(kComputerSource));
+            respond(answer);
             // The same move would be refused again, for ever.
-            if (!response.at("accepted").get<bool>()) {
+            if (!answer.accepted) {
                 return;
             }
         }
@@ -361,46 +341,45 @@ private:
     // darts after it were meant to follow it, so registering them would put
     // them in the wrong place of the turn.
     void throwDarts(const std::string& line) {
-        std::vector<json> answers;
         for (const std::string& notation : splitWords(line)) {
-            answers.push_back(match_.addDart(notation, options_.source));
-            if (!answers.back().at("accepted").get<bool>()) {
+            const Answer answer = match_.addDart(notation, options_.source);
+            show(answer);
+            if (!answer.accepted) {
                 break;
             }
         }
-        showDarts(answers);
+        showBoard();
     }
 
-    void showDarts(const std::vector<json>& answers) {
-        if (answers.empty()) {
-            return;
-        }
-        if (options_.json_output) {
-            for (const json& response : answers) {
-                std::cout << compactJson(response) << '\n';
-            }
-            std::cout << std::flush;
-            return;
-        }
-        for (const json& response : answers) {
-            std::cout << displayText(response.at("message").get<std::string>()) << '\n';
-        }
-        std::cout << board() << '\n' << std::flush;
+    // Shows an answer and then the board.
+    void respond(const Answer& answer) {
+        show(answer);
+        showBoard();
     }
 
-    void answer(const json& response) {
+    // Shows an answer as the game stands right after it: its response
+    // document, or for a person its message.
+    void show(const Answer& answer) const {
         if (options_.json_output) {
-            std::cout << compactJson(response) << '\n' << std::flush;
-            return;
+            std::cout << front_end::serialise(Game501::responseDocument(answer, match_.leg()))
+                      << '\n';
+        } else {
+            std::cout << displayText(answer.message) << '\n';
         }
-        std::cout << displayText(response.at("message").get<std::string>()) << '\n'
-                  << board() << '\n'
-                  << std::flush;
     }
 
-    void showState(const json& state) {
+    // Shows a person the scoreboard; a program has it in each document.
+    void showBoard() const {
+        if (!options_.json_output) {
+            std::cout << board() << '\n';
+        }
+        std::cout << std::flush;
+    }
+
+    void showState() const {
         if (options_.json_output) {
-            std::cout << compactJson(state) << '\n' << std::flush;
+            std::cout << front_end::serialise(Game501::stateDocument(match_.leg())) << '\n'
+                      << std::flush;
             return;
         }
         std::cout << board() << '\n' << std::flush;
@@ -408,8 +387,8 @@ private:
 
     // Prints the match document, or for a person every finished leg and the
     // scoreboard.
-    void showMatch() {
-        json match = match_.match();
+    void showMatch() const {
+        json match = Match501::matchDocument(match_);
         if (options_.json_output) {
             if (!computers_.empty()) {
                 json& players = match.at("players");
@@ -419,7 +398,7 @@ private:
                                                       : json(nullptr);
                 }
             }
-            std::cout << compactJson(match) << '\n' << std::flush;
+            std::cout << front_end::serialise(match) << '\n' << std::flush;
             return;
         }
         const json& players = match.at("players");
@@ -435,17 +414,16 @@ private:
                       << leg.at("darts").dump() << " pilar (" << name(leg.at("starter"))
                       << " började)\n";
         }
-        std::cout << game501::cli::matchScoreboard(match, options_.level, tags_) << '\n'
-                  << std::flush;
+        std::cout << matchScoreboard(match, options_.level, tags_) << '\n' << std::flush;
     }
 
     // The scoreboard as the match stands; for a match of one leg, the game's.
     std::string board() const {
-        return game501::cli::matchScoreboard(match_.match(), options_.level, tags_);
+        return matchScoreboard(Match501::matchDocument(match_), options_.level, tags_);
     }
 
     Options options_;
-    Match501 match_;
+    Match match_;
     // By the match's players in their starting order; computers_ is empty
     // without a computer at the board.
     std::vector<std::optional<ComputerThrower>> computers_;
@@ -458,35 +436,16 @@ int badUsage(const std::string& message) {
     return 2;
 }
 
-// Reads a whole number from 0 to `high`, in decimal digits only.
-std::optional<std::uint64_t> parseNumber(const std::string& text, std::uint64_t high) {
-    if (text.empty()) {
+// Reads a whole number from `low` to `high`, written in decimal digits alone.
+template <typename Number>
+std::optional<Number> parseWhole(const std::string& text, Number low, Number high) {
+    if (text.empty() || !std::all_of(text.begin(), text.end(), ascii::isDigit)) {
         return std::nullopt;
     }
-    std::uint64_t value = 0;
-    for (const char c : text) {
-        const auto digit = static_cast<std::uint64_t>(c - '0');
-        if (!ascii::isDigit(c) || value > (high - digit) / 10) {
-            return std::nullopt;
-        }
-        value = value * 10 + digit;
-    }
-    return value;
-}
-
-// Reads a whole number from `low` to `high`, in decimal digits only.
-std::optional<int> parseCount(const std::string& text, int low, int high) {
-    if (text.empty() || text.size() > 3) {
-        return std::nullopt;
-    }
-    int value = 0;
-    for (const char c : text) {
-        if (!ascii::isDigit(c)) {
-            return std::nullopt;
-        }
-        value = value * 10 + (c - '0');
-    }
-    if (value < low || value > high) {
+    Number value{};
+    const char* const end = text.data() + text.size();
+    const std::from_chars_result read = std::from_chars(text.data(), end, value);
+    if (read.ec != std::errc() || read.ptr != end || value < low || value > high) {
         return std::nullopt;
     }
     return value;
@@ -496,12 +455,12 @@ std::optional<int> parseCount(const std::string& text, int low, int high) {
 // status.
 int run(int argc, char** argv) {
     Options options;
-    std::optional<std::uint64_t> computer_pause_ms;
+    std::optional<std::chrono::milliseconds> computer_pause;
     const std::vector<std::string> args(argv + 1, argv + argc);
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h") {
-            std::cout << usage() << '\n' << kCommands;
+            std::cout << usage() << '\n' << commands();
             return 0;
         } else if (arg == "--json") {
             options.json_output = true;
@@ -530,9 +489,9 @@ int run(int argc, char** argv) {
                 return badUsage(name + " saknar antal");
             }
             const std::string text = arg == name ? args[++i] : arg.substr(name.size() + 1);
-            const int low = legs ? Match501::kMinLegs : Match501::kMinSets;
-            const int high = legs ? Match501::kMaxLegs : Match501::kMaxSets;
-            const std::optional<int> count = parseCount(text, low, high);
+            const int low = legs ? Match::kMinLegs : Match::kMinSets;
+            const int high = legs ? Match::kMaxLegs : Match::kMaxSets;
+            const std::optional<int> count = parseWhole(text, low, high);
             if (!count) {
                 return badUsage(name + " ska vara ett heltal från " + std::to_string(low) +
                                 " till " + std::to_string(high) + ": " + displayText(text));
@@ -546,9 +505,9 @@ int run(int argc, char** argv) {
                 return badUsage(name + (seed ? " saknar tal" : " saknar millisekunder"));
             }
             const std::string text = arg == name ? args[++i] : arg.substr(name.size() + 1);
-            const std::uint64_t high =
-                seed ? std::numeric_limits<std::uint64_t>::max() : kMaxComputerPauseMs;
-            const std::optional<std::uint64_t> value = parseNumber(text, high);
+            const std::uint64_t high = seed ? std::numeric_limits<std::uint64_t>::max()
+                                            : static_cast<std::uint64_t>(kMaxComputerPause.count());
+            const std::optional<std::uint64_t> value = parseWhole<std::uint64_t>(text, 0, high);
             if (!value) {
                 return badUsage(name + " ska vara ett heltal från 0 till " + std::to_string(high) +
                                 ": " + displayText(text));
@@ -556,7 +515,7 @@ int run(int argc, char** argv) {
             if (seed) {
                 options.seed = *value;
             } else {
-                computer_pause_ms = *value;
+                computer_pause = std::chrono::milliseconds(static_cast<std::int64_t>(*value));
             }
         } else {
             return badUsage("okänt argument: " + displayText(arg));
@@ -569,8 +528,8 @@ int run(int argc, char** argv) {
 
     const bool at_terminal = !options.json_output && isatty(STDIN_FILENO) != 0;
     // A program or a test reading the output never waits for the computer.
-    options.computer_pause_ms =
-        computer_pause_ms.value_or(at_terminal ? kDefaultComputerPauseMs : 0);
+    options.computer_pause =
+        computer_pause.value_or(at_terminal ? kDefaultComputerPause : std::chrono::milliseconds(0));
 
     Session session(options);
     if (at_terminal) {

@@ -150,12 +150,12 @@ void checkAcceptedDart(const json& before, const json& answer, const Game501::Da
         const json& earlier_history = before["history"];
         const json& history = after["history"];
         const std::size_t kept = std::min<std::size_t>(earlier_history.size(), 19);
-        require(history.size() == kept + 1, "the ended turn is not archived once");
+        require(history.size() == kept + 1, "the ended turn is not kept in the history once");
         for (std::size_t i = 0; i < kept; ++i) {
-            require(history[i + 1] == earlier_history[i], "archiving changed older turns");
+            require(history[i + 1] == earlier_history[i], "keeping the turn changed older turns");
         }
         require(history[0]["player_index"] == thrower && history[0]["start_score"] == turn_start,
-                "the archived turn names the wrong player or start");
+                "the kept turn names the wrong player or start");
     } else {
         require(after["history"] == before["history"], "a dart within a turn changed history");
     }
@@ -165,17 +165,17 @@ void checkAcceptedDart(const json& before, const json& answer, const Game501::Da
     if (bust) {
         require(message == "Bust – turens poäng återställdes", "bust message");
         require(player["score"] == turn_start, "a bust did not restore the turn's start score");
-        require(after["history"][0]["outcome"] == "bust", "a bust is not archived as bust");
+        require(after["history"][0]["outcome"] == "bust", "a bust is not kept as bust");
         require(after["awaiting_clear"] == true, "a bust does not wait for a clear");
     } else if (checkout) {
         require(message == name + " vann med " + dart.notation, "checkout message");
         require(after["status"] == "finished" && after["winner"] == thrower,
                 "a checkout did not finish the game");
-        require(after["history"][0]["outcome"] == "checkout", "checkout not archived");
+        require(after["history"][0]["outcome"] == "checkout", "checkout not kept in the history");
     } else if (turn_ends) {
         require(message == "Tur klar – ta bort pilarna", "third dart message");
         require(player["score"] == candidate, "the third dart did not count");
-        require(after["history"][0]["outcome"] == "scored", "third dart not archived as scored");
+        require(after["history"][0]["outcome"] == "scored", "third dart not kept as scored");
         require(after["awaiting_clear"] == true, "a third dart does not wait for a clear");
     } else {
         require(message == dart.notation + " registrerad", "ordinary dart message");

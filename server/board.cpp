@@ -211,7 +211,7 @@ std::optional<Write> Board::computerMove(std::uint64_t event_id) {
     }
     move.command.kind =
         next.kind == ComputerMove::Kind::dart ? Command::Kind::dart : Command::Kind::clear;
-    move.command.notation = next.notation;
+    move.command.notation = next.dart.notation;
     move.command.source = next.kind == ComputerMove::Kind::dart ? kComputerSource : "";
     return move;
 }

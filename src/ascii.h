@@ -3,6 +3,7 @@
 // a to z, and digits are 0 to 9. Every length counts bytes.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace game501::ascii {
@@ -30,5 +31,8 @@ constexpr std::string_view trimmed(std::string_view text, std::string_view blank
     }
     return text.substr(first, text.find_last_not_of(blanks) - first + 1);
 }
+
+// Returns a copy of `text` without white space at either end.
+inline std::string trim(std::string_view text) { return std::string(trimmed(text)); }
 
 }  // namespace game501::ascii

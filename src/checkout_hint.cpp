@@ -9,6 +9,7 @@
 
 #include "beds.h"
 #include "dartboard.h"
+#include "rules.h"
 #include "sigma_cache.h"
 
 namespace game501 {
@@ -21,8 +22,8 @@ using beds::kBedCount;
 using beds::kBullBed;
 using dartboard::kAimCount;
 
-constexpr int kMaxDarts = 3;
-constexpr int kMaxScore = 170;  // the most that three darts finish
+constexpr int kMaxDarts = kDartsPerTurn;
+constexpr int kMaxScore = kHighestFinish;
 constexpr std::size_t kScores = kMaxScore + 1;
 
 constexpr std::size_t kCachedSigmas = 16;
@@ -113,16 +114,14 @@ struct Table {
 std::array<int, kScores> fewestDarts() {
     std::array<int, kScores> fewest{};
     fewest.fill(kMaxDarts + 1);
-    for (int bed = 0; bed < kAimCount; ++bed) {
-        if (isDoubleBed(bed)) {
-            fewest[static_cast<std::size_t>(bedValue(bed))] = 1;
-        }
-    }
-    for (int darts = 2; darts <= kMaxDarts; ++darts) {
+    for (int darts = 1; darts <= kMaxDarts; ++darts) {
         for (int score = kMaxScore; score >= 2; --score) {
             for (int bed = 0; bed < kAimCount; ++bed) {
                 const int rest = score - bedValue(bed);
-                if (rest >= 2 && fewest[static_cast<std::size_t>(rest)] == darts - 1) {
+                const DartEffect effect = dartEffect(score, bedValue(bed), isDoubleBed(bed));
+                if (effect == DartEffect::checks_out ||
+                    (effect == DartEffect::scores &&
+                     fewest[static_cast<std::size_t>(rest)] == darts - 1)) {
                     fewest[static_cast<std::size_t>(score)] =
                         std::min(fewest[static_cast<std::size_t>(score)], darts);
                 }
@@ -145,12 +144,12 @@ public:
                 // The hint aims only at the first dart of a shortest route.
                 const int needed = fewest[static_cast<std::size_t>(score)];
                 decide(table.hint, score, darts, kHintTies, [&](int aim) {
-                    const int rest = score - bedValue(aim);
+                    const DartEffect effect = dartEffect(score, bedValue(aim), isDoubleBed(aim));
                     if (needed == 1) {
-                        return rest == 0 && isDoubleBed(aim);
+                        return effect == DartEffect::checks_out;
                     }
-                    return needed <= darts && rest >= 2 &&
-                           fewest[static_cast<std::size_t>(rest)] == needed - 1;
+                    return needed <= darts && effect == DartEffect::scores &&
+                           fewest[static_cast<std::size_t>(score - bedValue(aim))] == needed - 1;
                 });
             }
         }
@@ -163,15 +162,20 @@ private:
     void decide(Policy& policy, int score, int darts, const TieRule& ties,
                 const Allowed& allowed) const {
         const auto& after = policy.chance[static_cast<std::size_t>(darts - 1)];
-        // The chance of finishing once the dart has landed in each bed; a dart
-        // that would leave 1, or 0 without a double, or less, is a bust.
+        // The chance of finishing once the dart has landed in each bed; a bust
+        // finishes nothing.
         std::array<double, kBedCount> then{};
         for (std::size_t bed = 0; bed < then.size(); ++bed) {
-            const int rest = score - bedValue(static_cast<int>(bed));
-            if (rest == 0) {
-                then[bed] = isDoubleBed(static_cast<int>(bed)) ? 1.0 : 0.0;
-            } else if (rest >= 2) {
-                then[bed] = after[static_cast<std::size_t>(rest)];
+            const int points = bedValue(static_cast<int>(bed));
+            switch (dartEffect(score, points, isDoubleBed(static_cast<int>(bed)))) {
+                case DartEffect::checks_out:
+                    then[bed] = 1.0;
+                    break;
+                case DartEffect::scores:
+                    then[bed] = after[static_cast<std::size_t>(score - points)];
+                    break;
+                case DartEffect::busts:
+                    break;
             }
         }
         std::array<double, kAimCount> worth{};
@@ -225,14 +229,12 @@ private:
         Plan plan;
         plan.aims[0] = static_cast<std::int8_t>(aim);
         plan.count = 1;
+        const DartEffect effect = dartEffect(score, bedValue(aim), isDoubleBed(aim));
+        plan.complete = effect == DartEffect::checks_out;
+        if (effect != DartEffect::scores || darts == 1) {
+            return plan;
+        }
         const int rest = score - bedValue(aim);
-        if (rest == 0) {
-            plan.complete = isDoubleBed(aim);
-            return plan;
-        }
-        if (rest < 2 || darts == 1) {
-            return plan;
-        }
         const Plan& next =
             policy.plan[static_cast<std::size_t>(darts - 1)][static_cast<std::size_t>(rest)];
         if (!next.complete) {

@@ -13,7 +13,7 @@
 #include "beds.h"
 #include "checkout_hint.h"
 #include "dartboard.h"
-#include "game_501.h"
+#include "rules.h"
 #include "sigma_cache.h"
 
 namespace game501 {
@@ -25,11 +25,10 @@ using beds::isDoubleBed;
 using beds::kBedCount;
 using dartboard::kAimCount;
 
-constexpr int kDarts = static_cast<int>(Game501::kDartsPerTurn);
-constexpr int kMaxFinish = 170;  // the most that one visit finishes
+constexpr int kDarts = kDartsPerTurn;
 constexpr int kMostPoints = 60;  // the most that one dart scores
 // Above this score with `darts` left, no visit can leave a finish.
-constexpr int lastPlanned(int darts) { return kMaxFinish + kMostPoints * darts; }
+constexpr int lastPlanned(int darts) { return kHighestFinish + kMostPoints * darts; }
 constexpr std::size_t kPlannedScores = lastPlanned(kDarts) + 1;
 
 // A certain finish next visit is worth this many visits of the player's best
@@ -90,8 +89,8 @@ AimTable buildTable(double sigma_mm) {
     const double best_points = far.second;
     const double finish_worth = kFinishWorthVisits * kDarts * best_points;
 
-    std::array<double, kMaxFinish + 1> next_visit{};
-    for (int score = 2; score <= kMaxFinish; ++score) {
+    std::array<double, kHighestFinish + 1> next_visit{};
+    for (int score = 2; score <= kHighestFinish; ++score) {
         next_visit[static_cast<std::size_t>(score)] =
             checkoutAdvice(score, kDarts, sigma_mm).probability;
     }
@@ -102,7 +101,7 @@ AimTable buildTable(double sigma_mm) {
             return finish_worth;
         }
         const double finish =
-            score <= kMaxFinish ? next_visit[static_cast<std::size_t>(score)] : 0.0;
+            score <= kHighestFinish ? next_visit[static_cast<std::size_t>(score)] : 0.0;
         return -score + finish_worth * finish;
     };
 
@@ -121,17 +120,21 @@ AimTable buildTable(double sigma_mm) {
         for (int score = 2; score <= lastPlanned(darts); ++score) {
             std::array<double, kBedCount> worth{};
             for (std::size_t bed = 0; bed < worth.size(); ++bed) {
-                const int rest = score - bedValue(static_cast<int>(bed));
-                if (rest == 0 && isDoubleBed(static_cast<int>(bed))) {
-                    worth[bed] = finish_worth;
-                } else if (rest < 2) {
-                    worth[bed] = leave(score);  // a bust
-                } else {
-                    worth[bed] = after(rest);
+                const int scored = bedValue(static_cast<int>(bed));
+                switch (dartEffect(score, scored, isDoubleBed(static_cast<int>(bed)))) {
+                    case DartEffect::checks_out:
+                        worth[bed] = finish_worth;
+                        break;
+                    case DartEffect::busts:
+                        worth[bed] = leave(score);
+                        break;
+                    case DartEffect::scores:
+                        worth[bed] = after(score - scored);
+                        break;
                 }
             }
             std::pair<int, double> chosen;
-            const int advised = score <= kMaxFinish ? adviceAim(score, darts, sigma_mm) : -1;
+            const int advised = score <= kHighestFinish ? adviceAim(score, darts, sigma_mm) : -1;
             if (advised >= 0) {
                 chosen = {advised, dot(advised, worth)};
             } else {
@@ -202,7 +205,7 @@ int landing(int aim, double sigma_mm, std::uint64_t seed, int leg, int visit, in
 // Darts of simulated legs.
 struct LegTotals {
     long points = 0;
-    long darts = 0;  // a bust visit counts three
+    long darts = 0;  // as dartsCharged counts them
 };
 
 // Past this many visits a leg is given up; no sigma the search tries needs
@@ -213,29 +216,32 @@ constexpr int kMostVisits = 500;
 LegTotals playLegs(const AimTable& table, double sigma_mm, int legs, std::uint64_t seed) {
     LegTotals totals;
     for (int leg = 0; leg < legs; ++leg) {
-        int score = Game501::kStartScore;
+        int score = kStartScore;
         for (int visit = 0; visit < kMostVisits && score > 0; ++visit) {
             const int start = score;
-            for (int darts_left = kDarts; darts_left >= 1; --darts_left) {
+            TurnOutcome outcome = TurnOutcome::scored;
+            int thrown = 0;
+            for (int darts_left = kDarts; darts_left >= 1 && outcome == TurnOutcome::scored;
+                 --darts_left) {
                 const int aim = aimFrom(table, score, darts_left);
                 const int bed = landing(aim, sigma_mm, seed, leg, visit, darts_left);
-                const int rest = score - bedValue(bed);
-                if (rest == 0 && isDoubleBed(bed)) {
-                    totals.darts += kDarts - darts_left + 1;
-                    totals.points += start;
-                    score = 0;
-                    break;
+                ++thrown;
+                switch (dartEffect(score, bedValue(bed), isDoubleBed(bed))) {
+                    case DartEffect::busts:
+                        outcome = TurnOutcome::bust;
+                        score = start;
+                        break;
+                    case DartEffect::checks_out:
+                        outcome = TurnOutcome::checkout;
+                        score = 0;
+                        break;
+                    case DartEffect::scores:
+                        score -= bedValue(bed);
+                        break;
                 }
-                if (rest < 2) {
-                    score = start;
-                    break;
-                }
-                score = rest;
             }
-            if (score > 0) {
-                totals.darts += kDarts;
-                totals.points += start - score;
-            }
+            totals.darts += dartsCharged(outcome, thrown);
+            totals.points += start - score;
         }
     }
     return totals;
@@ -321,6 +327,30 @@ ComputerLevel skillComputerLevel(const SkillLevel& skill) {
     return ComputerLevel{skill.id, skill.name, 0, skill.sigma_mm};
 }
 
+const ComputerThrower* computerOf(int player,
+                                  const std::vector<std::optional<ComputerThrower>>& computers) {
+    const auto index = static_cast<std::size_t>(player);
+    return index < computers.size() && computers[index] ? &*computers[index] : nullptr;
+}
+
+// The board clear after a turn of the match's `player`, if a computer threw it.
+ComputerMove clearBy(int player, const std::vector<std::optional<ComputerThrower>>& computers) {
+    return computerOf(player, computers) == nullptr ? ComputerMove{}
+                                                    : ComputerMove{ComputerMove::Kind::clear, {}};
+}
+
+// The dart of the match's `player` in `situation`, if a computer is to throw it.
+ComputerMove dartBy(int player, const DartSituation& situation,
+                    const std::vector<std::optional<ComputerThrower>>& computers) {
+    const ComputerThrower* const computer = computerOf(player, computers);
+    const std::optional<ComputerDart> dart =
+        computer == nullptr ? std::nullopt : computer->throwDart(situation);
+    if (!dart) {
+        return {};
+    }
+    return ComputerMove{ComputerMove::Kind::dart, dartValue(dart->bed)};
+}
+
 }  // namespace
 
 std::optional<ComputerLevel> computerLevelForAverage(int target_average) {
@@ -388,7 +418,46 @@ std::optional<ComputerDart> ComputerThrower::throwDart(const DartSituation& situ
     }
     const int bed =
         landing(*aim, sigma_mm_, seed_, situation.leg, situation.visit, situation.darts_left);
-    return ComputerDart{beds::bedNotation(*aim), beds::bedNotation(bed)};
+    return ComputerDart{beds::bedNotation(*aim), beds::bedNotation(bed), bed};
+}
+
+std::vector<std::optional<ComputerThrower>> seatComputers(
+    const std::vector<std::optional<ComputerLevel>>& levels, std::uint64_t seed) {
+    std::vector<std::optional<ComputerThrower>> computers;
+    computers.reserve(levels.size());
+    for (std::size_t player = 0; player < levels.size(); ++player) {
+        if (levels[player]) {
+            computers.emplace_back(std::in_place, *levels[player], seed + player);
+        } else {
+            computers.emplace_back();
+        }
+    }
+    return computers;
+}
+
+std::uint64_t randomSeed() {
+    std::random_device device;
+    return (static_cast<std::uint64_t>(device()) << 32U) ^ device();
+}
+
+ComputerMove nextComputerMove(const Match& match,
+                              const std::vector<std::optional<ComputerThrower>>& computers) {
+    if (match.standing().status != GameStatus::playing) {
+        return {};
+    }
+    const Leg& leg = match.leg();
+    // After its own turn, or its winning dart of a leg, a computer says the
+    // board is clear.
+    const bool leg_won = leg.status() == GameStatus::finished;
+    if (leg_won || leg.awaitingClear()) {
+        const int thrower = leg_won ? leg.winner() : leg.history().back().player;
+        return clearBy(match.player(thrower), computers);
+    }
+    const Leg::Turn& turn = leg.turn();
+    const DartSituation situation{leg.players()[static_cast<std::size_t>(turn.player)].score,
+                                  kDarts - static_cast<int>(turn.darts.size()),
+                                  static_cast<int>(match.legs().size()), turn.round};
+    return dartBy(match.player(turn.player), situation, computers);
 }
 
 ComputerMove nextComputerMove(const nlohmann::json& state, const nlohmann::json& standing,
@@ -397,33 +466,20 @@ ComputerMove nextComputerMove(const nlohmann::json& state, const nlohmann::json&
         return {};
     }
     const nlohmann::json& order = standing["throwing_order"];
-    const auto computerAt = [&](const nlohmann::json& position) -> const ComputerThrower* {
-        const auto player = order[position.get<std::size_t>()].get<std::size_t>();
-        return player < computers.size() && computers[player] ? &*computers[player] : nullptr;
+    const auto playerAt = [&order](const nlohmann::json& position) {
+        return order[position.get<std::size_t>()].get<int>();
     };
-    // After its own turn, or its winning dart of a leg, a computer says the
-    // board is clear.
     const bool leg_won = state["status"] == "finished";
     if (leg_won || state["awaiting_clear"].get<bool>()) {
-        const nlohmann::json& thrower =
-            leg_won ? state["winner"] : state["history"][0]["player_index"];
-        return computerAt(thrower) == nullptr ? ComputerMove{}
-                                              : ComputerMove{ComputerMove::Kind::clear, ""};
-    }
-    const ComputerThrower* const computer = computerAt(state["active_player"]);
-    if (computer == nullptr) {
-        return {};
+        return clearBy(playerAt(leg_won ? state["winner"] : state["history"][0]["player_index"]),
+                       computers);
     }
     const auto active = state["active_player"].get<std::size_t>();
-    const DartSituation situation{
-        state["players"][active]["score"].get<int>(),
-        static_cast<int>(Game501::kDartsPerTurn - state["current_turn"]["darts"].size()),
-        static_cast<int>(standing["finished_legs"].size()) + 1, state["round"].get<int>()};
-    const std::optional<ComputerDart> dart = computer->throwDart(situation);
-    if (!dart) {
-        return {};
-    }
-    return ComputerMove{ComputerMove::Kind::dart, dart->notation};
+    const DartSituation situation{state["players"][active]["score"].get<int>(),
+                                  kDarts - static_cast<int>(state["current_turn"]["darts"].size()),
+                                  static_cast<int>(standing["finished_legs"].size()) + 1,
+                                  state["round"].get<int>()};
+    return dartBy(playerAt(state["active_player"]), situation, computers);
 }
 
 }  // namespace game501

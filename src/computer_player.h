@@ -10,17 +10,21 @@
 // Example:
 //   const std::optional<ComputerLevel> level = parseComputerLevel("70");
 //   const ComputerThrower thrower(*level, 42);
-//   thrower.throwDart({501, 3, 0, 1});  // {"T20", "S20"}, for seed 42 on every run
+//   thrower.throwDart({501, 3, 0, 1});  // {"T20", "S20", beds::singleBed(20)}, for seed 42
 //   chooseAim(501, 3, 8.5);             // beds::trebleBed(20)
 //   chooseAim(45, 1, 8.5);              // beds::singleBed(13): leaves D16
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "leg.h"
+#include "match.h"
 
 namespace game501 {
 
@@ -31,6 +35,10 @@ inline constexpr std::string_view kComputerSource = "dator";
 // The target three-dart averages a level may ask for, both included.
 inline constexpr int kMinComputerAverage = 30;
 inline constexpr int kMaxComputerAverage = 110;
+// How long a front end lets the computer wait before each of its darts, so
+// that people see them land one by one: by default, and at most.
+inline constexpr std::chrono::milliseconds kDefaultComputerPause{1000};
+inline constexpr std::chrono::milliseconds kMaxComputerPause{60000};
 
 // How well the computer plays.
 struct ComputerLevel {
@@ -112,12 +120,12 @@ struct DartSituation {
 struct ComputerDart {
     std::string aim;       // canonical notation of the bed aimed at
     std::string notation;  // canonical notation of the bed it landed in (beds::bedNotation)
+    int bed = 0;           // the bed it landed in (beds.h)
 };
 
 // Throws one computer player's darts. Holds no state but its sigma and seed,
 // so it may be copied, kept for a whole match, and used on any thread at once.
-// Give each computer player of a match its own seed (the match's seed plus
-// the player's index will do: nearby seeds give unrelated darts).
+// Each computer player of a match throws with its own seed (seatComputers).
 class ComputerThrower {
 public:
     ComputerThrower(double sigma_mm, std::uint64_t seed);
@@ -136,28 +144,40 @@ public:
     // nothing when chooseAim does.
     std::optional<ComputerDart> throwDart(const DartSituation& situation) const;
 
-    double sigmaMm() const { return sigma_mm_; }
-    std::uint64_t seed() const { return seed_; }
-
 private:
     double sigma_mm_;
     std::uint64_t seed_;
 };
 
+// Returns the throwers of a start's computers, by the start's players: for
+// each player with a level, a thrower of that level and of `seed` plus the
+// player's index (nearby seeds give unrelated darts); none for a person.
+std::vector<std::optional<ComputerThrower>> seatComputers(
+    const std::vector<std::optional<ComputerLevel>>& levels, std::uint64_t seed);
+
+// Returns a seed from the system's source of randomness, for a start that
+// names none.
+std::uint64_t randomSeed();
+
 // What a match's computer players do next.
 struct ComputerMove {
     enum class Kind { none, dart, clear };
     Kind kind = Kind::none;
-    std::string notation;  // for a dart: where it landed
+    DartValue dart;  // for a dart: where it landed, to throw as it is (Match::addDart)
 };
 
 // Returns the next move of a match's computers: the next dart of a computer
-// whose turn it is (its leg counted from the match's finished legs, its
-// visit as the leg's round), or the board clear after a computer's own turn
-// or its winning dart of a leg; none while a person is to act or the match
-// is not being played. `state` is the leg's state document, `standing` the
-// match document (Match501::standing), and `computers` holds a thrower for
-// each computer by the match's players, in their starting order.
+// whose turn it is (its leg counted from 1 in the match, its visit as the
+// leg's round), or the board clear after a computer's own turn or its
+// winning dart of a leg; none while a person is to act or the match is not
+// being played. `computers` holds a thrower for each computer by the match's
+// players, in their starting order (seatComputers).
+ComputerMove nextComputerMove(const Match& match,
+                              const std::vector<std::optional<ComputerThrower>>& computers);
+
+// Returns the same move from a match's documents: `state` is the leg's state
+// document, `standing` the match document (Match501::standing). For an owner
+// that keeps a Match501 rather than a Match.
 ComputerMove nextComputerMove(const nlohmann::json& state, const nlohmann::json& standing,
                               const std::vector<std::optional<ComputerThrower>>& computers);
 

@@ -51,6 +51,10 @@ Game501::json rules() {
             {"min_sets", Match501::kMinSets}};
 }
 
+std::string serialise(const Game501::json& document) {
+    return document.dump(-1, ' ', false, Game501::json::error_handler_t::replace);
+}
+
 std::string chanceText(double probability) {
     const long whole = std::lround(100.0 * probability);
     return whole == 0 && probability > 0.0 ? "< 1 %" : std::to_string(whole) + " %";

@@ -36,6 +36,11 @@ Game501::json checkoutFor(const Game501::json& state);
 // averages), "name" (its name when given none)}}.
 Game501::json rules();
 
+// Returns `document` as compact JSON text without ever throwing: text that
+// is not valid UTF-8 (a name, a notation or a source label exactly as a
+// caller passed it) becomes U+FFFD instead of failing the whole document.
+std::string serialise(const Game501::json& document);
+
 // Returns a chance in whole percent ("41 %"); a chance that rounds to
 // nothing but is not nothing reads "< 1 %".
 std::string chanceText(double probability);

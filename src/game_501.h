@@ -9,41 +9,41 @@
 //   const Game501::json answer = game.addDart("T20", "keyboard");
 //   // answer["accepted"] == true, answer["game"]["players"][0]["score"] == 441
 //
-// Thread safety: every operation but the constructor and parseDart holds the
-// engine's one mutex for its whole run, so any number of threads may share one
-// engine. Returned documents are independent copies.
+// The rules and the state are a game501::Leg (leg.h); Game501 is that leg
+// behind one mutex, answering with documents made from it.
+//
+// Thread safety: every operation but the constructor, parseDart and the
+// static document functions holds the engine's one mutex for its whole run,
+// so any number of threads may share one engine. Returned documents are
+// independent copies.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <functional>
-#include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
+
+#include "leg.h"
+#include "mutex.h"
+#include "rules.h"
 
 class Game501 {
 public:
     using json = nlohmann::json;
 
     // One dart notation as read by parseDart.
-    struct DartValue {
-        std::string notation;  // canonical: "MISS", "OUTER", "BULL", S/D/T 1-20
-        int value = 0;         // points scored, 0 to 60
-        bool is_double = false;
-    };
+    using DartValue = game501::DartValue;
 
     // The rules a front end needs to know beside the documents.
-    static constexpr int kStartScore = 501;
-    static constexpr std::size_t kMinPlayers = 1;
-    static constexpr std::size_t kMaxPlayers = 8;
-    static constexpr std::size_t kDartsPerTurn = 3;
+    static constexpr int kStartScore = game501::kStartScore;
+    static constexpr std::size_t kMinPlayers = game501::kMinPlayers;
+    static constexpr std::size_t kMaxPlayers = game501::kMaxPlayers;
+    static constexpr std::size_t kDartsPerTurn = game501::kDartsPerTurn;
 
     // Returns the time to stamp a dart with, in milliseconds since the epoch.
-    using Clock = std::function<std::int64_t()>;
+    using Clock = game501::Leg::Clock;
 
     // Creates an idle engine that stamps darts with the wall clock.
     Game501();
@@ -66,9 +66,10 @@ public:
     // The refusal of an unreadable notation echoes it, with each byte sequence
     // that is not valid UTF-8 shown as U+FFFD.
     //
-    // What a label costs: every undo point copies the whole game, archived
-    // darts included, so an engine holds about a hundred copies of each
-    // label. Keep labels short, and bound untrusted ones before they arrive.
+    // What a label costs: every undo point copies the whole game, the darts
+    // of its history included, so an engine holds about a hundred copies of
+    // each label. Keep labels short, and bound untrusted ones before they
+    // arrive.
     json addDart(const std::string& notation, const std::string& source);
 
     // Takes back the last accepted dart and everything it caused. Refuses
@@ -92,87 +93,18 @@ public:
     // Case and surrounding ASCII whitespace are ignored. Takes no lock.
     static std::optional<DartValue> parseDart(const std::string& raw_notation);
 
+    // Returns the state document of `leg`, as state() returns the engine's
+    // own. For an owner that keeps a game501::Leg, or a game501::Match, under
+    // a lock of its own and answers with the engine's documents.
+    static json stateDocument(const game501::Leg& leg);
+
+    // Returns the response document of `answer`, given by an operation on
+    // `leg`: {"accepted", "game" (stateDocument of `leg`), "message"}.
+    static json responseDocument(const game501::Answer& answer, const game501::Leg& leg);
+
 private:
-    struct Dart {
-        std::string notation;
-        int value = 0;  // the points thrown, also for a bust dart
-        bool is_double = false;
-        bool bust = false;  // set only on the dart that busted its turn
-        std::string source;
-        std::int64_t timestamp = 0;  // wall-clock milliseconds since the epoch
-    };
+    json respondLocked(const game501::Answer& answer) const GAME501_REQUIRES(mutex_);
 
-    struct Player {
-        std::string name;
-        int score = 0;
-    };
-
-    struct Turn {
-        int player_index = 0;
-        int round = 0;
-        int start_score = 0;
-        int end_score = 0;
-        std::string outcome;  // "scored", "bust" or "checkout"
-        std::vector<Dart> darts;
-    };
-
-    // Everything an accepted dart can change; the unit of undo.
-    struct Snapshot {
-        std::string status;
-        std::vector<Player> players;
-        int active_player = 0;
-        int round = 1;
-        int turn_start_score = 0;
-        std::vector<Dart> current_darts;
-        std::deque<Turn> history;
-        bool awaiting_clear = false;
-        int winner = -1;
-
-        // Exchanges two snapshots member by member, without copying or
-        // allocating, so the undo stack can be rotated cheaply.
-        friend void swap(Snapshot& a, Snapshot& b) noexcept {
-            using std::swap;
-            swap(a.status, b.status);
-            swap(a.players, b.players);
-            swap(a.active_player, b.active_player);
-            swap(a.round, b.round);
-            swap(a.turn_start_score, b.turn_start_score);
-            swap(a.current_darts, b.current_darts);
-            swap(a.history, b.history);
-            swap(a.awaiting_clear, b.awaiting_clear);
-            swap(a.winner, b.winner);
-        }
-    };
-
-    static std::string normalizeName(const std::string& name, std::size_t index);
-    static json dartJson(const Dart& dart);
-    static std::int64_t nowMillis();
-
-    // Puts the engine at the start of a game (or idle, with no players),
-    // with nothing to undo.
-    void beginLocked(const char* status, std::vector<Player> players);
-    Snapshot snapshotLocked() const;
-    // Overwrites `snapshot` with the same deep copy, reusing its storage.
-    void snapshotLocked(Snapshot& snapshot) const;
-    // Pushes an undo point; past 100 the oldest one goes.
-    void pushSnapshotLocked();
-    // Puts a snapshot back by moving it, which cannot fail.
-    void restoreLocked(Snapshot&& snapshot);
-    void archiveTurnLocked(const std::string& outcome);
-    void advancePlayerLocked();
-    json stateLocked() const;
-    json responseLocked(bool accepted, const std::string& message) const;
-
-    const Clock clock_;
-    mutable std::mutex mutex_;
-    std::string status_;
-    std::vector<Player> players_;
-    int active_player_;
-    int round_;
-    int turn_start_score_;
-    std::vector<Dart> current_darts_;
-    std::deque<Turn> history_;          // oldest first, at most 100 turns
-    std::vector<Snapshot> undo_stack_;  // oldest first, at most 100 snapshots
-    bool awaiting_clear_;
-    int winner_;  // -1 while there is no winner
+    mutable game501::Mutex mutex_;
+    game501::Leg leg_ GAME501_GUARDED_BY(mutex_);
 };

@@ -1,10 +1,11 @@
 // A match of 501 for one to eight players: legs played one after another,
-// each one Game501 game, "first to L legs", optionally in sets ("first to S
+// each one game of 501, "first to L legs", optionally in sets ("first to S
 // sets, each first to L legs"). The throw passes from leg to leg; the next leg
 // begins at the board clear after a leg's winning dart, and an undo right
 // after that clear puts the finished leg back. Darts, undo, clear and reset
-// answer with the leg engine's own documents; match() adds the score in legs
-// and sets.
+// answer with the leg's documents, as Game501 makes them; match() adds the
+// score in legs and sets. The rules and the record are a game501::Match
+// (match.h); Match501 is that match behind one mutex.
 //
 // Example:
 //   Match501 match;
@@ -12,20 +13,20 @@
 //   match.addDart("T20", "keyboard");  // the first leg's engine's response
 //   // match.match()["players"][0]["legs"] == 0, match.match()["leg"] == 1
 //
-// Thread safety: every public operation but the constructors holds the
-// match's one mutex for its whole run, so any number of threads may share one
-// match. Returned documents and records are independent copies.
+// Thread safety: every public operation but the constructors and the static
+// functions holds the match's one mutex for its whole run, so any number of
+// threads may share one match. Returned documents and records are
+// independent copies.
 #pragma once
 
-#include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "game_501.h"
+#include "match.h"
 #include "match_record.h"
+#include "mutex.h"
 #include "statistics.h"
 
 namespace game501 {
@@ -37,15 +38,12 @@ public:
 
     // What a player must win: `legs` legs to win a set, `sets` sets to win
     // the match. With one set the match is simply first to `legs` legs.
-    struct Format {
-        int legs = 1;
-        int sets = 1;
-    };
+    using Format = Match::Format;
 
-    static constexpr int kMinLegs = 1;
-    static constexpr int kMaxLegs = 20;
-    static constexpr int kMinSets = 1;
-    static constexpr int kMaxSets = 10;
+    static constexpr int kMinLegs = Match::kMinLegs;
+    static constexpr int kMaxLegs = Match::kMaxLegs;
+    static constexpr int kMinSets = Match::kMinSets;
+    static constexpr int kMaxSets = Match::kMaxSets;
 
     // Creates an idle match whose legs stamp darts with the wall clock.
     Match501();
@@ -101,10 +99,7 @@ public:
 
     // Each player's counts, in the starting order: in the leg being played
     // (or just won) and over the match so far.
-    struct Figures {
-        std::vector<statistics::Counts> leg;
-        std::vector<statistics::Counts> match;
-    };
+    using Figures = Match::Figures;
 
     // Returns the standing without the players' "figures", and the figures
     // as counts, for a caller that makes documents of them only when it
@@ -118,10 +113,6 @@ public:
     // Returns every leg's record so far, the leg being played last.
     std::vector<LegRecord> legs() const;
 
-    // Returns each player's counts over the match so far, in the starting
-    // order (statistics::matchCounts of legs(), without copying them).
-    std::vector<statistics::Counts> counts() const;
-
     // Returns the players' names in the starting order, as the legs show
     // them; empty when idle.
     std::vector<std::string> players() const;
@@ -129,40 +120,18 @@ public:
     // Returns the format of the match (the default one when idle).
     Format format() const;
 
+    // Return the documents of `match`, as match() and standingAndFigures()
+    // return those of the match's own: for an owner that keeps a
+    // game501::Match under a lock of its own. The leg's documents are
+    // Game501::stateDocument and Game501::responseDocument of match.leg().
+    static json matchDocument(const Match& match);
+    static json standingDocument(const Match& match);  // without the figures
+
 private:
-    // Who has won what, counted from the legs' records.
-    struct Tally {
-        std::vector<int> legs;  // legs won per player in the set of the last leg
-        std::vector<int> sets;  // sets won per player
-        int winner = -1;        // the match's winner
-    };
+    json respondLocked(const Answer& answer) const GAME501_REQUIRES(mutex_);
 
-    std::unique_ptr<Game501> newEngine() const;
-    // Starts the leg after the last one on a fresh engine; the finished
-    // leg's engine is kept so that an undo can put it back.
-    json startNextLegLocked();
-    json refusalLocked(const std::string& message) const;
-    // Brings the record of the leg being played up to an accepted dart.
-    void recordDartLocked(const json& response);
-    // Takes the last dart out of the record of the leg being played.
-    void takeBackDartLocked();
-    int matchPlayerLocked(int position) const;
-    json standingLocked() const;  // without the figures
-    Figures figuresLocked() const;
-    // Returns each player's counts over the match so far.
-    std::vector<statistics::Counts> countsLocked() const;
-    Tally tallyLocked() const;
-
-    const Clock clock_;
-    mutable std::mutex mutex_;
-    Format format_;
-    std::vector<std::string> names_;         // as the first leg named them
-    std::vector<std::string> leg_names_;     // what every leg is started with
-    std::unique_ptr<Game501> leg_;           // the leg being played, or an idle engine
-    std::unique_ptr<Game501> finished_leg_;  // the leg before it, while undo may reach it
-    std::vector<LegRecord> legs_;            // oldest first; empty when idle
-    // The sums of the finished legs' counts, and how many legs they cover.
-    mutable std::optional<std::pair<std::size_t, std::vector<statistics::Counts>>> finished_counts_;
+    mutable Mutex mutex_;
+    Match match_ GAME501_GUARDED_BY(mutex_);
 };
 
 }  // namespace game501

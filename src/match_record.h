@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "rules.h"
+
 namespace game501 {
 
 // One accepted dart, as the engine scored it.
@@ -24,7 +26,7 @@ struct VisitRecord {
     int player = 0;       // index into the match's players, in their starting order
     int start_score = 0;  // the player's score before the visit's first dart
     std::vector<DartRecord> darts;
-    std::string outcome;  // "open" while it is thrown, then "scored", "bust" or "checkout"
+    TurnOutcome outcome = TurnOutcome::open;
 };
 
 // One leg: a game of 501 from its first visit to its winning dart.

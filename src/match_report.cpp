@@ -50,8 +50,8 @@ Game501::json legs(const std::vector<LegRecord>& legs, int player_count) {
                     points += dart.value;
                 }
                 visits.push_back({{"darts", std::move(darts)},
-                                  {"outcome", visit.outcome},
-                                  {"points", visit.outcome == "bust" ? 0 : points},
+                                  {"outcome", outcomeName(visit.outcome)},
+                                  {"points", visit.outcome == TurnOutcome::bust ? 0 : points},
                                   {"start_score", visit.start_score}});
             }
             players.push_back({{"figures", statistics::toJson(statistics::legCounts(leg, player))},

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "checkout_hint.h"
+#include "mutex.h"
 
 namespace game501 {
 
@@ -34,7 +35,7 @@ public:
     std::shared_ptr<const Table> get(double sigma_mm) {
         std::shared_ptr<Entry> entry;
         {
-            const std::lock_guard<std::mutex> lock(mutex_);
+            const MutexLock lock(mutex_);
             std::shared_ptr<Entry>& slot = entries_[sigma_mm];
             if (!slot) {
                 slot = std::make_shared<Entry>();
@@ -58,7 +59,7 @@ public:
 
     // Keeps the table of `sigma_mm` for good.
     void pin(double sigma_mm) {
-        const std::lock_guard<std::mutex> lock(mutex_);
+        const MutexLock lock(mutex_);
         pinned_.insert(sigma_mm);
         drop_order_.erase(std::remove(drop_order_.begin(), drop_order_.end(), sigma_mm),
                           drop_order_.end());
@@ -72,10 +73,10 @@ private:
 
     const std::size_t others_;
     const Build build_;
-    std::mutex mutex_;
-    std::map<double, std::shared_ptr<Entry>> entries_;
-    std::deque<double> drop_order_;
-    std::set<double> pinned_;
+    Mutex mutex_;
+    std::map<double, std::shared_ptr<Entry>> entries_ GAME501_GUARDED_BY(mutex_);
+    std::deque<double> drop_order_ GAME501_GUARDED_BY(mutex_);
+    std::set<double> pinned_ GAME501_GUARDED_BY(mutex_);
 };
 
 }  // namespace game501

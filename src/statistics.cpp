@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "beds.h"
-#include "game_501.h"
+#include "rules.h"
 
 namespace game501::statistics {
 
@@ -44,7 +44,7 @@ const std::vector<bool>& oneDartFinishes() {
 }
 
 void addVisit(Counts& counts, LegTally& tally, const VisitRecord& visit) {
-    const bool bust = visit.outcome == "bust";
+    const bool bust = visit.outcome == TurnOutcome::bust;
     int remaining = visit.start_score;
     std::int64_t points = 0;
     for (const DartRecord& dart : visit.darts) {
@@ -57,9 +57,7 @@ void addVisit(Counts& counts, LegTally& tally, const VisitRecord& visit) {
     if (bust) {
         points = 0;
     }
-    // However few darts it took to bust, the visit took the player's turn.
-    const auto darts =
-        static_cast<std::int64_t>(bust ? Game501::kDartsPerTurn : visit.darts.size());
+    const std::int64_t darts = dartsCharged(visit.outcome, static_cast<int>(visit.darts.size()));
     counts.darts += darts;
     counts.points += points;
     if (++tally.visits <= kFirstNineVisits) {
@@ -67,7 +65,7 @@ void addVisit(Counts& counts, LegTally& tally, const VisitRecord& visit) {
         counts.first_nine_points += points;
     }
     tally.darts += darts;
-    if (!bust && visit.outcome != "open") {
+    if (!bust && visit.outcome != TurnOutcome::open) {
         if (points == 180) {
             ++counts.visits_180;
         } else if (points >= 140) {
@@ -76,7 +74,7 @@ void addVisit(Counts& counts, LegTally& tally, const VisitRecord& visit) {
             ++counts.visits_100;
         }
     }
-    if (visit.outcome == "checkout") {
+    if (visit.outcome == TurnOutcome::checkout) {
         counts.highest_finish = std::max<std::int64_t>(counts.highest_finish, visit.start_score);
     }
 }

@@ -171,7 +171,7 @@ TEST(BadInput, SourcesAreStoredByteForByteWhateverTheirLength) {
         ASSERT_EQ(answer["accepted"], true);
         EXPECT_EQ(answer["game"]["current_turn"]["darts"][1]["source"], source);
         EXPECT_EQ(responseProblem(answer), "");
-        game.addDart("S1", "test");  // ends the turn, archiving the source
+        game.addDart("S1", "test");  // ends the turn, keeping the source in the history
         EXPECT_EQ(game.state()["history"][0]["darts"][1]["source"], source);
         game.undo();
         EXPECT_EQ(game.state()["current_turn"]["darts"][1]["source"], source);

@@ -15,6 +15,8 @@
 
 #include "checkout_hint.h"
 #include "computer_player.h"
+#include "game_501.h"
+#include "match.h"
 #include "match_501.h"
 #include "test_support.h"
 
@@ -474,27 +476,30 @@ TEST(CommandLineComputer, ThrowsItsTurnAndClearsByItselfAndAgainAfterAnUndo) {
     EXPECT_EQ(run.err, "");
     const std::vector<json> actual = documents(run.out);
 
-    Match501 match;
+    Match match;
+    const auto respond = [&match](const Answer& answer) {
+        return Game501::responseDocument(answer, match.leg());
+    };
     // Each computer's seed is the start's plus its index, as on the server.
     const std::vector<std::optional<ComputerThrower>> computers = {
         std::nullopt, ComputerThrower(*parseComputerLevel("club"), 2)};
-    std::vector<json> expected = {match.start({"Ymma", std::string(kComputerName)})};
+    std::vector<json> expected = {
+        respond(match.start({"Ymma", std::string(kComputerName)}, Match::Format{}))};
     for (int dart = 0; dart < 3; ++dart) {
-        expected.push_back(match.addDart("T20", "cli"));
+        expected.push_back(respond(match.addDart("T20", "cli")));
     }
-    expected.push_back(match.markBoardClear());
+    expected.push_back(respond(match.markBoardClear()));
     const auto computerTurn = [&] {
         for (ComputerMove move;
-             (move = nextComputerMove(match.state(), match.standing(), computers)).kind !=
-             ComputerMove::Kind::none;) {
-            expected.push_back(move.kind == ComputerMove::Kind::dart
-                                   ? match.addDart(move.notation, std::string(kComputerSource))
-                                   : match.markBoardClear());
+             (move = nextComputerMove(match, computers)).kind != ComputerMove::Kind::none;) {
+            expected.push_back(respond(move.kind == ComputerMove::Kind::dart
+                                           ? match.addDart(move.dart, std::string(kComputerSource))
+                                           : match.markBoardClear()));
         }
     };
     computerTurn();
     ASSERT_EQ(expected.size(), 9U);  // its three darts and its clear
-    expected.push_back(match.undo());
+    expected.push_back(respond(match.undo()));
     computerTurn();  // the dart taken back, and the clear
     for (json& document : expected) {
         document = withoutTimestamps(document);

@@ -140,10 +140,10 @@ TEST(Match, PlaysFirstToTwoLegsToTheEnd) {
     const VisitRecord bust = match.legs()[1].visits[6];
     EXPECT_EQ(bust.player, 1);
     EXPECT_EQ(bust.start_score, 20);
-    EXPECT_EQ(bust.outcome, "bust");
+    EXPECT_EQ(bust.outcome, TurnOutcome::bust);
     ASSERT_EQ(bust.darts.size(), 1U);
     EXPECT_TRUE(bust.darts[0].bust);
-    EXPECT_EQ(match.legs()[1].visits.back().outcome, "checkout");
+    EXPECT_EQ(match.legs()[1].visits.back().outcome, TurnOutcome::checkout);
     match.markBoardClear();
     winLeg(match, 0);
 
@@ -208,7 +208,7 @@ TEST(MatchUndo, TakesBackAWinningDartBeforeAndAfterTheNextLegBegins) {
         EXPECT_EQ(undone["game"], twin.state());
         EXPECT_EQ(match.match(), twin.match());
         EXPECT_EQ(match.legs().size(), 1U);
-        EXPECT_EQ(match.legs()[0].visits.back().outcome, "open");
+        EXPECT_EQ(match.legs()[0].visits.back().outcome, TurnOutcome::open);
         EXPECT_EQ(match.addDart("D12", "test")["message"], "Ymma vann med D12");
     }
 
@@ -267,8 +267,8 @@ TEST(MatchStart, RefusesAFormatOrPlayerCountOutOfRangeAndChangesNothing) {
     EXPECT_EQ(match.match()["format"], json({{"legs", 20}, {"sets", 10}}));
 }
 
-// The engine's document shows 20 turns and it archives 100; the record keeps
-// every one, in order, with every dart's time.
+// The engine's document shows 20 turns and its history holds 100; the record
+// keeps every one, in order, with every dart's time.
 TEST(MatchRecord, KeepsEveryDartOfALongLeg) {
     Match501 match(countingClock());
     match.start({"Ymma", "Sjörk"}, Format{2, 1});
@@ -291,7 +291,7 @@ TEST(MatchRecord, KeepsEveryDartOfALongLeg) {
         const VisitRecord& visit = visits[static_cast<std::size_t>(v)];
         ASSERT_EQ(visit.player, (1 + v) % 2) << v;
         ASSERT_EQ(visit.start_score, 501 - v / 2) << v;
-        ASSERT_EQ(visit.outcome, "scored") << v;
+        ASSERT_EQ(visit.outcome, TurnOutcome::scored) << v;
         ASSERT_EQ(visit.darts.size(), 3U) << v;
         EXPECT_EQ(visit.darts[1].notation, "S1");
         EXPECT_EQ(visit.darts[2].notation, "MISS");
@@ -299,12 +299,12 @@ TEST(MatchRecord, KeepsEveryDartOfALongLeg) {
             ASSERT_EQ(dart.timestamp, ++time) << v;
         }
     }
-    EXPECT_EQ(visits.back().outcome, "open");
+    EXPECT_EQ(visits.back().outcome, TurnOutcome::open);
     match.undo();
     match.undo();
     const VisitRecord last = match.legs()[1].visits.back();
     EXPECT_EQ(match.legs()[1].visits.size(), static_cast<std::size_t>(kVisits));
-    EXPECT_EQ(last.outcome, "open");
+    EXPECT_EQ(last.outcome, TurnOutcome::open);
     EXPECT_EQ(last.darts.size(), 2U);
 }
 

@@ -1,11 +1,11 @@
 # Builds the self-check against deliberately broken copies of the engine and
 # expects each run to stop at the expectation that guards the broken rule.
-# Each mutant names one of the engine's source files, text in it and its
-# faulty replacement; a mutant whose text no longer occurs stops the
+# Each mutant names one of the engine's source files (the rules, the leg that
+# plays by them, the notation), text in it and its faulty replacement; a mutant whose text no longer occurs stops the
 # configure step, so a refactor of the engine cannot silently disarm these
 # checks.
 
-set(engine_sources game_501.cpp beds.cpp)
+set(engine_sources game_501.cpp leg.cpp rules.cpp beds.cpp)
 foreach(source IN LISTS engine_sources)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/${source})
 endforeach()
@@ -48,18 +48,18 @@ game501_mutant(case_sensitive beds.cpp
 game501_mutant(segment_21_accepted beds.cpp
   "number > kSegments" "number > kSegments + 1"
   "T21 ska nekas")
-game501_mutant(double_out_inverted game_501.cpp
-  "(candidate == 0 && !dart.is_double)" "(candidate == 0 && dart.is_double)"
+game501_mutant(double_out_inverted rules.cpp
+  "(rest == 0 && !is_double)" "(rest == 0 && is_double)"
   "D12 ska checka ut 24")
-game501_mutant(bust_keeps_points game_501.cpp
-  "player.score = turn_start_score_;" ""
+game501_mutant(bust_keeps_points leg.cpp
+  "player.score = now_.turn.start_score;" ""
   "bust ska återställa turstartens poäng")
-game501_mutant(undo_restores_nothing game_501.cpp
-  "restoreLocked(std::move(undo_stack_.back()));" ""
+game501_mutant(undo_restores_nothing leg.cpp
+  "now_ = std::move(undo_stack_.back());" ""
   "ångra ska återställa läget före bustkastet")
-game501_mutant(turn_never_passes game_501.cpp
-  "active_player_ = (active_player_ + 1) %" "active_player_ = active_player_ %"
+game501_mutant(turn_never_passes leg.cpp
+  "turn.player = (turn.player + 1) %" "turn.player = turn.player %"
   "turen ska gå till nästa spelare")
-game501_mutant(no_clear_after_three_darts game_501.cpp
-  "archiveTurnLocked(\"scored\");\n        awaiting_clear_ = true;" "archiveTurnLocked(\"scored\");"
+game501_mutant(no_clear_after_three_darts leg.cpp
+  "endTurn(TurnOutcome::scored);\n        now_.awaiting_clear = true;" "endTurn(TurnOutcome::scored);"
   "tre kast ska kräva tom tavla")

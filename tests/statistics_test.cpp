@@ -26,6 +26,18 @@ struct Visit {
     std::string outcome;
 };
 
+// Returns the outcome that documents name `name`.
+TurnOutcome outcomeNamed(const std::string& name) {
+    for (const TurnOutcome outcome :
+         {TurnOutcome::open, TurnOutcome::scored, TurnOutcome::bust, TurnOutcome::checkout}) {
+        if (name == outcomeName(outcome)) {
+            return outcome;
+        }
+    }
+    ADD_FAILURE() << "no outcome is named " << name;
+    return TurnOutcome::open;
+}
+
 // Builds a leg in which every player starts from `start`; each visit's start
 // score follows from the points of that player's visits before it, so a row
 // only says what was thrown and how the visit ended.
@@ -38,7 +50,7 @@ LegRecord makeLeg(int starter, int winner, const std::vector<Visit>& visits, int
         VisitRecord record;
         record.player = visit.player;
         record.start_score = remaining[static_cast<std::size_t>(visit.player)];
-        record.outcome = visit.outcome;
+        record.outcome = outcomeNamed(visit.outcome);
         std::istringstream notations(visit.darts);
         int points = 0;
         for (std::string notation; notations >> notation;) {

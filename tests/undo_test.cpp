@@ -153,7 +153,7 @@ TEST(Undo, ReachesBackAtMostOneHundredDarts) {
 
 // Once the stack is full, every new undo point takes over the storage of the
 // oldest one. Each step back must still give exactly the state before that
-// dart: with busts (shorter turns), long and short source labels, an archive
+// dart: with busts (shorter turns), long and short source labels, a history
 // past its bound, and a stack undone part way and then filled again.
 TEST(Undo, EveryStepBackThroughAFullStackIsExact) {
     Game501 game;
