@@ -1,8 +1,8 @@
 #include "beds.h"
 
 #include <array>
+#include <charconv>
 #include <cstdint>
-#include <limits>
 
 #include "ascii.h"
 
@@ -70,25 +70,15 @@ std::optional<int> parseBed(std::string_view notation) {
             digits_from = 1;
         }
     }
-    if (digits_from == text.size()) {
-        return std::nullopt;
-    }
     // Any count of leading zeros is allowed; a value beyond 32 bits is
-    // rejected, never wrapped.
-    std::int64_t number = 0;
-    for (std::size_t i = digits_from; i < text.size(); ++i) {
-        if (!ascii::isDigit(text[i])) {
-            return std::nullopt;
-        }
-        number = number * 10 + (text[i] - '0');
-        if (number > std::numeric_limits<std::int32_t>::max()) {
-            return std::nullopt;
-        }
-    }
-    if (number < 1 || number > kSegments) {
+    // rejected, never wrapped, and so is a sign, which the range leaves out.
+    std::int32_t number = 0;
+    const char* const end = text.data() + text.size();
+    const std::from_chars_result read = std::from_chars(text.data() + digits_from, end, number);
+    if (read.ec != std::errc() || read.ptr != end || number < 1 || number > kSegments) {
         return std::nullopt;
     }
-    return static_cast<int>(ring) * kSegments + singleBed(static_cast<int>(number));
+    return static_cast<int>(ring) * kSegments + singleBed(number);
 }
 
 }  // namespace game501::beds
