@@ -37,6 +37,9 @@ using json = Game501::json;
 // computer; any other entry is a person's name.
 constexpr std::string_view kComputerWord = "dator";
 constexpr std::string_view kDefaultComputerLevel = "club";
+// A count of legs or sets is written in at most three digits, leading zeros
+// included.
+constexpr std::size_t kMaxCountDigits = 3;
 
 // The level ids as a Swedish list: "beginner, club eller strong", or with a
 // last item, "beginner, club, strong eller ...".
@@ -491,7 +494,8 @@ int run(int argc, char** argv) {
             const std::string text = arg == name ? args[++i] : arg.substr(name.size() + 1);
             const int low = legs ? Match::kMinLegs : Match::kMinSets;
             const int high = legs ? Match::kMaxLegs : Match::kMaxSets;
-            const std::optional<int> count = parseWhole(text, low, high);
+            const std::optional<int> count =
+                text.size() <= kMaxCountDigits ? parseWhole(text, low, high) : std::nullopt;
             if (!count) {
                 return badUsage(name + " ska vara ett heltal från " + std::to_string(low) +
                                 " till " + std::to_string(high) + ": " + displayText(text));
