@@ -13,6 +13,8 @@
 
 #include "beds.h"
 #include "checkout_hint.h"
+#include "match.h"
+#include "match_501.h"
 #include "test_support.h"
 
 namespace game501 {
@@ -237,6 +239,56 @@ TEST(ComputerThrower, PlaysGamesToTheEndByTheEnginesRules) {
         playToTheEnd();
         EXPECT_EQ(thrown, first_time) << "leg " << leg;
     }
+}
+
+// Each seated computer throws as a thrower of its level and of the start's
+// seed plus its index.
+TEST(ComputerSeats, GiveEachComputerTheStartsSeedPlusItsIndex) {
+    const std::optional<ComputerLevel> club = parseComputerLevel("club");
+    const std::vector<std::optional<ComputerThrower>> seated =
+        seatComputers({std::nullopt, club, std::nullopt, club}, 41);
+    ASSERT_EQ(seated.size(), 4U);
+    EXPECT_FALSE(seated[0].has_value());
+    EXPECT_FALSE(seated[2].has_value());
+    for (const std::size_t player : {1U, 3U}) {
+        const ComputerThrower alone(*club, 41 + player);
+        for (int visit = 0; visit < 10; ++visit) {
+            const DartSituation situation{501 - 40 * visit, 3, 1, visit};
+            EXPECT_EQ(seated[player]->throwDart(situation)->notation,
+                      alone.throwDart(situation)->notation)
+                << player << " in visit " << visit;
+        }
+    }
+}
+
+// Two computers play a match, first to two legs, to its end through the typed
+// match; the documents of every moment must give the same move, which the
+// owners that keep a Match501 rely on.
+TEST(ComputerMove, IsTheSameFromTheTypedMatchAndFromItsDocuments) {
+    const std::vector<std::optional<ComputerThrower>> computers =
+        seatComputers({parseComputerLevel("club"), parseComputerLevel("strong")}, 7);
+    Match match;
+    ASSERT_TRUE(match.start({"A", "B"}, Match::Format{2, 1}).accepted);
+    int moves = 0;
+    for (ComputerMove move;
+         (move = nextComputerMove(match, computers)).kind != ComputerMove::Kind::none &&
+         moves < 5000;
+         ++moves) {
+        const ComputerMove read = nextComputerMove(Game501::stateDocument(match.leg()),
+                                                   Match501::standingDocument(match), computers);
+        ASSERT_EQ(read.kind, move.kind) << moves;
+        ASSERT_EQ(read.dart.notation, move.dart.notation) << moves;
+        const Answer answer = move.kind == ComputerMove::Kind::dart
+                                  ? match.addDart(move.dart, std::string(kComputerSource))
+                                  : match.markBoardClear();
+        ASSERT_TRUE(answer.accepted) << answer.message;
+    }
+    EXPECT_EQ(match.standing().status, GameStatus::finished);
+    EXPECT_GE(match.legs().size(), 2U);
+    EXPECT_EQ(nextComputerMove(Game501::stateDocument(match.leg()),
+                               Match501::standingDocument(match), computers)
+                  .kind,
+              ComputerMove::Kind::none);
 }
 
 }  // namespace

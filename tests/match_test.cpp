@@ -1,5 +1,7 @@
 // Matches: who throws first in each leg, matches played to the end, undo
 // across a leg's end, the format's limits, the record of every dart, replay.
+#include "match.h"
+
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -9,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "leg.h"
 #include "match_501.h"
 #include "statistics.h"
 #include "test_support.h"
@@ -308,18 +311,20 @@ TEST(MatchRecord, KeepsEveryDartOfALongLeg) {
     EXPECT_EQ(last.darts.size(), 2U);
 }
 
+// Two legs, the undo of a leg's winning dart after the next leg began, a
+// reset and a new match.
+const std::vector<std::string> kScript = {
+    "start", "T20",   "T20", "T20",  "clear", "MISS",  "MISS",  "MISS", "clear", "T20",   "T20",
+    "T20",   "clear", "M",   "M",    "M",     "clear", "T20",   "T19",  "D12",   "clear", "undo",
+    "D12",   "clear", "T20", "undo", "undo",  "D12",   "clear", "S5",   "reset", "start", "D20"};
+
 // What a journal relies on: the same calls with the same clock give the same
 // documents byte for byte, across a leg's end and the undo over it.
 TEST(MatchReplay, GivesTheSameDocumentsForTheSameCallsAndClock) {
-    const std::vector<std::string> script = {
-        "start", "T20",   "T20",   "T20",   "clear", "MISS",  "MISS", "MISS",  "clear",
-        "T20",   "T20",   "T20",   "clear", "M",     "M",     "M",    "clear", "T20",
-        "T19",   "D12",   "clear", "undo",  "D12",   "clear", "T20",  "undo",  "undo",
-        "D12",   "clear", "S5",    "reset", "start", "D20"};
-    const auto play = [&script] {
+    const auto play = [] {
         Match501 match(countingClock());
         std::string documents;
-        for (const std::string& call : script) {
+        for (const std::string& call : kScript) {
             const json answer = call == "start"   ? match.start({" Ymma ", ""}, Format{2, 2})
                                 : call == "undo"  ? match.undo()
                                 : call == "clear" ? match.markBoardClear()
@@ -330,6 +335,36 @@ TEST(MatchReplay, GivesTheSameDocumentsForTheSameCallsAndClock) {
         return documents;
     };
     EXPECT_EQ(play(), play());
+}
+
+// The typed match, its darts thrown as values, answers as Match501 does, and
+// its standing says what the match document says.
+TEST(MatchView, AnswersAsMatch501AndStandsAsItsDocument) {
+    Match match(countingClock());
+    Match501 locked(countingClock());
+    for (const std::string& call : kScript) {
+        SCOPED_TRACE(call);
+        const Answer answer = call == "start"   ? match.start({" Ymma ", ""}, Format{2, 2})
+                              : call == "undo"  ? match.undo()
+                              : call == "clear" ? match.markBoardClear()
+                              : call == "reset" ? match.reset()
+                                                : match.addDart(*parseDart(call), "test");
+        const json expected = call == "start"   ? locked.start({" Ymma ", ""}, Format{2, 2})
+                              : call == "undo"  ? locked.undo()
+                              : call == "clear" ? locked.markBoardClear()
+                              : call == "reset" ? locked.reset()
+                                                : locked.addDart(call, "test");
+        EXPECT_EQ(Game501::responseDocument(answer, match.leg()), expected);
+        const json document = locked.match();
+        EXPECT_EQ(Match501::matchDocument(match), document);
+        const Match::Standing standing = match.standing();
+        EXPECT_EQ(statusName(standing.status), document["status"]);
+        EXPECT_EQ(standing.winner, document["winner"]);
+        for (std::size_t player = 0; player < match.players().size(); ++player) {
+            EXPECT_EQ(standing.legs[player], document["players"][player]["legs"]);
+            EXPECT_EQ(standing.sets[player], document["players"][player]["sets"]);
+        }
+    }
 }
 
 }  // namespace
