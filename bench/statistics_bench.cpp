@@ -27,10 +27,10 @@ LegRecord scriptedLeg(int set, int leg, int starter) {
     int remaining[kPlayers] = {501, 501};
     for (int visit = 0; visit < 19; ++visit) {
         const int player = (starter + visit) % kPlayers;
-        VisitRecord thrown{player, remaining[player], {}, "scored"};
+        VisitRecord thrown{player, remaining[player], {}, TurnOutcome::scored};
         if (visit == 18) {
             thrown.darts = {dart("T20", 60, false), dart("S20", 20, false), dart("D8", 16, true)};
-            thrown.outcome = "checkout";
+            thrown.outcome = TurnOutcome::checkout;
         } else {
             thrown.darts = {dart("S20", 20, false), dart("S20", 20, false), dart("S5", 5, false)};
         }
