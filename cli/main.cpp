@@ -173,7 +173,7 @@ std::vector<std::string> splitWords(const std::string& text) {
 // trims them and names blank ones.
 std::vector<std::string> splitNames(const std::string& text) {
     std::vector<std::string> names;
-    if (ascii::trim(text).empty()) {
+    if (ascii::trimmed(text).empty()) {
         return names;
     }
     std::size_t at = 0;

@@ -22,9 +22,7 @@ using beds::kBedCount;
 using beds::kBullBed;
 using dartboard::kAimCount;
 
-constexpr int kMaxDarts = kDartsPerTurn;
-constexpr int kMaxScore = kHighestFinish;
-constexpr std::size_t kScores = kMaxScore + 1;
+constexpr std::size_t kScores = kHighestFinish + 1;
 
 constexpr std::size_t kCachedSigmas = 16;
 // Chances that differ by less than rounding are equal.
@@ -74,7 +72,7 @@ int narrowness(int bed) {
 // The aims of a turn in throwing order; complete when hitting each of them
 // finishes.
 struct Plan {
-    std::array<std::int8_t, kMaxDarts> aims{};
+    std::array<std::int8_t, kDartsPerTurn> aims{};
     std::int8_t count = 0;
     bool complete = false;
 };
@@ -82,7 +80,7 @@ struct Plan {
 // The fixed preference rules of the hint's header as one lexicographic key,
 // lower first: double set-ups, finish rank, then per set-up dart its negated
 // value and its narrowness.
-using Key = std::array<int, 2 + 2 * (kMaxDarts - 1)>;
+using Key = std::array<int, 2 + 2 * (kDartsPerTurn - 1)>;
 
 Key keyOf(const Plan& plan) {
     Key key{};
@@ -101,8 +99,8 @@ Key keyOf(const Plan& plan) {
 
 // What one policy does from every score with every number of darts.
 struct Policy {
-    std::array<std::array<double, kScores>, kMaxDarts + 1> chance{};
-    std::array<std::array<Plan, kScores>, kMaxDarts + 1> plan{};
+    std::array<std::array<double, kScores>, kDartsPerTurn + 1> chance{};
+    std::array<std::array<Plan, kScores>, kDartsPerTurn + 1> plan{};
 };
 
 struct Table {
@@ -110,12 +108,12 @@ struct Table {
     Policy hint;  // shortest routes only
 };
 
-// The fewest darts that finish each score, or kMaxDarts + 1 when three cannot.
+// The fewest darts that finish each score, or kDartsPerTurn + 1 when three cannot.
 std::array<int, kScores> fewestDarts() {
     std::array<int, kScores> fewest{};
-    fewest.fill(kMaxDarts + 1);
-    for (int darts = 1; darts <= kMaxDarts; ++darts) {
-        for (int score = kMaxScore; score >= 2; --score) {
+    fewest.fill(kDartsPerTurn + 1);
+    for (int darts = 1; darts <= kDartsPerTurn; ++darts) {
+        for (int score = kHighestFinish; score >= 2; --score) {
             for (int bed = 0; bed < kAimCount; ++bed) {
                 const int rest = score - bedValue(bed);
                 const DartEffect effect = dartEffect(score, bedValue(bed), isDoubleBed(bed));
@@ -138,8 +136,8 @@ public:
     // Fills `table` with the advice and the hint for every score and dart count.
     void build(Table& table) const {
         const std::array<int, kScores> fewest = fewestDarts();
-        for (int darts = 1; darts <= kMaxDarts; ++darts) {
-            for (int score = 2; score <= kMaxScore; ++score) {
+        for (int darts = 1; darts <= kDartsPerTurn; ++darts) {
+            for (int score = 2; score <= kHighestFinish; ++score) {
                 decide(table.advice, score, darts, kAdviceTies, [](int) { return true; });
                 // The hint aims only at the first dart of a shortest route.
                 const int needed = fewest[static_cast<std::size_t>(score)];
@@ -258,7 +256,8 @@ std::shared_ptr<const Table> tableFor(double sigma_mm) {
 }
 
 bool inRange(int remaining, int darts_left) {
-    return remaining >= 2 && remaining <= kMaxScore && darts_left >= 1 && darts_left <= kMaxDarts;
+    return remaining >= 2 && remaining <= kHighestFinish && darts_left >= 1 &&
+           darts_left <= kDartsPerTurn;
 }
 
 std::vector<std::string> notations(const Plan& plan) {

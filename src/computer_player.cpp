@@ -25,11 +25,10 @@ using beds::isDoubleBed;
 using beds::kBedCount;
 using dartboard::kAimCount;
 
-constexpr int kDarts = kDartsPerTurn;
 constexpr int kMostPoints = 60;  // the most that one dart scores
 // Above this score with `darts` left, no visit can leave a finish.
 constexpr int lastPlanned(int darts) { return kHighestFinish + kMostPoints * darts; }
-constexpr std::size_t kPlannedScores = lastPlanned(kDarts) + 1;
+constexpr std::size_t kPlannedScores = lastPlanned(kDartsPerTurn) + 1;
 
 // A certain finish next visit is worth this many visits of the player's best
 // scoring. Simulated legs at sigmas from 5.5 to 26 mm take the fewest darts
@@ -41,7 +40,7 @@ constexpr double kSameValue = 1e-12;
 
 // The aims of one sigma by score and darts left.
 struct AimTable {
-    std::array<std::array<std::int8_t, kPlannedScores>, kDarts + 1> planned{};
+    std::array<std::array<std::int8_t, kPlannedScores>, kDartsPerTurn + 1> planned{};
     int far_aim = 0;  // the best expected score, for scores above lastPlanned
 };
 
@@ -87,12 +86,12 @@ AimTable buildTable(double sigma_mm) {
     const std::pair<int, double> far = bestOf(points);
     table.far_aim = far.first;
     const double best_points = far.second;
-    const double finish_worth = kFinishWorthVisits * kDarts * best_points;
+    const double finish_worth = kFinishWorthVisits * kDartsPerTurn * best_points;
 
     std::array<double, kHighestFinish + 1> next_visit{};
     for (int score = 2; score <= kHighestFinish; ++score) {
         next_visit[static_cast<std::size_t>(score)] =
-            checkoutAdvice(score, kDarts, sigma_mm).probability;
+            checkoutAdvice(score, kDartsPerTurn, sigma_mm).probability;
     }
     // The worth of ending the visit on `score`, in points: nearer is better by
     // a point a point, and a finish next visit adds its chance's worth.
@@ -106,8 +105,8 @@ AimTable buildTable(double sigma_mm) {
     };
 
     // value[darts][score]: the expected worth of the visit's end from here.
-    std::array<std::array<double, kPlannedScores>, kDarts + 1> value{};
-    for (int darts = 1; darts <= kDarts; ++darts) {
+    std::array<std::array<double, kPlannedScores>, kDartsPerTurn + 1> value{};
+    for (int darts = 1; darts <= kDartsPerTurn; ++darts) {
         const auto after = [&](int rest) {
             if (darts == 1) {
                 return leave(rest);
@@ -221,7 +220,7 @@ LegTotals playLegs(const AimTable& table, double sigma_mm, int legs, std::uint64
             const int start = score;
             TurnOutcome outcome = TurnOutcome::scored;
             int thrown = 0;
-            for (int darts_left = kDarts; darts_left >= 1 && outcome == TurnOutcome::scored;
+            for (int darts_left = kDartsPerTurn; darts_left >= 1 && outcome == TurnOutcome::scored;
                  --darts_left) {
                 const int aim = aimFrom(table, score, darts_left);
                 const int bed = landing(aim, sigma_mm, seed, leg, visit, darts_left);
@@ -260,7 +259,7 @@ constexpr double kWildestSigma = 32.0;
 double simulatedAverage(double sigma_mm) {
     const AimTable table = buildTable(sigma_mm);
     const LegTotals totals = playLegs(table, sigma_mm, kCalibrationLegs, kCalibrationSeed);
-    return static_cast<double>(kDarts) * static_cast<double>(totals.points) /
+    return static_cast<double>(kDartsPerTurn) * static_cast<double>(totals.points) /
            static_cast<double>(std::max(totals.darts, 1L));
 }
 
@@ -399,7 +398,7 @@ nlohmann::json computerLevelJson(const ComputerLevel& level) {
 }
 
 std::optional<int> chooseAim(int remaining, int darts_left, double sigma_mm) {
-    if (remaining < 2 || darts_left < 1 || darts_left > kDarts || !validSigma(sigma_mm)) {
+    if (remaining < 2 || darts_left < 1 || darts_left > kDartsPerTurn || !validSigma(sigma_mm)) {
         return std::nullopt;
     }
     return aimFrom(*aimCache().get(sigma_mm), remaining, darts_left);
@@ -455,7 +454,7 @@ ComputerMove nextComputerMove(const Match& match,
     }
     const Leg::Turn& turn = leg.turn();
     const DartSituation situation{leg.players()[static_cast<std::size_t>(turn.player)].score,
-                                  kDarts - static_cast<int>(turn.darts.size()),
+                                  kDartsPerTurn - static_cast<int>(turn.darts.size()),
                                   static_cast<int>(match.legs().size()), turn.round};
     return dartBy(match.player(turn.player), situation, computers);
 }
@@ -475,10 +474,10 @@ ComputerMove nextComputerMove(const nlohmann::json& state, const nlohmann::json&
                        computers);
     }
     const auto active = state["active_player"].get<std::size_t>();
-    const DartSituation situation{state["players"][active]["score"].get<int>(),
-                                  kDarts - static_cast<int>(state["current_turn"]["darts"].size()),
-                                  static_cast<int>(standing["finished_legs"].size()) + 1,
-                                  state["round"].get<int>()};
+    const DartSituation situation{
+        state["players"][active]["score"].get<int>(),
+        kDartsPerTurn - static_cast<int>(state["current_turn"]["darts"].size()),
+        static_cast<int>(standing["finished_legs"].size()) + 1, state["round"].get<int>()};
     return dartBy(playerAt(state["active_player"]), situation, computers);
 }
 

@@ -36,7 +36,8 @@ inline constexpr std::string_view kComputerSource = "dator";
 inline constexpr int kMinComputerAverage = 30;
 inline constexpr int kMaxComputerAverage = 110;
 // How long a front end lets the computer wait before each of its darts, so
-// that people see them land one by one: by default, and at most.
+// that people see them land one by one: by default, and at most (a longer
+// pause is surely a mistake, and would leave the players waiting).
 inline constexpr std::chrono::milliseconds kDefaultComputerPause{1000};
 inline constexpr std::chrono::milliseconds kMaxComputerPause{60000};
 

@@ -69,8 +69,8 @@ bool isOneDartFinish(int remaining);
 
 // Returns the counts of `player` (an index into the match's players) in
 // `leg`: the player's visits, and whether the leg is finished, won by the
-// player and started by another. A visit with an outcome other than "bust"
-// counts the darts it holds; only "checkout" makes a finish.
+// player and started by another. A visit counts the darts dartsCharged
+// gives it (rules.h); only TurnOutcome::checkout makes a finish.
 Counts legCounts(const LegRecord& leg, int player);
 
 // Returns one Counts per player of a match of `player_count` players, the sum
