@@ -207,7 +207,7 @@ def test_storage_faults_refuse_writes_and_change_nothing(path):
             with open(f"{mount}/filler", "wb") as filler:
                 try:
                     while True:
-                        filler.write_bytes(b"\0" * 65536)
+                        filler.write(b"\0" * 65536)
                         filler.flush()
                 except OSError:
                     pass
@@ -295,14 +295,14 @@ def test_bad_database_files_exit_with_status_two(path):
             return f"{directory}/{name}"
 
         with open(f"{directory}/text.db", "w") as text:
-            text.write_bytes("inte en databas\n" * 100)
+            text.write("inte en databas\n" * 100)
         real = f"{directory}/real.db"
         server = Server(path, data=real)
         for action, body in GAME:
             write_bytes(server, 1, action, body)
         check.assertEqual(server.stop(), 0)
         with open(real, "rb") as whole, open(f"{directory}/cut.db", "wb") as cut:
-            cut.write_bytes(whole.read()[:4096 + 100])
+            cut.write(whole.read()[:4096 + 100])
         rows = [
             (f"{directory}/text.db", [], "är ingen SQLite-databas"),
             (other("other.db", "CREATE TABLE t (x)"), [], "är inte en databas för game-501-server"),
