@@ -247,14 +247,15 @@ private:
         const Weights direction = solved(curvature, gradient, free);
         double longest = 1.0;
         for (std::size_t a = 0; a < kAims; ++a) {
-            if (direction[a] < 0.0) {
+            // A chance already at 0 stays there (below).
+            if (direction[a] < 0.0 && weights_[a] > 0.0) {
                 longest = std::min(longest, weights_[a] / -direction[a]);
             }
         }
         for (double length = longest; length > 1e-9 * longest; length *= 0.5) {
             Weights tried{};
             for (std::size_t a = 0; a < kAims; ++a) {
-                const bool stops = length == longest && direction[a] < 0.0 &&
+                const bool stops = length == longest && direction[a] < 0.0 && weights_[a] > 0.0 &&
                                    weights_[a] / -direction[a] == longest;
                 tried[a] = stops ? 0.0 : std::max(0.0, weights_[a] + length * direction[a]);
             }
