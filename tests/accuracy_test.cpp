@@ -50,35 +50,28 @@ std::vector<ThrownDart> modelDarts(double sigma, int visits, double t20_share, s
     return darts;
 }
 
-TEST(AccuracyModel, NamesTheAimOfEachFinish) {
+TEST(AccuracyModel, NamesTheAimOfAFinishAndKeepsTheScoringPhaseFarFromOne) {
     struct Row {
         int remaining;
         int darts_left;
-        std::optional<int> aim;
-    };
-    const std::vector<Row> rows = {
-        {2, 1, doubleBed(1)},    {32, 3, doubleBed(16)}, {40, 2, doubleBed(20)},
-        {50, 1, beds::kBullBed}, {50, 2, std::nullopt},  {42, 1, std::nullopt},
-        {33, 1, std::nullopt},   {0, 1, std::nullopt},   {32, 0, std::nullopt},
-        {32, 4, std::nullopt},   {-32, 1, std::nullopt},
-    };
-    for (const Row& row : rows) {
-        EXPECT_EQ(accuracy::finishingAim(row.remaining, row.darts_left), row.aim)
-            << row.remaining << " with " << row.darts_left;
-    }
-}
-
-TEST(AccuracyModel, KeepsTheScoringPhaseWhereNoVisitCanLeaveAFinish) {
-    struct Row {
-        int remaining;
-        int darts_left;
+        std::optional<int> finish;
         bool scoring;
     };
     const std::vector<Row> rows = {
-        {351, 3, true}, {350, 3, false}, {291, 2, true},  {290, 2, false},
-        {231, 1, true}, {230, 1, false}, {501, 0, false}, {501, 4, false},
+        {2, 1, doubleBed(1), false},   {32, 3, doubleBed(16), false},
+        {40, 2, doubleBed(20), false}, {50, 1, beds::kBullBed, false},
+        {50, 2, std::nullopt, false},  {42, 1, std::nullopt, false},
+        {33, 1, std::nullopt, false},  {0, 1, std::nullopt, false},
+        {32, 0, std::nullopt, false},  {32, 4, std::nullopt, false},
+        {-32, 1, std::nullopt, false}, {351, 3, std::nullopt, true},
+        {350, 3, std::nullopt, false}, {291, 2, std::nullopt, true},
+        {290, 2, std::nullopt, false}, {231, 1, std::nullopt, true},
+        {230, 1, std::nullopt, false}, {501, 0, std::nullopt, false},
+        {501, 4, std::nullopt, false},
     };
     for (const Row& row : rows) {
+        EXPECT_EQ(accuracy::finishingAim(row.remaining, row.darts_left), row.finish)
+            << row.remaining << " with " << row.darts_left;
         EXPECT_EQ(accuracy::inScoringPhase(row.remaining, row.darts_left), row.scoring)
             << row.remaining << " with " << row.darts_left;
     }
