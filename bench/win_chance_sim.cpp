@@ -6,7 +6,7 @@
 //      and again (the least of five), the visits the chain follows, the
 //      expected visits from 501 and the thrower's chance to win a leg from
 //      501/501 against a player of the same sigma;
-//   2. the time of one chance from the chains: a leg from 501/501, a leg
+//   2. the time of one chance from the chains: a leg with no visit begun, a leg
 //      with a visit part-thrown, and the leg and match of a match in sets;
 //   3. the leg chance from 501/501 against the share of legs that
 //      ComputerThrower plays between the two sigmas, with the simulation's
@@ -14,7 +14,7 @@
 //
 // Times are CPU times.
 //
-//   win_chance_sim [--legs N] [--seed S]   N legs per pair (20,000)
+//   win_chance_sim [LEGS [SEED]]   LEGS legs per pair (20,000), seeds SEED and SEED + 1 (31)
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -22,7 +22,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <memory>
-#include <string>
 #include <utility>
 
 #include "computer_player.h"
@@ -132,28 +131,14 @@ void simulationTable(int legs, std::uint64_t seed) {
     }
 }
 
-int usage() {
-    std::fprintf(stderr, "usage: win_chance_sim [--legs N] [--seed S]\n");
-    return 2;
-}
-
+// Reads the arguments, legs and seed, both optional; returns the exit status.
 int run(int argc, char** argv) {
-    int legs = 20000;
-    std::uint64_t seed = 31;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (i + 1 == argc) {
-            return usage();
-        }
-        const std::string value = argv[++i];
-        if (arg == "--legs") {
-            legs = std::max(1, std::atoi(value.c_str()));
-        } else if (arg == "--seed") {
-            seed = std::strtoull(value.c_str(), nullptr, 10);
-        } else {
-            return usage();
-        }
+    if (argc > 3) {
+        std::fprintf(stderr, "usage: win_chance_sim [LEGS [SEED]]\n");
+        return 2;
     }
+    const int legs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20000;
+    const std::uint64_t seed = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 31;
     chainTable();
     std::printf("\n");
     chanceTable();

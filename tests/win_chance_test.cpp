@@ -51,8 +51,8 @@ TEST(VisitChain, NeedsVisitsFromTwoByAGeometricLaw) {
 // one dart left on 2: D1 finishes, a miss stays on 2, anything else busts.
 TEST(LegWinChances, ReturnsABustToTheVisitsStart) {
     const double sigma = 19.0;
-    const auto& lands =
-        dartboard::bedChances(sigma)[static_cast<std::size_t>(chooseAim(2, 1, sigma).value())];
+    const dartboard::BedChances chances = dartboard::bedChances(sigma);
+    const auto& lands = chances[static_cast<std::size_t>(chooseAim(2, 1, sigma).value())];
     const double finish = lands[static_cast<std::size_t>(beds::doubleBed(1))];
     const double stay = lands[static_cast<std::size_t>(beds::kMissBed)];
     const VisitChain& chain = chainOf(sigma);
