@@ -23,9 +23,10 @@
 //   settings.format = competition::Format::Knockout;
 //   settings.seed = 7;
 //   std::string problem;
-//   std::optional<competition::Competition> cup = competition::Competition::create(settings,
-//   problem); const int first = cup->ready().front();   // both players known cup->begin(first, 2);
-//   // called to board 2 cup->record(first, {0, {3, 1}});          // the first player won 3-1
+//   auto cup = competition::Competition::create(settings, problem);
+//   const int first = cup->ready().front();  // both players known
+//   cup->begin(first, 2);                    // called to board 2
+//   cup->record(first, {0, {3, 1}});         // the first player won 3-1
 //
 // Thread safety: a Competition is a value. Its const operations may run at
 // once on any number of threads; a change needs the only access.
