@@ -11,7 +11,8 @@ namespace {
 using archive::MatchEntry;
 using statistics::Counts;
 
-// The columns readEntry reads, in its order.
+// Each query that gives matches selects the columns entryLocked reads, in
+// their order.
 const char* const kMatchQuery = R"(
     SELECT board, start_event, started, updated, legs, sets, status, winner, counts
     FROM matches

@@ -24,17 +24,15 @@ std::optional<std::uint64_t> printedNumber(std::string_view text, std::size_t ma
     return decimal(text, max_digits);
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
+// Reads the two hexadecimal digits at the start of `text`, or nothing.
+std::optional<char> hexByte(std::string_view text) {
+    unsigned value = 0;
+    const char* const end = text.data() + std::min<std::size_t>(text.size(), 2);
+    const std::from_chars_result read = std::from_chars(text.data(), end, value, 16);
+    if (text.size() < 2 || read.ec != std::errc() || read.ptr != end) {
+        return std::nullopt;
     }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
+    return static_cast<char>(value);
 }
 
 }  // namespace
@@ -81,12 +79,11 @@ std::optional<std::string> percentDecoded(std::string_view text, bool plus_is_sp
     std::string decoded;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '%') {
-            const int high = i + 2 < text.size() ? hexDigit(text[i + 1]) : -1;
-            const int low = i + 2 < text.size() ? hexDigit(text[i + 2]) : -1;
-            if (high < 0 || low < 0) {
+            const std::optional<char> byte = hexByte(text.substr(i + 1));
+            if (!byte) {
                 return std::nullopt;
             }
-            decoded += static_cast<char>(high * 16 + low);
+            decoded += *byte;
             i += 2;
         } else {
             decoded += plus_is_space && text[i] == '+' ? ' ' : text[i];
@@ -112,6 +109,11 @@ std::optional<std::string> queryValue(std::string_view query, std::string_view n
 std::string_view queryOf(std::string_view target) {
     const std::size_t question = target.find('?');
     return question == std::string_view::npos ? std::string_view() : target.substr(question + 1);
+}
+
+bool isJson(const Request& request) {
+    const std::string_view type = request[http::field::content_type];
+    return boost::beast::iequals(trimmed(type.substr(0, type.find(';'))), "application/json");
 }
 
 std::optional<std::string_view> bearerToken(const Request& request) {

@@ -43,6 +43,10 @@ std::optional<std::string> queryValue(std::string_view query, std::string_view n
 // Returns the query of a request target, without the "?"; empty for none.
 std::string_view queryOf(std::string_view target);
 
+// Returns whether the request's Content-Type is application/json, with any
+// parameters, in any letter case.
+bool isJson(const Request& request);
+
 // Returns the token of "Authorization: Bearer TOKEN" (the scheme in any
 // letter case), or nothing when the request carries no bearer token.
 std::optional<std::string_view> bearerToken(const Request& request);

@@ -1,7 +1,6 @@
 #include "write_request.h"
 
 #include <algorithm>
-#include <boost/beast/core/string.hpp>
 #include <boost/beast/http/field.hpp>
 #include <cstdint>
 #include <initializer_list>
@@ -9,7 +8,6 @@
 #include <string>
 #include <utility>
 
-#include "ascii.h"
 #include "checkout_hint.h"
 #include "computer_player.h"
 #include "match_501.h"
@@ -21,12 +19,6 @@ namespace game501::server {
 namespace {
 
 using json = Game501::json;
-
-bool isJson(const Request& request) {
-    const std::string_view type = request[http::field::content_type];
-    return boost::beast::iequals(ascii::trimmed(type.substr(0, type.find(';')), " \t"),
-                                 "application/json");
-}
 
 Response badField(const std::string& message, unsigned version) {
     return errorResponse(http::status::bad_request, "bad_field", message, version);

@@ -228,6 +228,23 @@ TEST(Parsing, BearerTokenInAnyLetterCase) {
     EXPECT_EQ(bearerToken(withFields({})), std::nullopt);
 }
 
+TEST(Parsing, JsonBodyByItsContentType) {
+    const struct {
+        std::vector<std::pair<std::string, std::string>> fields;
+        bool expected;
+    } rows[] = {
+        {{{"Content-Type", "application/json"}}, true},
+        {{{"Content-Type", " Application/JSON ; charset=utf-8"}}, true},
+        {{{"Content-Type", "application/jsonx"}}, false},
+        {{{"Content-Type", "text/json"}}, false},
+        {{}, false},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(isJson(withFields(row.fields)), row.expected)
+            << (row.fields.empty() ? "none" : row.fields.front().second);
+    }
+}
+
 TEST(RecentKeys, RemembersTheLastTenThousandKeys) {
     RecentKeys keys(kRememberedKeysPerBoard);
     const std::uint64_t added = kRememberedKeysPerBoard + 1;
