@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "statement_use.h"
+
 namespace game501::server::archive {
 
 using statistics::Counts;
@@ -79,7 +81,7 @@ void Writer::write(const MatchEntry& entry) {
     for (const Counts& counts : entry.counts) {
         darts += counts.darts;
     }
-    match_.reset();
+    const StatementUse use_match(match_);
     match_.bind(":board", entry.board);
     match_.bind(":start_event", static_cast<std::int64_t>(entry.start_event));
     match_.bind(":started", entry.started);
@@ -96,7 +98,7 @@ void Writer::write(const MatchEntry& entry) {
         return;
     }
     for (std::size_t position = 0; position < entry.players.size(); ++position) {
-        player_.reset();
+        const StatementUse use_player(player_);
         player_.bind(":board", entry.board);
         player_.bind(":start_event", static_cast<std::int64_t>(entry.start_event));
         player_.bind(":position", static_cast<int>(position));

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "server_limits.h"
+#include "statement_use.h"
 
 namespace game501::server {
 
@@ -113,7 +114,7 @@ MatchEntry ArchiveReader::entryLocked(SQLite::Statement& query, const LiveCounts
     entry.status = query.getColumn(6).getString();
     entry.winner = query.getColumn(7).getInt();
     entry.counts = archive::countsFromCell(query.getColumn(8).getString());
-    players_.tryReset();
+    const StatementUse use_players(players_);
     players_.bind(":board", entry.board);
     players_.bind(":start_event", static_cast<std::int64_t>(entry.start_event));
     while (players_.executeStep()) {
@@ -129,7 +130,7 @@ MatchEntry ArchiveReader::entryLocked(SQLite::Statement& query, const LiveCounts
 std::optional<MatchEntry> ArchiveReader::match(int board, std::uint64_t start_event,
                                                const LiveCounts& live) {
     const MutexLock lock(mutex_);
-    match_.tryReset();
+    const StatementUse use_match(match_);
     match_.bind(":board", board);
     match_.bind(":start_event", static_cast<std::int64_t>(start_event));
     if (!match_.executeStep()) {
@@ -140,7 +141,7 @@ std::optional<MatchEntry> ArchiveReader::match(int board, std::uint64_t start_ev
 
 std::vector<MatchEntry> ArchiveReader::listLocked(const std::string& player, std::int64_t skip,
                                                   std::int64_t count, const LiveCounts& live) {
-    list_.tryReset();
+    const StatementUse use_list(list_);
     list_.bind(":player", player);
     list_.bind(":skip", skip);
     list_.bind(":count", count);
@@ -160,7 +161,7 @@ std::vector<MatchEntry> ArchiveReader::matches(const std::string& player, std::s
 
 std::size_t ArchiveReader::matchCount(const std::string& player) {
     const MutexLock lock(mutex_);
-    count_.tryReset();
+    const StatementUse use_count(count_);
     count_.bind(":player", player);
     count_.executeStep();
     return static_cast<std::size_t>(count_.getColumn(0).getInt64());
@@ -186,7 +187,7 @@ std::vector<Appearance> ArchiveReader::appearances(const std::string& player,
 
 std::vector<Career> ArchiveReader::careers(const LiveCounts& live) {
     const MutexLock lock(mutex_);
-    careers_.tryReset();
+    const StatementUse use_careers(careers_);
     std::vector<Career> careers;
     while (careers_.executeStep()) {
         const std::string name = careers_.getColumn(0).getString();
@@ -211,14 +212,14 @@ std::vector<Career> ArchiveReader::careers(const LiveCounts& live) {
 
 std::vector<JournalRow> ArchiveReader::matchRows(int board, std::uint64_t start_event) {
     const MutexLock lock(mutex_);
-    match_end_.tryReset();
+    const StatementUse use_match_end(match_end_);
     match_end_.bind(":board", board);
     match_end_.bind(":start_event", static_cast<std::int64_t>(start_event));
     match_end_.executeStep();
     const std::int64_t through = match_end_.getColumn(0).isNull()
                                      ? std::numeric_limits<std::int64_t>::max()
                                      : match_end_.getColumn(0).getInt64();
-    rows_.tryReset();
+    const StatementUse use_rows(rows_);
     rows_.bind(":board", board);
     rows_.bind(":from", static_cast<std::int64_t>(start_event));
     rows_.bind(":through", through);

@@ -18,6 +18,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "statement_use.h"
+
 namespace game501::server {
 
 namespace {
@@ -223,7 +225,7 @@ void Journal::setTokens(const std::vector<std::string>& tokens) {
 
 std::uint64_t Journal::lastEventId(int board) {
     const MutexLock lock(database_mutex_);
-    last_event_.tryReset();
+    const StatementUse use_last_event(last_event_);
     last_event_.bind(":board", board);
     last_event_.executeStep();
     return static_cast<std::uint64_t>(last_event_.getColumn(0).getInt64());
@@ -239,7 +241,7 @@ std::vector<JournalRow> Journal::currentGame(int board) {
 
 std::vector<JournalRow> Journal::gameThrough(int board, std::uint64_t event_id) {
     const MutexLock lock(database_mutex_);
-    game_start_.tryReset();
+    const StatementUse use_game_start(game_start_);
     game_start_.bind(":board", board);
     game_start_.bind(":through", static_cast<std::int64_t>(event_id));
     // A board that has neither began with its first event.
@@ -259,7 +261,7 @@ std::optional<JournalRow> Journal::row(int board, std::uint64_t event_id) {
 }
 
 std::vector<JournalRow> Journal::rowsLocked(int board, std::uint64_t from, std::uint64_t through) {
-    rows_.tryReset();
+    const StatementUse use_rows(rows_);
     rows_.bind(":board", board);
     rows_.bind(":from", static_cast<std::int64_t>(from));
     rows_.bind(":through", static_cast<std::int64_t>(through));
@@ -273,7 +275,7 @@ std::vector<JournalRow> Journal::rowsLocked(int board, std::uint64_t from, std::
 std::vector<std::pair<std::uint64_t, std::string>> Journal::recentKeys(int board,
                                                                        std::size_t count) {
     const MutexLock lock(database_mutex_);
-    recent_keys_.tryReset();
+    const StatementUse use_recent_keys(recent_keys_);
     recent_keys_.bind(":board", board);
     recent_keys_.bind(":count", static_cast<std::int64_t>(count));
     std::vector<std::pair<std::uint64_t, std::string>> keys;
@@ -340,7 +342,7 @@ bool Journal::commit(const std::vector<Pending>& batch) {
         SQLite::Transaction transaction(*database_);
         for (const Pending& pending : batch) {
             const JournalRow& row = pending.row;
-            insert_.tryReset();
+            const StatementUse use_insert(insert_);
             insert_.bind(":board", row.board);
             insert_.bind(":event_id", static_cast<std::int64_t>(row.event_id));
             insert_.bind(":time", row.time);
@@ -357,10 +359,8 @@ bool Journal::commit(const std::vector<Pending>& batch) {
                 archive_.write(entry);
             }
         }
-        insert_.tryReset();
         transaction.commit();
     } catch (const SQLite::Exception& error) {
-        insert_.tryReset();
         reportTrouble(true, error.what());
         return false;
     }

@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <future>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +15,7 @@
 #include <vector>
 
 #include "archive.h"
+#include "journal.h"
 #include "parsing.h"
 #include "recent_keys.h"
 #include "server_limits.h"
@@ -291,6 +296,48 @@ TEST(Archive, CountsCellKeepsEveryCountInItsColumn) {
     EXPECT_EQ(cell, "[[1,2,3,4,5,6,7,8,9,10,11,12,13],[0,0,0,0,0,0,0,0,0,0,0,0,0]]");
     EXPECT_EQ(archive::countsFromCell(cell), (std::vector<statistics::Counts>{counts, {}}));
     EXPECT_EQ(archive::countsFromCell("not json"), std::vector<statistics::Counts>{});
+}
+
+// Appends a row to the journal and waits until it is durable.
+bool appendDurably(Journal& journal, JournalRow row) {
+    std::promise<bool> durable;
+    journal.append(std::move(row), [&durable](bool done) { durable.set_value(done); });
+    return durable.get_future().get();
+}
+
+TEST(ArchiveReader, SeesEachCommitAtOnce) {
+    char directory[] = "/tmp/game501-pieces-XXXXXX";
+    ASSERT_NE(mkdtemp(directory), nullptr);
+    const std::string path = std::string(directory) + "/game501.db";
+    {
+        std::string problem;
+        const std::unique_ptr<Journal> journal = Journal::open(path, problem);
+        ASSERT_NE(journal, nullptr) << problem;
+        journal->start();
+        archive::MatchEntry entry{1, 1, 1000, 1000, 1, 1, "playing", -1, {"Ymma"}, {{}}, true};
+        Command start;
+        start.kind = Command::Kind::start;
+        start.players = {"Ymma"};
+        ASSERT_TRUE(appendDurably(*journal, JournalRow{1, 1, 1000, start, "", true, {entry}}));
+        ASSERT_EQ(journal->reader().matchCount(""), 1U);
+
+        // A read that stopped on its row must not hold the reader to the
+        // database as it was.
+        entry.status = "finished";
+        entry.winner = 0;
+        entry.begins = false;
+        Command dart;
+        dart.kind = Command::Kind::dart;
+        dart.notation = "D20";
+        dart.source = "test";
+        ASSERT_TRUE(appendDurably(*journal, JournalRow{1, 2, 2000, dart, "", true, {entry}}));
+        const std::optional<archive::MatchEntry> read = journal->reader().match(1, 1, {});
+        ASSERT_TRUE(read.has_value());
+        EXPECT_EQ(read->status, "finished");
+        EXPECT_EQ(read->players, std::vector<std::string>{"Ymma"});
+        EXPECT_EQ(journal->reader().matchRows(1, 1).size(), 2U);
+    }
+    std::filesystem::remove_all(directory);
 }
 
 }  // namespace
