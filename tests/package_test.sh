@@ -80,17 +80,23 @@ for setting in DynamicUser=yes StateDirectory=game501 Restart=on-failure Protect
   grep -qx "$setting" "$work/unit/game501-server.service" || fail "the unit lacks $setting"
 done
 
-# Every option of --help is in the manual page and the README.
+# Every option of --help is in the manual page and in the options table of
+# the program's page in docs/.
 options() { grep -o -- '--[a-z][a-z-]*' | sort -u; }
 page_options() { zcat "$1" | sed '/^\.SH EXIT/q; s/\\-/-/g' | options; }
-help_options=$("$unpacked/usr/bin/game-501-server" --help | options)
-[[ $(page_options "$unpacked/usr/share/man/man1/game-501-server.1.gz") == "$help_options" ]] ||
-  fail "game-501-server(1) and --help name different options"
-for option in $help_options; do
-  grep -q -- "| \`$option" README.md || fail "README lacks $option"
-done
-[[ $(page_options "$unpacked/usr/share/man/man1/game-501.1.gz") == \
-  "$("$unpacked/usr/bin/game-501" --help | options)" ]] || fail "game-501(1) and --help name different options"
+check_options() {
+  local program=$1 doc=$2 help_options option
+  help_options=$("$unpacked/usr/bin/$program" --help | options)
+  [[ $(page_options "$unpacked/usr/share/man/man1/$program.1.gz") == "$help_options" ]] ||
+    fail "$program(1) and --help name different options"
+  for option in $help_options; do
+    grep -q -- "| \`$option" "$doc" || fail "$doc lacks $option"
+  done
+}
+check_options game-501-server docs/server.md
+check_options game-501 docs/terminal.md
+# The club's page installs the package this version makes.
+grep -qF "${deb##*/}" docs/club.md || fail "docs/club.md does not install ${deb##*/}"
 
 # The unpacked server, started as the unit starts it with the options
 # file's values, but with any free port, a database of its own and its

@@ -8,24 +8,16 @@ With --docs, screenshots of the report and a career go to DIR.
 """
 
 import argparse
-import json
 import os
-import shutil
-import signal
 import sqlite3
 import sys
-import tempfile
 import time
-import urllib.error
 import urllib.parse
-import urllib.request
 
-from selenium.common.exceptions import TimeoutException
 from selenium.webdriver.common.by import By
-from selenium.webdriver.support.ui import WebDriverWait
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from web_test import TOKEN, WAIT_S, Browser, Server  # noqa: E402
+from harness import NO_PAUSE, TOKENS, Browser, Server, end_all, run_bounded  # noqa: E402
 
 DEADLINE_S = 60
 SIZES = {"phone": (375, 812), "tablet": (1280, 800), "wall": (1920, 1080)}
@@ -65,22 +57,8 @@ return {
 """
 
 
-def api(base, path, body=None):
-    request = urllib.request.Request(base + path, method="GET" if body is None else "POST",
-                                     data=None if body is None else json.dumps(body).encode())
-    if body is not None:
-        request.add_header("Authorization", f"Bearer {TOKEN}")
-        request.add_header("Content-Type", "application/json")
-    with urllib.request.urlopen(request, timeout=WAIT_S) as response:
-        return json.load(response)
-
-
-def throw(base, visits):
-    """Throws whole visits, each followed by the board's clear."""
-    for visit in visits:
-        for notation in visit.split():
-            assert api(base, "/api/boards/1/darts", {"notation": notation})["accepted"], notation
-        assert api(base, "/api/boards/1/clear", {})["accepted"]
+def start_server(binary, data):
+    return Server(binary, TOKENS[:1], data=data, extra=NO_PAUSE)
 
 
 PAGES = [  # path, method, status, the page's <title>
@@ -94,20 +72,15 @@ PAGES = [  # path, method, status, the page's <title>
 ]
 
 
-def check_routes(base):
+def check_routes(server):
     for path, method, status, title in PAGES:
-        request = urllib.request.Request(base + path, method=method)
-        try:
-            response = urllib.request.urlopen(request, timeout=WAIT_S)
-        except urllib.error.HTTPError as error:
-            response = error
-        with response:
-            body = response.read().decode()
-            assert response.status == status, f"{method} {path}: {response.status}"
-            if status == 200:
-                assert response.headers["Content-Security-Policy"].startswith("default-src 'self'")
-                assert response.headers["Content-Type"] == "text/html; charset=utf-8", path
-                assert title is None or f"<title>{title}</title>" in body, f"{path}: {body[:200]}"
+        got, headers, body = server.exchange(method, path)
+        body = body.decode()
+        assert got == status, f"{method} {path}: {got}"
+        if status == 200:
+            assert headers["Content-Security-Policy"].startswith("default-src 'self'")
+            assert headers["Content-Type"] == "text/html; charset=utf-8", path
+            assert title is None or f"<title>{title}</title>" in body, f"{path}: {body[:200]}"
 
 
 def shown(key, figures):
@@ -123,17 +96,8 @@ def shown(key, figures):
 
 
 def wait_for(page, step, ready):
-    last = {}
-
-    def check(driver):
-        last.update(driver.execute_script(PAGE_JS))
-        return ready(last)
-
-    try:
-        WebDriverWait(page.driver, WAIT_S, poll_frequency=0.05).until(check)
-    except TimeoutException:
-        raise AssertionError(f"{step}: the page shows {last}") from None
-    return last
+    return page.wait(lambda: page.driver.execute_script(PAGE_JS), ready,
+                     lambda shown: f"{step}: the page shows {shown}")
 
 
 def check_figures(step, shown_figures, players):
@@ -143,8 +107,9 @@ def check_figures(step, shown_figures, players):
     assert sorted(shown_figures) == wanted, f"{step}: {shown_figures} != {wanted}"
 
 
-def check_report(page, base, match_id, name):
-    report = api(base, f"/api/matches/{match_id}")
+def check_report(page, server, match_id, name):
+    base = server.base
+    report = server.get(f"/api/matches/{match_id}")
     visits = [sum(len(p["visits"]) for p in leg["players"]) for leg in report["legs"]]
     page.driver.get(f"{base}/matches/{match_id}")
     shown_page = wait_for(page, f"report at {name}",
@@ -168,9 +133,9 @@ def check_report(page, base, match_id, name):
     return report
 
 
-def check_career(page, base, player, name):
-    career = api(base, "/api/players/" + urllib.parse.quote(player, safe=""))
-    page.driver.get(f"{base}/players/" + urllib.parse.quote(player, safe=""))
+def check_career(page, server, player, name):
+    career = server.get("/api/players/" + urllib.parse.quote(player, safe=""))
+    page.driver.get(f"{server.base}/players/" + urllib.parse.quote(player, safe=""))
     shown_page = wait_for(page, f"career at {name}",
                           lambda p: len(p["matches"]) == len(career["matches"]) and p["charts"])
     assert shown_page["title"] == player and shown_page["overflow"] <= 0, f"career at {name}"
@@ -182,14 +147,14 @@ def check_career(page, base, player, name):
     assert chart["text"] >= 11, f"career at {name}: chart text of {chart['text']} px"
 
 
-def season(binary, tokens, data):
+def season(binary, data):
     """For the pictures: more matches, their starts moved a week apart in the
     archive while the server is stopped, as a season would spread them."""
-    server = Server(binary, tokens, data=data)
+    server = start_server(binary, data)
     for misses in [3, 1, 4, 0, 2, 5, 1]:
-        api(server.base, "/api/boards/1/start", {"players": ["Ymma", "Sjörk"]})
-        throw(server.base, ["T20 T20 T20", "S1 S1 S1"] + ["MISS MISS MISS", "S20 S20 S20"] * misses
-              + ["T20 T20 T20", "S1 S1 S1", "T20 T19 D12"])
+        server.write(1, "start", {"players": ["Ymma", "Sjörk"]})
+        server.play(1, ["T20 T20 T20", "S1 S1 S1"] + ["MISS MISS MISS", "S20 S20 S20"] * misses
+                    + ["T20 T20 T20", "S1 S1 S1", "T20 T19 D12"])
     assert server.stop() == 0
     with sqlite3.connect(data) as database:
         starts = database.execute(
@@ -199,45 +164,45 @@ def season(binary, tokens, data):
             database.execute("UPDATE matches SET started = ? WHERE board = ? AND start_event = ?",
                              (now - weeks * 7 * 86_400_000, board, start))
     database.close()
-    return Server(binary, tokens, data=data)
+    return start_server(binary, data)
 
 
-def run(binary, tokens, docs, scratch):
+def run(binary, docs, scratch):
     data = os.path.join(scratch, "game501.db")
-    server = Server(binary, tokens, data=data)
+    server = start_server(binary, data)
     base = server.base
     page = None
     try:
-        api(base, "/api/boards/1/start", {"players": ["Ymma", "Sjörk"], "legs": 2})
-        throw(base, MATCH)
-        api(base, "/api/boards/1/start", {"players": ["Ymma", HOSTILE, LONG]})
-        throw(base, ["T20 T20 T20"])
-        api(base, "/api/boards/1/darts", {"notation": "S1"})
-        played, playing = [m["id"] for m in reversed(api(base, "/api/matches")["matches"])]
+        server.write(1, "start", {"players": ["Ymma", "Sjörk"], "legs": 2})
+        server.play(1, MATCH)
+        server.write(1, "start", {"players": ["Ymma", HOSTILE, LONG]})
+        server.play(1, ["T20 T20 T20"])
+        server.write(1, "darts", {"notation": "S1"})
+        played, playing = [m["id"] for m in reversed(server.get("/api/matches")["matches"])]
 
-        check_routes(base)
+        check_routes(server)
         page = Browser(os.path.join(scratch, "browser"))
         # Errors that never reach the console, such as a resize observer's loop.
         page.driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": (
             "window.errors = []; addEventListener('error', (e) => errors.push(e.message));")})
         for name, size in SIZES.items():
             page.resize(*size)
-            report = check_report(page, base, played, name)
+            report = check_report(page, server, played, name)
             if docs and name != "tablet":
                 with open(os.path.join(docs, f"report-{name}.png"), "wb") as file:
                     file.write(page.screenshot(whole=name == "phone"))
-            check_career(page, base, "Ymma", name)
+            check_career(page, server, "Ymma", name)
         assert report["status"] == "finished"
         assert [leg["winner"] for leg in report["legs"]] == [0, 0]
 
         # A match being played: its open visit, and the next dart without a reload.
         page.resize(*SIZES["phone"])
-        check_report(page, base, playing, "phone, playing")
-        api(base, "/api/boards/1/darts", {"notation": "S1"})
+        check_report(page, server, playing, "phone, playing")
+        server.write(1, "darts", {"notation": "S1"})
         wait_for(page, "the report follows the match",
                  lambda p: ["1", "darts", "2"] in p["figures"] and p["visits"] == [2])
         page.driver.find_element(By.CSS_SELECTOR, "h1 a:nth-of-type(2)").click()
-        check_career(page, base, HOSTILE, "phone, linked")
+        check_career(page, server, HOSTILE, "phone, linked")
         assert page.driver.execute_script(PAGE_JS)["images"] == 0, "a name became markup"
 
         for path, title in [("/matches/9-999", "Matchen finns inte"),
@@ -255,18 +220,13 @@ def run(binary, tokens, docs, scratch):
 
         if docs:
             assert server.stop() == 0
-            server = season(binary, tokens, data)
+            server = season(binary, data)
             page.resize(*SIZES["tablet"])
-            check_career(page, server.base, "Ymma", "tablet, a season")
+            check_career(page, server, "Ymma", "tablet, a season")
             with open(os.path.join(docs, "player-tablet.png"), "wb") as file:
                 file.write(page.screenshot())
     finally:
-        signal.alarm(WAIT_S)
-        for end in ([page.quit] if page else []) + [server.stop]:
-            try:
-                end()
-            except Exception as error:
-                print(f"while cleaning up: {error!r}", file=sys.stderr)
+        end_all(([page.quit] if page else []) + [server.stop])
 
 
 def main():
@@ -277,21 +237,8 @@ def main():
     if args.docs:
         os.makedirs(args.docs, exist_ok=True)
 
-    def on_alarm(signum, frame):
-        raise TimeoutError(f"the test ran longer than {DEADLINE_S} s")
-
-    signal.signal(signal.SIGALRM, on_alarm)
-    signal.alarm(DEADLINE_S)
     started = time.monotonic()
-    scratch = tempfile.mkdtemp(prefix="game501-report-")
-    try:
-        tokens = os.path.join(scratch, "tokens.txt")
-        with open(tokens, "w") as file:
-            file.write(TOKEN + "\n")
-        run(args.server, tokens, args.docs, scratch)
-    finally:
-        signal.alarm(0)
-        shutil.rmtree(scratch, ignore_errors=True)
+    run_bounded(DEADLINE_S, "game501-report-", lambda scratch: run(args.server, args.docs, scratch))
     print(f"report test passed in {time.monotonic() - started:.1f} s")
 
 

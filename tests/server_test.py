@@ -8,124 +8,28 @@ input at it, and stops it with SIGTERM. Every step is bounded in time.
 Usage: server_test.py PATH_TO_GAME_501_SERVER [--churn N]
 """
 import argparse
+import functools
 import http.client
 import json
+import os
 import resource
-import signal
 import socket
 import subprocess
 import sys
 import tempfile
-import threading
 import time
-import traceback
-import unittest
 
-TOKENS = ["0123456789abcdef0123456789abcdef", "fedcba9876543210fedcba9876543210"]
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import HOST, JSON, NO_PAUSE, STEP_S, TOKENS, Server, check, run_all  # noqa: E402
+
 AUTH = {"Authorization": "Bearer " + TOKENS[0]}
-JSON = {"Content-Type": "application/json"}
 MAX_CONNECTIONS = 2048
 KEPT_FOR_REQUESTS = 128
-STEP_TIMEOUT = 10
-check = unittest.TestCase()
-check.maxDiff = None
 
 
-class Server:
-    def __init__(self, path, data=None, listen="127.0.0.1:0", extra=()):
-        """Starts the server with two boards; `data` is its database, a new one by default."""
-        self.tokens = tempfile.NamedTemporaryFile("w", suffix=".txt")
-        self.tokens.write("\n".join(TOKENS) + "\n")
-        self.tokens.flush()
-        self.directory = tempfile.TemporaryDirectory() if data is None else None
-        self.data = data or f"{self.directory.name}/game501.db"
-        # A file, not a pipe: a sanitizer's report must never block the server.
-        self.errors = tempfile.TemporaryFile("w+")
-        self.process = subprocess.Popen(
-            [path, "--listen", listen, "--boards", "2", "--tokens", self.tokens.name,
-             "--data", self.data, *extra],
-            stdout=subprocess.PIPE, stderr=self.errors, text=True)
-        first = self.process.stdout.readline()
-        check.assertIn("lyssnar på http://127.0.0.1:", first)
-        self.port = int(first.rsplit(":", 1)[1])
-        self.banner = first + "".join(self.process.stdout.readline() for _ in range(7))
-
-    def request(self, method, path, body=None, headers=None):
-        """Returns (status, headers, parsed JSON body) of one request."""
-        connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=STEP_TIMEOUT)
-        try:
-            if isinstance(body, (dict, list)):
-                body = json.dumps(body)
-            connection.request(method, path, body=body, headers=headers or {})
-            response = connection.getresponse()
-            data = response.read()
-            return response.status, response.headers, json.loads(data) if data else None
-        finally:
-            connection.close()
-
-    def post(self, board, action, body=None, headers=AUTH):
-        merged = dict(headers)
-        if body is not None:
-            merged.update(JSON)
-        return self.request("POST", f"/api/boards/{board}/{action}", body, merged)
-
-    def stop(self):
-        self.process.send_signal(signal.SIGTERM)
-        try:
-            return self.process.wait(timeout=STEP_TIMEOUT)
-        finally:
-            if self.process.poll() is None:
-                self.process.kill()
-            self.tokens.close()
-
-
-class EventStream:
-    """Reads a board's event stream on a thread of its own."""
-
-    def __init__(self, port, board):
-        self.events = []
-        self.ended = threading.Event()
-        self.changed = threading.Condition()
-        self.connection = http.client.HTTPConnection("127.0.0.1", port, timeout=60)
-        self.connection.request("GET", f"/api/boards/{board}/events")
-        self.sock = self.connection.sock  # the connection lets go of it for a response without length
-        self.response = self.connection.getresponse()
-        check.assertEqual(self.response.status, 200)
-        check.assertEqual(self.response.getheader("Content-Type"), "text/event-stream")
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        event = {}
-        try:
-            for raw in self.response:
-                line = raw.decode("utf-8").rstrip("\n")
-                if line:
-                    field, _, value = line.partition(": ")
-                    event[field] = value
-                    continue
-                if "data" in event:
-                    with self.changed:
-                        self.events.append((int(event["id"]), event["event"], json.loads(event["data"])))
-                        self.changed.notify_all()
-                event = {}
-        except (OSError, ValueError):
-            pass
-        self.ended.set()
-
-    def close(self):
-        self.sock.shutdown(socket.SHUT_RDWR)
-        check.assertTrue(self.ended.wait(STEP_TIMEOUT))
-
-    def wait_for(self, count):
-        with self.changed:
-            check.assertTrue(self.changed.wait_for(lambda: len(self.events) >= count, STEP_TIMEOUT),
-                             f"{len(self.events)} events of {count}")
-            return list(self.events)
-
-
-def raw_exchange(port, data, read_until_close=True, half_close=False):
+def raw_exchange(server, data, read_until_close=True, half_close=False):
     """Sends raw bytes and returns what the server answers before it closes."""
-    with socket.create_connection(("127.0.0.1", port), timeout=STEP_TIMEOUT) as sock:
+    with server.connect() as sock:
         sock.sendall(data)
         if half_close:
             sock.shutdown(socket.SHUT_WR)
@@ -155,7 +59,7 @@ def read_answers(data, methods):
 
 
 def test_game_over_http_follows_the_event_stream(server):
-    stream = EventStream(server.port, 1)
+    stream = server.events(1)
     first_id, kind, opening = stream.wait_for(1)[0]
     check.assertEqual((kind, opening["board"], opening["checkout"]), ("state", 1, None))
     check.assertEqual(opening["state"], server.request("GET", "/api/boards/1")[2])
@@ -307,15 +211,14 @@ def test_every_error_has_its_status_and_code(server):
     streams = []
     try:
         for _ in range(MAX_CONNECTIONS - KEPT_FOR_REQUESTS):
-            streams.append(socket.create_connection(("127.0.0.1", server.port), timeout=STEP_TIMEOUT))
+            streams.append(server.connect())
             streams[-1].sendall(stream_request)
         for stream in streams:
             check.assertTrue(stream.recv(4096).startswith(b"HTTP/1.1 200"))
-        answer = raw_exchange(server.port, stream_request)
+        answer = raw_exchange(server, stream_request)
         check.assertTrue(answer.startswith(b"HTTP/1.1 503"), answer)
         check.assertEqual(server.request("GET", "/api/boards")[0], 200)
-        streams += [socket.create_connection(("127.0.0.1", server.port), timeout=STEP_TIMEOUT)
-                    for _ in range(KEPT_FOR_REQUESTS + 8)]
+        streams += [server.connect() for _ in range(KEPT_FOR_REQUESTS + 8)]
         answer = streams[-1].recv(4096)
         check.assertTrue(answer.startswith(b"HTTP/1.1 503"), answer)
         check.assertIn(b'"code":"too_many_connections"', answer)
@@ -326,7 +229,7 @@ def test_every_error_has_its_status_and_code(server):
         resource.setrlimit(resource.RLIMIT_NOFILE, (soft, hard))
     deadline = time.monotonic() + 2  # well before the next keep-alive comment
     while True:
-        viewer = socket.create_connection(("127.0.0.1", server.port), timeout=STEP_TIMEOUT)
+        viewer = server.connect()
         viewer.sendall(stream_request)
         if viewer.recv(4096).startswith(b"HTTP/1.1 200"):
             break
@@ -354,7 +257,7 @@ def test_every_kind_of_answer_has_its_headers_and_head_has_no_body(server):
     methods = [method for _ in kinds for method in ("GET", "HEAD")]
     wire = b"".join(f"{method} {path} HTTP/1.1\r\nHost: x\r\n\r\n".encode()
                     for path, _, _ in kinds for method in ("GET", "HEAD"))
-    answers = read_answers(raw_exchange(server.port, wire + b"GET /api/rules HTTP/1.1\r\nConnection: close\r\n\r\n"),
+    answers = read_answers(raw_exchange(server, wire + b"GET /api/rules HTTP/1.1\r\nConnection: close\r\n\r\n"),
                            methods + ["GET"])
     for (path, status, headers), got, head in zip(kinds, answers[0::2], answers[1::2]):
         check.assertEqual(got[0], "HTTP/1.1 " + status, path)
@@ -364,21 +267,21 @@ def test_every_kind_of_answer_has_its_headers_and_head_has_no_body(server):
 
 
 def test_hostile_input_never_stops_the_server(server, churn):
-    answer = raw_exchange(server.port, b"GET\x00/ HTTP/9.9\r\n\r\n")
+    answer = raw_exchange(server, b"GET\x00/ HTTP/9.9\r\n\r\n")
     check.assertTrue(answer.startswith(b"HTTP/1.1 400"), answer)
     # Pipelined requests are answered in order on the one connection.
     pipelined = b"".join(f"GET /api/boards/{n} HTTP/1.1\r\nHost: x\r\n\r\n".encode() for n in (1, 2, 1))
-    answer = raw_exchange(server.port, pipelined + b"GET /api/boards HTTP/1.1\r\nConnection: close\r\n\r\n")
+    answer = raw_exchange(server, pipelined + b"GET /api/boards HTTP/1.1\r\nConnection: close\r\n\r\n")
     check.assertEqual(answer.count(b"HTTP/1.1 200 OK"), 4)
     # A body cut short, a request that stops halfway, and a client that only connects.
-    raw_exchange(server.port, b"POST /api/boards/1/undo HTTP/1.1\r\nContent-Length: 100\r\n\r\n{", False)
-    raw_exchange(server.port, b"GET /api/bo", False)
+    raw_exchange(server, b"POST /api/boards/1/undo HTTP/1.1\r\nContent-Length: 100\r\n\r\n{", False)
+    raw_exchange(server, b"GET /api/bo", False)
     # A client that closes its side before its request is whole has left: no answer.
     for partial in (b"", b"GET /api/bo"):
-        check.assertEqual(raw_exchange(server.port, partial, half_close=True), b"", partial)
+        check.assertEqual(raw_exchange(server, partial, half_close=True), b"", partial)
     started = time.monotonic()
     for _ in range(churn):
-        socket.create_connection(("127.0.0.1", server.port), timeout=STEP_TIMEOUT).close()
+        server.connect().close()
     print(f"  {churn} connections opened and dropped in {time.monotonic() - started:.1f} s")
     check.assertEqual(server.request("GET", "/api/boards")[0], 200)
     status, headers, body = server.request("HEAD", "/api/boards/1")
@@ -386,13 +289,13 @@ def test_hostile_input_never_stops_the_server(server, churn):
     check.assertGreater(int(headers["Content-Length"]), 0)
     # curl sends "Expect: 100-continue" before a large body.
     status, _, answer = server.post(2, "start", {"players": ["x" * 2000]},
-                                    {"Authorization": "Bearer " + TOKENS[1], "Expect": "100-continue"})
+                                    server.auth(2) | {"Expect": "100-continue"})
     check.assertEqual((status, answer["accepted"]), (200, True))
 
 
 def test_board_pages_and_the_head_of_a_stream(server):
     # A board the server lacks is a page in Swedish that leads to the boards; /api stays JSON.
-    connection = http.client.HTTPConnection("127.0.0.1", server.port, timeout=STEP_TIMEOUT)
+    connection = http.client.HTTPConnection(HOST, server.port, timeout=STEP_S)
     for path, status in [("/boards/2", 200), ("/boards/3", 404), ("/boards/x", 404)]:
         connection.request("GET", path)
         response = connection.getresponse()
@@ -403,13 +306,13 @@ def test_board_pages_and_the_head_of_a_stream(server):
         check.assertEqual('<a class="board-link" href="/">' in body, status == 404, path)
     connection.close()
     # HEAD of a stream gets GET's head without a body, and the connection goes on.
-    with socket.create_connection(("127.0.0.1", server.port), timeout=STEP_TIMEOUT) as stream:
+    with server.connect() as stream:
         stream.sendall(b"GET /api/boards/1/events HTTP/1.1\r\nHost: x\r\n\r\n")
         opened = b""
         while b"\r\n\r\n" not in opened:
             opened += stream.recv(4096)
-    answer = raw_exchange(server.port, b"HEAD /api/boards/1/events HTTP/1.1\r\nHost: x\r\n\r\n"
-                                       b"GET /api/boards/2 HTTP/1.1\r\nConnection: close\r\n\r\n")
+    answer = raw_exchange(server, b"HEAD /api/boards/1/events HTTP/1.1\r\nHost: x\r\n\r\n"
+                                  b"GET /api/boards/2 HTTP/1.1\r\nConnection: close\r\n\r\n")
     head, _, rest = answer.partition(b"\r\n\r\n")
     check.assertEqual(head, opened.partition(b"\r\n\r\n")[0])
     check.assertTrue(rest.startswith(b"HTTP/1.1 200 OK\r\n") and rest.endswith(b"}"), rest)
@@ -433,7 +336,7 @@ def test_bad_command_lines_exit_with_status_two(server, path):
             (["--help"], 0, ""),
         ]
         for args, status, message in rows:
-            done = subprocess.run([path, *args], capture_output=True, text=True, timeout=STEP_TIMEOUT)
+            done = subprocess.run([path, *args], capture_output=True, text=True, timeout=STEP_S)
             check.assertEqual(done.returncode, status, args)
             check.assertIn(message, done.stderr, args)
             check.assertEqual(done.stdout.startswith("Användning: game-501-server"), status == 0, args)
@@ -441,7 +344,6 @@ def test_bad_command_lines_exit_with_status_two(server, path):
 
 def test_match_over_http(server):
     """A first-to-2 match on board 2: legs and the throw passing on, the match document and events."""
-    auth = {"Authorization": "Bearer " + TOKENS[1]}
     rows = [  # body, code
         ({"players": ["A"], "legs": 0}, "bad_field"), ({"players": ["A"], "legs": 21}, "bad_field"),
         ({"players": ["A"], "sets": 11}, "bad_field"), ({"players": ["A"], "legs": "3"}, "bad_field"),
@@ -449,24 +351,24 @@ def test_match_over_http(server):
         ({"players": ["A"], "leg": 3}, "unknown_field"), ({"notation": "T20", "players": ["A"]}, "unknown_field"),
     ]
     for body, code in rows:
-        status, _, answer = server.post(2, "start", body, auth)
+        status, _, answer = server.post(2, "start", body)
         check.assertEqual((status, answer["error"]["code"]), (400, code), body)
-    check.assertEqual(server.post(2, "darts", {"notation": "T20", "sorce": "x"}, auth)[2]["error"]["code"],
+    check.assertEqual(server.post(2, "darts", {"notation": "T20", "sorce": "x"})[2]["error"]["code"],
                       "unknown_field")
 
-    stream = EventStream(server.port, 2)
+    stream = server.events(2)
     check.assertIn("throwing_order", stream.wait_for(1)[0][2]["match"])
-    check.assertTrue(server.post(2, "start", {"players": ["Ymma", "Sjörk"], "legs": 2}, auth)[2]["accepted"])
+    check.assertTrue(server.post(2, "start", {"players": ["Ymma", "Sjörk"], "legs": 2})[2]["accepted"])
     leg = ["T20", "T20", "T20", "clear", "S1", "S1", "S1", "clear"] * 2 + ["T20", "T19", "D12"]
     for move in leg:
         if move == "clear":
-            server.post(2, "clear", None, auth)
+            server.post(2, "clear")
         else:
-            server.post(2, "darts", {"notation": move}, auth)
+            server.post(2, "darts", {"notation": move})
     status, _, match = server.request("GET", "/api/boards/2/match")
     check.assertEqual((match["players"][0]["legs"], match["finished_legs"][0]["darts"]), (1, 9))
     # The next leg begins at the clear, thrown first by the other player.
-    answer = server.post(2, "clear", None, auth)[2]
+    answer = server.post(2, "clear")[2]
     check.assertEqual(answer["game"]["players"][0]["name"], "Sjörk")
     events = stream.wait_for(1 + 1 + len(leg) + 1)
     check.assertEqual(events[-1][2]["match"]["starter"], 1)
@@ -485,7 +387,7 @@ def test_viewers_that_leave_a_quiet_board_are_forgotten(path, sanitized):
 
     def come_and_go(count):
         for _ in range(count):
-            with socket.create_connection(("127.0.0.1", server.port), timeout=STEP_TIMEOUT) as viewer:
+            with server.connect() as viewer:
                 viewer.sendall(request)
                 opening = b""
                 while not opening.endswith(b"}\n\n"):
@@ -509,7 +411,7 @@ def test_viewers_that_leave_a_quiet_board_are_forgotten(path, sanitized):
 
 def test_computer_over_http(path):
     """A person against the computer, then two computers, on a server whose computer does not pause."""
-    server = Server(path, extra=["--computer-pause", "0"])
+    server = Server(path, extra=NO_PAUSE)
     try:
         for body, code in [({"players": [{"computer": "pro"}]}, "bad_field"),
                            ({"players": [{"computer": 29}]}, "bad_field"),
@@ -521,7 +423,7 @@ def test_computer_over_http(path):
             check.assertEqual((status, answer["error"]["code"]), (400, code), body)
 
         def settled(board, until):
-            deadline = time.monotonic() + STEP_TIMEOUT
+            deadline = time.monotonic() + STEP_S
             while time.monotonic() < deadline:
                 match = server.request("GET", f"/api/boards/{board}/match")[2]
                 if until(match):
@@ -545,7 +447,7 @@ def test_computer_over_http(path):
         check.assertEqual([d["notation"] for d in again["darts"]], [d["notation"] for d in thrown["darts"]])
 
         computers = {"players": [{"computer": "strong"}, {"computer": 90, "name": "Robot"}], "legs": 2}
-        check.assertTrue(server.post(2, "start", computers, {"Authorization": "Bearer " + TOKENS[1]})[2]["accepted"])
+        check.assertTrue(server.post(2, "start", computers)[2]["accepted"])
         match = settled(2, lambda m: m["status"] == "finished")
         check.assertEqual(max(p["legs"] for p in match["players"]), 2)
     finally:
@@ -553,10 +455,10 @@ def test_computer_over_http(path):
 
 
 def test_stop_closes_streams_and_exits_zero(server):
-    stream = EventStream(server.port, 2)
+    stream = server.events(2)
     stream.wait_for(1)
     check.assertEqual(server.stop(), 0)
-    check.assertTrue(stream.ended.wait(STEP_TIMEOUT))
+    check.assertTrue(stream.ended.wait(STEP_S))
 
 
 def main():
@@ -567,36 +469,23 @@ def main():
     args = parser.parse_args()
     server = Server(args.server)
     check.assertIn(f"#token={TOKENS[0]}", server.banner)
+    partial = functools.partial
     tests = [
-        lambda: test_game_over_http_follows_the_event_stream(server),
-        lambda: test_every_error_has_its_status_and_code(server),
-        lambda: test_every_kind_of_answer_has_its_headers_and_head_has_no_body(server),
-        lambda: test_hostile_input_never_stops_the_server(server, args.churn),
-        lambda: test_board_pages_and_the_head_of_a_stream(server),
-        lambda: test_bad_command_lines_exit_with_status_two(server, args.server),
-        lambda: test_match_over_http(server),
-        lambda: test_viewers_that_leave_a_quiet_board_are_forgotten(args.server, args.sanitized),
-        lambda: test_computer_over_http(args.server),
-        lambda: test_stop_closes_streams_and_exits_zero(server),
+        partial(test_game_over_http_follows_the_event_stream, server),
+        partial(test_every_error_has_its_status_and_code, server),
+        partial(test_every_kind_of_answer_has_its_headers_and_head_has_no_body, server),
+        partial(test_hostile_input_never_stops_the_server, server, args.churn),
+        partial(test_board_pages_and_the_head_of_a_stream, server),
+        partial(test_bad_command_lines_exit_with_status_two, server, args.server),
+        partial(test_match_over_http, server),
+        partial(test_viewers_that_leave_a_quiet_board_are_forgotten, args.server, args.sanitized),
+        partial(test_computer_over_http, args.server),
+        partial(test_stop_closes_streams_and_exits_zero, server),
     ]
-    failed = 0
     try:
-        for number, test in enumerate(tests, 1):
-            try:
-                test()
-                print(f"test {number} ok")
-            except Exception:  # report every failure, then go on
-                failed += 1
-                print(f"test {number} FAILED")
-                traceback.print_exc()
+        run_all(tests)
     finally:
-        if server.process.poll() is None:
-            server.process.kill()
-        server.errors.seek(0)
-        errors = server.errors.read()
-        if errors:
-            print("the server's standard error:\n" + errors)
-    sys.exit(1 if failed else 0)
+        server.kill()
 
 
 if __name__ == "__main__":

@@ -9,41 +9,25 @@ Screenshots at the three sizes go to OUTPUT_DIR, and also to DIR with --docs.
 """
 
 import argparse
-import base64
-import json
 import os
 import re
-import select
-import shutil
-import signal
-import subprocess
 import sys
-import tempfile
 import time
-import urllib.request
 
-from selenium import webdriver
-from selenium.common.exceptions import TimeoutException
-from selenium.webdriver.chrome.service import Service
-from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import Select, WebDriverWait
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import NO_PAUSE, STEP_S, Browser, Server, end_all, run_bounded  # noqa: E402
+
 # "+", "/" and "=" are allowed in tokens and easily mangled in addresses.
 TOKEN = "web+test/token=0123456789abcdef"
 DEADLINE_S = 120
-WAIT_S = 10
 # The advice of the chosen level: one to three aims and the chance of finishing.
 ADVISED = re.compile(r"Utgång: \S+( \S+){0,2} \((< 1|\d+) %\)")
 SIZES = {"phone": (375, 812), "tablet": (1024, 768), "wall": (1920, 1080)}
 PHONES = [(375, 812), (360, 640)]
-CHROMIUM_FLAGS = [
-    "--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-    "--disable-quic", "--no-first-run", "--disable-background-networking",
-    "--disable-component-update", "--disable-sync", "--window-size=1920,1080",
-]
-
 # What a page shows, read from its DOM; only visible parts count.
 SNAPSHOT_JS = """
 const q = (css) => document.querySelector(css);
@@ -191,120 +175,30 @@ PLAYER_LINES = {
 }
 
 
-class Timeout(Exception):
-    pass
+def start_server(binary, port=0):
+    """Starts the server with a database of its own, so that a restart begins idle."""
+    return Server(binary, [TOKEN], port=port, extra=NO_PAUSE)
 
 
-def on_alarm(signum, frame):
-    raise Timeout(f"the test ran longer than {DEADLINE_S} s")
-
-
-class Server:
-    """The server on `listen`, with the database `data`; without one, each start has a database of
-    its own, so that a restart begins idle."""
-
-    def __init__(self, binary, tokens, listen="127.0.0.1:0", data=None):
-        self.directory = tempfile.TemporaryDirectory() if data is None else None
-        data = data or f"{self.directory.name}/game501.db"
-        self.process = subprocess.Popen(
-            [binary, "--listen", listen, "--tokens", tokens, "--data", data, "--computer-pause", "0"],
-            stdout=subprocess.PIPE)
-        ready, _, _ = select.select([self.process.stdout], [], [], WAIT_S)
-        first = self.process.stdout.readline().decode() if ready else ""
-        if "http://" not in first:
-            self.stop()
-            raise RuntimeError(f"the server did not start: {first!r}")
-        self.base = first.split()[-1]
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(WAIT_S)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-        self.process.stdout.close()
-        return self.process.returncode
-
-
-class Browser:
-    def __init__(self, profile):
-        options = webdriver.ChromeOptions()
-        options.binary_location = "/usr/bin/chromium"
-        for flag in CHROMIUM_FLAGS + [f"--user-data-dir={profile}"]:
-            options.add_argument(flag)
-        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-        # Its own process group, so that a failed run still ends every browser process.
-        self.service = Service("/usr/bin/chromedriver", popen_kw={"start_new_session": True})
-        self.driver = webdriver.Chrome(service=self.service, options=options)
-        self.driver.set_script_timeout(WAIT_S)
-
-    def quit(self):
-        try:
-            self.driver.quit()
-        finally:
-            if self.service.process:
-                try:
-                    os.killpg(self.service.process.pid, signal.SIGKILL)
-                except ProcessLookupError:
-                    pass
-
-    def resize(self, width, height):
-        self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
-            "width": width, "height": height, "deviceScaleFactor": 1, "mobile": width < 600})
-
-    def screenshot(self, whole=False):
-        """Takes the viewport, or the whole page as it scrolls."""
-        if not whole:
-            return self.driver.get_screenshot_as_png()
-        width, height = self.driver.execute_script(
-            "return [innerWidth, document.documentElement.scrollHeight]")
-        shot = self.driver.execute_cdp_cmd("Page.captureScreenshot", {
-            "format": "png", "captureBeyondViewport": True,
-            "clip": {"x": 0, "y": 0, "width": width, "height": height, "scale": 1}})
-        return base64.b64decode(shot["data"])
-
-    def snapshot(self):
-        return self.driver.execute_script(SNAPSHOT_JS)
-
-    def type(self, keys):
-        ActionChains(self.driver).send_keys(keys).perform()
-
-    def press(self, css):
-        self.driver.find_element(By.CSS_SELECTOR, css).click()
-
-    def console_errors(self, expected=lambda message: False):
-        return [entry["message"] for entry in self.driver.get_log("browser")
-                if entry["level"] == "SEVERE" and not expected(entry["message"])]
+def snapshot(page):
+    return page.driver.execute_script(SNAPSHOT_JS)
 
 
 def expect(pages, step, **wanted):
     """Waits until every page shows what is wanted."""
+    def ready(shown):
+        return all(value.fullmatch(shown[key]) if isinstance(value, re.Pattern) else shown[key] == value
+                   for key, value in wanted.items())
+
     for page in pages:
-        last = {}
-
-        def matches(_):
-            last.update(page.snapshot())
-            return all(value.fullmatch(last[key]) if isinstance(value, re.Pattern) else last[key] == value
-                       for key, value in wanted.items())
-
-        try:
-            WebDriverWait(page.driver, WAIT_S, poll_frequency=0.05).until(matches)
-        except TimeoutException:
-            shown = {key: last.get(key) for key in wanted}
-            raise AssertionError(f"{step}: wanted {wanted}, the page shows {shown}") from None
+        page.wait(lambda: snapshot(page), ready, lambda shown: (
+            f"{step}: wanted {wanted}, the page shows {({key: shown.get(key) for key in wanted})}"))
 
 
-def board_match(base):
-    with urllib.request.urlopen(f"{base}/api/boards/1/match", timeout=WAIT_S) as response:
-        return json.load(response)
-
-
-def expect_figures(pages, step, base):
+def expect_figures(pages, step, server):
     """Waits until every page shows each player's figures as the API has them:
     the leg's three-dart average and darts, and in a match its average."""
-    match = board_match(base)
+    match = server.get("/api/boards/1/match")
     in_match = match["format"]["legs"] > 1 or match["format"]["sets"] > 1
     average = lambda value: "–" if value is None else f"{value:.2f}".replace(".", ",")  # noqa: E731
     wanted = []
@@ -316,35 +210,9 @@ def expect_figures(pages, step, base):
                       | ({"match-average": average(figures["match"]["three_dart_average"])}
                          if in_match else {}))
     for page in pages:
-        try:
-            WebDriverWait(page.driver, WAIT_S, poll_frequency=0.05).until(
-                lambda driver: driver.execute_script(FIGURES_JS) == wanted)
-        except TimeoutException:
-            shown = page.driver.execute_script(FIGURES_JS)
-            raise AssertionError(f"{step}: wanted figures {wanted}, the page shows {shown}") from None
+        page.wait(lambda: page.driver.execute_script(FIGURES_JS), lambda shown: shown == wanted,
+                  lambda shown: f"{step}: wanted figures {wanted}, the page shows {shown}")
     return match
-
-
-def post(base, action, body=None):
-    request = urllib.request.Request(f"{base}/api/boards/1/{action}", method="POST",
-                                     data=None if body is None else json.dumps(body).encode())
-    request.add_header("Authorization", f"Bearer {TOKEN}")
-    if body is not None:
-        request.add_header("Content-Type", "application/json")
-    with urllib.request.urlopen(request, timeout=WAIT_S) as response:
-        assert json.load(response)["accepted"]
-
-
-def post_dart(base, notation):
-    post(base, "darts", {"notation": notation, "source": "test"})
-
-
-def visits(base, *turns):
-    """Throws whole visits over HTTP, each followed by the board clear."""
-    for turn in turns:
-        for notation in turn.split():
-            post_dart(base, notation)
-        post(base, "clear")
 
 
 def players(ymma, sjork, active):
@@ -358,17 +226,14 @@ def phone_pad(scorer, step):
     places = {}
     for width, height in PHONES:
         scorer.resize(width, height)
-        last = []
 
-        def fits(_):
-            w, h, parts = last[:] = scorer.driver.execute_script(PAD_JS)
+        def fits(pad):
+            w, h, parts = pad
             return all(0 <= left and right <= w and 0 <= top and bottom <= h
                        for _, left, top, right, bottom in parts)
 
-        try:
-            WebDriverWait(scorer.driver, WAIT_S, poll_frequency=0.05).until(fits)
-        except TimeoutException:
-            raise AssertionError(f"{step} at {width}x{height}: outside the screen: {last}") from None
+        last = scorer.wait(lambda: scorer.driver.execute_script(PAD_JS), fits,
+                           lambda pad: f"{step} at {width}x{height}: outside the screen: {pad}")
         buttons = [part for part in last[2] if part[0]]
         small = [part for part in buttons if part[3] - part[1] < 48 or part[4] - part[2] < 48]
         assert len(buttons) == 3 + 20 + 3 + 2 and not small, f"{step}: {small or buttons}"
@@ -403,8 +268,8 @@ def check_sizes(scorer, viewer, outputs):
     viewer.resize(*SIZES["wall"])
 
 
-def play(binary, tokens, outputs, scratch):
-    server = Server(binary, tokens)
+def play(binary, outputs, scratch):
+    server = start_server(binary)
     base = server.base
     scorer = viewer = None
     try:
@@ -460,7 +325,7 @@ def play(binary, tokens, outputs, scratch):
         scorer.driver.find_element(By.ID, "clear").send_keys(Keys.ENTER)
         expect(both, "clear by keyboard", clear=False)
 
-        post_dart(base, "T20")
+        server.throw(1, "T20", "test")
         expect(both, "dart over HTTP", players=players(261, 436, 0), darts=["T20"])
         scorer.type("t20" + Keys.ENTER + "t20" + Keys.ENTER)
         expect(both, "second turn", players=players(141, 436, 1), clear=True)
@@ -497,11 +362,11 @@ def play(binary, tokens, outputs, scratch):
         scorer.type("d12" + Keys.ENTER)
         expect(both, "checkout", winner="Ymma vann!", route="", clear=False,
                darts=["T20", "T19", "D12"], message="Ymma vann med D12")
-        single = expect_figures(both, "single game", base)
+        single = expect_figures(both, "single game", server)
         expect(both, "report of a single game", report=f"/matches/{single['id']}")
         for page in both:
             assert not page.console_errors(), f"console errors: {page.console_errors()}"
-            WebDriverWait(page.driver, WAIT_S).until(
+            WebDriverWait(page.driver, STEP_S).until(
                 lambda driver: len(driver.execute_script("return spoken")) >= len(CALLED))
             assert page.driver.execute_script("return spoken") == [f"sv-SE {text}" for text in CALLED]
         numbers = viewer.driver.execute_async_script(NUMBERS_JS, list(NUMBERS))
@@ -515,17 +380,16 @@ def play(binary, tokens, outputs, scratch):
         expect([viewer], "wrong token", winner="Ymma vann!", problem=(
             "Fel eller saknad token: öppna poängräkningsadressen för den här tavlan igen"))
         assert not viewer.console_errors(lambda message: "/undo" in message and "403" in message)
-        post(base, "clear")
+        assert server.write(1, "clear")["accepted"]
         expect([viewer], "problem outdated by a change", problem="")
         viewer.driver.execute_script("sessionStorage.clear()")
         viewer.driver.get(f"{base}/boards/1")
         expect([viewer], "viewer again", winner="Ymma vann!")
         assert viewer.driver.find_element(By.ID, "caller").get_attribute("aria-pressed") == "true"
 
-        port = base.rsplit(":", 1)[1]
         assert server.stop() == 0, "the server did not stop cleanly"
         expect(both, "server stopped", disconnected=True)
-        server = Server(binary, tokens, f"127.0.0.1:{port}")
+        server = start_server(binary, server.port)
         expect(both, "server back", disconnected=False, idle=True, players=[], winner="")
         assert scorer.driver.execute_script("return spoken.length") == len(CALLED), "called again"
         scorer.driver.find_element(By.ID, "names").clear()
@@ -553,26 +417,21 @@ def play(binary, tokens, outputs, scratch):
         scorer.type("s1 s1" + Keys.ENTER)
         expect(both, "line after", players=[["Ada", "434", "Kastar"]], darts=["T20", "S1", "S1"])
 
-        play_match(base, scorer, viewer, outputs, during_turn)
-        play_computer(base, scorer, viewer)
+        play_match(server, scorer, viewer, outputs, during_turn)
+        play_computer(server, scorer, viewer)
 
         refused = lambda message: "/events" in message and "net::ERR_" in message  # noqa: E731
         for page in both:
             errors = page.console_errors(refused)
             assert not errors, f"console errors: {errors}"
     finally:
-        # Every part is ended, even when another one hangs or fails.
-        signal.alarm(WAIT_S)
-        for end in [page.quit for page in (scorer, viewer) if page] + [server.stop]:
-            try:
-                end()
-            except Exception as error:
-                print(f"while cleaning up: {error!r}", file=sys.stderr)
+        end_all([page.quit for page in (scorer, viewer) if page] + [server.stop])
 
 
-def play_match(base, scorer, viewer, outputs, during_turn):
+def play_match(server, scorer, viewer, outputs, during_turn):
     """A first-to-2 match from the form: the players keep their places while
     the throw and the start of the leg pass on."""
+    base = server.base
     both = (scorer, viewer)
     for page in both:
         page.driver.execute_script(RECORD_SPEECH_JS)
@@ -584,7 +443,7 @@ def play_match(base, scorer, viewer, outputs, during_turn):
     scorer.press("#start")
     expect(both, "match", players=players(501, 501, 0), round="Leg 1 · Runda 1",
            standing=[["Legs 0", True], ["Legs 0", False]])
-    visits(base, "T20 T20 T20", "M M M", "T20 T20 T20", "M M M")
+    server.play(1, ["T20 T20 T20", "M M M", "T20 T20 T20", "M M M"], "test")
     scorer.type("t20 t19 d12" + Keys.ENTER)
     leg_won = dict(winner="Ymma vann leget! 1–0", standing=[["Legs 1", True], ["Legs 0", False]],
                    report="")
@@ -613,7 +472,7 @@ def play_match(base, scorer, viewer, outputs, during_turn):
     for fault, sjork in (("lost", 441), ("gateway", 381), ("storage", 321)):
         scorer.driver.execute_script(FAULT_JS, fault)
         scorer.type("t20" + Keys.ENTER)
-        WebDriverWait(scorer.driver, WAIT_S).until(
+        WebDriverWait(scorer.driver, STEP_S).until(
             lambda driver: len(driver.execute_script("return keys")) > 1, f"{fault}: not sent again")
         active = 1 if sjork > 321 else 0
         expect([scorer], f"retry after {fault}", players=players(501, sjork, active), problem="")
@@ -623,18 +482,18 @@ def play_match(base, scorer, viewer, outputs, during_turn):
     assert len(set(keys)) == len(keys), f"a key used for two darts: {keys}"
     expect(both, "retried darts", players=players(501, 321, 0), clear=True,
            darts=["T20", "T20", "T20"], history=["1 | Sjörk | T20 T20 T20 | 180 | 321"])
-    post(base, "clear")
-    visits(base, "T20 T20 T20", "M M M", "T20 T20 T20", "M M M")
+    assert server.write(1, "clear")["accepted"]
+    server.play(1, ["T20 T20 T20", "M M M", "T20 T20 T20", "M M M"], "test")
     scorer.type("t20" + Keys.ENTER)
     expect(both, "finish on", players=players(81, 321, 0), route=ADVISED,
            standing=[["Legs 1", False], ["Legs 0", True]])
-    figures = expect_figures(both, "second leg", base)["players"][0]["figures"]
+    figures = expect_figures(both, "second leg", server)["players"][0]["figures"]
     assert figures["leg"]["darts"] == 7 and figures["match"]["darts"] == 16, figures
 
     check_sizes(scorer, viewer, outputs)
 
     scorer.type("t19 d12" + Keys.ENTER)
-    match_id = board_match(base)["id"]
+    match_id = server.get("/api/boards/1/match")["id"]
     assert re.fullmatch(r"1-\d+", match_id), match_id
     expect(both, "match won", winner="Ymma vann matchen! 2–0", next=False,
            standing=[["Legs 2", False], ["Legs 0", True]], report=f"/matches/{match_id}")
@@ -642,23 +501,23 @@ def play_match(base, scorer, viewer, outputs, during_turn):
         wins = [text for text in page.driver.execute_script("return spoken") if " vann" in text]
         assert wins == [f"sv-SE Ymma vann {what}!" for what in ("leget", "leget", "matchen")], wins
     viewer.driver.get(f"{base}/web/index.html")
-    WebDriverWait(viewer.driver, WAIT_S).until(
+    WebDriverWait(viewer.driver, STEP_S).until(
         lambda driver: driver.find_elements(By.CLASS_NAME, "board-link"))
     listed = viewer.driver.find_element(By.ID, "boards").text.splitlines()
     assert listed == ["Tavla 1", "Avslutat · Först till 2 legs",
                       "Ymma 0 (legs 2) · Sjörk 321 (legs 0)"], listed
 
 
-def play_computer(base, scorer, viewer):
+def play_computer(server, scorer, viewer):
     """A player of the match just finished, suggested by the form, against the
     computer, whose visit and board clear come by themselves."""
     both = (scorer, viewer)
-    viewer.driver.get(f"{base}/boards/1")
+    viewer.driver.get(f"{server.base}/boards/1")
     assert scorer.driver.execute_async_script(PLAYERS_JS, list(PLAYER_LINES)) == list(
         PLAYER_LINES.values())
     name = scorer.driver.find_element(By.ID, "add-name")
     name.click()
-    WebDriverWait(scorer.driver, WAIT_S).until(
+    WebDriverWait(scorer.driver, STEP_S).until(
         lambda driver: driver.find_elements(By.CSS_SELECTOR, '#known-names option[value="Sjörk"]'),
         "the form does not suggest a player of the finished match")
     scorer.driver.find_element(By.ID, "names").clear()
@@ -672,19 +531,15 @@ def play_computer(base, scorer, viewer):
     scorer.press("#start")
     expect(both, "against the computer", report="", winner="", players=[
         ["Sjörk", "501", "Kastar"], ["Datorn · Stark spelare", "501", ""]])
-    visits(base, "T20 T20 T20")
-    last = {}
+    server.play(1, ["T20 T20 T20"], "test")
 
-    def computer_done(_):
-        last.update(viewer.snapshot())
-        return (len(last["history"]) == 2 and last["history"][0].startswith("1 | Datorn | ")
-                and not last["clear"] and last["players"][0][2] == "Kastar")
+    def computer_done(shown):
+        return (len(shown["history"]) == 2 and shown["history"][0].startswith("1 | Datorn | ")
+                and not shown["clear"] and shown["players"][0][2] == "Kastar")
 
-    try:
-        WebDriverWait(viewer.driver, WAIT_S, poll_frequency=0.05).until(computer_done)
-    except TimeoutException:
-        raise AssertionError(f"the computer did not throw its visit: {last}") from None
-    match = expect_figures(both, "against the computer", base)
+    viewer.wait(lambda: snapshot(viewer), computer_done,
+                lambda shown: f"the computer did not throw its visit: {shown}")
+    match = expect_figures(both, "against the computer", server)
     assert [player["computer"] for player in match["players"]] == [None, "strong"], match["players"]
     darts = match["game"]["history"][0]["darts"]
     assert [dart["source"] for dart in darts] == ["dator"] * 3, darts
@@ -700,18 +555,8 @@ def main():
     for directory in outputs:
         os.makedirs(directory, exist_ok=True)
 
-    signal.signal(signal.SIGALRM, on_alarm)
-    signal.alarm(DEADLINE_S)
     started = time.monotonic()
-    scratch = tempfile.mkdtemp(prefix="game501-web-")
-    try:
-        tokens = os.path.join(scratch, "tokens.txt")
-        with open(tokens, "w") as file:
-            file.write(TOKEN + "\n")
-        play(args.server, tokens, outputs, scratch)
-    finally:
-        signal.alarm(0)
-        shutil.rmtree(scratch, ignore_errors=True)
+    run_bounded(DEADLINE_S, "game501-web-", lambda scratch: play(args.server, outputs, scratch))
     print(f"web test passed in {time.monotonic() - started:.1f} s")
 
 
