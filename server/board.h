@@ -93,6 +93,8 @@ private:
     // do now), an answer now, or an answer to make again.
     using Outcome = std::variant<std::monostate, WriteResult, Rerun>;
 
+    // Answers a retry, a reused key or a precondition that fails, or runs
+    // the write; takes `done` when the answer waits for a row.
     Outcome applyLocked(Write& write, Done& done) GAME501_REQUIRES(mutex_);
     // Runs a write on the engine and hands its row to the journal.
     void runLocked(Write write, Done done) GAME501_REQUIRES(mutex_);
