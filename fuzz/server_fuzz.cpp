@@ -19,6 +19,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "actions.h"
 #include "api.h"
@@ -86,12 +87,16 @@ void requireWellFormed(Response response, bool keep_alive, bool head) {
 
 // Returns the answer the API gives, waiting for a write's journal row.
 game501::server::Routed answer(const Api& api, const game501::server::Request& request) {
-    std::promise<game501::server::Routed> answered;
-    std::future<game501::server::Routed> routed = answered.get_future();
-    api.handle(request, [&answered](game501::server::Routed result) {
-        answered.set_value(std::move(result));
-    });
-    return routed.get();
+    game501::server::Routed routed = api.route(request);
+    auto* const write = std::get_if<game501::server::BoardWrite>(&routed);
+    if (write == nullptr) {
+        return routed;
+    }
+    std::promise<Response> answered;
+    std::future<Response> response = answered.get_future();
+    api.write(std::move(*write),
+              [&answered](Response result) { answered.set_value(std::move(result)); });
+    return response.get();
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -104,8 +109,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Boards boards;
     boards.push_back(std::make_unique<game501::server::Board>(1, kOpenToken, *journal));
     boards.push_back(std::make_unique<game501::server::Board>(2, kSecretToken, *journal));
-    const std::string untouched = boards[1]->state().json;
-    const game501::server::Reports reports(*journal, boards);
+    const std::string untouched = boards[1]->view().state().json;
+    const game501::server::Reports reports(journal->reader(), boards);
     const Api api(boards, reports, nullptr);
 
     std::string_view rest(reinterpret_cast<const char*>(data), size);
@@ -133,27 +138,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;  // the connection closes after a refused request
         }
         const game501::server::Request request = parser.release();
-        const std::uint64_t events_before = boards[0]->state().event_id;
+        const std::uint64_t events_before = boards[0]->view().state().event_id;
         game501::server::Routed routed = answer(api, request);
-        const std::uint64_t events_after = boards[0]->state().event_id;
-        const bool written = routed.events == nullptr && routed.response.result_int() == 200 &&
-                             writesBoardOne(request);
+        const std::uint64_t events_after = boards[0]->view().state().event_id;
+        Response* const response = std::get_if<Response>(&routed);
+        const bool written =
+            response != nullptr && response->result_int() == 200 && writesBoardOne(request);
         const std::string answered_id =
-            written ? std::string(routed.response["Event-Id"]) : std::string();
+            written ? std::string((*response)["Event-Id"]) : std::string();
         require(events_after == events_before || (events_after == events_before + 1 &&
                                                   answered_id == std::to_string(events_after)),
                 "a request made an event it does not answer with");
         require(!written || std::stoull(answered_id) <= events_before ||
                     events_after == events_before + 1,
                 "a write answered with a new event made none");
-        if (routed.events == nullptr) {
-            requireWellFormed(std::move(routed.response), request.keep_alive(),
+        if (response != nullptr) {
+            requireWellFormed(std::move(*response), request.keep_alive(),
                               request.method() == http::verb::head);
         }
         if (!request.keep_alive()) {
             break;
         }
     }
-    require(boards[1]->state().json == untouched, "a board changed without its token");
+    require(boards[1]->view().state().json == untouched, "a board changed without its token");
     return 0;
 }

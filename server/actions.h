@@ -1,8 +1,10 @@
 // The writes a board takes, in one table that the router, the board and the
 // fuzz target all read: each action's path below /api/boards/N/, the engine
-// call it makes, whether its request carries a body, and its event's name.
+// call it makes, whether its request carries a body, and its event's name;
+// and a write as a request asks for it and as the board answers it.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -68,6 +70,44 @@ constexpr const Action& actionOf(Command::Kind kind) {
     }
     return kActions.front();  // unreachable: every kind has its row
 }
+
+// A write's condition on the board, from If-Match: the event ids after
+// which it may be applied, or any at all.
+struct Precondition {
+    bool any = false;
+    std::vector<std::uint64_t> event_ids;
+
+    bool holdsAfter(std::uint64_t last_event_id) const {
+        return any ||
+               std::find(event_ids.begin(), event_ids.end(), last_event_id) != event_ids.end();
+    }
+};
+
+// One write as a request asks for it.
+struct Write {
+    Command command;
+    std::string idempotency_key;  // empty: none
+    std::optional<Precondition> precondition;
+};
+
+// A document as the engine made it, serialised, with the id of the last
+// event it includes.
+struct Document {
+    std::string json;
+    std::uint64_t event_id = 0;
+};
+
+// How a write was answered.
+struct WriteResult {
+    enum class Outcome {
+        applied,              // the engine ran it (or ran it before: a retry); see document
+        precondition_failed,  // the board's last event is another; document.event_id is it
+        key_reused,           // the key came with another request before
+        storage_unavailable,  // the journal could not take the row; nothing changed
+    };
+    Outcome outcome = Outcome::applied;
+    Document document;
+};
 
 // Returns the arguments of `command` as compact JSON, the form the journal
 // keeps them in: {"legs", "players": [...], "sets"} for start, with

@@ -1,15 +1,13 @@
-// The HTTP API of game-501-server as plain functions from a request to its
-// answer, so that routing and handling run without a socket.
+// The HTTP API and pages of game-501-server: one table of routes, each a
+// path and what answers it. Reads are plain functions from a request to its
+// response; a write goes to its board and is answered once its journal row
+// is durable (the one continuation); an event stream is handed to the
+// connection. Routing and answering run without a socket.
 #pragma once
 
-#include <boost/beast/core/error.hpp>
 #include <functional>
-#include <memory>
-#include <optional>
-#include <string>
 #include <string_view>
 #include <variant>
-#include <vector>
 
 #include "answers.h"
 #include "board.h"
@@ -18,60 +16,71 @@
 
 namespace game501::server {
 
-// The answer to a request: a response, or, for an event stream, the board
-// whose events the connection is to carry (then `response` is unused).
-struct Routed {
-    Response response;
-    Board* events = nullptr;
+// A board's event stream, which the connection carries from now on.
+struct EventStream {
+    Board* board;
 };
 
+// A write for a board, which answers it once its row is durable (Api::write).
+struct BoardWrite {
+    Board* board;
+    Write write;
+    unsigned version;  // of the request's HTTP
+};
+
+// What a request comes to: its response, an event stream, or a write.
+using Routed = std::variant<Response, EventStream, BoardWrite>;
+
+// Thread-safe.
 class Api {
 public:
-    using Reply = std::function<void(Routed)>;
-
     // `web` holds the pages; without it only the API is served.
     Api(Boards& boards, const Reports& reports, const WebFiles* web);
 
-    // Routes and answers one request by calling `reply` once: at once, or
-    // for a write that reaches a board's engine once its journal row is
-    // durable, perhaps on another thread. Mutating requests need the
-    // board's token as "Authorization: Bearer TOKEN"; everything else is
-    // open. HEAD gets what GET would, but the body, on an event stream too.
-    // An address below /boards/ that names no board gets a page that says so
-    // (404).
-    void handle(const Request& request, Reply reply) const;
+    // Routes a request and answers it, but for a write and an event stream.
+    // Writes need the board's token as "Authorization: Bearer TOKEN";
+    // everything else is open. HEAD gets what GET would, but the body, on an
+    // event stream too. An address below /boards/ that names no board gets
+    // a page that says so (404).
+    Routed route(const Request& request) const;
+
+    // Hands a write to its board; `reply` is called once with its answer,
+    // when its row is durable or failed, perhaps on another thread.
+    void write(BoardWrite write, std::function<void(Response)> reply) const;
 
 private:
-    // Returns the answer to a request of the API, or nothing when it is a
-    // write that went to a board, which answers it through `reply`.
-    std::optional<Routed> handleApi(const Request& request, std::string_view path,
-                                    const Reply& reply) const;
-    Response page(const Request& request, std::string_view path) const;
-    Response listBoards(const Request& request) const;
-    // Answers a write through `reply`, or returns the answer to a request
-    // that never reaches the board.
-    std::optional<Response> mutate(const Request& request, Board& board, const Action& action,
-                                   const Reply& reply) const;
+    struct Route;
+    struct Target;
+    using Answer = Routed (Api::*)(const Request&, const Target&) const;
+    enum class Fit { yes, no, no_board };
+
+    Fit fit(std::string_view pattern, std::string_view path, Target& target) const;
+
+    Routed boards(const Request& request, const Target& target) const;
+    Routed rules(const Request& request, const Target& target) const;
+    Routed players(const Request& request, const Target& target) const;
+    Routed player(const Request& request, const Target& target) const;
+    Routed matches(const Request& request, const Target& target) const;
+    Routed match(const Request& request, const Target& target) const;
+    Routed dartsCsv(const Request& request, const Target& target) const;
+    Routed boardState(const Request& request, const Target& target) const;
+    Routed boardMatch(const Request& request, const Target& target) const;
+    Routed events(const Request& request, const Target& target) const;
+    Routed boardWrite(const Request& request, const Target& target) const;
+    Routed index(const Request& request, const Target& target) const;
+    Routed boardPage(const Request& request, const Target& target) const;
+    Routed webFile(const Request& request, const Target& target) const;
+    Routed reportPage(const Request& request, const Target& target) const;
+    // Answers with `file` as a page, or 404 without one; 405 for a method
+    // other than GET and HEAD.
+    Response page(const Request& request, const WebFile* file,
+                  http::status status = http::status::ok) const;
+
+    static const Route kRoutes[];
 
     Boards& boards_;
     const Reports& reports_;
     const WebFiles* web_;
 };
-
-// Returns the answer to a connection over a limit, ready for the wire: 503
-// with the error code "too_many_connections", and the connection closes.
-Response tooManyConnections(unsigned version);
-
-// Returns the answer for a request that the HTTP parser refused, or nothing
-// when the failure leaves no one to answer (the peer closed or timed out).
-std::optional<Response> parseFailureResponse(const boost::beast::error_code& error);
-
-// Returns the header block that opens an event stream, as HEAD also answers
-// it.
-const std::string& eventStreamHeader();
-
-// Prepares a response for the wire: length (none for the head of an event
-// stream), and whether the connection stays open.
-void finish(Response& response, bool keep_alive);
 
 }  // namespace game501::server

@@ -1,15 +1,16 @@
-// The archive of matches: one entry per match a board has played, with each
-// player's counts, kept in the journal's database and written in the same
+// The archive: the match tables of the journal's database, one entry per
+// match a board has played with each player's counts, written in the same
 // transaction as the journal row that changed it, so that the two always
 // agree. Every figure of a player's career is a sum of these counts.
+//
+// Here are the tables, what an entry holds and how it is written; the
+// reads are archive_reader.h's.
 #pragma once
 
 #include <SQLiteCpp/Database.h>
 #include <SQLiteCpp/Statement.h>
 
 #include <cstdint>
-#include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,15 +33,18 @@ struct MatchEntry {
     bool begins = false;                     // written by the row of its start
 };
 
-// A match's id in addresses: its board and the event of its start, "1-57".
-std::string matchId(int board, std::uint64_t start_event);
-// Reads an id back; nothing for any other text.
-std::optional<std::pair<int, std::uint64_t>> parseMatchId(const std::string& id);
-
 // The statements that create the archive's tables, for the journal's schema.
 extern const char* const kSchema;
 
+// Returns a match's counts as the archive keeps them: per player an array of
+// the counts in the order of statistics::kCountFields, "[[9,501,...],[...]]".
+std::string countsCell(const std::vector<statistics::Counts>& players);
+// Reads a cell back; a count that is missing or not an integer reads 0, and
+// a cell that is not such an array reads as no players.
+std::vector<statistics::Counts> countsFromCell(const std::string& cell);
+
 // Writes entries with statements prepared once, for the journal's writer.
+// Used on the writer's thread alone.
 class Writer {
 public:
     explicit Writer(SQLite::Database& database);
@@ -52,40 +56,5 @@ private:
     SQLite::Statement match_;
     SQLite::Statement player_;
 };
-
-// Returns the entry of a match, if the archive has it.
-std::optional<MatchEntry> find(SQLite::Database& database, int board, std::uint64_t start_event);
-
-// Returns the matches in which a dart was thrown, newest first, `count`
-// after the first `skip`; only those of `player` when it is not empty.
-std::vector<MatchEntry> matches(SQLite::Database& database, const std::string& player,
-                                std::size_t skip, std::size_t count);
-// Returns how many matches `matches` would list in all.
-std::size_t matchCount(SQLite::Database& database, const std::string& player);
-
-// One player's part in one match.
-struct Appearance {
-    MatchEntry match;
-    int position = 0;  // the player's index in match.players
-};
-
-// Returns every match of `player` in which a dart was thrown, newest first.
-std::vector<Appearance> appearances(SQLite::Database& database, const std::string& player);
-
-// Returns the names of every player of a match in which a dart was thrown,
-// with how many such matches each played and the sum of their counts, the
-// matches being played counted with their live counts.
-struct Career {
-    std::string name;
-    std::int64_t matches = 0;
-    statistics::Counts counts;
-};
-// The counts of the matches being played, by board and start event, which
-// are newer than the archive's (it writes a match as its status changes).
-using Live = std::map<std::pair<int, std::uint64_t>, std::vector<statistics::Counts>>;
-// Puts the live counts of the matches being played in `entries`.
-void overlay(std::vector<MatchEntry>& entries, const Live& live);
-
-std::vector<Career> careers(SQLite::Database& database, const Live& live);
 
 }  // namespace game501::server::archive

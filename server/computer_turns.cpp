@@ -18,7 +18,7 @@ void ComputerTurns::start() {
     for (std::size_t index = 0; index < boards_.size(); ++index) {
         boards_[index]->onDurable(
             [this, index](std::uint64_t event_id) { changed(index, event_id); });
-        changed(index, boards_[index]->state().event_id);
+        changed(index, boards_[index]->view().state().event_id);
     }
 }
 

@@ -14,7 +14,7 @@
 #include <memory>
 #include <vector>
 
-#include "api.h"
+#include "board.h"
 
 namespace game501::server {
 

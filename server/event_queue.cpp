@@ -7,19 +7,17 @@ namespace game501::server {
 EventQueue::EventQueue(std::size_t max_events, std::size_t max_bytes, std::function<void()> wake)
     : max_events_(max_events), max_bytes_(max_bytes), wake_(std::move(wake)) {}
 
-bool EventQueue::push(EventText event) {
+void EventQueue::push(EventText event) {
     bool wake = false;
-    bool kept = true;
     {
-        const std::lock_guard<std::mutex> lock(mutex_);
+        const MutexLock lock(mutex_);
         if (closed_) {
-            return false;
+            return;
         }
         if (events_.size() >= max_events_ || bytes_ + event->size() > max_bytes_) {
             closed_ = true;
             events_.clear();
             bytes_ = 0;
-            kept = false;
         } else {
             bytes_ += event->size();
             events_.push_back(std::move(event));
@@ -30,11 +28,10 @@ bool EventQueue::push(EventText event) {
     if (wake) {
         wake_();
     }
-    return kept;
 }
 
 void EventQueue::take(std::deque<EventText>& out) {
-    const std::lock_guard<std::mutex> lock(mutex_);
+    const MutexLock lock(mutex_);
     woken_ = false;
     bytes_ = 0;
     while (!events_.empty()) {
@@ -46,7 +43,7 @@ void EventQueue::take(std::deque<EventText>& out) {
 void EventQueue::close() {
     bool wake = false;
     {
-        const std::lock_guard<std::mutex> lock(mutex_);
+        const MutexLock lock(mutex_);
         if (closed_) {
             return;
         }
@@ -62,7 +59,7 @@ void EventQueue::close() {
 }
 
 bool EventQueue::closed() const {
-    const std::lock_guard<std::mutex> lock(mutex_);
+    const MutexLock lock(mutex_);
     return closed_;
 }
 

@@ -5,8 +5,9 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
+
+#include "mutex.h"
 
 namespace game501::server {
 
@@ -23,9 +24,9 @@ public:
     // empty queue or the queue closes; the connection then calls take().
     EventQueue(std::size_t max_events, std::size_t max_bytes, std::function<void()> wake);
 
-    // Adds an event. Returns false, and closes the queue, when the viewer
-    // is too far behind; does nothing once the queue is closed.
-    bool push(EventText event);
+    // Adds an event; closes the queue instead when the viewer is too far
+    // behind. Does nothing once the queue is closed.
+    void push(EventText event);
 
     // Moves out every waiting event, oldest first, into `out`.
     void take(std::deque<EventText>& out);
@@ -38,11 +39,12 @@ private:
     const std::size_t max_events_;
     const std::size_t max_bytes_;
     const std::function<void()> wake_;
-    mutable std::mutex mutex_;
-    std::deque<EventText> events_;
-    std::size_t bytes_ = 0;
-    bool closed_ = false;
-    bool woken_ = false;  // a wake is pending that take() has not answered yet
+    mutable Mutex mutex_;
+    std::deque<EventText> events_ GAME501_GUARDED_BY(mutex_);
+    std::size_t bytes_ GAME501_GUARDED_BY(mutex_) = 0;
+    bool closed_ GAME501_GUARDED_BY(mutex_) = false;
+    // A wake is pending that take() has not answered yet.
+    bool woken_ GAME501_GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace game501::server

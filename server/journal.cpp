@@ -18,6 +18,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "statement_use.h"
+
 namespace game501::server {
 
 namespace {
@@ -50,9 +52,6 @@ const std::array<std::string, 1> kMigrations = {
         archive::kSchema,
 };
 constexpr int kSchemaVersion = static_cast<int>(kMigrations.size());
-
-const char* const kRowColumns =
-    "SELECT event_id, time, operation, arguments, idempotency_key, accepted FROM journal ";
 
 int integerPragma(SQLite::Database& database, const char* name) {
     return database.execAndGet(std::string("PRAGMA ") + name).getInt();
@@ -106,66 +105,20 @@ std::string describe(const SQLite::Exception& error, const std::string& path) {
     }
 }
 
-JournalRow readRow(int board, SQLite::Statement& query) {
-    JournalRow row;
-    row.board = board;
-    row.event_id = static_cast<std::uint64_t>(query.getColumn(0).getInt64());
-    row.time = query.getColumn(1).getInt64();
-    const std::optional<Command> command =
-        commandFrom(query.getColumn(2).getString(), query.getColumn(3).getString());
-    if (!command) {
-        throw std::runtime_error("journalen har en rad som inte går att läsa: tavla " +
-                                 std::to_string(board) + ", händelse " +
-                                 std::to_string(row.event_id));
-    }
-    row.command = *command;
-    row.idempotency_key = query.getColumn(4).getString();
-    row.accepted = query.getColumn(5).getInt() != 0;
-    return row;
-}
-
-std::vector<JournalRow> readRows(SQLite::Database& database, int board, std::uint64_t from,
-                                 std::uint64_t through) {
-    SQLite::Statement query(database, std::string(kRowColumns) +
-                                          "WHERE board = ? AND event_id BETWEEN ? AND ? "
-                                          "ORDER BY event_id");
-    query.bind(1, board);
-    query.bind(2, static_cast<std::int64_t>(from));
-    query.bind(3, static_cast<std::int64_t>(through));
-    std::vector<JournalRow> rows;
-    while (query.executeStep()) {
-        rows.push_back(readRow(board, query));
-    }
-    return rows;
-}
-
-// The event a game as it was after `through` began at: its last accepted
-// start or reset, or the board's first event when it has neither.
-std::uint64_t gameStart(SQLite::Database& database, int board, std::uint64_t through) {
-    SQLite::Statement query(database,
-                            "SELECT event_id FROM journal WHERE board = ? AND event_id <= ? "
-                            "AND accepted AND operation IN ('start', 'reset') "
-                            "ORDER BY event_id DESC LIMIT 1");
-    query.bind(1, board);
-    query.bind(2, static_cast<std::int64_t>(through));
-    return query.executeStep() ? static_cast<std::uint64_t>(query.getColumn(0).getInt64()) : 1;
-}
-
 }  // namespace
 
 std::unique_ptr<Journal> Journal::open(const std::string& path, std::string& problem) {
     const bool in_memory = path == kInMemory;
-    int lock_fd = -1;
+    FileLock lock;
     if (!in_memory) {
-        lock_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (lock_fd < 0) {
+        lock.fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (lock.fd < 0) {
             problem = "kan inte öppna " + path + ": " + std::strerror(errno);
             return nullptr;
         }
         // SQLite locks with fcntl, which this lock leaves alone.
-        if (flock(lock_fd, LOCK_EX | LOCK_NB) != 0) {
+        if (flock(lock.fd, LOCK_EX | LOCK_NB) != 0) {
             problem = path + " används redan av en annan game-501-server";
-            ::close(lock_fd);
             return nullptr;
         }
     }
@@ -173,24 +126,61 @@ std::unique_ptr<Journal> Journal::open(const std::string& path, std::string& pro
         auto database = std::make_unique<SQLite::Database>(path, SQLite::OPEN_READWRITE);
         prepareSchema(*database, path);
         configure(*database, in_memory);
-        std::unique_ptr<Journal> journal(new Journal(std::move(database), path, lock_fd));
-        journal->prepareStatements();
-        return journal;
+        return std::unique_ptr<Journal>(new Journal(std::move(database), path, std::move(lock)));
     } catch (const SQLite::Exception& error) {
         problem = describe(error, path);
     } catch (const std::exception& error) {
         problem = error.what();
     }
-    if (lock_fd >= 0) {
-        ::close(lock_fd);
-    }
     return nullptr;
 }
 
-Journal::Journal(std::unique_ptr<SQLite::Database> database, std::string path, int lock_fd)
-    : path_(std::move(path)), lock_fd_(lock_fd), database_(std::move(database)) {
+Journal::FileLock::FileLock(FileLock&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
+
+Journal::FileLock::~FileLock() {
+    if (fd >= 0) {
+        ::close(fd);
+    }
+}
+
+Journal::Journal(std::unique_ptr<SQLite::Database> database, std::string path, FileLock lock)
+    : path_(std::move(path)),
+      lock_(std::move(lock)),
+      database_(std::move(database)),
+      insert_(*database_, R"(
+          INSERT INTO journal (board, event_id, time, operation, arguments, idempotency_key,
+                               accepted)
+          VALUES (:board, :event_id, :time, :operation, :arguments, :idempotency_key,
+                  :accepted))"),
+      archive_(*database_),
+      last_event_(*database_, R"(
+          SELECT max(event_id)
+          FROM journal
+          WHERE board = :board)"),
+      // The event a game as it was after :through began at: its last
+      // accepted start or reset, if any.
+      game_start_(*database_, R"(
+          SELECT event_id
+          FROM journal
+          WHERE board = :board AND event_id <= :through AND accepted
+            AND operation IN ('start', 'reset')
+          ORDER BY event_id DESC
+          LIMIT 1)"),
+      rows_(*database_, R"(
+          SELECT event_id, time, operation, arguments, idempotency_key, accepted
+          FROM journal
+          WHERE board = :board AND event_id BETWEEN :from AND :through
+          ORDER BY event_id)"),
+      recent_keys_(*database_, R"(
+          SELECT event_id, idempotency_key
+          FROM journal
+          WHERE board = :board AND idempotency_key IS NOT NULL
+          ORDER BY event_id DESC
+          LIMIT :count)"),
+      reader_(path_ == kInMemory ? ArchiveReader::sharing(*database_, database_mutex_)
+                                 : ArchiveReader::open(path_)) {
     struct stat status {};
-    if (lock_fd_ >= 0 && fstat(lock_fd_, &status) == 0) {
+    if (lock_.fd >= 0 && fstat(lock_.fd, &status) == 0) {
         device_ = status.st_dev;
         inode_ = status.st_ino;
     }
@@ -198,31 +188,17 @@ Journal::Journal(std::unique_ptr<SQLite::Database> database, std::string path, i
 
 Journal::~Journal() {
     {
-        const std::lock_guard<std::mutex> lock(queue_mutex_);
+        const MutexLock lock(queue_mutex_);
         stopping_ = true;
     }
     queue_changed_.notify_one();
     if (writer_.joinable()) {
         writer_.join();
     }
-    insert_.reset();
-    archive_.reset();
-    database_.reset();
-    if (lock_fd_ >= 0) {
-        ::close(lock_fd_);
-    }
-}
-
-void Journal::prepareStatements() {
-    insert_ = std::make_unique<SQLite::Statement>(
-        *database_,
-        "INSERT INTO journal (board, event_id, time, operation, arguments, idempotency_key, "
-        "accepted) VALUES (?, ?, ?, ?, ?, ?, ?)");
-    archive_ = std::make_unique<archive::Writer>(*database_);
 }
 
 std::vector<std::string> Journal::tokens() {
-    const std::lock_guard<std::mutex> lock(database_mutex_);
+    const MutexLock lock(database_mutex_);
     SQLite::Statement query(*database_, "SELECT token FROM boards ORDER BY board");
     std::vector<std::string> tokens;
     while (query.executeStep()) {
@@ -232,14 +208,15 @@ std::vector<std::string> Journal::tokens() {
 }
 
 void Journal::setTokens(const std::vector<std::string>& tokens) {
-    const std::lock_guard<std::mutex> lock(database_mutex_);
+    const MutexLock lock(database_mutex_);
     SQLite::Transaction transaction(*database_);
-    SQLite::Statement upsert(*database_,
-                             "INSERT INTO boards (board, token) VALUES (?, ?) "
-                             "ON CONFLICT (board) DO UPDATE SET token = excluded.token");
+    SQLite::Statement upsert(*database_, R"(
+        INSERT INTO boards (board, token)
+        VALUES (:board, :token)
+        ON CONFLICT (board) DO UPDATE SET token = excluded.token)");
     for (std::size_t i = 0; i < tokens.size(); ++i) {
-        upsert.bind(1, static_cast<int>(i + 1));
-        upsert.bind(2, tokens[i]);
+        upsert.bind(":board", static_cast<int>(i + 1));
+        upsert.bind(":token", tokens[i]);
         upsert.exec();
         upsert.reset();
     }
@@ -247,11 +224,11 @@ void Journal::setTokens(const std::vector<std::string>& tokens) {
 }
 
 std::uint64_t Journal::lastEventId(int board) {
-    const std::lock_guard<std::mutex> lock(database_mutex_);
-    SQLite::Statement query(*database_, "SELECT max(event_id) FROM journal WHERE board = ?");
-    query.bind(1, board);
-    query.executeStep();
-    return static_cast<std::uint64_t>(query.getColumn(0).getInt64());
+    const MutexLock lock(database_mutex_);
+    const StatementUse use_last_event(last_event_);
+    last_event_.bind(":board", board);
+    last_event_.executeStep();
+    return static_cast<std::uint64_t>(last_event_.getColumn(0).getInt64());
 }
 
 std::vector<JournalRow> Journal::currentGame(int board) {
@@ -263,45 +240,48 @@ std::vector<JournalRow> Journal::currentGame(int board) {
 }
 
 std::vector<JournalRow> Journal::gameThrough(int board, std::uint64_t event_id) {
-    const std::lock_guard<std::mutex> lock(database_mutex_);
-    return readRows(*database_, board, gameStart(*database_, board, event_id), event_id);
-}
-
-std::vector<JournalRow> Journal::matchRows(int board, std::uint64_t start_event) {
-    const std::lock_guard<std::mutex> lock(database_mutex_);
-    SQLite::Statement next(*database_,
-                           "SELECT min(event_id) - 1 FROM journal WHERE board = ? AND event_id > ? "
-                           "AND accepted AND operation IN ('start', 'reset')");
-    next.bind(1, board);
-    next.bind(2, static_cast<std::int64_t>(start_event));
-    next.executeStep();
-    const std::uint64_t through = next.getColumn(0).isNull()
-                                      ? UINT64_MAX >> 1
-                                      : static_cast<std::uint64_t>(next.getColumn(0).getInt64());
-    return readRows(*database_, board, start_event, through);
+    const MutexLock lock(database_mutex_);
+    const StatementUse use_game_start(game_start_);
+    game_start_.bind(":board", board);
+    game_start_.bind(":through", static_cast<std::int64_t>(event_id));
+    // A board that has neither began with its first event.
+    const std::uint64_t start =
+        game_start_.executeStep() ? static_cast<std::uint64_t>(game_start_.getColumn(0).getInt64())
+                                  : 1;
+    return rowsLocked(board, start, event_id);
 }
 
 std::optional<JournalRow> Journal::row(int board, std::uint64_t event_id) {
-    const std::lock_guard<std::mutex> lock(database_mutex_);
-    std::vector<JournalRow> rows = readRows(*database_, board, event_id, event_id);
+    const MutexLock lock(database_mutex_);
+    std::vector<JournalRow> rows = rowsLocked(board, event_id, event_id);
     if (rows.empty()) {
         return std::nullopt;
     }
     return std::move(rows.front());
 }
 
+std::vector<JournalRow> Journal::rowsLocked(int board, std::uint64_t from, std::uint64_t through) {
+    const StatementUse use_rows(rows_);
+    rows_.bind(":board", board);
+    rows_.bind(":from", static_cast<std::int64_t>(from));
+    rows_.bind(":through", static_cast<std::int64_t>(through));
+    std::vector<JournalRow> rows;
+    while (rows_.executeStep()) {
+        rows.push_back(readRow(board, rows_));
+    }
+    return rows;
+}
+
 std::vector<std::pair<std::uint64_t, std::string>> Journal::recentKeys(int board,
                                                                        std::size_t count) {
-    const std::lock_guard<std::mutex> lock(database_mutex_);
-    SQLite::Statement query(*database_,
-                            "SELECT event_id, idempotency_key FROM journal WHERE board = ? AND "
-                            "idempotency_key IS NOT NULL ORDER BY event_id DESC LIMIT ?");
-    query.bind(1, board);
-    query.bind(2, static_cast<std::int64_t>(count));
+    const MutexLock lock(database_mutex_);
+    const StatementUse use_recent_keys(recent_keys_);
+    recent_keys_.bind(":board", board);
+    recent_keys_.bind(":count", static_cast<std::int64_t>(count));
     std::vector<std::pair<std::uint64_t, std::string>> keys;
-    while (query.executeStep()) {
-        keys.emplace_back(static_cast<std::uint64_t>(query.getColumn(0).getInt64()),
-                          query.getColumn(1).getString());
+    while (recent_keys_.executeStep()) {
+        keys.emplace_back(static_cast<std::uint64_t>(recent_keys_.getColumn(0).getInt64()),
+                          recent_keys_.getColumn(1).getString());
     }
     std::reverse(keys.begin(), keys.end());
     return keys;
@@ -313,16 +293,18 @@ void Journal::start() {
 
 void Journal::append(JournalRow row, Done done) {
     {
-        const std::lock_guard<std::mutex> lock(queue_mutex_);
+        const MutexLock lock(queue_mutex_);
         queue_.push_back(Pending{std::move(row), std::move(done)});
     }
     queue_changed_.notify_one();
 }
 
 void Journal::writeLoop() {
-    std::unique_lock<std::mutex> lock(queue_mutex_);
+    ReleasableMutexLock lock(queue_mutex_);
     while (true) {
-        queue_changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+        while (!stopping_ && queue_.empty()) {
+            queue_changed_.wait(lock);
+        }
         if (queue_.empty()) {
             return;
         }
@@ -350,7 +332,7 @@ void Journal::writeLoop() {
 }
 
 bool Journal::commit(const std::vector<Pending>& batch) {
-    const std::lock_guard<std::mutex> lock(database_mutex_);
+    const MutexLock lock(database_mutex_);
     std::string problem;
     if (!fileUsable(problem)) {
         reportTrouble(true, problem);
@@ -360,27 +342,25 @@ bool Journal::commit(const std::vector<Pending>& batch) {
         SQLite::Transaction transaction(*database_);
         for (const Pending& pending : batch) {
             const JournalRow& row = pending.row;
-            insert_->tryReset();
-            insert_->bind(1, row.board);
-            insert_->bind(2, static_cast<std::int64_t>(row.event_id));
-            insert_->bind(3, row.time);
-            insert_->bind(4, std::string(actionOf(row.command.kind).operation));
-            insert_->bind(5, argumentsJson(row.command));
+            const StatementUse use_insert(insert_);
+            insert_.bind(":board", row.board);
+            insert_.bind(":event_id", static_cast<std::int64_t>(row.event_id));
+            insert_.bind(":time", row.time);
+            insert_.bind(":operation", std::string(actionOf(row.command.kind).operation));
+            insert_.bind(":arguments", argumentsJson(row.command));
             if (row.idempotency_key.empty()) {
-                insert_->bind(6);
+                insert_.bind(":idempotency_key");
             } else {
-                insert_->bind(6, row.idempotency_key);
+                insert_.bind(":idempotency_key", row.idempotency_key);
             }
-            insert_->bind(7, row.accepted ? 1 : 0);
-            insert_->exec();
-            for (const archive::MatchEntry& entry : row.archive) {
-                archive_->write(entry);
+            insert_.bind(":accepted", row.accepted ? 1 : 0);
+            insert_.exec();
+            for (const archive::MatchEntry& entry : row.match_updates) {
+                archive_.write(entry);
             }
         }
-        insert_->tryReset();
         transaction.commit();
     } catch (const SQLite::Exception& error) {
-        insert_->tryReset();
         reportTrouble(true, error.what());
         return false;
     }

@@ -6,8 +6,12 @@
 // Rows are written by one thread in group commits: whatever queues while a
 // commit is being made goes into the next one, so that one fsync serves many
 // darts. A row is durable once its commit returns (WAL, synchronous=FULL).
+// The archive's reads go through a read-only connection of their own
+// (archive_reader.h), which WAL lets read while the writer commits.
 #pragma once
 
+#include <SQLiteCpp/Database.h>
+#include <SQLiteCpp/Statement.h>
 #include <sys/types.h>
 
 #include <condition_variable>
@@ -15,35 +19,21 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "actions.h"
 #include "archive.h"
-
-namespace SQLite {
-class Database;
-class Statement;
-}  // namespace SQLite
+#include "archive_reader.h"
+#include "journal_row.h"
+#include "mutex.h"
 
 namespace game501::server {
 
-struct JournalRow {
-    int board = 0;
-    std::uint64_t event_id = 0;
-    std::int64_t time = 0;  // milliseconds since the epoch, as the engine used them
-    Command command;
-    std::string idempotency_key;  // empty when the request had none
-    bool accepted = false;
-    // What the row changes in the archive of matches, written with it: a
-    // match it ends unfinished, the match it begins, one whose status it
-    // changes.
-    std::vector<archive::MatchEntry> archive;
-};
-
+// Thread-safe.
 class Journal {
 public:
     // Called once for every appended row, on the writer's thread, in the
@@ -56,10 +46,10 @@ public:
     static constexpr const char* kInMemory = ":memory:";
 
     // Opens the database at `path`, creating it (mode 0600, since it holds
-    // the tokens) when there is none. Returns nothing, and says why in
-    // Swedish in `problem`, for a file that is not SQLite, is the database of
-    // something else, has a schema version this server does not know, is
-    // damaged, or is open in another server.
+    // the tokens) when there is none, and its archive's reader. Returns
+    // nothing, and says why in Swedish in `problem`, for a file that is not
+    // SQLite, is the database of something else, has a schema version this
+    // server does not know, is damaged, or is open in another server.
     static std::unique_ptr<Journal> open(const std::string& path, std::string& problem);
 
     Journal(const Journal&) = delete;
@@ -84,22 +74,14 @@ public:
     // `event_id`: from the last accepted start or reset at or before it,
     // through it.
     std::vector<JournalRow> gameThrough(int board, std::uint64_t event_id);
-    // Returns the rows of the board's match that began at `start_event`:
-    // from that start up to the next accepted start or reset.
-    std::vector<JournalRow> matchRows(int board, std::uint64_t start_event);
     // Returns the board's row of `event_id`, if it has one.
     std::optional<JournalRow> row(int board, std::uint64_t event_id);
     // Returns the event ids and keys of the board's last `count` rows that
     // carry an idempotency key, oldest first.
     std::vector<std::pair<std::uint64_t, std::string>> recentKeys(int board, std::size_t count);
 
-    // Runs `read(database)` between two commits and returns what it does;
-    // for the archive's queries. Throws what they throw.
-    template <typename Read>
-    auto read(Read&& read) {
-        const std::lock_guard<std::mutex> lock(database_mutex_);
-        return read(*database_);
-    }
+    // The reader of the archive, which lives as long as the journal.
+    ArchiveReader& reader() { return *reader_; }
 
     // Starts the writer thread; rows may be appended from then on.
     void start();
@@ -112,9 +94,20 @@ private:
         JournalRow row;
         Done done;
     };
+    // The descriptor that holds the file's lock: one server per file. Closed
+    // last, after the database, since closing any descriptor of the file
+    // would drop SQLite's own locks on it.
+    struct FileLock {
+        FileLock() = default;
+        FileLock(FileLock&& other) noexcept;
+        FileLock& operator=(FileLock&&) = delete;
+        ~FileLock();
+        int fd = -1;
+    };
 
-    Journal(std::unique_ptr<SQLite::Database> database, std::string path, int lock_fd);
-    void prepareStatements();
+    Journal(std::unique_ptr<SQLite::Database> database, std::string path, FileLock lock);
+    std::vector<JournalRow> rowsLocked(int board, std::uint64_t from, std::uint64_t through)
+        GAME501_REQUIRES(database_mutex_);
     void writeLoop();
     // Writes the rows in one transaction; false when they are not durable.
     bool commit(const std::vector<Pending>& batch);
@@ -125,20 +118,26 @@ private:
     void reportTrouble(bool failing, const std::string& problem);
 
     const std::string path_;
-    const int lock_fd_;  // held for the journal's life: one server per file
+    const FileLock lock_;
     dev_t device_ = 0;
     ino_t inode_ = 0;
 
-    // The one connection, for the writer and for the rare reads alike.
-    std::mutex database_mutex_;
-    std::unique_ptr<SQLite::Database> database_;
-    std::unique_ptr<SQLite::Statement> insert_;
-    std::unique_ptr<archive::Writer> archive_;
+    // The writer's connection, for the writer and the boards' own reads;
+    // each statement prepared once.
+    Mutex database_mutex_;
+    const std::unique_ptr<SQLite::Database> database_ GAME501_PT_GUARDED_BY(database_mutex_);
+    SQLite::Statement insert_ GAME501_GUARDED_BY(database_mutex_);
+    archive::Writer archive_ GAME501_GUARDED_BY(database_mutex_);
+    SQLite::Statement last_event_ GAME501_GUARDED_BY(database_mutex_);
+    SQLite::Statement game_start_ GAME501_GUARDED_BY(database_mutex_);
+    SQLite::Statement rows_ GAME501_GUARDED_BY(database_mutex_);
+    SQLite::Statement recent_keys_ GAME501_GUARDED_BY(database_mutex_);
+    std::unique_ptr<ArchiveReader> reader_;
 
-    std::mutex queue_mutex_;
-    std::condition_variable queue_changed_;
-    std::vector<Pending> queue_;
-    bool stopping_ = false;
+    Mutex queue_mutex_;
+    std::condition_variable_any queue_changed_;
+    std::vector<Pending> queue_ GAME501_GUARDED_BY(queue_mutex_);
+    bool stopping_ GAME501_GUARDED_BY(queue_mutex_) = false;
     bool failing_ = false;  // the writer's alone: whether the last commit failed
     std::thread writer_;
 };

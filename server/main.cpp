@@ -27,6 +27,7 @@
 #include "computer_turns.h"
 #include "journal.h"
 #include "network.h"
+#include "parsing.h"
 #include "reports.h"
 #include "server_limits.h"
 #include "tokens.h"
@@ -36,7 +37,7 @@ namespace {
 
 using namespace game501::server;
 
-const char* const kUsage =
+const std::string kUsage =
     "Användning: game-501-server [--listen ADRESS:PORT] [--boards N] [--tokens FIL]\n"
     "                            [--data FIL] [--computer-pause MS]\n"
     "\n"
@@ -47,19 +48,19 @@ const char* const kUsage =
     "Flaggor:\n"
     "  --listen ADRESS:PORT  var servern lyssnar (standard: 127.0.0.1:8501);\n"
     "                        0.0.0.0:8501 för klubbens nät, [::1]:8501 för IPv6\n"
-    "  --boards N            antal tavlor, 1 till 100 (standard: 1, eller så många\n"
+    "  --boards N            antal tavlor, 1 till " +
+    std::to_string(kMaxBoards) +
+    " (standard: 1, eller så många\n"
     "                        som databasen har; fler läggs till, färre nekas)\n"
     "  --tokens FIL          tavlornas token, en per rad, tavla 1 först\n"
     "                        (standard: databasens, och nya slumpade för nya tavlor)\n"
     "  --data FIL            databasen med tavlornas journal och token\n"
     "                        (standard: game501.db i arbetskatalogen)\n"
-    "  --computer-pause MS   datorns paus före varje kast, 0 till 60000 ms\n"
+    "  --computer-pause MS   datorns paus före varje kast, 0 till " +
+    std::to_string(kMaxComputerPauseMs) +
+    " ms\n"
     "                        (standard: 1000)\n"
     "  --help                visa denna hjälp\n";
-
-constexpr unsigned kMaxThreads = 4;
-constexpr long kMaxComputerPauseMs = 60000;
-constexpr std::size_t kMaxTokensFileBytes = 64 * 1024;
 
 struct Options {
     std::string host = "127.0.0.1";
@@ -87,12 +88,11 @@ std::string valueOf(const std::vector<std::string>& args, std::size_t& i, const 
 
 // Reads a whole decimal number from `min` to `max`, or nothing.
 std::optional<long> number(const std::string& text, long min, long max) {
-    if (text.empty() || text.size() > 9 ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    const std::optional<std::uint64_t> value = decimal(text, kMaxOptionDigits);
+    if (!value || static_cast<long>(*value) < min || static_cast<long>(*value) > max) {
         return std::nullopt;
     }
-    const long value = std::stol(text);
-    return value >= min && value <= max ? std::optional<long>(value) : std::nullopt;
+    return static_cast<long>(*value);
 }
 
 void parseListen(const std::string& text, Options& options) {
@@ -170,7 +170,8 @@ std::optional<std::vector<std::string>> readTokensFile(const Options& options) {
         throw UsageError{"kan inte läsa " + path};
     }
     if (text.size() > kMaxTokensFileBytes) {
-        throw UsageError{path + " är större än 64 KiB"};
+        throw UsageError{path + " är större än " + std::to_string(kMaxTokensFileBytes / 1024) +
+                         " KiB"};
     }
     std::string error;
     std::optional<std::vector<std::string>> tokens = parseTokens(text, error);
@@ -202,8 +203,7 @@ std::vector<std::string> boardTokens(const Options& options, int count,
 // open. Returns how many connections the descriptors allow, at most
 // kMaxConnections, keeping a few for the server itself.
 int raiseDescriptorLimit() {
-    // The server's own descriptors, and the connections being answered 503.
-    constexpr rlim_t kOwnDescriptors = 32 + kMaxRejectionsInFlight;
+    constexpr auto kOwn = static_cast<rlim_t>(kOwnDescriptors);
     rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) != 0) {
         return kMaxConnections;
@@ -213,12 +213,11 @@ int raiseDescriptorLimit() {
         setrlimit(RLIMIT_NOFILE, &limit);
         getrlimit(RLIMIT_NOFILE, &limit);
     }
-    if (limit.rlim_cur >= static_cast<rlim_t>(kMaxConnections) + kOwnDescriptors) {
+    if (limit.rlim_cur >= static_cast<rlim_t>(kMaxConnections) + kOwn) {
         return kMaxConnections;
     }
-    const int allowed = limit.rlim_cur > 2 * kOwnDescriptors
-                            ? static_cast<int>(limit.rlim_cur - kOwnDescriptors)
-                            : static_cast<int>(kOwnDescriptors);
+    const int allowed =
+        limit.rlim_cur > 2 * kOwn ? static_cast<int>(limit.rlim_cur - kOwn) : kOwnDescriptors;
     std::cerr << "game-501-server: systemet tillåter bara " << limit.rlim_cur
               << " öppna filer, så högst " << allowed << " anslutningar\n";
     return allowed;
@@ -295,7 +294,7 @@ int main(int argc, char** argv) {
         std::cerr << "game-501-server: hittar inte sidorna (" << web_problem
                   << "); bara API:t svarar\n";
     }
-    const Reports reports(*journal, boards);
+    const Reports reports(journal->reader(), boards);
     const Api api(boards, reports, web ? &*web : nullptr);
     const int max_connections = raiseDescriptorLimit();
 

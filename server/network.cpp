@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "event_stream.h"
 #include "server_limits.h"
 
 namespace game501::server {
@@ -28,25 +29,15 @@ namespace beast = boost::beast;
 
 namespace {
 
-// After an answer that ends a connection, what the client may still be
-// sending is read and dropped for a moment before closing: closing with
-// unread data would reset the connection and could destroy the answer
-// before the client reads it.
-constexpr std::chrono::seconds kLingerTime{1};
-constexpr std::size_t kLingerBytes = 64 * 1024;
-
 const std::string kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
-const EventText& keepAliveComment() {
-    static const EventText comment = std::make_shared<const std::string>(": keep-alive\n\n");
-    return comment;
-}
 
 bool expectsContinue(const Request& request) {
     return beast::iequals(request[http::field::expect], "100-continue");
 }
 
 // Reads and drops input until the peer closes, the time is up or enough has
-// come, then lets the connection go.
+// come, then lets the connection go: closing with unread data would reset
+// the connection and could destroy the answer before the client reads it.
 template <typename Owner>
 void lingerThenClose(std::shared_ptr<Owner> owner, beast::tcp_stream& stream,
                      std::shared_ptr<std::array<char, 4096>> scratch = nullptr,
@@ -164,29 +155,38 @@ private:
         reading_ = false;
         const Request request = parser_->release();
         parser_.reset();
-        // A write is answered once its journal row is durable, from the
-        // journal's thread; the guard keeps the io_context running till then.
-        api_.handle(request, [self = shared_from_this(), keep_alive = request.keep_alive(),
-                              version = request.version(),
-                              work = net::make_work_guard(strand_)](Routed routed) {
-            net::dispatch(self->strand_,
-                          [self, keep_alive, version, routed = std::move(routed)]() mutable {
-                              self->answer(std::move(routed), keep_alive, version);
-                          });
-        });
+        const bool keep_alive = request.keep_alive();
+        Routed routed = api_.route(request);
+        if (BoardWrite* const board_write = std::get_if<BoardWrite>(&routed)) {
+            // Answered once its journal row is durable, from the journal's
+            // thread; the guard keeps the io_context running till then.
+            return api_.write(
+                std::move(*board_write), [self = shared_from_this(), keep_alive,
+                                          work = net::make_work_guard(strand_)](Response response) {
+                    net::dispatch(self->strand_,
+                                  [self, keep_alive, response = std::move(response)]() mutable {
+                                      self->respond(std::move(response), keep_alive);
+                                  });
+                });
+        }
+        if (const EventStream* const stream = std::get_if<EventStream>(&routed)) {
+            return streamEvents(*stream->board, request.version());
+        }
+        respond(std::move(std::get<Response>(routed)), keep_alive);
     }
 
-    void answer(Routed routed, bool keep_alive, unsigned version) {
-        if (routed.events != nullptr) {
-            if (!stopping_) {
-                if (std::optional<Connections::Slot> stream = connections_.takeStream()) {
-                    return handOver(*routed.events, std::move(*stream));
-                }
+    void respond(Response response, bool keep_alive) {
+        finish(response, keep_alive && !stopping_);
+        write(std::move(response));
+    }
+
+    void streamEvents(Board& board, unsigned version) {
+        if (!stopping_) {
+            if (std::optional<Connections::Slot> stream = connections_.takeStream()) {
+                return handOver(board, std::move(*stream));
             }
-            return write(tooManyConnections(version));
         }
-        finish(routed.response, keep_alive && !stopping_);
-        write(std::move(routed.response));
+        write(tooManyConnections(version));
     }
 
     void handOver(Board& board, Connections::Slot stream_slot);
@@ -249,7 +249,7 @@ public:
                     net::post(strand, [self] { self->writeEvents(); });
                 }
             });
-        const EventText first = board.subscribe(queue_);
+        const EventText first = board.view().subscribe(queue_);
         pending_.push_back(std::make_shared<const std::string>(eventStreamHeader()));
         pending_.push_back(first);
         // A stop that began while the request was being answered missed
@@ -441,17 +441,17 @@ void Connections::release(std::atomic<int>& count) {
 }
 
 void Connections::track(const std::shared_ptr<HttpSession>& session) {
-    const std::lock_guard<std::mutex> lock(sessions_mutex_);
+    const MutexLock lock(sessions_mutex_);
     sessions_.insert_or_assign(session.get(), std::weak_ptr<HttpSession>(session));
 }
 
 void Connections::track(const std::shared_ptr<EventStreamSession>& session) {
-    const std::lock_guard<std::mutex> lock(sessions_mutex_);
+    const MutexLock lock(sessions_mutex_);
     sessions_.insert_or_assign(session.get(), std::weak_ptr<EventStreamSession>(session));
 }
 
 void Connections::untrack(const void* session) {
-    const std::lock_guard<std::mutex> lock(sessions_mutex_);
+    const MutexLock lock(sessions_mutex_);
     sessions_.erase(session);
 }
 
@@ -462,7 +462,7 @@ void Connections::forEachSession(const Visit& visit) {
     std::vector<std::shared_ptr<HttpSession>> requests;
     std::vector<std::shared_ptr<EventStreamSession>> streams;
     {
-        const std::lock_guard<std::mutex> lock(sessions_mutex_);
+        const MutexLock lock(sessions_mutex_);
         for (const auto& [key, session] : sessions_) {
             std::visit(
                 [&](const auto& weak) {
@@ -536,7 +536,7 @@ void Server::onAccept(const beast::error_code& error, tcp::socket socket) {
     if (error) {
         // Out of descriptors or a connection gone before it was taken: try
         // again in a moment rather than spin.
-        retry_timer_.expires_after(std::chrono::milliseconds(50));
+        retry_timer_.expires_after(kAcceptRetry);
         retry_timer_.async_wait([this](beast::error_code wait_error) {
             if (!wait_error) {
                 accept();

@@ -10,12 +10,12 @@
 #include <boost/asio/strand.hpp>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <unordered_map>
 #include <variant>
 
 #include "api.h"
+#include "mutex.h"
 
 namespace game501::server {
 
@@ -69,8 +69,6 @@ public:
     void stopAll();
     void closeAll();
 
-    int open() const { return connections_.load(); }
-
 private:
     using Session = std::variant<std::weak_ptr<HttpSession>, std::weak_ptr<EventStreamSession>>;
 
@@ -87,8 +85,8 @@ private:
     std::atomic<int> rejections_{0};
     std::atomic<bool> stopping_{false};
     std::function<void()> on_empty_;  // set once, before stopping_
-    std::mutex sessions_mutex_;
-    std::unordered_map<const void*, Session> sessions_;
+    Mutex sessions_mutex_;
+    std::unordered_map<const void*, Session> sessions_ GAME501_GUARDED_BY(sessions_mutex_);
 };
 
 class Server {
@@ -111,8 +109,6 @@ public:
     // streams and idle connections closed. Whatever is still open after a
     // grace period is closed too. The io_context then runs out of work.
     void stop();
-
-    int connections() const { return connections_.open(); }
 
 private:
     void accept();

@@ -1,35 +1,45 @@
 // The answers about what has been played: players and their careers,
-// matches and their reports, and a match's darts as CSV. All of it is read
-// from the journal's database: the archive for figures, the journal rows
-// for the darts themselves.
+// matches and their reports, and a match's darts as CSV. The figures come
+// from the archive, the darts from the match's journal rows, and the
+// matches being played from their boards' live counts. Each is a plain
+// function from what the address names to the answer; a read the database
+// cannot take is answered 503.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "answers.h"
-#include "archive.h"
+#include "archive_reader.h"
 #include "board.h"
-#include "journal.h"
 
 namespace game501::server {
 
+// Thread-safe.
 class Reports {
 public:
-    Reports(Journal& journal, const Boards& boards) : journal_(journal), boards_(boards) {}
+    Reports(ArchiveReader& reader, const Boards& boards) : reader_(reader), boards_(boards) {}
 
-    // Answers a read below /api/players or /api/matches (`path` without its
-    // query), or returns nothing when the path is not one of those.
-    std::optional<Response> answer(const Request& request, std::string_view path) const;
+    // GET /api/players: every player with their matches and figures.
+    Response players(unsigned version) const;
+    // GET /api/players/NAME: a player's figures and matches (404 for none).
+    Response player(const std::string& name, unsigned version) const;
+    // GET /api/matches?player=NAME&page=N: a page of the matches.
+    Response matches(std::string_view query, unsigned version) const;
+    // GET /api/matches/ID: a match's report (404 for none).
+    Response match(std::string_view id, unsigned version) const;
+    // GET /api/matches/ID/darts.csv: every dart of a match (404 for none).
+    Response dartsCsv(std::string_view id, unsigned version) const;
 
 private:
-    Response players(unsigned version) const;
-    Response player(const std::string& name, unsigned version) const;
-    Response matches(std::string_view query, unsigned version) const;
-    Response match(const std::string& id, bool csv, unsigned version) const;
+    // Answers a read of the archive with `answer`, or 503 when it throws.
+    template <typename Answer>
+    Response read(unsigned version, const Answer& answer) const;
+    Response report(std::string_view id, bool csv, unsigned version) const;
     // The boards' counts of the matches they are playing.
-    archive::Live live() const;
+    LiveCounts live() const;
 
-    Journal& journal_;
+    ArchiveReader& reader_;
     const Boards& boards_;
 };
 

@@ -1,5 +1,5 @@
-// Every limit of game-501-server in one place. Each bounds what a client can
-// make the server hold or wait for.
+// Every limit of game-501-server in one place. Each bounds what a client or
+// an operator can make the server hold or wait for.
 #pragma once
 
 #include <chrono>
@@ -9,6 +9,7 @@
 
 namespace game501::server {
 
+// Boards are numbered from 1 to this, in addresses, options and match ids.
 constexpr int kMaxBoards = 100;
 
 // A request's header block and body; past them the answer is 431 or 413.
@@ -24,6 +25,13 @@ constexpr std::size_t kMaxSourceBytes = front_end::kMaxSourceBytes;
 constexpr std::size_t kMaxIdempotencyKeyBytes = 255;
 constexpr std::size_t kRememberedKeysPerBoard = 10000;
 
+// Digits of the numbers clients write: an entity tag's event id (If-Match;
+// any such number fits 64 bits), the event of a match id (it fits the
+// journal's signed 64-bit integers), and a page of a list.
+constexpr std::size_t kMaxEntityTagDigits = 19;
+constexpr std::size_t kMaxMatchIdDigits = 18;
+constexpr std::size_t kMaxPageDigits = 6;
+
 // A page of GET /api/matches.
 constexpr std::size_t kMatchesPerPage = 50;
 
@@ -35,6 +43,9 @@ constexpr int kMaxRejectionsInFlight = 64;
 // Event streams, which need no token, may take every connection but these,
 // so that viewers can never lock the scorers out.
 constexpr int kConnectionsKeptForRequests = 128;
+// The server's own descriptors beside its connections: the journal, the
+// pages, the listener and the connections being answered 503.
+constexpr int kOwnDescriptors = 32 + kMaxRejectionsInFlight;
 
 // A request must arrive whole within this time from the end of the previous
 // answer (or from the connection's start), which also closes idle
@@ -42,11 +53,21 @@ constexpr int kConnectionsKeptForRequests = 128;
 constexpr std::chrono::seconds kReadTimeout{15};
 // Each answer or batch of events must be taken by the client within this.
 constexpr std::chrono::seconds kWriteTimeout{15};
+// After an answer that ends a connection, what the client still sends is
+// read and dropped for this long, up to so many bytes, before it closes.
+constexpr std::chrono::seconds kLingerTime{1};
+constexpr std::size_t kLingerBytes = 64 * 1024;
+// Accepting again after it failed (out of descriptors, say), rather than spin.
+constexpr std::chrono::milliseconds kAcceptRetry{50};
 // A comment line on an otherwise silent event stream, so that proxies and
 // browsers keep it open and a vanished viewer is noticed.
 constexpr std::chrono::seconds kKeepAliveInterval{15};
+// How long a viewer's browser waits before it reconnects a stream.
+constexpr std::chrono::milliseconds kViewerReconnect{1000};
 // How long a stop waits for answers in flight before it closes everything.
 constexpr std::chrono::seconds kStopGrace{5};
+// What a 503 asks the client to wait before it tries again.
+constexpr std::chrono::seconds kRetryAfter{1};
 
 // Events waiting for one viewer; a viewer that falls further behind is
 // disconnected, so a slow viewer never makes the server's memory grow.
@@ -55,5 +76,20 @@ constexpr std::size_t kMaxQueuedEventBytes = 4 * 1024 * 1024;
 // A viewer sends nothing after its request; one that does is cut off past
 // this, and one that closes is noticed at once.
 constexpr std::size_t kMaxStreamInputBytes = 4 * 1024;
+
+// How long a read of the archive waits for the database (a checkpoint, say)
+// before it is answered 503.
+constexpr std::chrono::milliseconds kArchiveReadWait{2000};
+
+// The pages read at start, all files together.
+constexpr std::size_t kMaxWebBytes = 4 * 1024 * 1024;
+
+// The command line: threads answering requests, the tokens file, the
+// digits of an option's number, and the computer's pause before each of its
+// darts.
+constexpr unsigned kMaxThreads = 4;
+constexpr std::size_t kMaxOptionDigits = 9;
+constexpr std::size_t kMaxTokensFileBytes = 64 * 1024;
+constexpr long kMaxComputerPauseMs = 60000;
 
 }  // namespace game501::server

@@ -10,13 +10,13 @@
 #include <iterator>
 #include <system_error>
 
+#include "server_limits.h"
+
 namespace game501::server {
 
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr std::uintmax_t kMaxWebBytes = 4 * 1024 * 1024;
 
 std::string contentType(const fs::path& path) {
     static const std::map<std::string, std::string, std::less<>> types = {
@@ -61,7 +61,7 @@ std::optional<WebFiles> WebFiles::load(const std::string& directory, std::string
             continue;  // editors' and file managers' hidden files are not pages
         }
         total += it->file_size(error);
-        if (!error && total > kMaxWebBytes) {
+        if (!error && total > std::uintmax_t{kMaxWebBytes}) {
             problem = "sidorna i " + root.string() + " är större än " +
                       std::to_string(kMaxWebBytes / (1024 * 1024)) + " MiB";
             return std::nullopt;

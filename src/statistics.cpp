@@ -95,16 +95,16 @@ void addLegResult(Counts& counts, const LegTally& tally, const LegRecord& leg, i
 
 // Rounds numerator / denominator to hundredths in integers, halves up, so
 // that equal counts give equal figures whatever a double would make of them.
-nlohmann::json hundredths(std::int64_t numerator, std::int64_t denominator) {
+std::optional<double> hundredths(std::int64_t numerator, std::int64_t denominator) {
     if (denominator == 0) {
-        return nullptr;
+        return std::nullopt;
     }
     const std::int64_t rounded = (200 * numerator + denominator) / (2 * denominator);
     return static_cast<double>(rounded) / 100.0;
 }
 
-nlohmann::json unlessZero(std::int64_t value) {
-    return value == 0 ? nlohmann::json(nullptr) : nlohmann::json(value);
+nlohmann::json orNull(std::optional<double> value) {
+    return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
 }
 
 }  // namespace
@@ -205,25 +205,30 @@ std::string checkoutText(const Counts& counts) {
     return std::to_string(counts.legs_won) + "/" + std::to_string(counts.double_darts);
 }
 
+Figures figures(const Counts& counts) {
+    return Figures{hundredths(3 * counts.points, counts.darts),
+                   hundredths(3 * counts.first_nine_points, counts.first_nine_darts),
+                   hundredths(100 * counts.legs_won, counts.double_darts), checkoutText(counts)};
+}
+
 nlohmann::json toJson(const Counts& counts) {
-    return {
-        {"best_leg", unlessZero(counts.best_leg)},
-        {"checkout_percent", hundredths(100 * counts.legs_won, counts.double_darts)},
-        {"checkout_text", checkoutText(counts)},
-        {"darts", counts.darts},
-        {"double_darts", counts.double_darts},
-        {"first_nine_average", hundredths(3 * counts.first_nine_points, counts.first_nine_darts)},
-        {"first_nine_darts", counts.first_nine_darts},
-        {"first_nine_points", counts.first_nine_points},
-        {"highest_finish", unlessZero(counts.highest_finish)},
-        {"legs_played", counts.legs_played},
-        {"legs_won", counts.legs_won},
-        {"legs_won_against_throw", counts.legs_won_against_throw},
-        {"points", counts.points},
-        {"three_dart_average", hundredths(3 * counts.points, counts.darts)},
-        {"visits_100", counts.visits_100},
-        {"visits_140", counts.visits_140},
-        {"visits_180", counts.visits_180}};
+    nlohmann::json document;
+    for (const auto& [name, member] : kCountFields) {
+        document[name] = counts.*member;
+    }
+    // The two that are not sums: 0 means there is none.
+    if (counts.highest_finish == 0) {
+        document["highest_finish"] = nullptr;
+    }
+    if (counts.best_leg == 0) {
+        document["best_leg"] = nullptr;
+    }
+    const Figures derived = figures(counts);
+    document["checkout_percent"] = orNull(derived.checkout_percent);
+    document["checkout_text"] = derived.checkout_text;
+    document["first_nine_average"] = orNull(derived.first_nine_average);
+    document["three_dart_average"] = orNull(derived.three_dart_average);
+    return document;
 }
 
 }  // namespace game501::statistics

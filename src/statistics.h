@@ -15,6 +15,7 @@
 //   for (const statistics::Counts& match : stored) career += match;
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -59,6 +60,29 @@ struct Counts {
     Counts& operator+=(const Counts& other);
 };
 
+// Every member of Counts with its name, in the order of the members, which
+// is the order the server's archive stores them in: never reordered, a new
+// count added last.
+struct CountField {
+    const char* name;
+    std::int64_t Counts::*member;
+};
+inline constexpr std::array<CountField, 13> kCountFields = {{
+    {"darts", &Counts::darts},
+    {"points", &Counts::points},
+    {"first_nine_darts", &Counts::first_nine_darts},
+    {"first_nine_points", &Counts::first_nine_points},
+    {"double_darts", &Counts::double_darts},
+    {"legs_played", &Counts::legs_played},
+    {"legs_won", &Counts::legs_won},
+    {"legs_won_against_throw", &Counts::legs_won_against_throw},
+    {"visits_100", &Counts::visits_100},
+    {"visits_140", &Counts::visits_140},
+    {"visits_180", &Counts::visits_180},
+    {"highest_finish", &Counts::highest_finish},
+    {"best_leg", &Counts::best_leg},
+}};
+
 Counts operator+(Counts left, const Counts& right);
 bool operator==(const Counts& left, const Counts& right);
 bool operator!=(const Counts& left, const Counts& right);
@@ -91,6 +115,16 @@ std::optional<double> checkoutRate(const Counts& counts);
 
 // Returns legs won and darts at a double as "3/11" ("0/0" before any).
 std::string checkoutText(const Counts& counts);
+
+// The figures worked out from counts as toJson rounds them: to 2 decimals,
+// from the integer counts, halves up; each nothing when its denominator is 0.
+struct Figures {
+    std::optional<double> three_dart_average;
+    std::optional<double> first_nine_average;
+    std::optional<double> checkout_percent;  // the checkout rate in percent
+    std::string checkout_text;               // checkoutText
+};
+Figures figures(const Counts& counts);
 
 // Returns the counts and the figures for a program to read: every member of
 // Counts under its own name as an integer, except highest_finish and

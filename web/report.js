@@ -80,8 +80,8 @@ function visitsInOrder(leg, names) {
   return rows;
 }
 
-function legChart(leg, names, title) {
-  const start = Math.max(501, ...leg.players.flatMap((p) => p.visits.map((v) => v.start_score)));
+// `start`: the score every leg begins from, as the report gives it.
+function legChart(leg, names, title, start) {
   const visits = Math.max(1, ...leg.players.map((player) => player.visits.length));
   const series = leg.players.map((player, index) => ({
     name: names[index],
@@ -113,7 +113,8 @@ function legSection(leg, report, open) {
 
   const figure = element('figure', 'leg-chart');
   const holder = element('div', 'chart-holder');
-  drawWhenSized(holder, legChart(leg, names, `${title}: kvar efter varje tur`));
+  const chartTitle = `${title}: kvar efter varje tur`;
+  drawWhenSized(holder, legChart(leg, names, chartTitle, report.start_score));
   const legend = element('ul', 'chart-legend');
   leg.players.forEach((player, index) => {
     const item = element('li');

@@ -1,0 +1,100 @@
+// The reads of what has been played, for the reports: the archive's
+// matches, players and careers, and the journal rows of one match. Its own
+// read-only connection, beside the writer's, with every statement prepared
+// once and kept: WAL lets it read while the writer commits, so that a
+// report never waits for a commit's fsync.
+#pragma once
+
+#include <SQLiteCpp/Database.h>
+#include <SQLiteCpp/Statement.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "archive.h"
+#include "journal_row.h"
+#include "mutex.h"
+#include "statistics.h"
+
+namespace game501::server {
+
+// The counts of the matches being played, by board and start event, which
+// are newer than the archive's (it writes a match as its status changes).
+using LiveCounts = std::map<std::pair<int, std::uint64_t>, std::vector<statistics::Counts>>;
+
+// One player's part in one match.
+struct Appearance {
+    archive::MatchEntry match;
+    int position = 0;  // the player's index in match.players
+};
+
+// A player of a match in which a dart was thrown, with how many such
+// matches they played and the sum of their counts.
+struct Career {
+    std::string name;
+    std::int64_t matches = 0;
+    statistics::Counts counts;
+};
+
+// Thread-safe; one read at a time. Every read throws SQLite::Exception
+// when the database cannot be read, and reads the matches being played with
+// their live counts where those have one per player.
+class ArchiveReader {
+public:
+    // Opens a read-only connection of its own to the database at `path`,
+    // which the writer has made. Throws SQLite::Exception.
+    static std::unique_ptr<ArchiveReader> open(const std::string& path);
+    // Reads through the writer's own connection, under the writer's
+    // `mutex`, which it holds while it commits: for a database in memory,
+    // which no second connection can see.
+    static std::unique_ptr<ArchiveReader> sharing(SQLite::Database& database, Mutex& mutex);
+
+    ArchiveReader(const ArchiveReader&) = delete;
+    ArchiveReader& operator=(const ArchiveReader&) = delete;
+
+    // Returns the entry of a match, if the archive has it.
+    std::optional<archive::MatchEntry> match(int board, std::uint64_t start_event,
+                                             const LiveCounts& live);
+    // Returns the matches in which a dart was thrown or that are being
+    // played, newest first, `count` after the first `skip`; only those of
+    // `player` when it is not empty.
+    std::vector<archive::MatchEntry> matches(const std::string& player, std::size_t skip,
+                                             std::size_t count, const LiveCounts& live);
+    // Returns how many matches `matches` would list in all.
+    std::size_t matchCount(const std::string& player);
+    // Returns every match of `player` that `matches` lists, newest first.
+    std::vector<Appearance> appearances(const std::string& player, const LiveCounts& live);
+    // Returns every player of a match in which a dart was thrown, by name.
+    std::vector<Career> careers(const LiveCounts& live);
+    // Returns the journal rows of the board's match that began at
+    // `start_event`: from that start up to the next accepted start or reset.
+    std::vector<JournalRow> matchRows(int board, std::uint64_t start_event);
+
+private:
+    ArchiveReader(std::unique_ptr<SQLite::Database> own, SQLite::Database& database,
+                  Mutex* shared_mutex);
+    std::vector<archive::MatchEntry> listLocked(const std::string& player, std::int64_t skip,
+                                                std::int64_t count, const LiveCounts& live)
+        GAME501_REQUIRES(mutex_);
+    archive::MatchEntry entryLocked(SQLite::Statement& query, const LiveCounts& live)
+        GAME501_REQUIRES(mutex_);
+
+    Mutex own_mutex_;
+    const std::unique_ptr<SQLite::Database> own_;  // none when sharing the writer's
+    Mutex& mutex_;
+    SQLite::Statement match_ GAME501_GUARDED_BY(mutex_);
+    SQLite::Statement players_ GAME501_GUARDED_BY(mutex_);
+    SQLite::Statement list_ GAME501_GUARDED_BY(mutex_);
+    SQLite::Statement count_ GAME501_GUARDED_BY(mutex_);
+    SQLite::Statement careers_ GAME501_GUARDED_BY(mutex_);
+    SQLite::Statement match_end_ GAME501_GUARDED_BY(mutex_);
+    SQLite::Statement rows_ GAME501_GUARDED_BY(mutex_);
+};
+
+}  // namespace game501::server

@@ -1,0 +1,249 @@
+#include "write_request.h"
+
+#include <algorithm>
+#include <boost/beast/http/field.hpp>
+#include <cstdint>
+#include <initializer_list>
+#include <random>
+#include <string>
+#include <utility>
+
+#include "checkout_hint.h"
+#include "computer_player.h"
+#include "match_501.h"
+#include "parsing.h"
+#include "server_limits.h"
+
+namespace game501::server {
+
+namespace {
+
+using json = Game501::json;
+
+Response badField(const std::string& message, unsigned version) {
+    return errorResponse(http::status::bad_request, "bad_field", message, version);
+}
+
+// Answers a body field that is not among `known`: a misspelt field is an
+// error, never silently left out.
+std::optional<Response> unknownField(const json& body,
+                                     std::initializer_list<std::string_view> known,
+                                     unsigned version) {
+    for (const auto& [key, value] : body.items()) {
+        if (std::find(known.begin(), known.end(), key) == known.end()) {
+            return errorResponse(http::status::bad_request, "unknown_field",
+                                 "Okänt fält \"" + key + "\"", version);
+        }
+    }
+    return std::nullopt;
+}
+
+// Reads an optional whole number from `min` to `max` into `value`, or
+// answers 400.
+std::optional<Response> readCount(const json& body, const char* field, int min, int max, int& value,
+                                  unsigned version) {
+    const auto found = body.find(field);
+    if (found == body.end()) {
+        return std::nullopt;
+    }
+    if (!found->is_number_integer() || found->get<std::int64_t>() < min ||
+        found->get<std::int64_t>() > max) {
+        return badField("Fältet \"" + std::string(field) + "\" ska vara ett heltal från " +
+                            std::to_string(min) + " till " + std::to_string(max),
+                        version);
+    }
+    value = found->get<int>();
+    return std::nullopt;
+}
+
+// Reads one entry of a start's "players": a person's name, or a computer
+// {"computer": LEVEL, "name": NAME}, the name optional. Returns the name and
+// the computer's level ("" for a person), or answers 400.
+std::variant<Response, std::pair<std::string, std::string>> readPlayer(const json& player,
+                                                                       unsigned version) {
+    if (player.is_string()) {
+        return std::make_pair(player.get<std::string>(), std::string());
+    }
+    if (!player.is_object()) {
+        return badField("Fältet \"players\" ska vara en lista med namn", version);
+    }
+    if (std::optional<Response> refusal = unknownField(player, {"computer", "name"}, version)) {
+        return std::move(*refusal);
+    }
+    const auto name = player.find("name");
+    if (name != player.end() && !name->is_string()) {
+        return badField("Fältet \"name\" ska vara en sträng", version);
+    }
+    const auto computer = player.find("computer");
+    const std::optional<ComputerLevel> level =
+        computer == player.end() ? std::nullopt : computerLevelFromJson(*computer);
+    if (!level) {
+        std::string ids;
+        for (const SkillLevel& skill : skillLevels()) {
+            ids += std::string(skill.id) + ", ";
+        }
+        return badField("Fältet \"computer\" ska vara en nivå (" + ids + "eller ett snitt från " +
+                            std::to_string(kMinComputerAverage) + " till " +
+                            std::to_string(kMaxComputerAverage) + ")",
+                        version);
+    }
+    return std::make_pair(
+        name == player.end() ? std::string(kComputerName) : name->get<std::string>(), level->id);
+}
+
+// Reads a start's optional "seed" for its computers' darts; without one the
+// computers get a seed of their own.
+std::optional<Response> readSeed(const json& body, std::uint64_t& seed, unsigned version) {
+    const auto found = body.find("seed");
+    if (found == body.end()) {
+        std::random_device device;
+        seed = (static_cast<std::uint64_t>(device()) << 32U) ^ device();
+        return std::nullopt;
+    }
+    if (!found->is_number_integer() || found->get<std::int64_t>() < 0) {
+        return badField("Fältet \"seed\" ska vara ett heltal från 0", version);
+    }
+    seed = found->get<std::uint64_t>();
+    return std::nullopt;
+}
+
+// Reads the command of a mutating request from its body, or answers 400.
+std::variant<Command, Response> readCommand(const Action& action, const Request& request) {
+    const unsigned version = request.version();
+    Command command;
+    command.kind = action.kind;
+    if (!action.has_body) {
+        return command;
+    }
+    const json body = json::parse(request.body(), nullptr, false);
+    if (body.is_discarded()) {
+        return errorResponse(http::status::bad_request, "bad_json", "Kroppen är inte giltig JSON",
+                             version);
+    }
+    if (!body.is_object()) {
+        return badField("Kroppen ska vara ett JSON-objekt", version);
+    }
+    if (action.kind == Command::Kind::start) {
+        if (std::optional<Response> refusal =
+                unknownField(body, {"players", "legs", "sets", "seed"}, version)) {
+            return std::move(*refusal);
+        }
+        const auto players = body.find("players");
+        if (players == body.end() || !players->is_array()) {
+            return badField("Fältet \"players\" ska vara en lista med namn", version);
+        }
+        for (const json& player : *players) {
+            std::variant<Response, std::pair<std::string, std::string>> seat =
+                readPlayer(player, version);
+            if (Response* refusal = std::get_if<Response>(&seat)) {
+                return std::move(*refusal);
+            }
+            auto& [name, computer] = std::get<std::pair<std::string, std::string>>(seat);
+            command.players.push_back(std::move(name));
+            command.computers.push_back(std::move(computer));
+        }
+        if (std::all_of(command.computers.begin(), command.computers.end(),
+                        [](const std::string& level) { return level.empty(); })) {
+            command.computers.clear();
+        } else if (std::optional<Response> refusal = readSeed(body, command.seed, version)) {
+            return std::move(*refusal);
+        }
+        for (std::optional<Response> refusal :
+             {readCount(body, "legs", Match501::kMinLegs, Match501::kMaxLegs, command.legs,
+                        version),
+              readCount(body, "sets", Match501::kMinSets, Match501::kMaxSets, command.sets,
+                        version)}) {
+            if (refusal) {
+                return std::move(*refusal);
+            }
+        }
+        return command;
+    }
+    if (std::optional<Response> refusal = unknownField(body, {"notation", "source"}, version)) {
+        return std::move(*refusal);
+    }
+    const auto notation = body.find("notation");
+    if (notation == body.end() || !notation->is_string()) {
+        return badField("Fältet \"notation\" ska vara en sträng", version);
+    }
+    command.notation = notation->get<std::string>();
+    command.source = "api";
+    if (const auto source = body.find("source"); source != body.end()) {
+        if (!source->is_string()) {
+            return badField("Fältet \"source\" ska vara en sträng", version);
+        }
+        command.source = source->get<std::string>();
+        if (command.source.size() > kMaxSourceBytes) {
+            return errorResponse(
+                http::status::bad_request, "source_too_long",
+                "Källan får vara högst " + std::to_string(kMaxSourceBytes) + " byte", version);
+        }
+    }
+    return command;
+}
+
+}  // namespace
+
+std::variant<Write, Response> readWrite(const Request& request, const Board& board,
+                                        const Action& action) {
+    const unsigned version = request.version();
+    const std::optional<std::string_view> token = bearerToken(request);
+    if (!token) {
+        Response response =
+            errorResponse(http::status::unauthorized, "unauthorized",
+                          "Token saknas: skicka \"Authorization: Bearer TOKEN\"", version);
+        response.set(http::field::www_authenticate, "Bearer");
+        return response;
+    }
+    if (!board.acceptsToken(*token)) {
+        return errorResponse(http::status::forbidden, "forbidden",
+                             "Fel token för tavla " + std::to_string(board.number()), version);
+    }
+    if ((action.has_body || !request.body().empty()) && !isJson(request)) {
+        return errorResponse(http::status::unsupported_media_type, "unsupported_media_type",
+                             "Kroppen ska vara JSON (Content-Type: application/json)", version);
+    }
+    std::variant<Command, Response> command = readCommand(action, request);
+    if (Response* refusal = std::get_if<Response>(&command)) {
+        return std::move(*refusal);
+    }
+    std::optional<std::string> key = idempotencyKey(request);
+    if (key && key->empty()) {
+        return errorResponse(http::status::bad_request, "bad_idempotency_key",
+                             "Idempotency-Key ska vara 1 till " +
+                                 std::to_string(kMaxIdempotencyKeyBytes) +
+                                 " synliga ASCII-tecken, en gång",
+                             version);
+    }
+    return Write{std::move(std::get<Command>(command)), key ? std::move(*key) : std::string(),
+                 precondition(request)};
+}
+
+Response writeAnswer(WriteResult result, unsigned version) {
+    switch (result.outcome) {
+        case WriteResult::Outcome::applied:
+            break;
+        case WriteResult::Outcome::precondition_failed: {
+            Response response =
+                errorResponse(http::status::precondition_failed, "precondition_failed",
+                              "If-Match stämmer inte: tavlans senaste händelse är " +
+                                  std::to_string(result.document.event_id) + "; inget ändrades",
+                              version);
+            response.set("Event-Id", std::to_string(result.document.event_id));
+            response.set(http::field::etag, entityTag(result.document.event_id));
+            return response;
+        }
+        case WriteResult::Outcome::key_reused:
+            return errorResponse(http::status::unprocessable_entity, "idempotency_key_reused",
+                                 "Idempotency-Key har redan använts för en annan förfrågan",
+                                 version);
+        case WriteResult::Outcome::storage_unavailable:
+            return unavailable(
+                "storage_unavailable",
+                "Journalen kan inte skrivas just nu; inget ändrades. Försök igen om en stund",
+                version);
+    }
+    return documentResponse(std::move(result.document), version);
+}
+
+}  // namespace game501::server

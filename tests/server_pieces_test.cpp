@@ -1,0 +1,344 @@
+// The server's pure pieces, each as a table: how a request's numbers, ids,
+// escapes, queries and write headers are read, and the idempotency keys a
+// board remembers.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <future>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "archive.h"
+#include "journal.h"
+#include "parsing.h"
+#include "recent_keys.h"
+#include "server_limits.h"
+
+namespace game501::server {
+namespace {
+
+using Ids = std::vector<std::uint64_t>;
+
+Request withFields(const std::vector<std::pair<std::string, std::string>>& fields) {
+    Request request{http::verb::post, "/api/boards/1/darts", 11};
+    for (const auto& [name, value] : fields) {
+        request.insert(name, value);
+    }
+    return request;
+}
+
+TEST(Parsing, DecimalTakesDigitsOnly) {
+    const struct {
+        std::string_view text;
+        std::size_t max_digits;
+        std::optional<std::uint64_t> expected;
+    } rows[] = {
+        {"0", 1, 0},
+        {"007", 3, 7},
+        {"18446744073709551615", 20, UINT64_MAX},
+        {"18446744073709551616", 20, std::nullopt},  // past 64 bits
+        {"1234", 3, std::nullopt},
+        {"", 3, std::nullopt},
+        {"-1", 3, std::nullopt},
+        {"+1", 3, std::nullopt},
+        {" 1", 3, std::nullopt},
+        {"1x", 3, std::nullopt},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(decimal(row.text, row.max_digits), row.expected) << row.text;
+    }
+}
+
+TEST(Parsing, BoardNumbersAreOneToTheCountAsPrinted) {
+    const struct {
+        std::string_view text;
+        std::size_t count;
+        std::size_t expected;
+    } rows[] = {
+        {"1", 1, 1},       {"100", kMaxBoards, 100},
+        {"3", 2, 0},       {"0", 5, 0},
+        {"01", 5, 0},      {"", 5, 0},
+        {"1000", 5000, 0},  // never past the largest board number's digits
+        {"+1", 5, 0},      {"-1", 5, 0},
+        {"1/", 5, 0},      {"2 ", 5, 0},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(boardNumber(row.text, row.count), row.expected) << row.text;
+    }
+}
+
+TEST(Parsing, MatchIdsReadBackWhatTheyPrint) {
+    using Id = std::optional<std::pair<int, std::uint64_t>>;
+    const std::string longest(kMaxMatchIdDigits, '9');
+    const struct {
+        std::string text;
+        Id expected;
+    } rows[] = {
+        {"1-57", Id({1, 57})},
+        {"100-1", Id({100, 1})},
+        {"1-" + longest, Id({1, std::stoull(longest)})},
+        {"1-" + longest + "9", std::nullopt},
+        {"101-1", std::nullopt},  // past the largest board
+        {"0-5", std::nullopt},
+        {"1-0", std::nullopt},
+        {"1-05", std::nullopt},
+        {"01-5", std::nullopt},
+        {"1-", std::nullopt},
+        {"-5", std::nullopt},
+        {"1-2-3", std::nullopt},
+        {"1_57", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(parseMatchId(row.text), row.expected) << row.text;
+    }
+    EXPECT_EQ(parseMatchId(matchId(kMaxBoards, 123456)), Id({kMaxBoards, 123456}));
+}
+
+TEST(Parsing, PercentEscapesDecodeOrRefuse) {
+    const struct {
+        std::string_view text;
+        bool plus_is_space;
+        std::optional<std::string> expected;
+    } rows[] = {
+        {"Sj%C3%B6rk", false, "Sjörk"},
+        {"%3dSj%c3%b6rk", false, "=Sjörk"},
+        {"a+b", true, "a b"},
+        {"a+b", false, "a+b"},
+        {"100%25", false, "100%"},
+        {"a%2Fb", false, "a/b"},
+        {"%00", false, std::string(1, '\0')},
+        {"%", false, std::nullopt},
+        {"%2", false, std::nullopt},
+        {"a%2", false, std::nullopt},
+        {"%zz", false, std::nullopt},
+        {"%+1", true, std::nullopt},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(percentDecoded(row.text, row.plus_is_space), row.expected) << row.text;
+    }
+}
+
+TEST(Parsing, QueryValueIsTheFirstOfItsNameDecoded) {
+    const struct {
+        std::string_view query;
+        std::string_view name;
+        std::optional<std::string> expected;
+    } rows[] = {
+        {"player=Ymma&page=2", "page", "2"},
+        {"page=2&page=3", "page", "2"},
+        {"player=Sj%C3%B6rk+B", "player", "Sjörk B"},
+        {"page", "page", ""},
+        {"page=", "page", ""},
+        {"pages=3", "page", std::nullopt},
+        {"&&page=4&", "page", "4"},
+        {"page=%zz", "page", std::nullopt},
+        {"", "page", std::nullopt},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(queryValue(row.query, row.name), row.expected) << row.query;
+    }
+    EXPECT_EQ(queryOf("/api/matches?page=2&x"), "page=2&x");
+    EXPECT_EQ(queryOf("/api/matches"), "");
+}
+
+TEST(Parsing, IfMatchIsAnyOrTheBoardsEventIds) {
+    const std::string longest(kMaxEntityTagDigits, '9');
+    const struct {
+        std::string name;
+        std::vector<std::string> fields;
+        std::optional<Precondition> expected;
+    } rows[] = {
+        {"none", {}, std::nullopt},
+        {"any", {"*"}, Precondition{true, {}}},
+        {"one", {"\"5\""}, Precondition{false, {5}}},
+        {"a list", {" \"5\" , \"7\","}, Precondition{false, {5, 7}}},
+        {"two fields", {"\"5\"", "\"7\""}, Precondition{false, {5, 7}}},
+        {"any in a list", {"\"5\", *"}, Precondition{true, {5}}},
+        {"leading zeros", {"\"007\""}, Precondition{false, {7}}},
+        {"longest", {"\"" + longest + "\""}, Precondition{false, {std::stoull(longest)}}},
+        {"too long", {"\"" + longest + "9\""}, Precondition{false, {}}},
+        {"weak", {"W/\"5\""}, Precondition{false, {}}},
+        {"unquoted", {"5"}, Precondition{false, {}}},
+        {"empty tag", {"\"\""}, Precondition{false, {}}},
+        {"signed", {"\"-1\"", "\"+1\""}, Precondition{false, {}}},
+        {"not a number", {"\"abc\""}, Precondition{false, {}}},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::pair<std::string, std::string>> fields;
+        for (const std::string& value : row.fields) {
+            fields.emplace_back("If-Match", value);
+        }
+        const std::optional<Precondition> read = precondition(withFields(fields));
+        ASSERT_EQ(read.has_value(), row.expected.has_value()) << row.name;
+        if (read) {
+            EXPECT_EQ(read->any, row.expected->any) << row.name;
+            EXPECT_EQ(read->event_ids, row.expected->event_ids) << row.name;
+        }
+    }
+}
+
+TEST(Parsing, PreconditionHoldsAfterItsEventsOrAny) {
+    EXPECT_TRUE((Precondition{true, {}}.holdsAfter(9)));
+    EXPECT_TRUE((Precondition{false, {5, 9}}.holdsAfter(9)));
+    EXPECT_FALSE((Precondition{false, {5, 7}}.holdsAfter(9)));
+    EXPECT_FALSE((Precondition{false, {}}.holdsAfter(0)));
+}
+
+TEST(Parsing, IdempotencyKeyIsOneVisibleAsciiValue) {
+    const std::string longest(kMaxIdempotencyKeyBytes, 'k');
+    const struct {
+        std::string name;
+        std::vector<std::string> values;
+        std::optional<std::string> expected;  // "": refused
+    } rows[] = {
+        {"none", {}, std::nullopt},
+        {"a key", {"abc-123"}, "abc-123"},
+        {"blanks around", {" \tabc "}, "abc"},
+        {"longest", {longest}, longest},
+        {"too long", {longest + "k"}, ""},
+        {"empty", {""}, ""},
+        {"a space inside", {"a b"}, ""},
+        {"not ASCII", {"nyckel-å"}, ""},
+        {"a control character", {"a\x01"}, ""},
+        {"given twice", {"abc", "abc"}, ""},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::pair<std::string, std::string>> fields;
+        for (const std::string& value : row.values) {
+            fields.emplace_back("Idempotency-Key", value);
+        }
+        EXPECT_EQ(idempotencyKey(withFields(fields)), row.expected) << row.name;
+    }
+}
+
+TEST(Parsing, BearerTokenInAnyLetterCase) {
+    const struct {
+        std::string value;
+        std::optional<std::string_view> expected;
+    } rows[] = {
+        {"Bearer abc", "abc"},     {"bearer  abc ", "abc"},     {"BEARER abc", "abc"},
+        {"Bearer ", std::nullopt}, {"Basic abc", std::nullopt}, {"Bearerabc", std::nullopt},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(bearerToken(withFields({{"Authorization", row.value}})), row.expected)
+            << row.value;
+    }
+    EXPECT_EQ(bearerToken(withFields({})), std::nullopt);
+}
+
+TEST(Parsing, JsonBodyByItsContentType) {
+    const struct {
+        std::vector<std::pair<std::string, std::string>> fields;
+        bool expected;
+    } rows[] = {
+        {{{"Content-Type", "application/json"}}, true},
+        {{{"Content-Type", " Application/JSON ; charset=utf-8"}}, true},
+        {{{"Content-Type", "application/jsonx"}}, false},
+        {{{"Content-Type", "text/json"}}, false},
+        {{}, false},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(isJson(withFields(row.fields)), row.expected)
+            << (row.fields.empty() ? "none" : row.fields.front().second);
+    }
+}
+
+TEST(RecentKeys, RemembersTheLastTenThousandKeys) {
+    RecentKeys keys(kRememberedKeysPerBoard);
+    const std::uint64_t added = kRememberedKeysPerBoard + 1;
+    for (std::uint64_t event_id = 1; event_id <= added; ++event_id) {
+        keys.add("key-" + std::to_string(event_id), event_id);
+    }
+    EXPECT_EQ(keys.candidates("key-1"), Ids{});  // the oldest is forgotten
+    EXPECT_EQ(keys.candidates("key-2"), Ids{2});
+    EXPECT_EQ(keys.candidates("key-" + std::to_string(added)), Ids{added});
+    EXPECT_EQ(keys.candidates("never"), Ids{});
+
+    keys.forgetAfter(5000);
+    EXPECT_EQ(keys.candidates("key-5001"), Ids{});
+    EXPECT_EQ(keys.candidates("key-5000"), Ids{5000});
+    keys.add("key-5001", 5001);
+    EXPECT_EQ(keys.candidates("key-5001"), Ids{5001});
+}
+
+TEST(RecentKeys, CollidingHashesGiveEveryCandidateNewestFirst) {
+    RecentKeys keys(3, [](std::string_view) -> std::uint64_t { return 7; });
+    keys.add("a", 1);
+    keys.add("b", 2);
+    keys.add("c", 3);
+    EXPECT_EQ(keys.candidates("anything"), (Ids{3, 2, 1}));
+    keys.add("d", 4);
+    EXPECT_EQ(keys.candidates("a"), (Ids{4, 3, 2}));
+    keys.forgetAfter(3);
+    EXPECT_EQ(keys.candidates("d"), (Ids{3, 2}));
+}
+
+TEST(RecentKeys, HashIsStableFromRunToRun) {
+    // Keys found again after a restart hash as they did before it.
+    EXPECT_EQ(RecentKeys::fnv1a(""), 0xcbf29ce484222325ULL);
+    EXPECT_EQ(RecentKeys::fnv1a("a"), 0xaf63dc4c8601ec8cULL);
+}
+
+TEST(Archive, CountsCellKeepsEveryCountInItsColumn) {
+    statistics::Counts counts;
+    std::int64_t value = 1;
+    for (const statistics::CountField& field : statistics::kCountFields) {
+        counts.*field.member = value++;
+    }
+    const std::string cell = archive::countsCell({counts, statistics::Counts{}});
+    EXPECT_EQ(cell, "[[1,2,3,4,5,6,7,8,9,10,11,12,13],[0,0,0,0,0,0,0,0,0,0,0,0,0]]");
+    EXPECT_EQ(archive::countsFromCell(cell), (std::vector<statistics::Counts>{counts, {}}));
+    EXPECT_EQ(archive::countsFromCell("not json"), std::vector<statistics::Counts>{});
+}
+
+// Appends a row to the journal and waits until it is durable.
+bool appendDurably(Journal& journal, JournalRow row) {
+    std::promise<bool> durable;
+    journal.append(std::move(row), [&durable](bool done) { durable.set_value(done); });
+    return durable.get_future().get();
+}
+
+TEST(ArchiveReader, SeesEachCommitAtOnce) {
+    char directory[] = "/tmp/game501-pieces-XXXXXX";
+    ASSERT_NE(mkdtemp(directory), nullptr);
+    const std::string path = std::string(directory) + "/game501.db";
+    {
+        std::string problem;
+        const std::unique_ptr<Journal> journal = Journal::open(path, problem);
+        ASSERT_NE(journal, nullptr) << problem;
+        journal->start();
+        archive::MatchEntry entry{1, 1, 1000, 1000, 1, 1, "playing", -1, {"Ymma"}, {{}}, true};
+        Command start;
+        start.kind = Command::Kind::start;
+        start.players = {"Ymma"};
+        ASSERT_TRUE(appendDurably(*journal, JournalRow{1, 1, 1000, start, "", true, {entry}}));
+        ASSERT_EQ(journal->reader().matchCount(""), 1U);
+
+        // A read that stopped on its row must not hold the reader to the
+        // database as it was.
+        entry.status = "finished";
+        entry.winner = 0;
+        entry.begins = false;
+        Command dart;
+        dart.kind = Command::Kind::dart;
+        dart.notation = "D20";
+        dart.source = "test";
+        ASSERT_TRUE(appendDurably(*journal, JournalRow{1, 2, 2000, dart, "", true, {entry}}));
+        const std::optional<archive::MatchEntry> read = journal->reader().match(1, 1, {});
+        ASSERT_TRUE(read.has_value());
+        EXPECT_EQ(read->status, "finished");
+        EXPECT_EQ(read->players, std::vector<std::string>{"Ymma"});
+        EXPECT_EQ(journal->reader().matchRows(1, 1).size(), 2U);
+    }
+    std::filesystem::remove_all(directory);
+}
+
+}  // namespace
+}  // namespace game501::server
