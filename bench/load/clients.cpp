@@ -38,7 +38,6 @@ std::size_t latencyCapacity(const Options& options, double per_dart) {
 
 // An answer is read with one system call: room for the largest document.
 constexpr std::size_t kAnswerBufferBytes = 32 * 1024;
-constexpr std::size_t kErrorExcerptBytes = 128;
 
 constexpr int kReadsPerWake = 4;
 // Enough for any line the viewer reads whole ("id: " and 20 digits).

@@ -8,6 +8,7 @@
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/verb.hpp>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -22,6 +23,8 @@ using tcp = net::ip::tcp;
 inline constexpr unsigned kHttpOk = 200;
 // The longest wait for one answer.
 inline constexpr std::chrono::seconds kRequestTimeout{10};
+// How much of an unexpected answer an error message quotes.
+inline constexpr std::size_t kErrorExcerptBytes = 128;
 
 // Returns the id an Event-Id field holds, 0 when it holds none.
 std::uint64_t eventIdOf(std::string_view field);

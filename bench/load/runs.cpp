@@ -35,7 +35,6 @@ namespace {
 constexpr std::chrono::seconds kConnectTime{20};
 constexpr std::chrono::seconds kDrainTime{5};
 constexpr std::chrono::seconds kTeardownTime{2};
-constexpr std::chrono::seconds kHardTimeoutMargin{30};
 constexpr std::size_t kReadChunkBytes = 64 * 1024;
 constexpr std::chrono::milliseconds kRssSampleInterval{250};
 // Shorter loads say nothing about the CPU they used.

@@ -47,8 +47,11 @@ const RunFigures* medianWith(const Options& options, const std::vector<RunFigure
     return medianOf(medians, RunKind{journal, options.format, false});
 }
 
-// The network's share was first judged on a server that kept nothing; the
-// journal in memory comes closest to it, so it is judged there when it ran.
+// With the journal on disk: accepted darts a second and the answers' p99;
+// its darts a second against the same with the journal in memory; and the
+// network's share of the same darts in process. That share was first judged
+// on a server that kept nothing; the journal in memory comes closest to it,
+// so it is judged there when it ran.
 void printThroughputTargets(const Options& options, const std::vector<RunFigures>&,
                             const std::vector<RunFigures>& medians) {
     const RunFigures* const disk = medianWith(options, medians, JournalKind::disk);
@@ -73,6 +76,8 @@ void printThroughputTargets(const Options& options, const std::vector<RunFigures
               << "): " << verdict(network.network_share >= kTargetNetworkShare) << "\n";
 }
 
+// For each journal, the chosen format's accepted darts a second against a
+// single game's in the same invocation.
 void printMatchTargets(const Options& options, const std::vector<RunFigures>&,
                        const std::vector<RunFigures>& medians) {
     std::cout << "targets\n";
@@ -89,6 +94,7 @@ void printMatchTargets(const Options& options, const std::vector<RunFigures>&,
     }
 }
 
+// No event lost in any run, and the delivery p99.
 void printDeliveryTargets(const Options&, const std::vector<RunFigures>& runs,
                           const std::vector<RunFigures>& medians) {
     const RunFigures& f = medians.front();
@@ -103,6 +109,7 @@ void printDeliveryTargets(const Options&, const std::vector<RunFigures>& runs,
               << "\n";
 }
 
+// The server's memory with idle viewers, and that it stays flat under the load.
 void printMemoryTargets(const Options& options, const std::vector<RunFigures>&,
                         const std::vector<RunFigures>& medians) {
     const RunFigures& f = medians.front();
@@ -118,6 +125,7 @@ void printMemoryTargets(const Options& options, const std::vector<RunFigures>&,
               << "\n";
 }
 
+// The career's answer time, median and largest, its rows and the matches.
 void printCareerTargets(double median_ms, double largest_ms, bool rows_right, bool all_finished) {
     std::cout << "targets\n"
               << "  the career's median answer <= " << kTargetCareerMs
@@ -128,6 +136,8 @@ void printCareerTargets(double median_ms, double largest_ms, bool rows_right, bo
               << "\n  every board's last match finished: " << verdict(all_finished) << "\n";
 }
 
+// The median time of a restart to its first answer, and that the restarts
+// left every board as it was.
 void printRestartTargets(double median_seconds, bool documents_same, bool ids_continue) {
     std::cout << "targets\n"
               << "  first answer <= " << kTargetRestartSeconds << " s after the start: "
@@ -146,8 +156,6 @@ struct BoardAnswer {
     Reading reading;
     std::uint64_t event_id = 0;
 };
-
-constexpr std::size_t kErrorExcerptBytes = 128;
 
 // Sends `call` to board `number` and returns what the answer says, read to
 // the leg's status when `status_needed`. Throws std::runtime_error unless
@@ -240,7 +248,6 @@ constexpr int kRestartFillConnections = 20;
 // A start, then 75 turns of three missed darts and a clear, the last clear
 // left out: 1 + 75 × 4 − 1 calls, and no game ends.
 constexpr int kRestartCallsPerBoard = 300;
-constexpr std::chrono::seconds kHardTimeoutMargin{30};
 constexpr std::chrono::seconds kRestartFillTime{120};
 // Reading every board, and writing once to each.
 constexpr std::chrono::seconds kCheckTime{30};

@@ -29,6 +29,8 @@ inline constexpr std::chrono::seconds kServerStopTime =
     game501::server::kStopGrace + std::chrono::seconds{5};
 // The generator's exit status when the watchdog ends it.
 inline constexpr int kHardTimeoutStatus = 3;
+// What a run's hard time limit adds to the longest its phases may take.
+inline constexpr std::chrono::seconds kHardTimeoutMargin{30};
 
 // A directory of its own for a run's files, the tokens file among them;
 // removed with everything written into it.
