@@ -9,14 +9,17 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "load_run.h"
-
 namespace game501::load {
 
 std::uint64_t eventIdOf(std::string_view field) {
     std::uint64_t event_id = 0;
     const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), event_id);
     return error == std::errc() && end == field.data() + field.size() ? event_id : 0;
+}
+
+std::string boardPath(int number, const std::string& action) {
+    const std::string path = "/api/boards/" + std::to_string(number);
+    return action.empty() ? path : path + "/" + action;
 }
 
 HttpClient::HttpClient(unsigned short port)

@@ -3,20 +3,34 @@
 #pragma once
 
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/http/verb.hpp>
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "asio_names.h"
-
 namespace game501::load {
 
+namespace net = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = net::ip::tcp;
+
 inline constexpr unsigned kHttpOk = 200;
+// The longest wait for one answer.
+inline constexpr std::chrono::seconds kRequestTimeout{10};
+// How much of an unexpected answer an error message quotes.
+inline constexpr std::size_t kErrorExcerptBytes = 128;
 
 // Returns the id an Event-Id field holds, 0 when it holds none.
 std::uint64_t eventIdOf(std::string_view field);
+
+// Returns the path of board `number`'s document, or of one of its actions.
+std::string boardPath(int number, const std::string& action = "");
 
 struct HttpAnswer {
     unsigned status = 0;

@@ -7,8 +7,7 @@
 #include <string>
 
 #include "game_501.h"
-#include "script_play.h"
-#include "units.h"
+#include "measurements.h"
 
 namespace game501::load {
 namespace {
@@ -31,8 +30,9 @@ double dartsPerSecond(const Script& script, double seconds, Engine& engine, Star
             const Clock::time_point before = Clock::now();
             const std::string answer = engine.addDart(next.notation, kSource).dump();
             spent += Clock::now() - before;
-            accepted += startsWith(answer, kAccepted) ? 1 : 0;
-            play.onAnswer(answer);
+            const Reading reading = readAnswer(answer, play.needsStatus()).value_or(Reading{});
+            accepted += reading.accepted ? 1 : 0;
+            play.onAnswer(reading);
         }
     }
     const double timed = Seconds(spent).count();

@@ -1,24 +1,61 @@
-// The load generator's own rules: what a scorer sends after each answer as
-// the legs of a match go by, the options that choose the kinds of run, and
-// how an older server is told from its --help.
+// The load generator's own rules: how a scorer reads an answer and what it
+// sends after each as the legs of a match go by, the options that choose the
+// kinds of run, and how an older server is told from its --help.
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "match_501.h"
 #include "options.h"
-#include "run_kind.h"
 #include "script.h"
-#include "script_play.h"
-#include "server_setup.h"
+#include "server_process.h"
 
 namespace game501 {
 namespace {
 
+using game501::load::LegStatus;
 using game501::load::Step;
+
+// A reading that need not go to the status stops after awaiting_clear, so
+// what follows it is never parsed; a refusal is read whole.
+TEST(ReadAnswer, ReadsTheLegOfAnAnswerOrAStateDocumentAsFarAsAsked) {
+    using game501::load::Reading;
+    const std::string answer =
+        R"({"accepted":true,"game":{"awaiting_clear":true,"history":[{"outcome":"bust",)"
+        R"("status":"finished"}],"status":"playing"},"message":""})";
+    const std::string head = R"({"accepted":true,"game":{"awaiting_clear":false,)";
+    const struct {
+        std::string document;
+        bool status_needed;
+        std::optional<Reading> reading;
+    } cases[] = {
+        {answer, true, Reading{true, true, LegStatus::playing}},
+        {answer, false, Reading{true, true, LegStatus::unknown}},
+        {head + "not JSON", false, Reading{true, false, LegStatus::unknown}},
+        {R"({"accepted":false,"game":{"awaiting_clear":false,"status":"idle"}})", false,
+         Reading{false, false, LegStatus::idle}},
+        {R"({"awaiting_clear":false,"history":[],"status":"finished"})", true,
+         Reading{false, false, LegStatus::finished}},
+        {head + R"("status":"paused"}})", true, Reading{true, false, LegStatus::unknown}},
+        {head + "not JSON", true, std::nullopt},
+        {"[true]", true, std::nullopt},
+        {"", false, std::nullopt},
+    };
+    const auto text = [](const std::optional<Reading>& reading) {
+        return reading ? std::to_string(reading->accepted) + " " +
+                             std::to_string(reading->awaiting_clear) + " " +
+                             std::to_string(static_cast<int>(reading->status))
+                       : std::string("nothing");
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(text(game501::load::readAnswer(c.document, c.status_needed)), text(c.reading))
+            << c.document;
+    }
+}
 
 TEST(NextStep, ClearsAfterALegAndStartsOnlyWhenTheClearLeftItFinished) {
     const std::string playing =
@@ -65,7 +102,9 @@ TEST(ScriptPlay, PlaysWholeMatchesOfEveryFormatWithoutARefusedDart) {
                 answer = match.markBoardClear().dump();
             } else {
                 answer = match.addDart(play.dart().notation, game501::load::kSource).dump();
-                ASSERT_TRUE(game501::load::startsWith(answer, game501::load::kAccepted)) << answer;
+                ASSERT_TRUE(
+                    game501::load::readAnswer(answer).value_or(game501::load::Reading{}).accepted)
+                    << answer;
                 ++darts;
             }
             matches += play.onAnswer(answer) == Step::start ? 1 : 0;

@@ -1,4 +1,4 @@
-// The command line of the load generator.
+// The command line of the load generator, and the kinds of run it asks for.
 #pragma once
 
 #include <cstdint>
@@ -6,16 +6,23 @@
 #include <string>
 #include <vector>
 
-#include "journal_files.h"
 #include "match_501.h"
-#include "scenarios.h"
 
 namespace game501::load {
+
+struct Scenario;
 
 inline constexpr double kDefaultSeconds = 10;
 // How long a --darts run may take at most when no --seconds says otherwise.
 inline constexpr double kDefaultDartsTimeCap = 300;
 inline constexpr double kInProcessSeconds = 2;
+
+// disk: a database file in the run's own directory; memory: the server's
+// database in memory, for comparisons of speed only.
+enum class JournalKind { disk, memory };
+
+// "disk" or "memory", as --journal takes it.
+const char* journalName(JournalKind kind);
 
 struct UsageError {
     std::string message;
@@ -29,7 +36,7 @@ struct Options {
     double seconds = kDefaultSeconds;
     bool seconds_given = false;
     std::uint64_t darts = 0;  // 0: the load is bounded by time alone
-    int runs = 1;             // of each kind of run (run_kind.h)
+    int runs = 1;             // of each kind of run
     // The journals of the runs, taken by turns.
     std::vector<JournalKind> journals = {JournalKind::disk};
     // The matches the scorers start.
@@ -54,5 +61,36 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args);
 
 // Returns the text of --help.
 std::string usage();
+
+// What a run is measured with besides its load: its journal, the format of
+// its matches and its server. The runs of one invocation take every
+// combination of the options' choices by turns, so that a slow minute of the
+// machine falls on each of them alike, and their medians are compared.
+struct RunKind {
+    JournalKind journal = JournalKind::disk;
+    Match501::Format format;
+    bool other_server = false;  // --compare-server's, not --server's
+};
+
+// The part of a kind that a comparison holds apart and leaves out of its name.
+enum class KindPart { none, format, server };
+
+bool sameKind(const RunKind& a, const RunKind& b);
+
+// Returns the formats of the runs: the one the others are compared with first.
+std::vector<Match501::Format> runFormats(const Options& options);
+
+// Returns every combination of the journals, formats and servers of
+// `options`, in the order of one round of runs; --server's first.
+std::vector<RunKind> runKinds(const Options& options);
+
+// Returns "a single game", "first to 3 legs" or "first to 2 sets of 3 legs".
+std::string formatName(const Match501::Format& format);
+
+// Returns what tells `kind` from the other kinds of `options`, its journal
+// always: "journal disk, first to 3 legs, the other server"; `leave_out`
+// is not named.
+std::string kindName(const RunKind& kind, const Options& options,
+                     KindPart leave_out = KindPart::none);
 
 }  // namespace game501::load

@@ -1,6 +1,7 @@
-// The loads the generator knows by name: the target runs of --scenario and
-// the small run of --smoke. A new scenario is one row of the table in
-// scenarios.cpp, with the server option it needs, if any.
+// The loads the generator knows by name: the target runs of --scenario, with
+// their targets and the runs of those that are not a load of scorers
+// (restart, career), and the small run of --smoke. A new scenario is one row
+// of the table in scenarios.cpp, with the server option it needs, if any.
 #pragma once
 
 #include <cstdint>
@@ -26,7 +27,7 @@ struct Load {
 };
 
 // Prints whether the medians of a scenario's runs met its targets: one
-// median for each kind of run (run_kind.h), in the order runKinds gives
+// median for each kind of run (options.h), in the order runKinds gives
 // them. The targets never change the exit status.
 using Targets = void (*)(const Options& options, const std::vector<RunFigures>& runs,
                          const std::vector<RunFigures>& medians);

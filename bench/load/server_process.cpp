@@ -1,8 +1,11 @@
 #include "server_process.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <poll.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,12 +18,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <initializer_list>
+#include <iostream>
 #include <limits>
+#include <random>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <string_view>
 #include <system_error>
-#include <thread>
+#include <utility>
 
 namespace game501::load {
 namespace {
@@ -59,7 +66,123 @@ bool readMore(int output, Clock::time_point deadline, std::string& text) {
     return bytes > 0;
 }
 
+constexpr const char* kDatabaseName = "journal.db";
+constexpr const char* kInMemory = ":memory:";
+
+double fileBytes(const std::string& path) {
+    struct stat status {};
+    return stat(path.c_str(), &status) == 0 ? static_cast<double>(status.st_size) : -1;
+}
+
+// Returns the server's --data for a run: a file in `dir`, or ":memory:".
+std::string journalData(JournalKind kind, TempDir& dir) {
+    if (kind == JournalKind::memory) {
+        return kInMemory;
+    }
+    // The log and shared memory of WAL mode, and the rollback journal of the
+    // schema's first transaction: a server killed midway leaves them behind.
+    for (const char* suffix : {"-wal", "-shm", "-journal"}) {
+        dir.adopt(std::string(kDatabaseName) + suffix);
+    }
+    return dir.adopt(kDatabaseName);
+}
+
+std::vector<std::string> makeTokens(int boards) {
+    std::random_device device;
+    std::vector<std::string> tokens;
+    const std::string_view digits = "0123456789abcdef";
+    constexpr int kTokenDigits = 32;
+    for (int board = 0; board < boards; ++board) {
+        std::string token;
+        for (int i = 0; i < kTokenDigits; ++i) {
+            token += digits[device() % digits.size()];
+        }
+        tokens.push_back(std::move(token));
+    }
+    return tokens;
+}
+
+constexpr std::chrono::seconds kHelpTime{10};
+
 }  // namespace
+
+std::string TempDir::base() {
+    const char* const tmpdir = std::getenv("TMPDIR");
+    return tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+}
+
+TempDir::TempDir() {
+    std::string pattern = base() + "/game501-load-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::system_error(errno, std::generic_category(), "mkdtemp " + pattern);
+    }
+    path_ = pattern;
+}
+
+void TempDir::remove() const {
+    for (const std::string& file : files_) {
+        unlink(file.c_str());
+    }
+    rmdir(path_.c_str());
+}
+
+std::string TempDir::adopt(const std::string& name) {
+    files_.push_back(path_ + "/" + name);
+    return files_.back();
+}
+
+std::string TempDir::write(const std::string& name, const std::string& text) {
+    const std::string file = adopt(name);
+    std::ofstream out(file, std::ios::binary);
+    out << text;
+    if (!out.flush()) {
+        throw std::runtime_error("cannot write " + file);
+    }
+    return file;
+}
+
+JournalBytes journalBytes(const std::string& data) {
+    if (data == kInMemory) {
+        return {};
+    }
+    return {fileBytes(data), fileBytes(data + "-wal")};
+}
+
+bool onTmpfs(const std::string& path) {
+    struct statfs status {};
+    return statfs(path.c_str(), &status) == 0 && status.f_type == TMPFS_MAGIC;
+}
+
+// The option as a word of its own, "--data FILE", not "--database" or
+// "--data-dir".
+bool helpNamesData(const std::string& help) {
+    static const std::regex option(R"((^|[^-\w])--data($|[\s=,\]]))");
+    return std::regex_search(help, option);
+}
+
+ServerProgram probeServer(const std::string& path) {
+    ServerProcess help(path, {"--help"});
+    return {path, helpNamesData(help.outputUntilExit(Clock::now() + kHelpTime))};
+}
+
+ServerSetup prepareServer(const Options& options, const ServerProgram& program, JournalKind journal,
+                          TempDir& dir) {
+    ServerSetup setup;
+    setup.tokens = makeTokens(options.boards);
+    std::string token_lines;
+    for (const std::string& token : setup.tokens) {
+        token_lines += token + "\n";
+    }
+    const std::string tokens_file = dir.write("tokens", token_lines);
+    setup.args = {"--listen", "127.0.0.1:0", "--boards", std::to_string(options.boards),
+                  "--tokens", tokens_file};
+    if (program.takes_data) {
+        setup.data = journalData(journal, dir);
+        setup.args.insert(setup.args.end(), {"--data", setup.data});
+    }
+    setup.args.insert(setup.args.end(), options.server_args.begin(), options.server_args.end());
+    return setup;
+}
 
 ServerProcess::ServerProcess(const std::string& path, const std::vector<std::string>& args) {
     std::array<int, 2> pipe_fds{};
@@ -206,6 +329,35 @@ double ServerProcess::cpuSeconds() const {
     double system = 0;
     fields >> user >> system;
     return (user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+Watchdog::Watchdog(Clock::time_point deadline, pid_t server, const TempDir& dir)
+    : server_(server), dir_(dir) {
+    thread_ = std::thread([this, deadline] {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!done_cv_.wait_until(lock, deadline, [this] { return done_; })) {
+            std::cerr << "game501_server_load: the run passed its hard time limit; "
+                         "killing the server\n";
+            const pid_t watched = server_;
+            if (watched > 0) {
+                kill(watched, SIGKILL);
+                waitpid(watched, nullptr, 0);
+            }
+            dir_.remove();
+            _exit(kHardTimeoutStatus);
+        }
+    });
+}
+
+void Watchdog::watch(pid_t server) { server_ = server; }
+
+Watchdog::~Watchdog() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        done_ = true;
+    }
+    done_cv_.notify_one();
+    thread_.join();
 }
 
 }  // namespace game501::load
