@@ -24,6 +24,7 @@
 
 #include "api.h"
 #include "board.h"
+#include "computer_player.h"
 #include "computer_turns.h"
 #include "journal.h"
 #include "network.h"
@@ -57,9 +58,11 @@ const std::string kUsage =
     "  --data FIL            databasen med tavlornas journal och token\n"
     "                        (standard: game501.db i arbetskatalogen)\n"
     "  --computer-pause MS   datorns paus före varje kast, 0 till " +
-    std::to_string(kMaxComputerPauseMs) +
+    std::to_string(game501::kMaxComputerPause.count()) +
     " ms\n"
-    "                        (standard: 1000)\n"
+    "                        (standard: " +
+    std::to_string(game501::kDefaultComputerPause.count()) +
+    ")\n"
     "  --help                visa denna hjälp\n";
 
 struct Options {
@@ -68,7 +71,7 @@ struct Options {
     std::optional<int> boards;  // none: as many as the database has, or one
     std::optional<std::string> tokens_file;
     std::string data = "game501.db";
-    std::chrono::milliseconds computer_pause{1000};
+    std::chrono::milliseconds computer_pause = game501::kDefaultComputerPause;
 };
 
 struct UsageError {
@@ -134,11 +137,12 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args) {
         } else if (is("--tokens")) {
             options.tokens_file = valueOf(args, i, "--tokens");
         } else if (is("--computer-pause")) {
+            constexpr long kMaxPause = game501::kMaxComputerPause.count();
             const std::optional<long> pause =
-                number(valueOf(args, i, "--computer-pause"), 0, kMaxComputerPauseMs);
+                number(valueOf(args, i, "--computer-pause"), 0, kMaxPause);
             if (!pause) {
                 throw UsageError{"--computer-pause ska vara ett tal från 0 till " +
-                                 std::to_string(kMaxComputerPauseMs)};
+                                 std::to_string(kMaxPause)};
             }
             options.computer_pause = std::chrono::milliseconds(*pause);
         } else if (is("--data")) {

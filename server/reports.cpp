@@ -159,7 +159,7 @@ Response Reports::report(std::string_view id, bool csv, unsigned version) const 
         }
         // The darts themselves are in the journal: the match is played again.
         const Replay replay(reader_.matchRows(entry->board, entry->start_event));
-        const std::vector<LegRecord> legs = replay.match().legs();
+        const std::vector<LegRecord>& legs = replay.match().legs();
         if (csv) {
             Response response{http::status::ok, version};
             response.set(http::field::content_type, "text/csv; charset=utf-8; header=present");
