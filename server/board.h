@@ -66,8 +66,8 @@ public:
     void apply(Write write, Done done);
 
     // Calls `listener` with the id of every event of a match with a computer
-    // once it is durable, on the journal's thread, outside the board's lock.
-    // Set before the journal starts.
+    // once it is durable, on one of the journal's threads, outside the
+    // board's lock. Set before the journal starts.
     void onDurable(std::function<void(std::uint64_t event_id)> listener);
 
     // Returns the write a computer player makes now, if one is to move after

@@ -195,6 +195,14 @@ Journal::~Journal() {
     if (writer_.joinable()) {
         writer_.join();
     }
+    {
+        const MutexLock lock(told_mutex_);
+        writer_done_ = true;
+    }
+    told_changed_.notify_all();
+    if (teller_.joinable()) {
+        teller_.join();
+    }
 }
 
 std::vector<std::string> Journal::tokens() {
@@ -288,6 +296,7 @@ std::vector<std::pair<std::uint64_t, std::string>> Journal::recentKeys(int board
 }
 
 void Journal::start() {
+    teller_ = std::thread([this] { tellLoop(); });
     writer_ = std::thread([this] { writeLoop(); });
 }
 
@@ -312,22 +321,61 @@ void Journal::writeLoop() {
         batch.swap(queue_);
         lock.unlock();
         const bool durable = commit(batch);
+        if (durable) {
+            {
+                const MutexLock told_lock(told_mutex_);
+                untold_.push_back(std::move(batch));
+            }
+            told_changed_.notify_all();
+            lock.lock();
+            continue;
+        }
+        // The rows before these are told first, so that each board hears
+        // of its rows in order.
+        waitUntilTold();
         for (Pending& pending : batch) {
-            pending.done(durable);
+            pending.done(false);
+        }
+        // What was queued meanwhile may rest on the rows that failed; the
+        // boards have gone back to what the journal holds, and rows appended
+        // from now on rest on that.
+        lock.lock();
+        batch.clear();
+        batch.swap(queue_);
+        lock.unlock();
+        for (Pending& pending : batch) {
+            pending.done(false);
         }
         lock.lock();
-        if (!durable) {
-            // What was queued meanwhile may rest on the rows that failed; the
-            // boards have gone back to what the journal holds, and rows
-            // appended from now on rest on that.
-            batch.clear();
-            batch.swap(queue_);
-            lock.unlock();
-            for (Pending& pending : batch) {
-                pending.done(false);
-            }
-            lock.lock();
+    }
+}
+
+void Journal::tellLoop() {
+    ReleasableMutexLock lock(told_mutex_);
+    while (true) {
+        while (!writer_done_ && untold_.empty()) {
+            told_changed_.wait(lock);
         }
+        if (untold_.empty()) {
+            return;
+        }
+        std::vector<Pending> batch = std::move(untold_.front());
+        untold_.pop_front();
+        telling_ = true;
+        lock.unlock();
+        for (Pending& pending : batch) {
+            pending.done(true);
+        }
+        lock.lock();
+        telling_ = false;
+        told_changed_.notify_all();
+    }
+}
+
+void Journal::waitUntilTold() {
+    ReleasableMutexLock lock(told_mutex_);
+    while (!untold_.empty() || telling_) {
+        told_changed_.wait(lock);
     }
 }
 

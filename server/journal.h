@@ -6,6 +6,9 @@
 // Rows are written by one thread in group commits: whatever queues while a
 // commit is being made goes into the next one, so that one fsync serves many
 // darts. A row is durable once its commit returns (WAL, synchronous=FULL).
+// The owners of durable rows are told on a second thread, in order, while
+// the writer commits the next rows; a failed commit is told once every row
+// before it has been, and before anything after it is written.
 // The archive's reads go through a read-only connection of their own
 // (archive_reader.h), which WAL lets read while the writer commits.
 #pragma once
@@ -17,6 +20,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -36,9 +40,10 @@ namespace game501::server {
 // Thread-safe.
 class Journal {
 public:
-    // Called once for every appended row, on the writer's thread, in the
-    // order the rows were appended: true once the row is durable, false when
-    // its commit failed and the row is not in the journal.
+    // Called once for every appended row, on one of the journal's threads,
+    // in the order the rows were appended, never two at once: true once the
+    // row is durable, false when its commit failed and the row is not in the
+    // journal.
     using Done = std::function<void(bool durable)>;
 
     // The database that lives as long as the process and is never written to
@@ -54,7 +59,7 @@ public:
 
     Journal(const Journal&) = delete;
     Journal& operator=(const Journal&) = delete;
-    // Writes what is queued, then stops the writer.
+    // Writes what is queued and tells its owners, then stops the threads.
     ~Journal();
 
     // The boards' tokens, board 1 first; empty for a new database. The reads
@@ -83,7 +88,7 @@ public:
     // The reader of the archive, which lives as long as the journal.
     ArchiveReader& reader() { return *reader_; }
 
-    // Starts the writer thread; rows may be appended from then on.
+    // Starts the writer's threads; rows may be appended from then on.
     void start();
     // Queues a row, to be written after every row appended before it.
     // `done` tells when it is durable or failed. Never blocks on a commit.
@@ -109,6 +114,10 @@ private:
     std::vector<JournalRow> rowsLocked(int board, std::uint64_t from, std::uint64_t through)
         GAME501_REQUIRES(database_mutex_);
     void writeLoop();
+    // Tells the owners of each durable batch, in order.
+    void tellLoop();
+    // Returns once the owners of every durable batch handed over are told.
+    void waitUntilTold();
     // Writes the rows in one transaction; false when they are not durable.
     bool commit(const std::vector<Pending>& batch);
     // Whether the file is still the one opened, where it was, and writable
@@ -140,6 +149,14 @@ private:
     bool stopping_ GAME501_GUARDED_BY(queue_mutex_) = false;
     bool failing_ = false;  // the writer's alone: whether the last commit failed
     std::thread writer_;
+
+    // Durable batches whose owners are still to be told, oldest first.
+    Mutex told_mutex_;
+    std::condition_variable_any told_changed_;
+    std::deque<std::vector<Pending>> untold_ GAME501_GUARDED_BY(told_mutex_);
+    bool telling_ GAME501_GUARDED_BY(told_mutex_) = false;  // a batch taken, not yet told
+    bool writer_done_ GAME501_GUARDED_BY(told_mutex_) = false;
+    std::thread teller_;
 };
 
 }  // namespace game501::server

@@ -158,8 +158,8 @@ private:
         const bool keep_alive = request.keep_alive();
         Routed routed = api_.route(request);
         if (BoardWrite* const board_write = std::get_if<BoardWrite>(&routed)) {
-            // Answered once its journal row is durable, from the journal's
-            // thread; the guard keeps the io_context running till then.
+            // Answered once its journal row is durable, from one of the
+            // journal's threads; the guard keeps the io_context running till then.
             return api_.write(
                 std::move(*board_write), [self = shared_from_this(), keep_alive,
                                           work = net::make_work_guard(strand_)](Response response) {

@@ -16,8 +16,8 @@ constexpr int kMaxBoards = 100;
 constexpr std::size_t kMaxHeaderBytes = 8 * 1024;
 constexpr std::size_t kMaxBodyBytes = 16 * 1024;
 
-// Every undo point of an engine copies each label, so labels are bounded
-// before they reach one, as at every front end.
+// An engine keeps each label with its dart for as long as the match, so
+// labels are bounded before they reach one, as at every front end.
 constexpr std::size_t kMaxSourceBytes = front_end::kMaxSourceBytes;
 
 // An Idempotency-Key is 1 to this many visible ASCII characters, and a

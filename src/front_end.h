@@ -16,8 +16,8 @@
 namespace game501::front_end {
 
 // Source labels come from people and programs a front end does not control,
-// and every undo point of an engine keeps a copy of each one, so a front end
-// refuses a longer label before it reaches the engine.
+// and an engine keeps each one with its dart for as long as the match, so a
+// front end refuses a longer label before it reaches the engine.
 inline constexpr std::size_t kMaxSourceBytes = 1024;
 
 // Where the active player of a game being played stands, as the checkout

@@ -66,10 +66,9 @@ public:
     // The refusal of an unreadable notation echoes it, with each byte sequence
     // that is not valid UTF-8 shown as U+FFFD.
     //
-    // What a label costs: every undo point copies the whole game, the darts
-    // of its history included, so an engine holds about a hundred copies of
-    // each label. Keep labels short, and bound untrusted ones before they
-    // arrive.
+    // What a label costs: it is kept once with its dart, in the visit and in
+    // the history of the last 100 visits; an undo point copies nothing of
+    // it. Bound untrusted labels before they arrive.
     json addDart(const std::string& notation, const std::string& source);
 
     // Takes back the last accepted dart and everything it caused. Refuses

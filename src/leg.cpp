@@ -118,8 +118,22 @@ Answer Leg::undo() {
     if (undo_stack_.empty()) {
         return answer(false, "Det finns inget kast att ångra");
     }
-    // Moving cannot fail, so the game and the stack change together.
-    now_ = std::move(undo_stack_.back());
+    UndoPoint& point = undo_stack_.back();
+    if (point.ended_turn) {
+        // The dart's visit is the newest of the history: it is thrown again.
+        now_.turn = std::move(now_.history.back());
+        now_.history.pop_back();
+        if (point.oldest) {
+            now_.history.push_front(std::move(*point.oldest));
+        }
+        now_.turn.end_score = 0;
+        now_.turn.outcome = TurnOutcome::open;
+    }
+    now_.turn.darts.pop_back();
+    now_.players[static_cast<std::size_t>(now_.turn.player)].score = point.score;
+    now_.status = GameStatus::playing;
+    now_.awaiting_clear = false;
+    now_.winner = -1;
     undo_stack_.pop_back();
     return answer(true, "Senaste kastet ångrades");
 }
@@ -149,15 +163,25 @@ std::optional<Answer> Leg::dartRefusal() const {
 }
 
 Answer Leg::scoreDart(const DartValue& dart, const std::string& source) {
-    pushSnapshot();
     Player& player = now_.players[static_cast<std::size_t>(now_.turn.player)];
     const DartEffect effect = dartEffect(player.score, dart.value, dart.is_double);
-    now_.turn.darts.push_back(DartRecord{dart.notation, dart.value, dart.is_double,
-                                         effect == DartEffect::busts, source, clock_()});
+    // The undo point goes in first and says that the visit ended only once
+    // it has, so that a dart that fails part way is still taken back whole.
+    UndoPoint& point = undo_stack_.emplace_back(UndoPoint{player.score, false, std::nullopt});
+    try {
+        now_.turn.darts.push_back(DartRecord{dart.notation, dart.value, dart.is_double,
+                                             effect == DartEffect::busts, source, clock_()});
+    } catch (...) {
+        undo_stack_.pop_back();
+        throw;
+    }
+    if (undo_stack_.size() > kMaxUndoSteps) {
+        undo_stack_.pop_front();
+    }
 
     if (effect == DartEffect::busts) {
         player.score = now_.turn.start_score;
-        endTurn(TurnOutcome::bust);
+        endTurn(TurnOutcome::bust, point);
         now_.awaiting_clear = true;
         passTurn();
         return answer(true, "Bust – turens poäng återställdes", TurnOutcome::bust);
@@ -167,14 +191,14 @@ Answer Leg::scoreDart(const DartValue& dart, const std::string& source) {
 
     if (effect == DartEffect::checks_out) {
         // The winning turn stays in play so that it shows how the game ended.
-        endTurn(TurnOutcome::checkout);
+        endTurn(TurnOutcome::checkout, point);
         now_.winner = now_.turn.player;
         now_.status = GameStatus::finished;
         now_.awaiting_clear = false;
         return answer(true, player.name + " vann med " + dart.notation, TurnOutcome::checkout);
     }
     if (now_.turn.darts.size() == static_cast<std::size_t>(kDartsPerTurn)) {
-        endTurn(TurnOutcome::scored);
+        endTurn(TurnOutcome::scored, point);
         now_.awaiting_clear = true;
         passTurn();
         return answer(true, "Tur klar – ta bort pilarna", TurnOutcome::scored);
@@ -192,50 +216,18 @@ void Leg::begin(GameStatus status, std::vector<Player> players) {
     undo_stack_.clear();
 }
 
-void Leg::pushSnapshot() {
-    if (undo_stack_.size() < kMaxUndoSteps) {
-        // Room for every snapshot at once: growing the stack later would
-        // move them all.
-        undo_stack_.reserve(kMaxUndoSteps);
-        undo_stack_.push_back(now_);
-        return;
-    }
-    // The oldest snapshot goes, and its strings and arrays take the new copy:
-    // assigning into them allocates next to nothing, where a new snapshot
-    // would allocate every string and array of the game again.
-    try {
-        copyInto(undo_stack_.front());
-    } catch (...) {
-        // A half-written snapshot must never be restored.
-        undo_stack_.erase(undo_stack_.begin());
-        throw;
-    }
-    std::rotate(undo_stack_.begin(), undo_stack_.begin() + 1, undo_stack_.end());
-}
-
-void Leg::copyInto(Snapshot& snapshot) const {
-    // Assigning in place keeps whatever capacity the old contents had, so
-    // only what has the same size is reused (the history, once it is full);
-    // the rest is a fresh copy, as small as that of a new snapshot.
-    snapshot.status = now_.status;
-    snapshot.players = now_.players;
-    snapshot.turn = Turn(now_.turn);
-    if (snapshot.history.size() == now_.history.size()) {
-        snapshot.history = now_.history;
-    } else {
-        snapshot.history = std::deque<Turn>(now_.history);
-    }
-    snapshot.awaiting_clear = now_.awaiting_clear;
-    snapshot.winner = now_.winner;
-}
-
-void Leg::endTurn(TurnOutcome outcome) {
+void Leg::endTurn(TurnOutcome outcome, UndoPoint& point) {
+    // Copied first, so that a copy that fails leaves the visit open.
+    now_.history.push_back(now_.turn);
     now_.turn.outcome = outcome;
     now_.turn.end_score = now_.players[static_cast<std::size_t>(now_.turn.player)].score;
-    now_.history.push_back(now_.turn);
-    while (now_.history.size() > kMaxHistoryTurns) {
+    now_.history.back().outcome = outcome;
+    now_.history.back().end_score = now_.turn.end_score;
+    if (now_.history.size() > kMaxHistoryTurns) {
+        point.oldest = std::move(now_.history.front());
         now_.history.pop_front();
     }
+    point.ended_turn = true;
 }
 
 void Leg::passTurn() {

@@ -124,26 +124,23 @@ public:
     bool canUndo() const { return !undo_stack_.empty(); }
 
 private:
-    // Everything an accepted dart can change; the unit of undo.
-    struct Snapshot {
+    // The state of a leg.
+    struct State {
         GameStatus status = GameStatus::idle;
         std::vector<Player> players;
         Turn turn;
         std::deque<Turn> history;
         bool awaiting_clear = false;
         int winner = -1;
+    };
 
-        // Exchanges two snapshots member by member, without copying or
-        // allocating, so that the undo stack can be rotated cheaply.
-        friend void swap(Snapshot& a, Snapshot& b) noexcept {
-            using std::swap;
-            swap(a.status, b.status);
-            swap(a.players, b.players);
-            swap(a.turn, b.turn);
-            swap(a.history, b.history);
-            swap(a.awaiting_clear, b.awaiting_clear);
-            swap(a.winner, b.winner);
-        }
+    // What an accepted dart changed that its own record does not tell: the
+    // unit of undo. A dart is accepted only while the game is playing, no
+    // clear is awaited and nobody has won, so those need no keeping.
+    struct UndoPoint {
+        int score = 0;               // the thrower's score before the dart
+        bool ended_turn = false;     // whether the dart ended its visit
+        std::optional<Turn> oldest;  // the visit it pushed out of a full history
     };
 
     Answer answer(bool accepted, std::string message,
@@ -154,18 +151,16 @@ private:
     // Puts the leg at the start of a game (or idle, with no players), with
     // nothing to undo.
     void begin(GameStatus status, std::vector<Player> players);
-    // Pushes an undo point; past 100 the oldest one goes.
-    void pushSnapshot();
-    // Overwrites `snapshot` with a deep copy of the leg, reusing its storage.
-    void copyInto(Snapshot& snapshot) const;
-    // Ends the visit being thrown and keeps it in the history.
-    void endTurn(TurnOutcome outcome);
+    // Ends the visit being thrown and keeps it in the history, the oldest
+    // visit going once there are more than 100; notes both in the undo
+    // point of the dart that ended it.
+    void endTurn(TurnOutcome outcome, UndoPoint& point);
     // Gives the board to the next player.
     void passTurn();
 
     Clock clock_;
-    Snapshot now_;
-    std::vector<Snapshot> undo_stack_;  // oldest first, at most 100 snapshots
+    State now_;
+    std::deque<UndoPoint> undo_stack_;  // oldest first, at most 100
 };
 
 }  // namespace game501

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,76 @@ TEST(LegAnswer, TakesADartValueAsItsNotation) {
         }
         EXPECT_EQ(Game501::stateDocument(by_value), Game501::stateDocument(by_notation));
     }
+}
+
+// Returns everything a leg holds, its whole history included (a state
+// document shows only the newest visits).
+std::string described(const Leg& leg) {
+    std::ostringstream out;
+    const auto visit = [&out](const Leg::Turn& turn) {
+        out << "\n  " << turn.player << '/' << turn.round << ' ' << turn.start_score << '-'
+            << turn.end_score << ' ' << outcomeName(turn.outcome) << ':';
+        for (const DartRecord& dart : turn.darts) {
+            out << ' ' << dart.notation << '=' << dart.value << (dart.is_double ? "d" : "")
+                << (dart.bust ? "b" : "") << '@' << dart.timestamp << '[' << dart.source << ']';
+        }
+    };
+    out << statusName(leg.status()) << " winner " << leg.winner() << " clear "
+        << leg.awaitingClear() << " undo " << leg.canUndo() << " scores";
+    for (const Leg::Player& player : leg.players()) {
+        out << ' ' << player.name << '=' << player.score;
+    }
+    out << "\nturn";
+    visit(leg.turn());
+    out << "\nhistory " << leg.history().size();
+    for (const Leg::Turn& turn : leg.history()) {
+        visit(turn);
+    }
+    return out.str();
+}
+
+// An undo point keeps only what the dart changed; each step back must give
+// the whole leg as it was, past the bounds of the undo points (100) and of
+// the history (100 visits), with busts, and refilled after undoing part way.
+TEST(LegUndo, GivesBackTheWholeLegAsItWasBeforeEachDart) {
+    Leg leg(countingClock());
+    leg.start({"Zef", "Kovik", "Ymma"});
+    // No doubles, so the leg never ends; the scores run low and bust.
+    const std::vector<std::string> darts = {"T20", "S1", "MISS", "T19", "OUTER", "5", "t7"};
+    std::vector<std::string> before = {described(leg)};
+    int thrown = 0;
+    const auto throwDarts = [&](int count) {
+        for (int i = 0; i < count; ++i, ++thrown) {
+            const std::string source = thrown % 2 == 0 ? "a label longer than fifteen bytes" : "s";
+            ASSERT_TRUE(leg.addDart(darts[static_cast<std::size_t>(thrown) % darts.size()], source)
+                            .accepted)
+                << "dart " << thrown;
+            if (leg.awaitingClear()) {
+                leg.markBoardClear();
+            }
+            before.push_back(described(leg));
+        }
+    };
+    const auto undoAndCheck = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            ASSERT_TRUE(leg.undo().accepted) << "undo " << i;
+            before.pop_back();
+            // The board clear after a visit is not undone: a step back shows
+            // the leg as it was after it, but for the last point taken.
+            std::string expected = before.back();
+            if (!leg.canUndo()) {
+                expected.replace(expected.find(" undo 1 "), 8, " undo 0 ");
+            }
+            ASSERT_EQ(described(leg), expected) << "undo " << i;
+        }
+    };
+
+    throwDarts(400);
+    ASSERT_EQ(leg.history().size(), 100U);
+    undoAndCheck(40);
+    throwDarts(60);
+    undoAndCheck(100);
+    EXPECT_FALSE(leg.undo().accepted);
 }
 
 }  // namespace

@@ -55,11 +55,11 @@ game501_mutant(bust_keeps_points leg.cpp
   "player.score = now_.turn.start_score;" ""
   "bust ska återställa turstartens poäng")
 game501_mutant(undo_restores_nothing leg.cpp
-  "now_ = std::move(undo_stack_.back());" ""
+  "now_.players[static_cast<std::size_t>(now_.turn.player)].score = point.score;" ""
   "ångra ska återställa läget före bustkastet")
 game501_mutant(turn_never_passes leg.cpp
   "turn.player = (turn.player + 1) %" "turn.player = turn.player %"
   "turen ska gå till nästa spelare")
 game501_mutant(no_clear_after_three_darts leg.cpp
-  "endTurn(TurnOutcome::scored);\n        now_.awaiting_clear = true;" "endTurn(TurnOutcome::scored);"
+  "endTurn(TurnOutcome::scored, point);\n        now_.awaiting_clear = true;" "endTurn(TurnOutcome::scored, point);"
   "tre kast ska kräva tom tavla")

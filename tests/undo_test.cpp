@@ -151,10 +151,11 @@ TEST(Undo, ReachesBackAtMostOneHundredDarts) {
     }
 }
 
-// Once the stack is full, every new undo point takes over the storage of the
-// oldest one. Each step back must still give exactly the state before that
-// dart: with busts (shorter turns), long and short source labels, a history
-// past its bound, and a stack undone part way and then filled again.
+// Once the stack is full, every new undo point pushes out the oldest one,
+// and once the history is full every visit that ends pushes out its oldest.
+// Each step back must still give exactly the state before that dart: with
+// busts (shorter turns), long and short source labels, a history past its
+// bound, and a stack undone part way and then filled again.
 TEST(Undo, EveryStepBackThroughAFullStackIsExact) {
     Game501 game;
     game.start({"Zef", "Kovik", "Ymma"});
