@@ -31,11 +31,13 @@ std::string result(const archive::MatchEntry& match, int position) {
 
 json matchSummary(const archive::MatchEntry& match) {
     return {{"board", match.board},
+            {"counts", archive::counts(match)},
             {"date", match_report::isoTime(match.started)},
             {"format", {{"legs", match.legs}, {"sets", match.sets}}},
             {"id", matchId(match.board, match.start_event)},
             {"players", match.players},
             {"status", match.status},
+            {"void", match.voided},
             {"winner", match.winner}};
 }
 
@@ -53,12 +55,30 @@ json careerRow(const Appearance& appearance) {
     return {{"board", match.board},
             {"checkout_percent", orNull(figures.checkout_percent)},
             {"checkout_text", figures.checkout_text},
+            {"counts", archive::counts(match)},
             {"date", match_report::isoTime(match.started)},
             {"first_nine_average", orNull(figures.first_nine_average)},
             {"id", matchId(match.board, match.start_event)},
             {"opponents", std::move(opponents)},
             {"result", result(match, appearance.position)},
-            {"three_dart_average", orNull(figures.three_dart_average)}};
+            {"three_dart_average", orNull(figures.three_dart_average)},
+            {"void", match.voided}};
+}
+
+// The list of a player's page that a match of theirs goes in: "matches"
+// when it counts, none when it is void.
+const char* careerList(const archive::MatchEntry& match) {
+    if (match.voided) {
+        return nullptr;
+    }
+    if (archive::practice(match)) {
+        return "practice";
+    }
+    if (archive::counts(match)) {
+        return "matches";
+    }
+    // Being played, or one member on two seats (an older start, or a merge).
+    return match.status == "abandoned" ? "abandoned" : "other";
 }
 
 }  // namespace
@@ -86,7 +106,7 @@ LiveCounts Reports::live() const {
 Response Reports::players(unsigned version) const {
     return read(version, [&] {
         json list = json::array();
-        for (const Career& career : reader_.careers(live())) {
+        for (const Career& career : reader_.careers()) {
             list.push_back({{"figures", statistics::toJson(career.counts)},
                             {"matches", career.matches},
                             {"name", career.name}});
@@ -97,21 +117,32 @@ Response Reports::players(unsigned version) const {
 
 Response Reports::player(const std::string& name, unsigned version) const {
     return read(version, [&] {
-        const std::vector<Appearance> appearances = reader_.appearances(name, live());
-        if (appearances.empty()) {
-            return errorResponse(http::status::not_found, "not_found", "Spelaren finns inte",
+        const std::optional<Member> member = reader_.member(name);
+        if (!member) {
+            return errorResponse(http::status::not_found, "unknown_player", "Spelaren finns inte",
                                  version);
         }
         statistics::Counts career;
-        json rows = json::array();
-        for (const Appearance& appearance : appearances) {
-            career += appearance.match.counts[static_cast<std::size_t>(appearance.position)];
-            rows.push_back(careerRow(appearance));
+        json player = {{"abandoned", json::array()},
+                       {"matches", json::array()},
+                       {"name", member->name},
+                       {"other", json::array()},
+                       {"practice", json::array()}};
+        std::string listed;  // the last match listed: one on two seats is listed once
+        for (const Appearance& appearance : reader_.appearances(member->id, live())) {
+            const char* const list = careerList(appearance.match);
+            const std::string id = matchId(appearance.match.board, appearance.match.start_event);
+            if (list == nullptr || id == listed) {
+                continue;
+            }
+            listed = id;
+            if (archive::counts(appearance.match)) {
+                career += appearance.match.counts[static_cast<std::size_t>(appearance.position)];
+            }
+            player[list].push_back(careerRow(appearance));
         }
-        return jsonResponse(serialise({{"figures", statistics::toJson(career)},
-                                       {"matches", std::move(rows)},
-                                       {"name", name}}),
-                            version);
+        player["figures"] = statistics::toJson(career);
+        return jsonResponse(serialise(player), version);
     });
 }
 
@@ -124,9 +155,15 @@ Response Reports::matches(std::string_view query, unsigned version) const {
                              "page ska vara ett heltal från 1", version);
     }
     return read(version, [&] {
+        // A name the register does not know has no matches: no member is -1.
+        std::int64_t member = 0;
+        if (!player.empty()) {
+            const std::optional<Member> found = reader_.member(player);
+            member = found ? found->id : -1;
+        }
         const std::vector<archive::MatchEntry> entries =
-            reader_.matches(player, (*page - 1) * kMatchesPerPage, kMatchesPerPage, live());
-        const std::size_t count = reader_.matchCount(player);
+            reader_.matches(member, (*page - 1) * kMatchesPerPage, kMatchesPerPage, live());
+        const std::size_t count = reader_.matchCount(member);
         json list = json::array();
         for (const archive::MatchEntry& entry : entries) {
             list.push_back(matchSummary(entry));

@@ -20,11 +20,16 @@ class Reports {
 public:
     Reports(ArchiveReader& reader, const Boards& boards) : reader_(reader), boards_(boards) {}
 
-    // GET /api/players: every player with their matches and figures.
+    // GET /api/players: every member with the matches that count and their
+    // figures.
     Response players(unsigned version) const;
-    // GET /api/players/NAME: a player's figures and matches (404 for none).
+    // GET /api/players/NAME: a member's figures and the matches that count,
+    // and apart those that do not: abandoned, practice (with the computer)
+    // and other (being played); a void match in none (404 unknown_player
+    // for a name the register does not know).
     Response player(const std::string& name, unsigned version) const;
-    // GET /api/matches?player=NAME&page=N: a page of the matches.
+    // GET /api/matches?player=NAME&page=N: a page of the matches, of the
+    // member NAME when it is given.
     Response matches(std::string_view query, unsigned version) const;
     // GET /api/matches/ID: a match's report (404 for none).
     Response match(std::string_view id, unsigned version) const;
