@@ -4,7 +4,7 @@
 
 import { fetchMatch, fetchRules, follow, makeClient } from './api.js';
 import { startCaller } from './caller.js';
-import { byId, storedChoice, storeChoice } from './dom.js';
+import { byId, storedChoice, storeChoice, takeToken } from './dom.js';
 import { render } from './view.js';
 import { wireNewGame } from './new_game.js';
 import { wirePad } from './pad.js';
@@ -14,34 +14,7 @@ const rules = await fetchRules();
 
 const board = Number(location.pathname.split('/').pop());
 
-// The token goes off the address bar into this tab's sessionStorage, so that
-// a reload or a phone that drops the page keeps scoring. Never localStorage
-// or a cookie: other tabs, later visits and requests would carry it too.
-function takeToken() {
-  const key = `game501.token.${board}`;
-  const match = /^#token=(.+)$/.exec(location.hash);
-  if (!match) {
-    try {
-      return sessionStorage.getItem(key);
-    } catch {
-      return null;
-    }
-  }
-  history.replaceState(null, '', location.pathname + location.search);
-  let token;
-  try {
-    token = decodeURIComponent(match[1]);
-  } catch {
-    token = match[1];
-  }
-  try {
-    sessionStorage.setItem(key, token);
-  } catch {
-    // Scores until the page is left.
-  }
-  return token;
-}
-const token = takeToken();
+const token = takeToken(`game501.token.${board}`);
 
 let latest = null;
 let connected = false;
