@@ -169,9 +169,9 @@ std::optional<Response> refuseName(const std::string& name, bool blank, unsigned
     return std::nullopt;
 }
 
-// Resolves a start's players with the register: a member's name as the
-// register has it; refuses a name the engine would cut and one person on
-// two seats.
+// Resolves a start's people with the register: a member under the name the
+// register has, a new player under the name the engine gives it; refuses a
+// name the engine would cut and one person on two seats.
 std::optional<Response> resolvePlayers(Command& command, const Members& members, unsigned version) {
     std::set<std::string> seated;
     for (std::size_t seat = 0; seat < command.players.size(); ++seat) {
@@ -182,14 +182,14 @@ std::optional<Response> resolvePlayers(Command& command, const Members& members,
         if (seat < command.computers.size() && !command.computers[seat].empty()) {
             continue;  // the computer is no member
         }
-        const std::string played = playerName(name, seat);
+        std::string played = playerName(name, seat);
         if (!seated.insert(nameKey(played)).second) {
             return errorResponse(http::status::bad_request, "duplicate_player",
                                  "Spelaren " + played + " har två platser i matchen", version);
         }
-        if (std::optional<std::string> member = members.find(played)) {
-            name = std::move(*member);
-        }
+        // As the engine would make it: a retry of the start, resolved once
+        // the name is a member, is the same start.
+        name = members.find(played).value_or(std::move(played));
     }
     return std::nullopt;
 }
