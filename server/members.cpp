@@ -107,6 +107,11 @@ CorrectionResult unknownPlayer(const std::string& name) {
     return refusal(CorrectionResult::Outcome::unknown_player, "Spelaren " + name + " finns inte");
 }
 
+CorrectionResult nameTaken(const std::string& name) {
+    return refusal(CorrectionResult::Outcome::name_taken,
+                   "Det finns redan en spelare som heter " + name);
+}
+
 CorrectionResult applied(const json& document) {
     return CorrectionResult{CorrectionResult::Outcome::applied, "", document.dump()};
 }
@@ -190,8 +195,7 @@ std::vector<NameChange> Writer::takeChanges() { return std::exchange(changes_, {
 
 CorrectionResult Writer::addPlayer(const Correction& correction) {
     if (const std::optional<Member> taken = find(correction.name)) {
-        return refusal(CorrectionResult::Outcome::name_taken,
-                       "Det finns redan en spelare som heter " + taken->name);
+        return nameTaken(taken->name);
     }
     const std::string name = playerName(correction.name, 0);
     add(name);
@@ -205,8 +209,7 @@ CorrectionResult Writer::rename(const Correction& correction) {
     }
     const std::optional<Member> taken = find(correction.name);
     if (taken && taken->id != member->id) {
-        return refusal(CorrectionResult::Outcome::name_taken,
-                       "Det finns redan en spelare som heter " + taken->name);
+        return nameTaken(taken->name);
     }
     const std::string name = playerName(correction.name, 0);
     const std::string key = nameKey(name);

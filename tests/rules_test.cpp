@@ -1,9 +1,10 @@
+#include "rules.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "rules.h"
 #include "test_support.h"
 
 namespace game501 {

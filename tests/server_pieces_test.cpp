@@ -339,9 +339,8 @@ TEST(Members, FindsAMemberByTheKeyOfAName) {
         std::string_view name;
         std::optional<std::string> found;
     } rows[] = {
-        {"Ymma", "Ymma"},     {" YMMA\t", "Ymma"}, {"Ymmma", std::nullopt},
-        {"åsa", "åsa"},       {"Åsa", std::nullopt}, {"Nils Berg", std::nullopt},
-        {"", std::nullopt},
+        {"Ymma", "Ymma"},      {" YMMA\t", "Ymma"},         {"Ymmma", std::nullopt}, {"åsa", "åsa"},
+        {"Åsa", std::nullopt}, {"Nils Berg", std::nullopt}, {"", std::nullopt},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(members.find(row.name), row.found) << row.name;
@@ -364,8 +363,8 @@ TEST(ArchiveReader, SeesEachCommitAtOnce) {
         const std::unique_ptr<Journal> journal = Journal::open(path, problem);
         ASSERT_NE(journal, nullptr) << problem;
         journal->start();
-        archive::MatchEntry entry{
-            1, 1, 1000, 1000, 1, 1, "playing", -1, {"Ymma"}, {{}}, true, {false}, {}, false};
+        archive::MatchEntry entry{1,  1,        1000, 1000, 1,       1,  "playing",
+                                  -1, {"Ymma"}, {{}}, true, {false}, {}, false};
         Command start;
         start.kind = Command::Kind::start;
         start.players = {"Ymma"};

@@ -65,10 +65,11 @@ function appendLine(line) {
 
 // The server's rule of one player (nameKey in the library): names equal
 // once trimmed of ASCII white space, with ASCII letters in lower case only.
-const nameKey = (name) =>
-  name.replace(/^[ \t\n\v\f\r]+|[ \t\n\v\f\r]+$/g, '').replace(/[A-Z]/g, (c) => c.toLowerCase());
+const trimmed = (name) => name.replace(/^[ \t\n\v\f\r]+|[ \t\n\v\f\r]+$/g, '');
+const nameKey = (name) => trimmed(name).replace(/[A-Z]/g, (c) => c.toLowerCase());
 const encoder = new TextEncoder();
-const bytesOf = (name) => encoder.encode(name.trim()).length;
+// The bytes of a name as the server counts them, in UTF-8.
+const bytesOf = (name) => encoder.encode(trimmed(name)).length;
 
 // The keys of the club's players, as last fetched.
 let members = new Set();
