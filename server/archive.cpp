@@ -36,8 +36,7 @@ const char* const kSchema = R"(
     CREATE INDEX match_players_by_name ON match_players (name);)";
 
 bool practice(const MatchEntry& entry) {
-    return entry.members.size() != entry.players.size() ||
-           std::find(entry.members.begin(), entry.members.end(), 0) != entry.members.end();
+    return std::find(entry.members.begin(), entry.members.end(), 0) != entry.members.end();
 }
 
 bool counts(const MatchEntry& entry) {

@@ -238,7 +238,6 @@ std::vector<Career> ArchiveReader::careers() {
             cell = seats_.getColumn(4).getString();
         }
         match.members.push_back(seats_.getColumn(5).getInt64());
-        match.players.emplace_back();
     }
     add();
     std::vector<Career> members;

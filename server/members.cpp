@@ -260,15 +260,14 @@ CorrectionResult Writer::voidMatch(const Correction& correction) {
     entry.voided = correction.voided;
     update.reset();
     SQLite::Statement seats(database_, R"(
-        SELECT name, coalesce(player, 0)
+        SELECT coalesce(player, 0)
         FROM match_players
         WHERE board = :board AND start_event = :start_event
         ORDER BY position)");
     seats.bind(":board", correction.board);
     seats.bind(":start_event", static_cast<std::int64_t>(correction.start_event));
     while (seats.executeStep()) {
-        entry.players.push_back(seats.getColumn(0).getString());
-        entry.members.push_back(seats.getColumn(1).getInt64());
+        entry.members.push_back(seats.getColumn(0).getInt64());
     }
     return applied({{"counts", archive::counts(entry)},
                     {"id", matchId(correction.board, correction.start_event)},

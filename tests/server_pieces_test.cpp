@@ -322,7 +322,6 @@ TEST(Archive, CountsFinishedMatchesOfMembersEachOnOneSeat) {
         entry.status = row.status;
         entry.voided = row.voided;
         entry.members = row.members;
-        entry.players.resize(row.members.size());
         SCOPED_TRACE(std::string(row.status) + (row.voided ? ", void" : "") + ", " +
                      std::to_string(row.members.size()) + " seats");
         EXPECT_EQ(archive::counts(entry), row.counts);
