@@ -112,7 +112,7 @@ function voidCell(match) {
   button.dataset.match = match.id;
   button.addEventListener('click', () => {
     change(`/api/matches/${encodeURIComponent(match.id)}/void`, { void: !match.void },
-      (answer) => (answer.void ? `Match ${answer.id} är struken` : `Match ${answer.id} räknas igen`));
+      (answer) => `Match ${answer.id} ${answer.void ? 'är struken' : 'räknas igen'}`);
   });
   return button;
 }
