@@ -196,17 +196,16 @@ Response Reports::daysCsv(std::string_view query, unsigned version) const {
         return badDays(version);
     }
     return read(version, [&] {
-        std::vector<archive::MatchEntry> entries =
-            reader_.matches(filter, 0, kAllMatches, live());
+        std::vector<archive::MatchEntry> entries = reader_.matches(filter, 0, kAllMatches, live());
         std::string csv = match_report::dartsCsvHeader();
         for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
             csv += match_report::dartsCsvRows(matchId(entry->board, entry->start_event),
                                               legsOf(*entry), entry->players);
         }
         const std::string from = queryValue(query, "from").value_or("");
-        return csvResponse(std::move(csv),
-                           "matches-" + from + "-" + queryValue(query, "to").value_or(from) + ".csv",
-                           version);
+        return csvResponse(
+            std::move(csv),
+            "matches-" + from + "-" + queryValue(query, "to").value_or(from) + ".csv", version);
     });
 }
 
