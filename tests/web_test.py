@@ -226,6 +226,8 @@ def phone_pad(scorer, step):
     places = {}
     for width, height in PHONES:
         scorer.resize(width, height)
+        # As a phone scorer holds the page, whatever a click at another size scrolled.
+        scorer.driver.execute_script("window.scrollTo(0, 0)")
 
         def fits(pad):
             w, h, parts = pad
@@ -282,6 +284,9 @@ def play(binary, outputs, scratch):
         viewer.driver.get(f"{base}/boards/1")
         expect(both, "idle board", idle=True, disconnected=False)
         assert "token" not in scorer.driver.current_url, "the token stays in the address bar"
+        # This game confirms every clear by hand; the automatic clear is tried later.
+        assert scorer.driver.find_element(By.ID, "auto-clear").is_selected(), "not on by default"
+        scorer.press("#auto-clear")
         for page in both:
             page.driver.execute_script(RECORD_SPEECH_JS)
             assert page.driver.find_element(By.ID, "caller").get_attribute("aria-pressed") == "false"
