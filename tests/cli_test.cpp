@@ -419,8 +419,8 @@ TEST(CommandLineText, ShowsTheVisitJustThrownAndWaitsForTheNextLeg) {
         lines(runCli({}, "start Zef\nT20 T20 T20\nclear\nT20 T20 T20\nclear\nT20 T20 T20\n").out);
     EXPECT_EQ(std::count(bust.begin(), bust.end(), "Förra turen, Zef: T20 T20 T20 (0, bust)"), 1);
     // In JSON the refusal is the engine's document, as ever.
-    const std::vector<json> documents_out =
-        documents(runCli({"--json", "--legs=2"}, "start Ymma, Sjörk\n" + kNineDartLeg + "T20\n").out);
+    const std::vector<json> documents_out = documents(
+        runCli({"--json", "--legs=2"}, "start Ymma, Sjörk\n" + kNineDartLeg + "T20\n").out);
     EXPECT_EQ(documents_out.back()["message"], "Inget aktivt 501-spel");
 }
 

@@ -6,11 +6,10 @@ import { fetchMatch, fetchRules, follow, makeClient } from './api.js';
 import { startCaller } from './caller.js';
 import { byId, storedChoice, storeChoice } from './dom.js';
 import { betweenLegs } from './match.js';
-import { fitNames, render, shownVisit } from './view.js';
+import { LEVEL_KEY, fitNames, render, shownVisit } from './view.js';
 import { wireNewGame } from './new_game.js';
 import { wirePad } from './pad.js';
 
-const LEVEL_KEY = 'game501.level';
 const AUTO_CLEAR_KEY = 'game501.auto-clear';
 const NOTE_CLOSED_KEY = 'game501.viewing-note-closed';
 const NOTE_SHOWN_KEY = 'game501.viewing-note-shown';

@@ -15,6 +15,9 @@ import {
   winnerOf,
 } from './match.js';
 
+// Where a browser keeps the level of the advice last chosen.
+export const LEVEL_KEY = 'game501.level';
+
 // The advice of the chosen level, else the middle one.
 export function chosenAdvice(advice, level) {
   return advice.find((entry) => entry.level === level) ?? advice[Math.floor(advice.length / 2)];

@@ -6,10 +6,9 @@
 
 import { byId, element, storedChoice } from './dom.js';
 import { formatText, isMatch, legText, winnerOf } from './match.js';
-import { fitNames, nameElement, routeText, shownVisit } from './view.js';
+import { LEVEL_KEY, fitNames, nameElement, routeText, shownVisit } from './view.js';
 
 const READ_MS = 1000;
-const LEVEL_KEY = 'game501.level';
 
 // The columns of the grid for `count` boards, so that the boards stay about
 // as wide as they are high on a wide screen.
