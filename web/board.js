@@ -333,6 +333,10 @@ function startScoring(token) {
     }
   });
 
+  // On a phone the bar has no room for the links: they follow the pad.
+  const links = document.querySelector('.board-nav').cloneNode(true);
+  links.classList.add('foot-nav');
+  byId('pad').append(links);
   document.body.classList.add('scoring');
   byId('pad').hidden = false;
   byId('banner-clear').hidden = false;
