@@ -41,7 +41,8 @@ public:
     // Writes need the board's token as "Authorization: Bearer TOKEN";
     // everything else is open. HEAD gets what GET would, but the body, on an
     // event stream too. An address below /boards/ that names no board gets
-    // a page that says so (404).
+    // a page that says so (404). A page's address answers the same with
+    // trailing slashes ("/boards/1/").
     Routed route(const Request& request) const;
 
     // Hands a write to its board; `reply` is called once with its answer,
@@ -57,12 +58,14 @@ private:
     Fit fit(std::string_view pattern, std::string_view path, Target& target) const;
 
     Routed boards(const Request& request, const Target& target) const;
+    Routed boardsLive(const Request& request, const Target& target) const;
     Routed rules(const Request& request, const Target& target) const;
     Routed players(const Request& request, const Target& target) const;
     Routed player(const Request& request, const Target& target) const;
     Routed matches(const Request& request, const Target& target) const;
     Routed match(const Request& request, const Target& target) const;
     Routed dartsCsv(const Request& request, const Target& target) const;
+    Routed daysCsv(const Request& request, const Target& target) const;
     Routed boardState(const Request& request, const Target& target) const;
     Routed boardMatch(const Request& request, const Target& target) const;
     Routed events(const Request& request, const Target& target) const;

@@ -34,6 +34,9 @@ constexpr std::size_t kMaxPageDigits = 6;
 
 // A page of GET /api/matches.
 constexpr std::size_t kMatchesPerPage = 50;
+// The days of GET /api/matches.csv, both included: a month at most, so that
+// one request never plays a whole season's matches again.
+constexpr int kMaxCsvDays = 31;
 
 // Open connections of every kind, event streams included; one more is
 // answered 503 and closed. A few more such answers may be in flight at once;

@@ -135,8 +135,10 @@ def test_game_over_http_follows_the_event_stream(server):
                                              "players": []})
     levels = [{"id": "beginner", "name": "Nybörjare"}, {"id": "club", "name": "Klubbspelare"},
               {"id": "strong", "name": "Stark spelare"}]
+    targets = [{"average": average, "name": f"Snitt {average}"} for average in range(30, 111)]
     check.assertEqual(server.request("GET", "/api/rules")[2], {
-        "computer": {"levels": levels, "max_average": 110, "min_average": 30, "name": "Datorn"},
+        "computer": {"levels": levels, "max_average": 110, "min_average": 30, "name": "Datorn",
+                     "targets": targets},
         "darts_per_turn": 3, "max_legs": 20, "max_players": 8, "max_sets": 10, "max_source_bytes": 1024,
         "min_legs": 1, "min_players": 1, "min_sets": 1})
 
@@ -296,7 +298,9 @@ def test_hostile_input_never_stops_the_server(server, churn):
 def test_board_pages_and_the_head_of_a_stream(server):
     # A board the server lacks is a page in Swedish that leads to the boards; /api stays JSON.
     connection = http.client.HTTPConnection(HOST, server.port, timeout=STEP_S)
-    for path, status in [("/boards/2", 200), ("/boards/3", 404), ("/boards/x", 404)]:
+    # A page's address answers the same with trailing slashes; the API's do not.
+    for path, status in [("/boards/2", 200), ("/boards/3", 404), ("/boards/x", 404), ("/boards/2/", 200),
+                         ("/boards/2//", 200), ("/boards/3/", 404), ("/wall/", 200), ("/matches/1-1/", 200)]:
         connection.request("GET", path)
         response = connection.getresponse()
         body = response.read().decode()
@@ -305,6 +309,7 @@ def test_board_pages_and_the_head_of_a_stream(server):
         check.assertIn('<html lang="sv">', body, path)
         check.assertEqual('<a class="board-link" href="/">' in body, status == 404, path)
     connection.close()
+    check.assertEqual(server.request("GET", "/api/boards/1/")[0], 404)
     # HEAD of a stream gets GET's head without a body, and the connection goes on.
     with server.connect() as stream:
         stream.sendall(b"GET /api/boards/1/events HTTP/1.1\r\nHost: x\r\n\r\n")
