@@ -40,6 +40,7 @@ using namespace game501::server;
 const std::string kUsage =
     "Användning: game-501-server [--listen ADRESS:PORT] [--boards N] [--tokens FIL]\n"
     "                            [--data FIL] [--computer-pause MS]\n"
+    "                            [--connections-per-address N]\n"
     "\n"
     "Ställer tavlornas 501-spel på nätet: ett JSON-API, händelser i realtid och\n"
     "en sida per tavla. Att ändra en tavla kräver dess token; att läsa och följa\n"
@@ -60,6 +61,11 @@ const std::string kUsage =
     std::to_string(kMaxComputerPauseMs) +
     " ms\n"
     "                        (standard: 1000)\n"
+    "  --connections-per-address N\n"
+    "                        högst så många anslutningar från en adress, 1 till " +
+    std::to_string(kMaxConnectionsPerAddress) +
+    "\n                        (standard: " + std::to_string(kDefaultConnectionsPerAddress) +
+    "; höj den bakom en proxy eller NAT)\n"
     "  --help                visa denna hjälp\n";
 
 struct Options {
@@ -69,6 +75,7 @@ struct Options {
     std::optional<std::string> tokens_file;
     std::string data = "game501.db";
     std::chrono::milliseconds computer_pause{1000};
+    int connections_per_address = kDefaultConnectionsPerAddress;
 };
 
 struct UsageError {
@@ -141,6 +148,14 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args) {
                                  std::to_string(kMaxComputerPauseMs)};
             }
             options.computer_pause = std::chrono::milliseconds(*pause);
+        } else if (is("--connections-per-address")) {
+            const std::optional<long> bound =
+                number(valueOf(args, i, "--connections-per-address"), 1, kMaxConnectionsPerAddress);
+            if (!bound) {
+                throw UsageError{"--connections-per-address ska vara ett tal från 1 till " +
+                                 std::to_string(kMaxConnectionsPerAddress)};
+            }
+            options.connections_per_address = static_cast<int>(*bound);
         } else if (is("--data")) {
             options.data = valueOf(args, i, "--data");
             if (options.data.empty()) {
@@ -303,7 +318,7 @@ int main(int argc, char** argv) {
     try {
         server = std::make_unique<Server>(
             io, tcp::endpoint(boost::asio::ip::make_address(options->host), options->port), api,
-            max_connections);
+            max_connections, options->connections_per_address);
     } catch (const boost::system::system_error& error) {
         std::cerr << "game-501-server: kan inte lyssna på " << options->host << ":" << options->port
                   << ": " << error.code().message() << "\n";
