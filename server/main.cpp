@@ -102,6 +102,18 @@ std::optional<long> number(const std::string& text, long min, long max) {
     return static_cast<long>(*value);
 }
 
+// Returns the value of the option `flag`, a whole number from `min` to `max`.
+// Throws UsageError.
+long numberOption(const std::vector<std::string>& args, std::size_t& i, const std::string& flag,
+                  long min, long max) {
+    const std::optional<long> value = number(valueOf(args, i, flag), min, max);
+    if (!value) {
+        throw UsageError{flag + " ska vara ett tal från " + std::to_string(min) + " till " +
+                         std::to_string(max)};
+    }
+    return *value;
+}
+
 void parseListen(const std::string& text, Options& options) {
     const std::size_t colon = text.rfind(':');
     std::string host = colon == std::string::npos ? "" : text.substr(0, colon);
@@ -132,30 +144,15 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args) {
         } else if (is("--listen")) {
             parseListen(valueOf(args, i, "--listen"), options);
         } else if (is("--boards")) {
-            const std::optional<long> boards = number(valueOf(args, i, "--boards"), 1, kMaxBoards);
-            if (!boards) {
-                throw UsageError{"--boards ska vara ett tal från 1 till " +
-                                 std::to_string(kMaxBoards)};
-            }
-            options.boards = static_cast<int>(*boards);
+            options.boards = static_cast<int>(numberOption(args, i, "--boards", 1, kMaxBoards));
         } else if (is("--tokens")) {
             options.tokens_file = valueOf(args, i, "--tokens");
         } else if (is("--computer-pause")) {
-            const std::optional<long> pause =
-                number(valueOf(args, i, "--computer-pause"), 0, kMaxComputerPauseMs);
-            if (!pause) {
-                throw UsageError{"--computer-pause ska vara ett tal från 0 till " +
-                                 std::to_string(kMaxComputerPauseMs)};
-            }
-            options.computer_pause = std::chrono::milliseconds(*pause);
+            options.computer_pause = std::chrono::milliseconds(
+                numberOption(args, i, "--computer-pause", 0, kMaxComputerPauseMs));
         } else if (is("--connections-per-address")) {
-            const std::optional<long> bound =
-                number(valueOf(args, i, "--connections-per-address"), 1, kMaxConnectionsPerAddress);
-            if (!bound) {
-                throw UsageError{"--connections-per-address ska vara ett tal från 1 till " +
-                                 std::to_string(kMaxConnectionsPerAddress)};
-            }
-            options.connections_per_address = static_cast<int>(*bound);
+            options.connections_per_address = static_cast<int>(
+                numberOption(args, i, "--connections-per-address", 1, kMaxConnectionsPerAddress));
         } else if (is("--data")) {
             options.data = valueOf(args, i, "--data");
             if (options.data.empty()) {

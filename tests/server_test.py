@@ -331,6 +331,8 @@ def test_bad_command_lines_exit_with_status_two(server, path):
         rows = [
             (["--bogus"], 2, "okänt argument: --bogus"),
             (["--boards", "101"], 2, "--boards ska vara ett tal från 1 till 100"),
+            (["--connections-per-address", "0"], 2,
+             "--connections-per-address ska vara ett tal från 1 till 2048"),
             (["--listen", "localhost"], 2, "--listen ska vara ADRESS:PORT"),
             (["--tokens", weak.name], 2, "token 1 är kortare än 22 tecken"),
             (["--tokens", "/nonexistent/tokens"], 2, "kan inte läsa /nonexistent/tokens"),
