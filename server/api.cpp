@@ -25,6 +25,18 @@ bool isRead(const Request& request) {
     return request.method() == http::verb::get || request.method() == http::verb::head;
 }
 
+// Returns `path` without trailing slashes when it is a page's, so that
+// "/boards/1/" is "/boards/1"; the API's and the files' paths stay as they are.
+std::string_view pagePath(std::string_view path) {
+    if (path.rfind("/api/", 0) == 0 || path.rfind("/web/", 0) == 0) {
+        return path;
+    }
+    while (path.size() > 1 && path.back() == '/') {
+        path.remove_suffix(1);
+    }
+    return path;
+}
+
 bool allows(std::string_view allow, const Request& request) {
     if (allow == kReadMethods) {
         return isRead(request);
@@ -58,6 +70,7 @@ struct Api::Target {
 // other that none fits is 404.
 const Api::Route Api::kRoutes[] = {
     {"/api/boards", kReadMethods, &Api::boards},
+    {"/api/boards/live", kReadMethods, &Api::boardsLive},
     {"/api/boards/{board}", kReadMethods, &Api::boardState},
     {"/api/boards/{board}/match", kReadMethods, &Api::boardMatch},
     {"/api/boards/{board}/events", kReadMethods, &Api::events},
@@ -69,6 +82,7 @@ const Api::Route Api::kRoutes[] = {
     {"/api/players/{rest}/merge", kWriteMethod, &Api::mergePlayer},
     {"/api/players/{rest}", kReadMethods, &Api::player},
     {"/api/matches", kReadMethods, &Api::matches},
+    {"/api/matches.csv", kReadMethods, &Api::daysCsv},
     {"/api/matches/{rest}/darts.csv", kReadMethods, &Api::dartsCsv},
     {"/api/matches/{rest}/void", kWriteMethod, &Api::voidMatch},
     {"/api/matches/{rest}", kReadMethods, &Api::match},
@@ -76,12 +90,11 @@ const Api::Route Api::kRoutes[] = {
     {"/boards/{rest}", kAnyMethod, &Api::boardPage},
     {"/web/{rest}", kAnyMethod, &Api::webFile},
     {"/matches", kAnyMethod, &Api::reportPage, "matches.html"},
-    {"/matches/", kAnyMethod, &Api::reportPage, "matches.html"},
     {"/matches/{segment}", kAnyMethod, &Api::reportPage, "match.html"},
     {"/players", kAnyMethod, &Api::reportPage, "players.html"},
-    {"/players/", kAnyMethod, &Api::reportPage, "players.html"},
     {"/players/{segment}", kAnyMethod, &Api::reportPage, "player.html"},
     {"/organiser", kAnyMethod, &Api::reportPage, "organiser.html"},
+    {"/wall", kAnyMethod, &Api::reportPage, "wall.html"},
 };
 
 Api::Api(Boards& boards, const Reports& reports, const Organiser& organiser, const WebFiles* web)
@@ -90,7 +103,7 @@ Api::Api(Boards& boards, const Reports& reports, const Organiser& organiser, con
 Routed Api::route(const Request& request) const {
     const unsigned version = request.version();
     const std::string_view target = request.target();
-    const std::string_view path = target.substr(0, target.find('?'));
+    const std::string_view path = pagePath(target.substr(0, target.find('?')));
     Routed routed = notFound(version);
     bool no_board = false;
     std::string allow;  // the methods of the routes that fit, but not the request's
@@ -196,6 +209,14 @@ Routed Api::boards(const Request& request, const Target&) const {
     return jsonResponse(serialise({{"boards", std::move(list)}}), request.version());
 }
 
+Routed Api::boardsLive(const Request& request, const Target&) const {
+    std::string list;
+    for (const std::unique_ptr<Board>& board : boards_) {
+        list += (list.empty() ? "" : ",") + board->view().opening().json;
+    }
+    return jsonResponse("{\"boards\":[" + list + "]}", request.version());
+}
+
 Routed Api::rules(const Request& request, const Target&) const {
     return jsonResponse(serialise(front_end::rules()), request.version());
 }
@@ -219,6 +240,10 @@ Routed Api::match(const Request& request, const Target& target) const {
 
 Routed Api::dartsCsv(const Request& request, const Target& target) const {
     return reports_.dartsCsv(target.text, request.version());
+}
+
+Routed Api::daysCsv(const Request& request, const Target&) const {
+    return reports_.daysCsv(queryOf(request.target()), request.version());
 }
 
 Routed Api::boardState(const Request& request, const Target& target) const {

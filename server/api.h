@@ -58,7 +58,8 @@ public:
     // corrections the organiser's; everything else is open. HEAD gets what
     // GET would, but the body, on an event stream too. An address below
     // /boards/ that names no board gets a page that says so (404). A method
-    // that no route of the path takes is 405, with the methods they take.
+    // that no route of the path takes is 405, with the methods they take. A
+    // page's address answers the same with trailing slashes ("/boards/1/").
     Routed route(const Request& request) const;
 
     // Hands a write (isWrite) to its board or a correction to the journal;
@@ -75,12 +76,14 @@ private:
     Fit fit(std::string_view pattern, std::string_view path, Target& target) const;
 
     Routed boards(const Request& request, const Target& target) const;
+    Routed boardsLive(const Request& request, const Target& target) const;
     Routed rules(const Request& request, const Target& target) const;
     Routed players(const Request& request, const Target& target) const;
     Routed player(const Request& request, const Target& target) const;
     Routed matches(const Request& request, const Target& target) const;
     Routed match(const Request& request, const Target& target) const;
     Routed dartsCsv(const Request& request, const Target& target) const;
+    Routed daysCsv(const Request& request, const Target& target) const;
     Routed boardState(const Request& request, const Target& target) const;
     Routed boardMatch(const Request& request, const Target& target) const;
     Routed events(const Request& request, const Target& target) const;

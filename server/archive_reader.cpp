@@ -30,8 +30,8 @@ const char* const kPlayersQuery = R"(
     ORDER BY p.position)";
 
 // The matches listed: those in which a dart was thrown, or that are being
-// played (the archive has their counts as of their start), and of the
-// member :player when it is not 0.
+// played (the archive has their counts as of their start), of the member
+// :player when it is not 0, and begun from :from up to :to.
 const char* const kListQuery = R"(
     SELECT m.board, m.start_event, m.started, m.updated, m.legs, m.sets, m.status, m.winner,
            m.counts, m.void
@@ -41,6 +41,7 @@ const char* const kListQuery = R"(
                                   FROM match_players p
                                   WHERE p.board = m.board AND p.start_event = m.start_event
                                     AND p.player = :player))
+      AND m.started >= :from AND m.started < :to
     ORDER BY m.started DESC, m.board DESC
     LIMIT :count OFFSET :skip)";
 
@@ -51,7 +52,8 @@ const char* const kCountQuery = R"(
       AND (:player = 0 OR EXISTS (SELECT 1
                                   FROM match_players p
                                   WHERE p.board = m.board AND p.start_event = m.start_event
-                                    AND p.player = :player)))";
+                                    AND p.player = :player))
+      AND m.started >= :from AND m.started < :to)";
 
 // Every seat of every match, a match's seats together in their order.
 const char* const kSeatsQuery = R"(
@@ -150,10 +152,12 @@ std::optional<MatchEntry> ArchiveReader::match(int board, std::uint64_t start_ev
     return entryLocked(match_, live);
 }
 
-std::vector<MatchEntry> ArchiveReader::listLocked(std::int64_t player, std::int64_t skip,
+std::vector<MatchEntry> ArchiveReader::listLocked(const MatchFilter& filter, std::int64_t skip,
                                                   std::int64_t count, const LiveCounts& live) {
     const StatementUse use_list(list_);
-    list_.bind(":player", player);
+    list_.bind(":player", filter.player);
+    list_.bind(":from", filter.from);
+    list_.bind(":to", filter.to);
     list_.bind(":skip", skip);
     list_.bind(":count", count);
     std::vector<MatchEntry> entries;
@@ -163,17 +167,19 @@ std::vector<MatchEntry> ArchiveReader::listLocked(std::int64_t player, std::int6
     return entries;
 }
 
-std::vector<MatchEntry> ArchiveReader::matches(std::int64_t player, std::size_t skip,
+std::vector<MatchEntry> ArchiveReader::matches(const MatchFilter& filter, std::size_t skip,
                                                std::size_t count, const LiveCounts& live) {
     const MutexLock lock(mutex_);
-    return listLocked(player, static_cast<std::int64_t>(skip), static_cast<std::int64_t>(count),
+    return listLocked(filter, static_cast<std::int64_t>(skip), static_cast<std::int64_t>(count),
                       live);
 }
 
-std::size_t ArchiveReader::matchCount(std::int64_t player) {
+std::size_t ArchiveReader::matchCount(const MatchFilter& filter) {
     const MutexLock lock(mutex_);
     const StatementUse use_count(count_);
-    count_.bind(":player", player);
+    count_.bind(":player", filter.player);
+    count_.bind(":from", filter.from);
+    count_.bind(":to", filter.to);
     count_.executeStep();
     return static_cast<std::size_t>(count_.getColumn(0).getInt64());
 }
@@ -182,7 +188,8 @@ std::vector<Appearance> ArchiveReader::appearances(std::int64_t player, const Li
     std::vector<MatchEntry> entries;
     {
         const MutexLock lock(mutex_);
-        entries = listLocked(player, 0, std::numeric_limits<std::int64_t>::max(), live);
+        entries =
+            listLocked(MatchFilter{player}, 0, std::numeric_limits<std::int64_t>::max(), live);
     }
     std::vector<Appearance> found;
     for (MatchEntry& entry : entries) {

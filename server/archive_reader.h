@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
@@ -49,6 +50,15 @@ struct Career {
     statistics::Counts counts;
 };
 
+// Which matches a list holds: those of the member `player` when it is not
+// 0, begun from `from` up to but not including `to` (milliseconds since the
+// epoch).
+struct MatchFilter {
+    std::int64_t player = 0;
+    std::int64_t from = std::numeric_limits<std::int64_t>::min();
+    std::int64_t to = std::numeric_limits<std::int64_t>::max();
+};
+
 // Thread-safe; one read at a time. Every read throws SQLite::Exception
 // when the database cannot be read, and reads the matches being played with
 // their live counts where those have one per player.
@@ -69,12 +79,12 @@ public:
     std::optional<archive::MatchEntry> match(int board, std::uint64_t start_event,
                                              const LiveCounts& live);
     // Returns the matches in which a dart was thrown or that are being
-    // played, newest first, `count` after the first `skip`; only those of
-    // the member `player` when it is not 0.
-    std::vector<archive::MatchEntry> matches(std::int64_t player, std::size_t skip,
+    // played, newest first, `count` after the first `skip`; only those that
+    // `filter` holds.
+    std::vector<archive::MatchEntry> matches(const MatchFilter& filter, std::size_t skip,
                                              std::size_t count, const LiveCounts& live);
     // Returns how many matches `matches` would list in all.
-    std::size_t matchCount(std::int64_t player);
+    std::size_t matchCount(const MatchFilter& filter);
     // Returns every seat of the member `player` in a match that `matches`
     // lists, newest first.
     std::vector<Appearance> appearances(std::int64_t player, const LiveCounts& live);
@@ -90,7 +100,7 @@ public:
 private:
     ArchiveReader(std::unique_ptr<SQLite::Database> own, SQLite::Database& database,
                   Mutex* shared_mutex);
-    std::vector<archive::MatchEntry> listLocked(std::int64_t player, std::int64_t skip,
+    std::vector<archive::MatchEntry> listLocked(const MatchFilter& filter, std::int64_t skip,
                                                 std::int64_t count, const LiveCounts& live)
         GAME501_REQUIRES(mutex_);
     archive::MatchEntry entryLocked(SQLite::Statement& query, const LiveCounts& live)

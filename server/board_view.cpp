@@ -64,6 +64,19 @@ Game501::json BoardView::summary() const {
             {"status", current_.standing["status"]}};
 }
 
+Document BoardView::opening() const {
+    Game501::json state;
+    Game501::json match;
+    std::uint64_t event_id = 0;
+    {
+        const MutexLock lock(mutex_);
+        state = current_.state;
+        match = Match501::withFigures(current_.standing, current_.figures);
+        event_id = current_.event_id;
+    }
+    return Document{openingData(number_, state, match), event_id};
+}
+
 std::optional<LiveMatch> BoardView::liveMatch() const {
     const MutexLock lock(mutex_);
     if (current_.match_start_event == 0) {

@@ -61,6 +61,10 @@ public:
     // match's status and format, and its players in their starting order
     // with their scores and the legs and sets they have won.
     Game501::json summary() const;
+    // Returns the board as a viewer's stream opens with it (openingData),
+    // with the id of its last event; the checkout is worked out after this
+    // view's lock is let go.
+    Document opening() const;
     // Returns the start event and each player's counts of the match being
     // played, if any.
     std::optional<LiveMatch> liveMatch() const;

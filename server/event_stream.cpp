@@ -52,10 +52,13 @@ bool isEventStream(const Response& response) {
     return response[http::field::content_type] == kContentType;
 }
 
+std::string openingData(int board, const Game501::json& state, const Game501::json& match) {
+    return boardMembers(board, state, match) + ",\"state\":" + serialise(state) + "}";
+}
+
 EventText openingEvent(int board, std::uint64_t event_id, const Game501::json& state,
                        const Game501::json& match) {
-    const std::string data =
-        boardMembers(board, state, match) + ",\"state\":" + serialise(state) + "}";
+    const std::string data = openingData(board, state, match);
     return std::make_shared<const std::string>(
         "retry: " + std::to_string(kViewerReconnect.count()) + "\n" +
         eventText(event_id, "state", data));

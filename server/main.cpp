@@ -42,6 +42,7 @@ const std::string kUsage =
     "Användning: game-501-server [--listen ADRESS:PORT] [--boards N] [--tokens FIL]\n"
     "                            [--organiser-token FIL] [--data FIL]\n"
     "                            [--computer-pause MS]\n"
+    "                            [--connections-per-address N]\n"
     "\n"
     "Ställer tavlornas 501-spel på nätet: ett JSON-API, händelser i realtid och\n"
     "en sida per tavla. Att ändra en tavla kräver dess token; att läsa och följa\n"
@@ -65,6 +66,11 @@ const std::string kUsage =
     std::to_string(kMaxComputerPauseMs) +
     " ms\n"
     "                        (standard: 1000)\n"
+    "  --connections-per-address N\n"
+    "                        högst så många anslutningar från en adress, 1 till " +
+    std::to_string(kMaxConnectionsPerAddress) +
+    "\n                        (standard: " + std::to_string(kDefaultConnectionsPerAddress) +
+    "; höj den bakom en proxy eller NAT)\n"
     "  --help                visa denna hjälp\n";
 
 struct Options {
@@ -75,6 +81,7 @@ struct Options {
     std::optional<std::string> organiser_token_file;
     std::string data = "game501.db";
     std::chrono::milliseconds computer_pause{1000};
+    int connections_per_address = kDefaultConnectionsPerAddress;
 };
 
 struct UsageError {
@@ -99,6 +106,18 @@ std::optional<long> number(const std::string& text, long min, long max) {
         return std::nullopt;
     }
     return static_cast<long>(*value);
+}
+
+// Returns the value of the option `flag`, a whole number from `min` to `max`.
+// Throws UsageError.
+long numberOption(const std::vector<std::string>& args, std::size_t& i, const std::string& flag,
+                  long min, long max) {
+    const std::optional<long> value = number(valueOf(args, i, flag), min, max);
+    if (!value) {
+        throw UsageError{flag + " ska vara ett tal från " + std::to_string(min) + " till " +
+                         std::to_string(max)};
+    }
+    return *value;
 }
 
 void parseListen(const std::string& text, Options& options) {
@@ -131,24 +150,17 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args) {
         } else if (is("--listen")) {
             parseListen(valueOf(args, i, "--listen"), options);
         } else if (is("--boards")) {
-            const std::optional<long> boards = number(valueOf(args, i, "--boards"), 1, kMaxBoards);
-            if (!boards) {
-                throw UsageError{"--boards ska vara ett tal från 1 till " +
-                                 std::to_string(kMaxBoards)};
-            }
-            options.boards = static_cast<int>(*boards);
+            options.boards = static_cast<int>(numberOption(args, i, "--boards", 1, kMaxBoards));
         } else if (is("--tokens")) {
             options.tokens_file = valueOf(args, i, "--tokens");
         } else if (is("--organiser-token")) {
             options.organiser_token_file = valueOf(args, i, "--organiser-token");
         } else if (is("--computer-pause")) {
-            const std::optional<long> pause =
-                number(valueOf(args, i, "--computer-pause"), 0, kMaxComputerPauseMs);
-            if (!pause) {
-                throw UsageError{"--computer-pause ska vara ett tal från 0 till " +
-                                 std::to_string(kMaxComputerPauseMs)};
-            }
-            options.computer_pause = std::chrono::milliseconds(*pause);
+            options.computer_pause = std::chrono::milliseconds(
+                numberOption(args, i, "--computer-pause", 0, kMaxComputerPauseMs));
+        } else if (is("--connections-per-address")) {
+            options.connections_per_address = static_cast<int>(
+                numberOption(args, i, "--connections-per-address", 1, kMaxConnectionsPerAddress));
         } else if (is("--data")) {
             options.data = valueOf(args, i, "--data");
             if (options.data.empty()) {
@@ -344,7 +356,7 @@ int main(int argc, char** argv) {
     try {
         server = std::make_unique<Server>(
             io, tcp::endpoint(boost::asio::ip::make_address(options->host), options->port), api,
-            max_connections);
+            max_connections, options->connections_per_address);
     } catch (const boost::system::system_error& error) {
         std::cerr << "game-501-server: kan inte lyssna på " << options->host << ":" << options->port
                   << ": " << error.code().message() << "\n";

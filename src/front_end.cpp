@@ -40,10 +40,15 @@ Game501::json rules() {
     for (const SkillLevel& level : skillLevels()) {
         levels.push_back({{"id", level.id}, {"name", level.name}});
     }
+    Game501::json targets = Game501::json::array();
+    for (int average = kMinComputerAverage; average <= kMaxComputerAverage; ++average) {
+        targets.push_back({{"average", average}, {"name", targetAverageName(average)}});
+    }
     Game501::json computer = {{"levels", std::move(levels)},
                               {"max_average", kMaxComputerAverage},
                               {"min_average", kMinComputerAverage},
-                              {"name", std::string(kComputerName)}};
+                              {"name", std::string(kComputerName)},
+                              {"targets", std::move(targets)}};
     return {{"computer", std::move(computer)},
             {"darts_per_turn", number(Game501::kDartsPerTurn)},
             {"max_legs", Match501::kMaxLegs},

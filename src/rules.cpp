@@ -36,6 +36,8 @@ DartEffect dartEffect(int remaining, int value, bool is_double) {
     return rest == 0 ? DartEffect::checks_out : DartEffect::scores;
 }
 
+int legStarter(int set, int leg, int players) { return (set - 1 + leg - 1) % players; }
+
 const char* outcomeName(TurnOutcome outcome) {
     switch (outcome) {
         case TurnOutcome::scored:

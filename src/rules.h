@@ -34,6 +34,12 @@ enum class DartEffect {
 // Returns what a dart of `value` points, a double or not, does from `remaining`.
 DartEffect dartEffect(int remaining, int value, bool is_double);
 
+// Returns who throws first in leg `leg` of set `set` (both counted from 1)
+// of a match of `players`, as a place in the match's starting order: the
+// throw passes on by one place a leg, and the first throw of a set by one
+// place a set.
+int legStarter(int set, int leg, int players);
+
 // How a visit (a player's turn of up to three darts) stands.
 enum class TurnOutcome {
     open,      // being thrown

@@ -56,6 +56,58 @@ TEST(Parsing, DecimalTakesDigitsOnly) {
     }
 }
 
+// Runs `body` with the local time of the zone `zone`, then puts the
+// process's zone back.
+template <typename Body>
+void inZone(const char* zone, Body body) {
+    const char* const kept = std::getenv("TZ");
+    const std::string before = kept ? kept : "";
+    setenv("TZ", zone, 1);
+    tzset();
+    body();
+    if (kept) {
+        setenv("TZ", before.c_str(), 1);
+    } else {
+        unsetenv("TZ");
+    }
+    tzset();
+}
+
+TEST(Parsing, DayStartIsLocalMidnightOfARealDate) {
+    constexpr std::int64_t kDay = 86'400'000;
+    const struct {
+        std::string_view date;
+        int days_after;
+        std::optional<std::int64_t> expected;
+    } rows[] = {
+        {"2026-03-14", 0, 1'773'446'400'000},
+        {"2026-03-14", 1, 1'773'446'400'000 + kDay},
+        {"2026-02-28", 1, 1'772'323'200'000},  // the next month
+        {"2026-12-31", 1, 1'798'761'600'000},  // the next year
+        {"2024-02-29", 0, 1'709'164'800'000},
+        {"2026-02-29", 0, std::nullopt},
+        {"2026-04-31", 0, std::nullopt},
+        {"2026-13-01", 0, std::nullopt},
+        {"2026-00-10", 0, std::nullopt},
+        {"2026-01-00", 0, std::nullopt},
+        {"2026-3-14", 0, std::nullopt},
+        {"2026-03-14 ", 0, std::nullopt},
+        {"2026/03/14", 0, std::nullopt},
+        {"+026-03-14", 0, std::nullopt},
+        {"", 0, std::nullopt},
+    };
+    inZone("UTC", [&] {
+        for (const auto& row : rows) {
+            EXPECT_EQ(dayStart(row.date, row.days_after), row.expected) << row.date;
+        }
+    });
+    // The night the clocks go forward is an hour short.
+    inZone("Europe/Stockholm", [] {
+        EXPECT_EQ(*dayStart("2026-03-29", 1) - *dayStart("2026-03-29"), 23 * 3'600'000);
+        EXPECT_EQ(*dayStart("2026-03-14"), 1'773'446'400'000 - 3'600'000);
+    });
+}
+
 TEST(Parsing, BoardNumbersAreOneToTheCountAsPrinted) {
     const struct {
         std::string_view text;
@@ -368,7 +420,7 @@ TEST(ArchiveReader, SeesEachCommitAtOnce) {
         start.kind = Command::Kind::start;
         start.players = {"Ymma"};
         ASSERT_TRUE(appendDurably(*journal, JournalRow{1, 1, 1000, start, "", true, {entry}}));
-        ASSERT_EQ(journal->reader().matchCount(0), 1U);
+        ASSERT_EQ(journal->reader().matchCount(MatchFilter{}), 1U);
 
         // A read that stopped on its row must not hold the reader to the
         // database as it was.

@@ -94,10 +94,16 @@ export function figuresTable(caption, columns) {
   return scrolling(table);
 }
 
-// A wide table scrolls in its own box, never the page.
+// A wide table scrolls in its own box, never the page; while more of it
+// lies to the right, the box's edge fades out to say so.
 export function scrolling(table) {
   const box = element('div', 'table-scroll');
   box.append(table);
+  const mark = () => {
+    box.classList.toggle('more', box.scrollWidth - box.clientWidth - box.scrollLeft > 1);
+  };
+  box.addEventListener('scroll', mark, { passive: true });
+  new ResizeObserver(mark).observe(box);
   return box;
 }
 

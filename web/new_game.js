@@ -1,13 +1,14 @@
 // The new-game form: one player per line, names suggested from the club's
 // players (its register), a new name marked "ny spelare" and a name too
 // long for the server refused before it is sent, the computer added as a
-// line of its own, and the format.
+// line of its own, who throws first, and the format, which this browser
+// keeps.
 //
 // A line "NAME · LEVEL" seats the computer at that level, written as the
 // scoreboard shows it ("Datorn · Klubbspelare", "Robban · Snitt 70"); any
 // other line is a person's name.
 
-import { byId, element } from './dom.js';
+import { byId, element, storedChoice, storeChoice } from './dom.js';
 import { computerLevelOf, computerLevelText } from './match.js';
 import { fetchPlayers } from './api.js';
 
@@ -61,6 +62,33 @@ function appendLine(line) {
   const names = byId('names');
   const text = names.value.replace(/\s+$/, '');
   names.value = text === '' ? line : `${text}\n${line}`;
+  names.dispatchEvent(new Event('input'));
+}
+
+// Offers the players of the form's lines as the one who throws first (the
+// winner of the bull-off), keeping the one chosen while the lines change.
+function fillFirst(computer) {
+  const select = byId('first');
+  const chosen = select.selectedOptions[0]?.textContent;
+  const names = readPlayers(byId('names').value, computer)
+    .map((player) => (typeof player === 'string' ? player : player.name ?? computer.name));
+  select.replaceChildren(...names.map((name, index) => {
+    const option = element('option', '', name);
+    option.value = String(index);
+    option.selected = name === chosen;
+    return option;
+  }));
+  select.closest('label').hidden = names.length < 2;
+}
+
+// Keeps the format chosen in this browser, so that a reload starts the next
+// match as the last one was meant to be.
+function keepFormat(id) {
+  const select = byId(id);
+  const key = `game501.${id}`;
+  const kept = storedChoice(key);
+  if ([...select.options].some((option) => option.value === kept)) select.value = kept;
+  select.addEventListener('change', () => storeChoice(key, select.value));
 }
 
 // The server's rule of one player (nameKey in the library): names equal
@@ -124,6 +152,8 @@ export function wireNewGame(actions, rules) {
     `Nytt spel: en spelare per rad (${rules.min_players}–${rules.max_players})`;
   fillCounts(byId('legs'), rules.min_legs, rules.max_legs);
   fillCounts(byId('sets'), rules.min_sets, rules.max_sets);
+  keepFormat('legs');
+  keepFormat('sets');
 
   const { computer } = rules;
   const maxBytes = rules.max_name_bytes;
@@ -151,13 +181,14 @@ export function wireNewGame(actions, rules) {
   addName.addEventListener('focus', () => suggestNames(mark));
   suggestNames(mark);
 
+  byId('names').addEventListener('input', () => fillFirst(computer));
+  fillFirst(computer);
   byId('computer-row').hidden = !computer;
   if (computer) {
     const level = byId('computer-level');
     fillLevels(level, computer);
     byId('add-computer').addEventListener('click', () => {
       appendLine(computer.name + SEPARATOR + level.selectedOptions[0].textContent);
-      mark();
     });
   }
 
@@ -188,6 +219,10 @@ export function wireNewGame(actions, rules) {
     }
     armedUntil = 0;
     start.textContent = startLabel;
-    actions.start(players, { legs: Number(byId('legs').value), sets: Number(byId('sets').value) });
+    // The first thrower leads, the others follow in the order of the lines.
+    const chosen = Number(byId('first').value);
+    const first = chosen > 0 && chosen < players.length ? chosen : 0;
+    const order = [...players.slice(first), ...players.slice(0, first)];
+    actions.start(order, { legs: Number(byId('legs').value), sets: Number(byId('sets').value) });
   });
 }

@@ -4,6 +4,7 @@
 
 import { byId, element } from './dom.js';
 import { drawWhenSized, lineChart, numberTicks, swatch } from './chart.js';
+import { formatText } from './match.js';
 import {
   STATUS, dataTable, dateTime, decimal, figuresTable, getJson, link, playerHref, scrolling,
   showMessage,
@@ -14,10 +15,6 @@ const id = location.pathname.split('/')[2] ?? '';
 const main = byId('main');
 const NOTES = { checkout: ' (utgång)', open: ' (pågår)' };
 
-
-function formatText({ legs, sets }) {
-  return sets > 1 ? `Först till ${sets} set, ${legs} leg per set` : `Först till ${legs} leg`;
-}
 
 // The score: legs won by each player, or sets when the match has sets.
 function score(report) {
