@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -35,18 +36,25 @@ struct Appearance {
     int position = 0;  // the player's index in match.players
 };
 
-// A player of a match in which a dart was thrown, with how many such
-// matches they played and the sum of their counts.
+// A member of the register, by its id and its name.
+struct Member {
+    std::int64_t id = 0;
+    std::string name;
+};
+
+// A member with how many matches that count (archive::counts) they played
+// and the sum of their counts in those.
 struct Career {
     std::string name;
     std::int64_t matches = 0;
     statistics::Counts counts;
 };
 
-// Which matches a list holds: those of `player` when it is not empty, begun
-// from `from` up to but not including `to` (milliseconds since the epoch).
+// Which matches a list holds: those of the member `player` when it is not
+// 0, begun from `from` up to but not including `to` (milliseconds since the
+// epoch).
 struct MatchFilter {
-    std::string player;
+    std::int64_t player = 0;
     std::int64_t from = std::numeric_limits<std::int64_t>::min();
     std::int64_t to = std::numeric_limits<std::int64_t>::max();
 };
@@ -77,10 +85,14 @@ public:
                                              std::size_t count, const LiveCounts& live);
     // Returns how many matches `matches` would list in all.
     std::size_t matchCount(const MatchFilter& filter);
-    // Returns every match of `player` that `matches` lists, newest first.
-    std::vector<Appearance> appearances(const std::string& player, const LiveCounts& live);
-    // Returns every player of a match in which a dart was thrown, by name.
-    std::vector<Career> careers(const LiveCounts& live);
+    // Returns every seat of the member `player` in a match that `matches`
+    // lists, newest first.
+    std::vector<Appearance> appearances(std::int64_t player, const LiveCounts& live);
+    // Returns the member who is `name` by nameKey, if any.
+    std::optional<Member> member(std::string_view name);
+    // Returns every member of the register, by name, with the matches that
+    // count.
+    std::vector<Career> careers();
     // Returns the journal rows of the board's match that began at
     // `start_event`: from that start up to the next accepted start or reset.
     std::vector<JournalRow> matchRows(int board, std::uint64_t start_event);
@@ -101,7 +113,9 @@ private:
     SQLite::Statement players_ GAME501_GUARDED_BY(mutex_);
     SQLite::Statement list_ GAME501_GUARDED_BY(mutex_);
     SQLite::Statement count_ GAME501_GUARDED_BY(mutex_);
-    SQLite::Statement careers_ GAME501_GUARDED_BY(mutex_);
+    SQLite::Statement seats_ GAME501_GUARDED_BY(mutex_);
+    SQLite::Statement members_ GAME501_GUARDED_BY(mutex_);
+    SQLite::Statement member_ GAME501_GUARDED_BY(mutex_);
     SQLite::Statement match_end_ GAME501_GUARDED_BY(mutex_);
     SQLite::Statement rows_ GAME501_GUARDED_BY(mutex_);
 };

@@ -27,6 +27,7 @@
 #include "computer_turns.h"
 #include "journal.h"
 #include "network.h"
+#include "organiser.h"
 #include "parsing.h"
 #include "reports.h"
 #include "server_limits.h"
@@ -39,7 +40,8 @@ using namespace game501::server;
 
 const std::string kUsage =
     "Användning: game-501-server [--listen ADRESS:PORT] [--boards N] [--tokens FIL]\n"
-    "                            [--data FIL] [--computer-pause MS]\n"
+    "                            [--organiser-token FIL] [--data FIL]\n"
+    "                            [--computer-pause MS]\n"
     "                            [--connections-per-address N]\n"
     "\n"
     "Ställer tavlornas 501-spel på nätet: ett JSON-API, händelser i realtid och\n"
@@ -55,6 +57,9 @@ const std::string kUsage =
     "                        som databasen har; fler läggs till, färre nekas)\n"
     "  --tokens FIL          tavlornas token, en per rad, tavla 1 först\n"
     "                        (standard: databasens, och nya slumpade för nya tavlor)\n"
+    "  --organiser-token FIL arrangörens token, som ändrar spelarregistret och\n"
+    "                        rättar matcher (standard: databasens, eller en ny\n"
+    "                        slumpad)\n"
     "  --data FIL            databasen med tavlornas journal och token\n"
     "                        (standard: game501.db i arbetskatalogen)\n"
     "  --computer-pause MS   datorns paus före varje kast, 0 till " +
@@ -73,6 +78,7 @@ struct Options {
     unsigned short port = 8501;
     std::optional<int> boards;  // none: as many as the database has, or one
     std::optional<std::string> tokens_file;
+    std::optional<std::string> organiser_token_file;
     std::string data = "game501.db";
     std::chrono::milliseconds computer_pause{1000};
     int connections_per_address = kDefaultConnectionsPerAddress;
@@ -147,6 +153,8 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args) {
             options.boards = static_cast<int>(numberOption(args, i, "--boards", 1, kMaxBoards));
         } else if (is("--tokens")) {
             options.tokens_file = valueOf(args, i, "--tokens");
+        } else if (is("--organiser-token")) {
+            options.organiser_token_file = valueOf(args, i, "--organiser-token");
         } else if (is("--computer-pause")) {
             options.computer_pause = std::chrono::milliseconds(
                 numberOption(args, i, "--computer-pause", 0, kMaxComputerPauseMs));
@@ -165,12 +173,8 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args) {
     return options;
 }
 
-// Reads the tokens file, if one is given, before anything else is touched.
-std::optional<std::vector<std::string>> readTokensFile(const Options& options) {
-    if (!options.tokens_file) {
-        return std::nullopt;
-    }
-    const std::string& path = *options.tokens_file;
+// Reads the tokens of a tokens file, before anything else is touched.
+std::vector<std::string> readTokensFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     std::string text;
     if (file) {
@@ -190,7 +194,35 @@ std::optional<std::vector<std::string>> readTokensFile(const Options& options) {
     if (!tokens) {
         throw UsageError{path + ": " + error};
     }
-    return tokens;
+    return std::move(*tokens);
+}
+
+// Reads the organiser's token file, which holds one token.
+std::optional<std::string> readOrganiserToken(const Options& options) {
+    if (!options.organiser_token_file) {
+        return std::nullopt;
+    }
+    std::vector<std::string> tokens = readTokensFile(*options.organiser_token_file);
+    if (tokens.size() != 1) {
+        throw UsageError{*options.organiser_token_file + ": filen ska ha en token, inte " +
+                         std::to_string(tokens.size())};
+    }
+    return std::move(tokens.front());
+}
+
+// Returns the organiser's token: the file's, or the one the database keeps,
+// or a new one; never a board's, which would let a board's scorer correct.
+std::string organiserToken(std::optional<std::string> from_file, std::optional<std::string> stored,
+                           const std::vector<std::string>& boards) {
+    std::string token = from_file ? std::move(*from_file)
+                        : stored  ? std::move(*stored)
+                                  : makeToken();
+    const auto same = std::find(boards.begin(), boards.end(), token);
+    if (same != boards.end()) {
+        throw UsageError{"arrangörens token är densamma som tavla " +
+                         std::to_string(same - boards.begin() + 1) + "s"};
+    }
+    return token;
 }
 
 // Returns the tokens of `count` boards: those of the tokens file, or those
@@ -258,13 +290,17 @@ int badUsage(const std::string& message) {
 int main(int argc, char** argv) {
     std::optional<Options> options;
     std::optional<std::vector<std::string>> file_tokens;
+    std::optional<std::string> file_organiser_token;
     try {
         options = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
         if (!options) {
             std::cout << kUsage;
             return 0;
         }
-        file_tokens = readTokensFile(*options);
+        if (options->tokens_file) {
+            file_tokens = readTokensFile(*options->tokens_file);
+        }
+        file_organiser_token = readOrganiserToken(*options);
     } catch (const UsageError& error) {
         return badUsage(error.message);
     }
@@ -276,6 +312,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     Boards boards;
+    std::string organiser_token;
     try {
         std::vector<std::string> stored = journal->tokens();
         const int count =
@@ -286,7 +323,10 @@ int main(int argc, char** argv) {
         }
         const std::vector<std::string> tokens =
             boardTokens(*options, count, std::move(file_tokens), std::move(stored));
+        organiser_token =
+            organiserToken(std::move(file_organiser_token), journal->organiserToken(), tokens);
         journal->setTokens(tokens);
+        journal->setOrganiserToken(organiser_token);
         for (int number = 1; number <= count; ++number) {
             boards.push_back(std::make_unique<Board>(
                 number, tokens[static_cast<std::size_t>(number - 1)], *journal));
@@ -307,7 +347,8 @@ int main(int argc, char** argv) {
                   << "); bara API:t svarar\n";
     }
     const Reports reports(journal->reader(), boards);
-    const Api api(boards, reports, web ? &*web : nullptr);
+    const Organiser organiser(std::move(organiser_token), *journal);
+    const Api api(boards, reports, organiser, web ? &*web : nullptr);
     const int max_connections = raiseDescriptorLimit();
 
     boost::asio::io_context io;
@@ -342,6 +383,9 @@ int main(int argc, char** argv) {
                   << "  poängräkning: " << page << "#token=" << board->token() << "\n"
                   << "  visning:      " << page << "\n";
     }
+    std::cout << "Arrangör\n"
+              << "  spelare och rättelser: " << base << "/organiser#token=" << organiser.token()
+              << "\n";
     std::cout << "Stoppa med Ctrl+C." << std::endl;
 
     server->start();

@@ -85,6 +85,10 @@ archive::MatchEntry MatchFollower::entry(const Match501& match, const Game501::j
                                          const Match501::Figures& figures,
                                          std::int64_t time) const {
     const Match501::Format format = match.format();
+    std::vector<bool> computers;
+    for (const std::optional<ComputerLevel>& level : levels_) {
+        computers.push_back(level.has_value());
+    }
     return archive::MatchEntry{board_,
                                start_event_,
                                started_,
@@ -95,6 +99,9 @@ archive::MatchEntry MatchFollower::entry(const Match501& match, const Game501::j
                                standing["winner"].get<int>(),
                                match.players(),
                                figures.match,
+                               false,
+                               std::move(computers),
+                               {},
                                false};
 }
 

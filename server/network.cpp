@@ -179,12 +179,12 @@ private:
         parser_.reset();
         const bool keep_alive = request.keep_alive();
         Routed routed = api_.route(request);
-        if (BoardWrite* const board_write = std::get_if<BoardWrite>(&routed)) {
+        if (isWrite(routed)) {
             // Answered once its journal row is durable, from the journal's
             // thread; the guard keeps the io_context running till then.
             return api_.write(
-                std::move(*board_write), [self = shared_from_this(), keep_alive,
-                                          work = net::make_work_guard(strand_)](Response response) {
+                std::move(routed), [self = shared_from_this(), keep_alive,
+                                    work = net::make_work_guard(strand_)](Response response) {
                     net::dispatch(self->strand_,
                                   [self, keep_alive, response = std::move(response)]() mutable {
                                       self->respond(std::move(response), keep_alive);

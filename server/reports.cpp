@@ -36,12 +36,14 @@ json matchSummary(const archive::MatchEntry& match) {
         legs_won.push_back(counts.legs_won);
     }
     return {{"board", match.board},
+            {"counts", archive::counts(match)},
             {"date", match_report::isoTime(match.started)},
             {"format", {{"legs", match.legs}, {"sets", match.sets}}},
             {"id", matchId(match.board, match.start_event)},
             {"legs_won", std::move(legs_won)},
             {"players", match.players},
             {"status", match.status},
+            {"void", match.voided},
             {"winner", match.winner}};
 }
 
@@ -100,12 +102,30 @@ json careerRow(const Appearance& appearance) {
     return {{"board", match.board},
             {"checkout_percent", orNull(figures.checkout_percent)},
             {"checkout_text", figures.checkout_text},
+            {"counts", archive::counts(match)},
             {"date", match_report::isoTime(match.started)},
             {"first_nine_average", orNull(figures.first_nine_average)},
             {"id", matchId(match.board, match.start_event)},
             {"opponents", std::move(opponents)},
             {"result", result(match, appearance.position)},
-            {"three_dart_average", orNull(figures.three_dart_average)}};
+            {"three_dart_average", orNull(figures.three_dart_average)},
+            {"void", match.voided}};
+}
+
+// The list of a player's page that a match of theirs goes in: "matches"
+// when it counts, none when it is void.
+const char* careerList(const archive::MatchEntry& match) {
+    if (match.voided) {
+        return nullptr;
+    }
+    if (archive::practice(match)) {
+        return "practice";
+    }
+    if (archive::counts(match)) {
+        return "matches";
+    }
+    // Being played, or one member on two seats (an older start, or a merge).
+    return match.status == "abandoned" ? "abandoned" : "other";
 }
 
 }  // namespace
@@ -133,7 +153,7 @@ LiveCounts Reports::live() const {
 Response Reports::players(unsigned version) const {
     return read(version, [&] {
         json list = json::array();
-        for (const Career& career : reader_.careers(live())) {
+        for (const Career& career : reader_.careers()) {
             list.push_back({{"figures", statistics::toJson(career.counts)},
                             {"matches", career.matches},
                             {"name", career.name}});
@@ -144,26 +164,38 @@ Response Reports::players(unsigned version) const {
 
 Response Reports::player(const std::string& name, unsigned version) const {
     return read(version, [&] {
-        const std::vector<Appearance> appearances = reader_.appearances(name, live());
-        if (appearances.empty()) {
-            return errorResponse(http::status::not_found, "not_found", "Spelaren finns inte",
+        const std::optional<Member> member = reader_.member(name);
+        if (!member) {
+            return errorResponse(http::status::not_found, "unknown_player", "Spelaren finns inte",
                                  version);
         }
         statistics::Counts career;
-        json rows = json::array();
-        for (const Appearance& appearance : appearances) {
-            career += appearance.match.counts[static_cast<std::size_t>(appearance.position)];
-            rows.push_back(careerRow(appearance));
+        json player = {{"abandoned", json::array()},
+                       {"matches", json::array()},
+                       {"name", member->name},
+                       {"other", json::array()},
+                       {"practice", json::array()}};
+        std::string listed;  // the last match listed: one on two seats is listed once
+        for (const Appearance& appearance : reader_.appearances(member->id, live())) {
+            const char* const list = careerList(appearance.match);
+            const std::string id = matchId(appearance.match.board, appearance.match.start_event);
+            if (list == nullptr || id == listed) {
+                continue;
+            }
+            listed = id;
+            if (archive::counts(appearance.match)) {
+                career += appearance.match.counts[static_cast<std::size_t>(appearance.position)];
+            }
+            player[list].push_back(careerRow(appearance));
         }
-        return jsonResponse(serialise({{"figures", statistics::toJson(career)},
-                                       {"matches", std::move(rows)},
-                                       {"name", name}}),
-                            version);
+        player["figures"] = statistics::toJson(career);
+        return jsonResponse(serialise(player), version);
     });
 }
 
 Response Reports::matches(std::string_view query, unsigned version) const {
-    MatchFilter filter{queryValue(query, "player").value_or("")};
+    const std::string player = queryValue(query, "player").value_or("");
+    MatchFilter filter;
     const std::optional<std::uint64_t> page =
         decimal(queryValue(query, "page").value_or("1"), kMaxPageDigits);
     if (!page || *page == 0) {
@@ -174,6 +206,11 @@ Response Reports::matches(std::string_view query, unsigned version) const {
         return badDays(version);
     }
     return read(version, [&] {
+        // A name the register does not know has no matches: no member is -1.
+        if (!player.empty()) {
+            const std::optional<Member> found = reader_.member(player);
+            filter.player = found ? found->id : -1;
+        }
         const std::vector<archive::MatchEntry> entries =
             reader_.matches(filter, (*page - 1) * kMatchesPerPage, kMatchesPerPage, live());
         const std::size_t count = reader_.matchCount(filter);

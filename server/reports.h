@@ -22,12 +22,17 @@ class Reports {
 public:
     Reports(ArchiveReader& reader, const Boards& boards) : reader_(reader), boards_(boards) {}
 
-    // GET /api/players: every player with their matches and figures.
+    // GET /api/players: every member with the matches that count and their
+    // figures.
     Response players(unsigned version) const;
-    // GET /api/players/NAME: a player's figures and matches (404 for none).
+    // GET /api/players/NAME: a member's figures and the matches that count,
+    // and apart those that do not: abandoned, practice (with the computer)
+    // and other (being played); a void match in none (404 unknown_player
+    // for a name the register does not know).
     Response player(const std::string& name, unsigned version) const;
     // GET /api/matches?player=NAME&from=DATE&to=DATE&page=N: a page of the
-    // matches (400 for a query it cannot read).
+    // matches, of the member NAME when it is given (400 for a query it
+    // cannot read).
     Response matches(std::string_view query, unsigned version) const;
     // GET /api/matches.csv?from=DATE&to=DATE: every dart of every match
     // begun on those days, oldest match first, under one header (400 for a

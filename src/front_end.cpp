@@ -49,10 +49,15 @@ Game501::json rules() {
                               {"min_average", kMinComputerAverage},
                               {"name", std::string(kComputerName)},
                               {"targets", std::move(targets)}};
-    return {{"computer", std::move(computer)}, {"darts_per_turn", number(Game501::kDartsPerTurn)},
-            {"max_legs", Match501::kMaxLegs},  {"max_players", number(Game501::kMaxPlayers)},
-            {"max_sets", Match501::kMaxSets},  {"max_source_bytes", number(kMaxSourceBytes)},
-            {"min_legs", Match501::kMinLegs},  {"min_players", number(Game501::kMinPlayers)},
+    return {{"computer", std::move(computer)},
+            {"darts_per_turn", number(Game501::kDartsPerTurn)},
+            {"max_legs", Match501::kMaxLegs},
+            {"max_name_bytes", number(kMaxNameBytes)},
+            {"max_players", number(Game501::kMaxPlayers)},
+            {"max_sets", Match501::kMaxSets},
+            {"max_source_bytes", number(kMaxSourceBytes)},
+            {"min_legs", Match501::kMinLegs},
+            {"min_players", number(Game501::kMinPlayers)},
             {"min_sets", Match501::kMinSets}};
 }
 

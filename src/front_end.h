@@ -29,7 +29,8 @@ inline constexpr std::size_t kMaxSourceBytes = 1024;
 Game501::json checkoutFor(const Game501::json& state);
 
 // Returns the rules a page needs to draw and check what it sends:
-// {"darts_per_turn", "min_players", "max_players", "max_source_bytes", the
+// {"darts_per_turn", "min_players", "max_players", "max_name_bytes" (a
+// longer name would be cut), "max_source_bytes", the
 // formats of a match: "min_legs", "max_legs", "min_sets", "max_sets", and
 // what a start may seat as the computer: "computer": {"levels": [{"id",
 // "name"}] (skillLevels()), "min_average", "max_average" (the target

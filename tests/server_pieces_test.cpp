@@ -16,6 +16,7 @@
 
 #include "archive.h"
 #include "journal.h"
+#include "members.h"
 #include "parsing.h"
 #include "recent_keys.h"
 #include "server_limits.h"
@@ -350,6 +351,53 @@ TEST(Archive, CountsCellKeepsEveryCountInItsColumn) {
     EXPECT_EQ(archive::countsFromCell("not json"), std::vector<statistics::Counts>{});
 }
 
+TEST(Archive, CountsFinishedMatchesOfMembersEachOnOneSeat) {
+    const struct {
+        const char* status;
+        bool voided;
+        std::vector<std::int64_t> members;  // 0: the computer
+        bool counts;
+        bool practice;
+    } rows[] = {
+        {"finished", false, {1, 2}, true, false},
+        {"finished", false, {1}, true, false},
+        {"finished", true, {1, 2}, false, false},
+        {"abandoned", false, {1, 2}, false, false},
+        {"playing", false, {1, 2}, false, false},
+        {"finished", false, {1, 0}, false, true},
+        {"abandoned", false, {0, 0}, false, true},
+        {"finished", false, {1, 1}, false, false},  // one member on two seats
+        {"finished", false, {3, 1, 3}, false, false},
+    };
+    for (const auto& row : rows) {
+        archive::MatchEntry entry;
+        entry.status = row.status;
+        entry.voided = row.voided;
+        entry.members = row.members;
+        SCOPED_TRACE(std::string(row.status) + (row.voided ? ", void" : "") + ", " +
+                     std::to_string(row.members.size()) + " seats");
+        EXPECT_EQ(archive::counts(entry), row.counts);
+        EXPECT_EQ(archive::practice(entry), row.practice);
+    }
+}
+
+TEST(Members, FindsAMemberByTheKeyOfAName) {
+    Members members;
+    members.apply({{"", "nils berg", "Nils Berg"}, {"", "åsa", "åsa"}, {"", "ymmma", "Ymmma"}});
+    // Ymmma renamed Ymma, then Nils Berg merged into someone else.
+    members.apply({{"ymmma", "ymma", "Ymma"}, {"nils berg", "", ""}});
+    const struct {
+        std::string_view name;
+        std::optional<std::string> found;
+    } rows[] = {
+        {"Ymma", "Ymma"},      {" YMMA\t", "Ymma"},         {"Ymmma", std::nullopt}, {"åsa", "åsa"},
+        {"Åsa", std::nullopt}, {"Nils Berg", std::nullopt}, {"", std::nullopt},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(members.find(row.name), row.found) << row.name;
+    }
+}
+
 // Appends a row to the journal and waits until it is durable.
 bool appendDurably(Journal& journal, JournalRow row) {
     std::promise<bool> durable;
@@ -366,7 +414,8 @@ TEST(ArchiveReader, SeesEachCommitAtOnce) {
         const std::unique_ptr<Journal> journal = Journal::open(path, problem);
         ASSERT_NE(journal, nullptr) << problem;
         journal->start();
-        archive::MatchEntry entry{1, 1, 1000, 1000, 1, 1, "playing", -1, {"Ymma"}, {{}}, true};
+        archive::MatchEntry entry{1,  1,        1000, 1000, 1,       1,  "playing",
+                                  -1, {"Ymma"}, {{}}, true, {false}, {}, false};
         Command start;
         start.kind = Command::Kind::start;
         start.players = {"Ymma"};

@@ -139,8 +139,8 @@ def test_game_over_http_follows_the_event_stream(server):
     check.assertEqual(server.request("GET", "/api/rules")[2], {
         "computer": {"levels": levels, "max_average": 110, "min_average": 30, "name": "Datorn",
                      "targets": targets},
-        "darts_per_turn": 3, "max_legs": 20, "max_players": 8, "max_sets": 10, "max_source_bytes": 1024,
-        "min_legs": 1, "min_players": 1, "min_sets": 1})
+        "darts_per_turn": 3, "max_legs": 20, "max_name_bytes": 32, "max_players": 8, "max_sets": 10,
+        "max_source_bytes": 1024, "min_legs": 1, "min_players": 1, "min_sets": 1})
 
 
 def test_every_error_has_its_status_and_code(server):
@@ -294,8 +294,8 @@ def test_hostile_input_never_stops_the_server(server, churn):
     check.assertEqual((status, body), (200, None))
     check.assertGreater(int(headers["Content-Length"]), 0)
     # curl sends "Expect: 100-continue" before a large body.
-    status, _, answer = server.post(2, "start", {"players": ["x" * 2000]},
-                                    server.auth(2) | {"Expect": "100-continue"})
+    status, _, answer = server.post(2, "start", '{"players": ["x"]' + " " * 2000 + "}",
+                                    server.auth(2) | JSON | {"Expect": "100-continue"})
     check.assertEqual((status, answer["accepted"]), (200, True))
 
 

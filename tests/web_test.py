@@ -587,6 +587,19 @@ def play_computer(server, scorer, viewer):
     WebDriverWait(scorer.driver, STEP_S).until(
         lambda driver: driver.find_elements(By.CSS_SELECTOR, '#known-names option[value="Sjörk"]'),
         "the form does not suggest a player of the finished match")
+    # What the form says of a name as it is typed, and of the lines it has.
+    long = "Anna-Karin Åkerström-Lindqvist Bergström"
+    for typed, note in [("sjörk", "6/32 byte"), ("Kim", "3/32 byte · ny spelare"), (long, "43/32 byte")]:
+        name.clear()
+        name.send_keys(typed)
+        assert scorer.driver.find_element(By.ID, "add-name-note").text == note, typed
+    name.clear()
+    scorer.driver.find_element(By.ID, "names").clear()
+    scorer.driver.find_element(By.ID, "names").send_keys(f"SJÖRK\nKim\n{long}")
+    assert scorer.driver.find_element(By.ID, "names-note").text == (
+        f"SJÖRK: ny spelare · Kim: ny spelare · {long}: 43 byte, högst 32")
+    scorer.press("#start")
+    expect([scorer], "a name too long", problem="Ett namn får vara högst 32 byte; " + long + " är 43")
     scorer.driver.find_element(By.ID, "names").clear()
     # Enter adds the name and starts nothing.
     name.send_keys("Sjörk" + Keys.ENTER)

@@ -4,7 +4,7 @@
 
 import { fetchMatch, fetchRules, follow, makeClient } from './api.js';
 import { startCaller } from './caller.js';
-import { byId, storedChoice, storeChoice } from './dom.js';
+import { byId, storedChoice, storeChoice, takeToken } from './dom.js';
 import { betweenLegs } from './match.js';
 import { LEVEL_KEY, fitNames, render, shownVisit } from './view.js';
 import { wireNewGame } from './new_game.js';
@@ -21,33 +21,9 @@ const rules = await fetchRules();
 // "/boards/1", also when written "/boards/1/".
 const board = Number(location.pathname.split('/').filter(Boolean).pop());
 
-// The token goes off the address bar into this tab's sessionStorage, so that
-// a reload or a phone that drops the page keeps scoring. Never localStorage
-// or a cookie: other tabs, later visits and requests would carry it too.
-function takeToken() {
-  const key = `game501.token.${board}`;
-  const match = /^#token=(.+)$/.exec(location.hash);
-  if (!match) {
-    try {
-      return sessionStorage.getItem(key);
-    } catch {
-      return null;
-    }
-  }
-  history.replaceState(null, '', location.pathname + location.search);
-  let token;
-  try {
-    token = decodeURIComponent(match[1]);
-  } catch {
-    token = match[1];
-  }
-  try {
-    sessionStorage.setItem(key, token);
-  } catch {
-    // Scores until the page is left.
-  }
-  return token;
-}
+// The token goes off the address bar into this tab's sessionStorage
+// (takeToken), so that a reload or a phone that drops the page keeps scoring.
+const TOKEN_KEY = `game501.token.${board}`;
 
 let latest = null;
 let connected = false;
@@ -352,7 +328,7 @@ function startScoring(token) {
   draw();
 }
 
-const token = takeToken();
+const token = takeToken(TOKEN_KEY);
 if (token) {
   startScoring(token);
 } else {
@@ -361,7 +337,7 @@ if (token) {
 // The scoring address pasted into a viewing tab makes it the scorer.
 window.addEventListener('hashchange', () => {
   if (!/^#token=/.test(location.hash)) return;
-  const pasted = takeToken();
+  const pasted = takeToken(TOKEN_KEY);
   if (!client) startScoring(pasted);
   else location.reload();
 });

@@ -43,6 +43,26 @@ export function link(href, text) {
   return anchor;
 }
 
+// The players of a match, each a link to their career.
+export function playerLinks(names) {
+  const cell = element('span');
+  names.forEach((name, index) => {
+    if (index) cell.append(' – ');
+    cell.append(link(playerHref(name), name));
+  });
+  return cell;
+}
+
+export const STATUS = { playing: 'Pågår', abandoned: 'Avbruten' };
+
+// A match's result in a list, and "struken" for a match the organiser made
+// void.
+export function matchResult(match) {
+  const result = match.status === 'finished'
+    ? `${match.players[match.winner] ?? '–'} vann` : STATUS[match.status] ?? match.status;
+  return match.void ? `${result} · struken` : result;
+}
+
 // Returns a table with a row per figure and a column per player (`columns`:
 // [{ name, figures }]), in a box that scrolls when many players do not fit;
 // each cell names its figure in data-key and its player in data-player, for

@@ -3,18 +3,9 @@
 // day's darts as one CSV file.
 
 import { byId, element } from './dom.js';
-import { dataTable, dateTime, getJson, link, matchHref, playerHref, scrolling } from './figures.js';
-
-const STATUS = { playing: 'Pågår', abandoned: 'Avbruten' };
-
-function players(names) {
-  const cell = element('span');
-  names.forEach((name, index) => {
-    if (index) cell.append(' – ');
-    cell.append(link(playerHref(name), name));
-  });
-  return cell;
-}
+import {
+  dataTable, dateTime, getJson, link, matchHref, matchResult, playerLinks, scrolling,
+} from './figures.js';
 
 // Today in this browser's time, as a date field writes it.
 function today() {
@@ -57,11 +48,10 @@ async function load() {
     if (status !== 200 || !body) throw new Error(String(status));
     const rows = body.matches.map((match) => [
       link(matchHref(match.id), dateTime(match.date)),
-      players(match.players),
+      playerLinks(match.players),
       (match.legs_won ?? []).join('–'),
       `Tavla ${match.board}`,
-      match.status === 'finished'
-        ? `${match.players[match.winner] ?? '–'} vann` : STATUS[match.status] ?? match.status,
+      matchResult(match),
     ]);
     const table = dataTable('', ['Datum', 'Spelare', 'Legs', 'Tavla', 'Resultat'], rows,
       'data-table match-list');

@@ -1,6 +1,8 @@
-// The new-game form: one player per line, names suggested from the players
-// the server knows, the computer added as a line of its own, who throws
-// first, and the format, which this browser keeps.
+// The new-game form: one player per line, names suggested from the club's
+// players (its register), a new name marked "ny spelare" and a name too
+// long for the server refused before it is sent, the computer added as a
+// line of its own, who throws first, and the format, which this browser
+// keeps.
 //
 // A line "NAME · LEVEL" seats the computer at that level, written as the
 // scoreboard shows it ("Datorn · Klubbspelare", "Robban · Snitt 70"); any
@@ -89,11 +91,49 @@ function keepFormat(id) {
   select.addEventListener('change', () => storeChoice(key, select.value));
 }
 
-// Asks the server for the names it knows; the list stays as it was when
+// The server's rule of one player (nameKey in the library): names equal
+// once trimmed of ASCII white space, with ASCII letters in lower case only.
+const trimmed = (name) => name.replace(/^[ \t\n\v\f\r]+|[ \t\n\v\f\r]+$/g, '');
+const nameKey = (name) => trimmed(name).replace(/[A-Z]/g, (c) => c.toLowerCase());
+const encoder = new TextEncoder();
+// The bytes of a name as the server counts them, in UTF-8.
+const bytesOf = (name) => encoder.encode(trimmed(name)).length;
+
+// The keys of the club's players, as last fetched.
+let members = new Set();
+
+const NEW_PLAYER = 'ny spelare';
+
+// What the form says of a person's name: too long, new, or nothing.
+function nameNote(name, maxBytes) {
+  const bytes = bytesOf(name);
+  if (bytes > maxBytes) return `${bytes} byte, högst ${maxBytes}`;
+  return members.has(nameKey(name)) ? '' : NEW_PLAYER;
+}
+
+// Marks the form's names as they are typed: each line's, and the name
+// about to be added with its bytes.
+function markNames(computer, maxBytes) {
+  const notes = readPlayers(byId('names').value, computer)
+    .filter((player) => typeof player === 'string')
+    .map((name) => [name, nameNote(name, maxBytes)])
+    .filter(([, note]) => note !== '')
+    .map(([name, note]) => `${name}: ${note}`);
+  byId('names-note').textContent = notes.join(' · ');
+  const adding = byId('add-name').value.trim();
+  const added = byId('add-name-note');
+  const fresh = adding !== '' && nameNote(adding, maxBytes) === NEW_PLAYER;
+  added.textContent = adding === ''
+    ? '' : `${bytesOf(adding)}/${maxBytes} byte${fresh ? ` · ${NEW_PLAYER}` : ''}`;
+  added.classList.toggle('too-long', bytesOf(adding) > maxBytes);
+}
+
+// Asks the server for the club's players; the list stays as it was when
 // the server does not answer.
-async function suggestNames() {
+async function suggestNames(mark) {
   const names = await fetchPlayers();
   if (names) {
+    members = new Set(names.map(nameKey));
     byId('known-names').replaceChildren(
       ...names.map((name) => {
         const option = document.createElement('option');
@@ -101,6 +141,7 @@ async function suggestNames() {
         return option;
       }),
     );
+    mark();
   }
 }
 
@@ -114,13 +155,19 @@ export function wireNewGame(actions, rules) {
   keepFormat('legs');
   keepFormat('sets');
 
+  const { computer } = rules;
+  const maxBytes = rules.max_name_bytes;
+  const mark = () => markNames(computer, maxBytes);
   const addName = byId('add-name');
   const add = () => {
     const name = addName.value.trim();
     if (name !== '') appendLine(name);
     addName.value = '';
     addName.focus();
+    mark();
   };
+  byId('names').addEventListener('input', mark);
+  addName.addEventListener('input', mark);
   byId('add-player').addEventListener('click', add);
   // Enter adds the name; it does not start the game.
   addName.addEventListener('keydown', (event) => {
@@ -131,10 +178,9 @@ export function wireNewGame(actions, rules) {
   });
   // Asked again when a name is about to be typed: a match that has ended
   // since brings its players.
-  addName.addEventListener('focus', suggestNames);
-  suggestNames();
+  addName.addEventListener('focus', () => suggestNames(mark));
+  suggestNames(mark);
 
-  const { computer } = rules;
   byId('names').addEventListener('input', () => fillFirst(computer));
   fillFirst(computer);
   byId('computer-row').hidden = !computer;
@@ -155,6 +201,12 @@ export function wireNewGame(actions, rules) {
     const players = readPlayers(byId('names').value, computer);
     if (players.length < rules.min_players || players.length > rules.max_players) {
       actions.problem(`Skriv ${rules.min_players} till ${rules.max_players} namn, ett per rad`);
+      return;
+    }
+    const long = players.map((player) => (typeof player === 'string' ? player : player.name ?? ''))
+      .find((name) => bytesOf(name) > maxBytes);
+    if (long !== undefined) {
+      actions.problem(`Ett namn får vara högst ${maxBytes} byte; ${long} är ${bytesOf(long)}`);
       return;
     }
     if (actions.isPlaying() && Date.now() > armedUntil) {
