@@ -80,8 +80,10 @@ bench_smoke() {
   ./build/dev/bench/game501_server_load --smoke
 }
 
-# Makes the Debian package from the release build and checks it: contents,
-# lintian, the unit, and the unpacked server answering from its pages.
+# Makes the Debian package from the release build, whose programs are
+# hardened with Debian's build flags (cmake/debian_package.cmake asks
+# dpkg-buildflags), and checks it: contents, lintian, the hardening of the
+# programs, the unit, and the unpacked server answering from its pages.
 debian_package_check() {
   step "Debian package"
   cmake --preset release

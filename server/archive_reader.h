@@ -10,10 +10,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -34,12 +36,27 @@ struct Appearance {
     int position = 0;  // the player's index in match.players
 };
 
-// A player of a match in which a dart was thrown, with how many such
-// matches they played and the sum of their counts.
+// A member of the register, by its id and its name.
+struct Member {
+    std::int64_t id = 0;
+    std::string name;
+};
+
+// A member with how many matches that count (archive::counts) they played
+// and the sum of their counts in those.
 struct Career {
     std::string name;
     std::int64_t matches = 0;
     statistics::Counts counts;
+};
+
+// Which matches a list holds: those of the member `player` when it is not
+// 0, begun from `from` up to but not including `to` (milliseconds since the
+// epoch).
+struct MatchFilter {
+    std::int64_t player = 0;
+    std::int64_t from = std::numeric_limits<std::int64_t>::min();
+    std::int64_t to = std::numeric_limits<std::int64_t>::max();
 };
 
 // Thread-safe; one read at a time. Every read throws SQLite::Exception
@@ -62,16 +79,20 @@ public:
     std::optional<archive::MatchEntry> match(int board, std::uint64_t start_event,
                                              const LiveCounts& live);
     // Returns the matches in which a dart was thrown or that are being
-    // played, newest first, `count` after the first `skip`; only those of
-    // `player` when it is not empty.
-    std::vector<archive::MatchEntry> matches(const std::string& player, std::size_t skip,
+    // played, newest first, `count` after the first `skip`; only those that
+    // `filter` holds.
+    std::vector<archive::MatchEntry> matches(const MatchFilter& filter, std::size_t skip,
                                              std::size_t count, const LiveCounts& live);
     // Returns how many matches `matches` would list in all.
-    std::size_t matchCount(const std::string& player);
-    // Returns every match of `player` that `matches` lists, newest first.
-    std::vector<Appearance> appearances(const std::string& player, const LiveCounts& live);
-    // Returns every player of a match in which a dart was thrown, by name.
-    std::vector<Career> careers(const LiveCounts& live);
+    std::size_t matchCount(const MatchFilter& filter);
+    // Returns every seat of the member `player` in a match that `matches`
+    // lists, newest first.
+    std::vector<Appearance> appearances(std::int64_t player, const LiveCounts& live);
+    // Returns the member who is `name` by nameKey, if any.
+    std::optional<Member> member(std::string_view name);
+    // Returns every member of the register, by name, with the matches that
+    // count.
+    std::vector<Career> careers();
     // Returns the journal rows of the board's match that began at
     // `start_event`: from that start up to the next accepted start or reset.
     std::vector<JournalRow> matchRows(int board, std::uint64_t start_event);
@@ -79,7 +100,7 @@ public:
 private:
     ArchiveReader(std::unique_ptr<SQLite::Database> own, SQLite::Database& database,
                   Mutex* shared_mutex);
-    std::vector<archive::MatchEntry> listLocked(const std::string& player, std::int64_t skip,
+    std::vector<archive::MatchEntry> listLocked(const MatchFilter& filter, std::int64_t skip,
                                                 std::int64_t count, const LiveCounts& live)
         GAME501_REQUIRES(mutex_);
     archive::MatchEntry entryLocked(SQLite::Statement& query, const LiveCounts& live)
@@ -92,7 +113,9 @@ private:
     SQLite::Statement players_ GAME501_GUARDED_BY(mutex_);
     SQLite::Statement list_ GAME501_GUARDED_BY(mutex_);
     SQLite::Statement count_ GAME501_GUARDED_BY(mutex_);
-    SQLite::Statement careers_ GAME501_GUARDED_BY(mutex_);
+    SQLite::Statement seats_ GAME501_GUARDED_BY(mutex_);
+    SQLite::Statement members_ GAME501_GUARDED_BY(mutex_);
+    SQLite::Statement member_ GAME501_GUARDED_BY(mutex_);
     SQLite::Statement match_end_ GAME501_GUARDED_BY(mutex_);
     SQLite::Statement rows_ GAME501_GUARDED_BY(mutex_);
 };

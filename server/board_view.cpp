@@ -122,6 +122,13 @@ Game501::json BoardView::summary() const { return current().display->summary(num
 
 std::optional<LiveMatch> BoardView::liveMatch() const { return current().display->liveMatch(); }
 
+Document BoardView::opening() const {
+    const Snapshot now = current();
+    const Display& display = *now.display;
+    return Document{openingData(number_, display.checkout(), display.standing(), display.state()),
+                    now.event_id};
+}
+
 EventText BoardView::subscribe(const std::shared_ptr<EventQueue>& viewer) {
     Snapshot now;
     {

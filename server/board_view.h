@@ -114,6 +114,10 @@ public:
     Document match() const;
     // Returns the board's entry in the list of boards (Display::summary).
     Game501::json summary() const;
+    // Returns the board as a viewer's stream opens with it (openingData),
+    // with the id of its last event; the checkout is worked out after this
+    // view's lock is let go.
+    Document opening() const;
     // Returns the start event and each player's counts of the match being
     // played, if any.
     std::optional<LiveMatch> liveMatch() const;

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <iostream>
 #include <stdexcept>
@@ -28,10 +29,16 @@ namespace {
 // database is never taken for an empty journal.
 constexpr int kApplicationId = 0x47353031;
 
+// One step of the schema: statements, then what they leave to do.
+struct Migration {
+    std::string statements;
+    void (*then)(SQLite::Database& database);
+};
+
 // The schema, one step per version: version N is reached by applying the
 // first N steps in order, each in its own transaction.
-const std::array<std::string, 1> kMigrations = {
-    std::string(R"(CREATE TABLE boards (
+const std::array<Migration, 2> kMigrations = {{
+    {std::string(R"(CREATE TABLE boards (
            board INTEGER PRIMARY KEY,
            token TEXT NOT NULL
        );
@@ -49,8 +56,10 @@ const std::array<std::string, 1> kMigrations = {
        -- every row of the board.
        CREATE INDEX journal_keys ON journal (board, event_id, idempotency_key)
            WHERE idempotency_key IS NOT NULL;)") +
-        archive::kSchema,
-};
+         archive::kSchema,
+     nullptr},
+    {members::kSchema, &members::upgrade},
+}};
 constexpr int kSchemaVersion = static_cast<int>(kMigrations.size());
 
 int integerPragma(SQLite::Database& database, const char* name) {
@@ -74,7 +83,11 @@ void prepareSchema(SQLite::Database& database, const std::string& path) {
     }
     for (int next = version; next < kSchemaVersion; ++next) {
         SQLite::Transaction transaction(database);
-        database.exec(kMigrations[static_cast<std::size_t>(next)]);
+        const Migration& migration = kMigrations[static_cast<std::size_t>(next)];
+        database.exec(migration.statements);
+        if (migration.then != nullptr) {
+            migration.then(database);
+        }
         database.exec("PRAGMA application_id = " + std::to_string(kApplicationId));
         database.exec("PRAGMA user_version = " + std::to_string(next + 1));
         transaction.commit();
@@ -92,6 +105,13 @@ void configure(SQLite::Database& database, bool in_memory) {
     if (check != "ok") {
         throw std::runtime_error("databasen är skadad: " + check);
     }
+}
+
+std::int64_t wallClockMillis() {
+    using std::chrono::duration_cast;
+    using std::chrono::milliseconds;
+    using std::chrono::system_clock;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
 std::string describe(const SQLite::Exception& error, const std::string& path) {
@@ -153,6 +173,7 @@ Journal::Journal(std::unique_ptr<SQLite::Database> database, std::string path, F
           VALUES (:board, :event_id, :time, :operation, :arguments, :idempotency_key,
                   :accepted))"),
       archive_(*database_),
+      register_(*database_),
       last_event_(*database_, R"(
           SELECT max(event_id)
           FROM journal
@@ -184,6 +205,8 @@ Journal::Journal(std::unique_ptr<SQLite::Database> database, std::string path, F
         device_ = status.st_dev;
         inode_ = status.st_ino;
     }
+    const MutexLock database_lock(database_mutex_);
+    members_.apply(register_.everyone());
 }
 
 Journal::~Journal() {
@@ -221,6 +244,25 @@ void Journal::setTokens(const std::vector<std::string>& tokens) {
         upsert.reset();
     }
     transaction.commit();
+}
+
+std::optional<std::string> Journal::organiserToken() {
+    const MutexLock lock(database_mutex_);
+    SQLite::Statement query(*database_, "SELECT token FROM organiser");
+    if (!query.executeStep()) {
+        return std::nullopt;
+    }
+    return query.getColumn(0).getString();
+}
+
+void Journal::setOrganiserToken(const std::string& token) {
+    const MutexLock lock(database_mutex_);
+    SQLite::Statement upsert(*database_, R"(
+        INSERT INTO organiser (id, token)
+        VALUES (1, :token)
+        ON CONFLICT (id) DO UPDATE SET token = excluded.token)");
+    upsert.bind(":token", token);
+    upsert.exec();
 }
 
 std::uint64_t Journal::lastEventId(int board) {
@@ -294,9 +336,30 @@ void Journal::start() {
 void Journal::append(JournalRow row, Done done) {
     {
         const MutexLock lock(queue_mutex_);
-        queue_.push_back(Pending{std::move(row), std::move(done)});
+        queue_.push_back(Pending{std::move(row), std::move(done), std::nullopt, nullptr, {}});
     }
     queue_changed_.notify_one();
+}
+
+void Journal::correct(Correction correction, Corrected done) {
+    {
+        const MutexLock lock(queue_mutex_);
+        queue_.push_back(Pending{{}, nullptr, std::move(correction), std::move(done), {}});
+    }
+    queue_changed_.notify_one();
+}
+
+void Journal::report(std::vector<Pending>& batch, bool durable) {
+    for (Pending& pending : batch) {
+        if (!pending.correction) {
+            pending.done(durable);
+        } else if (durable) {
+            pending.corrected(std::move(pending.result));
+        } else {
+            pending.corrected(
+                CorrectionResult{CorrectionResult::Outcome::storage_unavailable, "", ""});
+        }
+    }
 }
 
 void Journal::writeLoop() {
@@ -312,9 +375,7 @@ void Journal::writeLoop() {
         batch.swap(queue_);
         lock.unlock();
         const bool durable = commit(batch);
-        for (Pending& pending : batch) {
-            pending.done(durable);
-        }
+        report(batch, durable);
         lock.lock();
         if (!durable) {
             // What was queued meanwhile may rest on the rows that failed; the
@@ -323,15 +384,13 @@ void Journal::writeLoop() {
             batch.clear();
             batch.swap(queue_);
             lock.unlock();
-            for (Pending& pending : batch) {
-                pending.done(false);
-            }
+            report(batch, false);
             lock.lock();
         }
     }
 }
 
-bool Journal::commit(const std::vector<Pending>& batch) {
+bool Journal::commit(std::vector<Pending>& batch) {
     const MutexLock lock(database_mutex_);
     std::string problem;
     if (!fileUsable(problem)) {
@@ -340,7 +399,12 @@ bool Journal::commit(const std::vector<Pending>& batch) {
     }
     try {
         SQLite::Transaction transaction(*database_);
-        for (const Pending& pending : batch) {
+        const std::int64_t time = wallClockMillis();
+        for (Pending& pending : batch) {
+            if (pending.correction) {
+                pending.result = register_.apply(*pending.correction, time);
+                continue;
+            }
             const JournalRow& row = pending.row;
             const StatementUse use_insert(insert_);
             insert_.bind(":board", row.board);
@@ -356,14 +420,17 @@ bool Journal::commit(const std::vector<Pending>& batch) {
             insert_.bind(":accepted", row.accepted ? 1 : 0);
             insert_.exec();
             for (const archive::MatchEntry& entry : row.match_updates) {
-                archive_.write(entry);
+                archive_.write(entry, entry.begins ? register_.seat(entry.players, entry.computers)
+                                                   : std::vector<std::int64_t>());
             }
         }
         transaction.commit();
     } catch (const SQLite::Exception& error) {
+        register_.takeChanges();
         reportTrouble(true, error.what());
         return false;
     }
+    members_.apply(register_.takeChanges());
     reportTrouble(false, "");
     return true;
 }

@@ -1,7 +1,9 @@
 // The journal of a server: one SQLite database that holds the boards'
 // tokens and one row for every call that reached a board's engine, accepted
-// or refused, in the engine's order. It is the truth; the engines are a
-// cache of it, rebuilt from it at every start.
+// or refused, in the engine's order; and the organiser's token and one row
+// for every correction the organiser made. It is the truth; the engines are
+// a cache of it, rebuilt from it at every start, and so are the register's
+// names (Members).
 //
 // Rows are written by one thread in group commits: whatever queues while a
 // commit is being made goes into the next one, so that one fsync serves many
@@ -28,7 +30,9 @@
 #include "actions.h"
 #include "archive.h"
 #include "archive_reader.h"
+#include "correction.h"
 #include "journal_row.h"
+#include "members.h"
 #include "mutex.h"
 
 namespace game501::server {
@@ -40,6 +44,10 @@ public:
     // order the rows were appended: true once the row is durable, false when
     // its commit failed and the row is not in the journal.
     using Done = std::function<void(bool durable)>;
+    // Called once for every correction, on the writer's thread: with its
+    // answer once it is durable or refused, or storage_unavailable when its
+    // commit failed.
+    using Corrected = std::function<void(CorrectionResult)>;
 
     // The database that lives as long as the process and is never written to
     // a disk: for comparisons of speed only.
@@ -63,6 +71,9 @@ public:
     std::vector<std::string> tokens();
     // Keeps `tokens` as the boards' tokens, board 1 first.
     void setTokens(const std::vector<std::string>& tokens);
+    // The organiser's token; none for a new database.
+    std::optional<std::string> organiserToken();
+    void setOrganiserToken(const std::string& token);
 
     // Returns the id of the board's last event, 0 when it has none.
     std::uint64_t lastEventId(int board);
@@ -82,17 +93,25 @@ public:
 
     // The reader of the archive, which lives as long as the journal.
     ArchiveReader& reader() { return *reader_; }
+    // The register's names as the journal holds them.
+    const Members& members() const { return members_; }
 
     // Starts the writer thread; rows may be appended from then on.
     void start();
     // Queues a row, to be written after every row appended before it.
     // `done` tells when it is durable or failed. Never blocks on a commit.
     void append(JournalRow row, Done done);
+    // Queues a correction, to be applied and journalled after every row
+    // appended before it. Never blocks on a commit.
+    void correct(Correction correction, Corrected done);
 
 private:
     struct Pending {
         JournalRow row;
         Done done;
+        std::optional<Correction> correction;  // the row is none when it has one
+        Corrected corrected;
+        CorrectionResult result;  // the correction's, once its batch is written
     };
     // The descriptor that holds the file's lock: one server per file. Closed
     // last, after the database, since closing any descriptor of the file
@@ -109,8 +128,11 @@ private:
     std::vector<JournalRow> rowsLocked(int board, std::uint64_t from, std::uint64_t through)
         GAME501_REQUIRES(database_mutex_);
     void writeLoop();
-    // Writes the rows in one transaction; false when they are not durable.
-    bool commit(const std::vector<Pending>& batch);
+    // Writes the rows and corrections in one transaction, keeping each
+    // correction's result; false when they are not durable.
+    bool commit(std::vector<Pending>& batch);
+    // Tells the batch's writers how it went.
+    static void report(std::vector<Pending>& batch, bool durable);
     // Whether the file is still the one opened, where it was, and writable
     // by its owner: a journal that was removed, replaced or made read-only
     // is not written to behind its owner's back.
@@ -128,11 +150,13 @@ private:
     const std::unique_ptr<SQLite::Database> database_ GAME501_PT_GUARDED_BY(database_mutex_);
     SQLite::Statement insert_ GAME501_GUARDED_BY(database_mutex_);
     archive::Writer archive_ GAME501_GUARDED_BY(database_mutex_);
+    members::Writer register_ GAME501_GUARDED_BY(database_mutex_);
     SQLite::Statement last_event_ GAME501_GUARDED_BY(database_mutex_);
     SQLite::Statement game_start_ GAME501_GUARDED_BY(database_mutex_);
     SQLite::Statement rows_ GAME501_GUARDED_BY(database_mutex_);
     SQLite::Statement recent_keys_ GAME501_GUARDED_BY(database_mutex_);
     std::unique_ptr<ArchiveReader> reader_;
+    Members members_;
 
     Mutex queue_mutex_;
     std::condition_variable_any queue_changed_;

@@ -79,6 +79,10 @@ void MatchFollower::addMatchUpdates(JournalRow& row, std::optional<archive::Matc
 
 archive::MatchEntry MatchFollower::entry(const Match& match, const Match::Standing& standing,
                                          std::int64_t time) const {
+    std::vector<bool> computers;
+    for (const std::optional<ComputerLevel>& level : facts_->levels) {
+        computers.push_back(level.has_value());
+    }
     return archive::MatchEntry{board_,
                                startEvent(),
                                started_,
@@ -89,6 +93,9 @@ archive::MatchEntry MatchFollower::entry(const Match& match, const Match::Standi
                                standing.winner,
                                match.players(),
                                match.figures().match,
+                               false,
+                               std::move(computers),
+                               {},
                                false};
 }
 

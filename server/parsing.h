@@ -40,6 +40,12 @@ std::optional<std::string> percentDecoded(std::string_view text, bool plus_is_sp
 // value has a broken escape.
 std::optional<std::string> queryValue(std::string_view query, std::string_view name);
 
+// Reads a date as YYYY-MM-DD and returns the moment, in milliseconds since
+// the epoch, at which the day `days_after` days after it begins in the
+// server's local time (at 0 the day itself); nothing for any other text or a
+// day no calendar has ("2026-02-30").
+std::optional<std::int64_t> dayStart(std::string_view date, int days_after = 0);
+
 // Returns the query of a request target, without the "?"; empty for none.
 std::string_view queryOf(std::string_view target);
 

@@ -2,6 +2,7 @@
 
 #include <boost/beast/http/field.hpp>
 #include <exception>
+#include <limits>
 #include <optional>
 #include <string>
 #include <utility>
@@ -30,13 +31,61 @@ std::string result(const archive::MatchEntry& match, int position) {
 }
 
 json matchSummary(const archive::MatchEntry& match) {
+    json legs_won = json::array();
+    for (const statistics::Counts& counts : match.counts) {
+        legs_won.push_back(counts.legs_won);
+    }
     return {{"board", match.board},
+            {"counts", archive::counts(match)},
             {"date", match_report::isoTime(match.started)},
             {"format", {{"legs", match.legs}, {"sets", match.sets}}},
             {"id", matchId(match.board, match.start_event)},
+            {"legs_won", std::move(legs_won)},
             {"players", match.players},
             {"status", match.status},
+            {"void", match.voided},
             {"winner", match.winner}};
+}
+
+Response csvResponse(std::string body, const std::string& name, unsigned version) {
+    Response response{http::status::ok, version};
+    response.set(http::field::content_type, "text/csv; charset=utf-8; header=present");
+    response.set(http::field::content_disposition, "attachment; filename=\"" + name + "\"");
+    response.set(http::field::cache_control, "no-store");
+    response.set("X-Content-Type-Options", "nosniff");
+    response.body() = std::move(body);
+    return response;
+}
+
+// Reads the days of a query into `filter`: from=DATE and to=DATE, both
+// included; to is from's day when left out. Returns false for a query it
+// cannot read: a date that is none, to before from, more than kMaxCsvDays
+// days (`bounded`), or no from when `required`.
+bool readDays(std::string_view query, bool required, bool bounded, MatchFilter& filter) {
+    const std::optional<std::string> from = queryValue(query, "from");
+    const std::optional<std::string> to = queryValue(query, "to");
+    if (!from) {
+        return !required && !to;
+    }
+    const std::optional<std::int64_t> first = dayStart(*from);
+    const std::optional<std::int64_t> end = dayStart(to.value_or(*from), 1);
+    const std::optional<std::int64_t> limit = dayStart(*from, kMaxCsvDays);
+    if (!first || !end || !limit || *end <= *first || (bounded && *end > *limit)) {
+        return false;
+    }
+    filter.from = *first;
+    filter.to = *end;
+    return true;
+}
+
+// As many matches as a list can hold.
+constexpr auto kAllMatches = static_cast<std::size_t>(std::numeric_limits<std::int64_t>::max());
+
+Response badDays(unsigned version) {
+    return errorResponse(http::status::bad_request, "bad_query",
+                         "from och to ska vara datum (ÅÅÅÅ-MM-DD), to inte före from, högst " +
+                             std::to_string(kMaxCsvDays) + " dagar",
+                         version);
 }
 
 // One match of a player's career: what it was, and the player's figures in it.
@@ -53,12 +102,30 @@ json careerRow(const Appearance& appearance) {
     return {{"board", match.board},
             {"checkout_percent", orNull(figures.checkout_percent)},
             {"checkout_text", figures.checkout_text},
+            {"counts", archive::counts(match)},
             {"date", match_report::isoTime(match.started)},
             {"first_nine_average", orNull(figures.first_nine_average)},
             {"id", matchId(match.board, match.start_event)},
             {"opponents", std::move(opponents)},
             {"result", result(match, appearance.position)},
-            {"three_dart_average", orNull(figures.three_dart_average)}};
+            {"three_dart_average", orNull(figures.three_dart_average)},
+            {"void", match.voided}};
+}
+
+// The list of a player's page that a match of theirs goes in: "matches"
+// when it counts, none when it is void.
+const char* careerList(const archive::MatchEntry& match) {
+    if (match.voided) {
+        return nullptr;
+    }
+    if (archive::practice(match)) {
+        return "practice";
+    }
+    if (archive::counts(match)) {
+        return "matches";
+    }
+    // Being played, or one member on two seats (an older start, or a merge).
+    return match.status == "abandoned" ? "abandoned" : "other";
 }
 
 }  // namespace
@@ -86,7 +153,7 @@ LiveCounts Reports::live() const {
 Response Reports::players(unsigned version) const {
     return read(version, [&] {
         json list = json::array();
-        for (const Career& career : reader_.careers(live())) {
+        for (const Career& career : reader_.careers()) {
             list.push_back({{"figures", statistics::toJson(career.counts)},
                             {"matches", career.matches},
                             {"name", career.name}});
@@ -97,36 +164,56 @@ Response Reports::players(unsigned version) const {
 
 Response Reports::player(const std::string& name, unsigned version) const {
     return read(version, [&] {
-        const std::vector<Appearance> appearances = reader_.appearances(name, live());
-        if (appearances.empty()) {
-            return errorResponse(http::status::not_found, "not_found", "Spelaren finns inte",
+        const std::optional<Member> member = reader_.member(name);
+        if (!member) {
+            return errorResponse(http::status::not_found, "unknown_player", "Spelaren finns inte",
                                  version);
         }
         statistics::Counts career;
-        json rows = json::array();
-        for (const Appearance& appearance : appearances) {
-            career += appearance.match.counts[static_cast<std::size_t>(appearance.position)];
-            rows.push_back(careerRow(appearance));
+        json player = {{"abandoned", json::array()},
+                       {"matches", json::array()},
+                       {"name", member->name},
+                       {"other", json::array()},
+                       {"practice", json::array()}};
+        std::string listed;  // the last match listed: one on two seats is listed once
+        for (const Appearance& appearance : reader_.appearances(member->id, live())) {
+            const char* const list = careerList(appearance.match);
+            const std::string id = matchId(appearance.match.board, appearance.match.start_event);
+            if (list == nullptr || id == listed) {
+                continue;
+            }
+            listed = id;
+            if (archive::counts(appearance.match)) {
+                career += appearance.match.counts[static_cast<std::size_t>(appearance.position)];
+            }
+            player[list].push_back(careerRow(appearance));
         }
-        return jsonResponse(serialise({{"figures", statistics::toJson(career)},
-                                       {"matches", std::move(rows)},
-                                       {"name", name}}),
-                            version);
+        player["figures"] = statistics::toJson(career);
+        return jsonResponse(serialise(player), version);
     });
 }
 
 Response Reports::matches(std::string_view query, unsigned version) const {
     const std::string player = queryValue(query, "player").value_or("");
+    MatchFilter filter;
     const std::optional<std::uint64_t> page =
         decimal(queryValue(query, "page").value_or("1"), kMaxPageDigits);
     if (!page || *page == 0) {
         return errorResponse(http::status::bad_request, "bad_query",
                              "page ska vara ett heltal från 1", version);
     }
+    if (!readDays(query, false, false, filter)) {
+        return badDays(version);
+    }
     return read(version, [&] {
+        // A name the register does not know has no matches: no member is -1.
+        if (!player.empty()) {
+            const std::optional<Member> found = reader_.member(player);
+            filter.player = found ? found->id : -1;
+        }
         const std::vector<archive::MatchEntry> entries =
-            reader_.matches(player, (*page - 1) * kMatchesPerPage, kMatchesPerPage, live());
-        const std::size_t count = reader_.matchCount(player);
+            reader_.matches(filter, (*page - 1) * kMatchesPerPage, kMatchesPerPage, live());
+        const std::size_t count = reader_.matchCount(filter);
         json list = json::array();
         for (const archive::MatchEntry& entry : entries) {
             list.push_back(matchSummary(entry));
@@ -138,6 +225,31 @@ Response Reports::matches(std::string_view query, unsigned version) const {
                                        {"pages", pages}}),
                             version);
     });
+}
+
+Response Reports::daysCsv(std::string_view query, unsigned version) const {
+    MatchFilter filter;
+    if (!readDays(query, true, true, filter)) {
+        return badDays(version);
+    }
+    return read(version, [&] {
+        std::vector<archive::MatchEntry> entries = reader_.matches(filter, 0, kAllMatches, live());
+        std::string csv = match_report::dartsCsvHeader();
+        for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
+            csv += match_report::dartsCsvRows(matchId(entry->board, entry->start_event),
+                                              legsOf(*entry), entry->players);
+        }
+        const std::string from = queryValue(query, "from").value_or("");
+        return csvResponse(
+            std::move(csv),
+            "matches-" + from + "-" + queryValue(query, "to").value_or(from) + ".csv", version);
+    });
+}
+
+std::vector<LegRecord> Reports::legsOf(const archive::MatchEntry& entry) const {
+    // The darts themselves are in the journal: the match is played again.
+    const Replay replay(reader_.matchRows(entry.board, entry.start_event));
+    return replay.match().legs();
 }
 
 Response Reports::match(std::string_view id, unsigned version) const {
@@ -157,18 +269,10 @@ Response Reports::report(std::string_view id, bool csv, unsigned version) const 
             return errorResponse(http::status::not_found, "not_found", "Matchen finns inte",
                                  version);
         }
-        // The darts themselves are in the journal: the match is played again.
-        const Replay replay(reader_.matchRows(entry->board, entry->start_event));
-        const std::vector<LegRecord>& legs = replay.match().legs();
+        const std::vector<LegRecord> legs = legsOf(*entry);
         if (csv) {
-            Response response{http::status::ok, version};
-            response.set(http::field::content_type, "text/csv; charset=utf-8; header=present");
-            response.set(http::field::content_disposition,
-                         "attachment; filename=\"match-" + std::string(id) + ".csv\"");
-            response.set(http::field::cache_control, "no-store");
-            response.set("X-Content-Type-Options", "nosniff");
-            response.body() = match_report::dartsCsv(std::string(id), legs, entry->players);
-            return response;
+            return csvResponse(match_report::dartsCsv(std::string(id), legs, entry->players),
+                               "match-" + std::string(id) + ".csv", version);
         }
         json report = matchSummary(*entry);
         json players = json::array();

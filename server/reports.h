@@ -8,10 +8,12 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "answers.h"
 #include "archive_reader.h"
 #include "board.h"
+#include "match_record.h"
 
 namespace game501::server {
 
@@ -20,12 +22,22 @@ class Reports {
 public:
     Reports(ArchiveReader& reader, const Boards& boards) : reader_(reader), boards_(boards) {}
 
-    // GET /api/players: every player with their matches and figures.
+    // GET /api/players: every member with the matches that count and their
+    // figures.
     Response players(unsigned version) const;
-    // GET /api/players/NAME: a player's figures and matches (404 for none).
+    // GET /api/players/NAME: a member's figures and the matches that count,
+    // and apart those that do not: abandoned, practice (with the computer)
+    // and other (being played); a void match in none (404 unknown_player
+    // for a name the register does not know).
     Response player(const std::string& name, unsigned version) const;
-    // GET /api/matches?player=NAME&page=N: a page of the matches.
+    // GET /api/matches?player=NAME&from=DATE&to=DATE&page=N: a page of the
+    // matches, of the member NAME when it is given (400 for a query it
+    // cannot read).
     Response matches(std::string_view query, unsigned version) const;
+    // GET /api/matches.csv?from=DATE&to=DATE: every dart of every match
+    // begun on those days, oldest match first, under one header (400 for a
+    // query it cannot read).
+    Response daysCsv(std::string_view query, unsigned version) const;
     // GET /api/matches/ID: a match's report (404 for none).
     Response match(std::string_view id, unsigned version) const;
     // GET /api/matches/ID/darts.csv: every dart of a match (404 for none).
@@ -36,6 +48,8 @@ private:
     template <typename Answer>
     Response read(unsigned version, const Answer& answer) const;
     Response report(std::string_view id, bool csv, unsigned version) const;
+    // Returns the legs of a match, played again from its journal rows.
+    std::vector<LegRecord> legsOf(const archive::MatchEntry& entry) const;
     // The boards' counts of the matches they are playing.
     LiveCounts live() const;
 

@@ -4,20 +4,17 @@
 
 import { byId, element } from './dom.js';
 import { drawWhenSized, lineChart, numberTicks, swatch } from './chart.js';
+import { formatText } from './match.js';
 import {
-  dataTable, dateTime, decimal, figuresTable, getJson, link, playerHref, scrolling, showMessage,
+  STATUS, dataTable, dateTime, decimal, figuresTable, getJson, link, playerHref, scrolling,
+  showMessage,
 } from './figures.js';
 
 // The id as the address carries it, percent-encoded as the server got it.
 const id = location.pathname.split('/')[2] ?? '';
 const main = byId('main');
-const STATUS = { playing: 'Pågår', abandoned: 'Avbruten' };
 const NOTES = { checkout: ' (utgång)', open: ' (pågår)' };
 
-
-function formatText({ legs, sets }) {
-  return sets > 1 ? `Först till ${sets} set, ${legs} leg per set` : `Först till ${legs} leg`;
-}
 
 // The score: legs won by each player, or sets when the match has sets.
 function score(report) {
@@ -43,6 +40,12 @@ function resultText(report) {
   return `${STATUS[report.status] ?? report.status}, ${score(report)}`;
 }
 
+// Whether the match counts in careers, and why not when it is void.
+function countsText(report) {
+  if (report.void) return 'Nej, matchen är struken';
+  return report.counts ? 'Ja' : 'Nej';
+}
+
 function facts(report) {
   const list = element('dl', 'match-facts');
   const board = link(`/boards/${report.board}`, `Tavla ${report.board}`);
@@ -50,7 +53,8 @@ function facts(report) {
   csv.id = 'csv';
   csv.download = '';
   for (const [term, value] of [['Datum', dateTime(report.date)], ['Tavla', board],
-    ['Format', formatText(report.format)], ['Resultat', resultText(report)], ['Pilarna', csv]]) {
+    ['Format', formatText(report.format)], ['Resultat', resultText(report)],
+    ['Räknas', countsText(report)], ['Pilarna', csv]]) {
     const item = element('div');
     const detail = element('dd');
     detail.append(value);
