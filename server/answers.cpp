@@ -10,10 +10,6 @@
 
 namespace game501::server {
 
-std::string serialise(const Game501::json& document) {
-    return document.dump(-1, ' ', false, Game501::json::error_handler_t::replace);
-}
-
 Response jsonResponse(std::string body, unsigned version) {
     Response response{http::status::ok, version};
     response.set(http::field::content_type, "application/json");

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "actions.h"
+#include "front_end.h"
 #include "game_501.h"
 
 namespace game501::server {
@@ -24,7 +25,7 @@ inline constexpr std::string_view kReadMethods = "GET, HEAD";
 
 // Serialises a document without ever throwing: text that is not valid UTF-8
 // becomes U+FFFD.
-std::string serialise(const Game501::json& document);
+using front_end::serialise;
 
 // Returns 200 with a JSON body, never cached and never sniffed.
 Response jsonResponse(std::string body, unsigned version);

@@ -28,43 +28,38 @@ Board::Board(int number, std::string token, Journal& journal)
       token_(std::move(token)),
       journal_(journal),
       view_(number),
-      match_(std::make_unique<Match501>([this] { return engineTime(); })),
+      match_([this] { return engineTime(); }),
       follower_(number),
       keys_(kRememberedKeysPerBoard) {
     const MutexLock lock(mutex_);
-    view_.reset(snapshotLocked(match_->state()));
+    display_ = Display::of(match_, follower_.facts());
+    view_.reset(Snapshot{last_event_id_, display_});
 }
 
 bool Board::acceptsToken(std::string_view token) const { return tokensEqual(token, token_); }
 
 void Board::restore() {
     const MutexLock lock(mutex_);
-    durable_game_ = journal_.currentGame(number_);
-    rebuildLocked(durable_game_);
+    rebuildLocked();
     durable_event_id_ = journal_.lastEventId(number_);
     last_event_id_ = durable_event_id_;
     for (const auto& [event_id, key] : journal_.recentKeys(number_, kRememberedKeysPerBoard)) {
         keys_.add(key, event_id);
     }
-    view_.reset(snapshotLocked(match_->state()));
+    view_.reset(Snapshot{last_event_id_, display_});
 }
 
-void Board::rebuildLocked(const std::vector<JournalRow>& rows) {
-    match_ = std::make_unique<Match501>([this] { return engineTime(); });
+void Board::rebuildLocked() {
+    const std::vector<JournalRow> rows = journal_.currentGame(number_);
+    match_ = Match([this] { return engineTime(); });
     follower_.clear();
     for (const JournalRow& row : rows) {
         call_time_ = row.time;
-        runCommand(*match_, row.command);
+        runCommand(match_, row.command);
         follower_.follow(row);
     }
-    follower_.rebuilt(match_->standingAndFigures().first["status"].get<std::string>());
-}
-
-Snapshot Board::snapshotLocked(Game501::json state) const {
-    auto [standing, figures] = match_->standingAndFigures();
-    follower_.addBoardFacts(standing);
-    return Snapshot{last_event_id_, std::move(state), std::move(standing), std::move(figures),
-                    follower_.startEvent()};
+    follower_.rebuilt(match_.standing().status);
+    display_ = Display::of(match_, follower_.facts());
 }
 
 void Board::onDurable(std::function<void(std::uint64_t)> listener) {
@@ -77,8 +72,7 @@ std::optional<Write> Board::computerMove(std::uint64_t event_id) {
     if (event_id != last_event_id_ || follower_.computers().empty()) {
         return std::nullopt;
     }
-    const ComputerMove next = nextComputerMove(match_->state(), match_->standingAndFigures().first,
-                                               follower_.computers());
+    const ComputerMove next = nextComputerMove(match_, follower_.computers());
     if (next.kind == ComputerMove::Kind::none) {
         return std::nullopt;
     }
@@ -100,14 +94,32 @@ void Board::apply(Write write, Done done) {
         done(std::move(*result));
     } else if (const Rerun* rerun = std::get_if<Rerun>(&outcome)) {
         // An older answer is made again: the game as it was, replayed with
-        // the times it was played with, up to that write.
-        const Replay replay(rerun->rows);
+        // the times it was played with, up to that write. The write is
+        // durable, so its rows are read outside the board's lock.
+        std::vector<JournalRow> rows;
+        try {
+            rows = journal_.gameThrough(number_, rerun->event_id);
+        } catch (const std::exception&) {
+            done(WriteResult{WriteResult::Outcome::storage_unavailable, {}});
+            return;
+        }
+        const Replay replay(rows);
         done(WriteResult{WriteResult::Outcome::applied,
-                         Document{serialise(replay.lastResponse()), rerun->event_id}});
+                         Document{Game501::responseText(replay.lastAnswer(),
+                                                        Game501::stateText(replay.match().leg())),
+                                  rerun->event_id}});
     }
 }
 
 Board::Outcome Board::applyLocked(Write& write, Done& done) {
+    if (out_of_step_) {
+        try {
+            rebuildLocked();
+            out_of_step_ = false;
+        } catch (const std::exception&) {
+            return WriteResult{WriteResult::Outcome::storage_unavailable, {}};
+        }
+    }
     if (!write.idempotency_key.empty()) {
         std::optional<JournalRow> earlier;
         try {
@@ -134,31 +146,34 @@ void Board::runLocked(Write write, Done done) {
     // A start or a reset ends the match being played: its entry is taken
     // while it is still there.
     std::optional<archive::MatchEntry> abandoned =
-        follower_.abandonedBy(write.command.kind, *match_, time);
+        follower_.abandonedBy(write.command.kind, match_, time);
     call_time_ = time;
-    Game501::json response = runCommand(*match_, write.command);
+    const Answer answer = runCommand(match_, write.command);
     ++last_event_id_;
     JournalRow row{number_,
                    last_event_id_,
                    time,
                    std::move(write.command),
                    std::move(write.idempotency_key),
-                   response["accepted"].get<bool>(),
+                   answer.accepted,
                    {}};
     if (!row.idempotency_key.empty()) {
         keys_.add(row.idempotency_key, last_event_id_);
     }
     follower_.follow(row);
-    std::string response_json = serialise(response);
-    Pending& pending = pending_.emplace_back(Pending{++tickets_,
-                                                     row,
-                                                     std::move(response_json),
-                                                     snapshotLocked(std::move(response["game"])),
-                                                     {}});
+    // A refusal changes nothing, so it shows what the write before it showed.
+    if (answer.accepted) {
+        display_ = Display::of(match_, follower_.facts());
+    }
+    Pending& pending = pending_.emplace_back(Pending{
+        ++tickets_,
+        row,
+        std::make_shared<const std::string>(Game501::responseText(answer, display_->state())),
+        Snapshot{last_event_id_, display_},
+        {}});
     pending.waiters.push_back(std::move(done));
     // Only the journal's copy carries what the row changes in the archive.
-    follower_.addMatchUpdates(row, std::move(abandoned), *match_, pending.snapshot.standing,
-                              pending.snapshot.figures);
+    follower_.addMatchUpdates(row, std::move(abandoned), match_);
     journal_.append(std::move(row),
                     [this, ticket = pending.ticket](bool durable) { complete(ticket, durable); });
 }
@@ -192,30 +207,16 @@ Board::Outcome Board::retryLocked(const JournalRow& row, Done& done) {
             }
         }
     }
-    if (last_answer_ && last_answer_->event_id == row.event_id) {
-        return WriteResult{WriteResult::Outcome::applied, *last_answer_};
+    if (last_answer_ && row.event_id == durable_event_id_) {
+        return WriteResult{WriteResult::Outcome::applied, Document{*last_answer_, row.event_id}};
     }
-    Rerun rerun{{}, row.event_id};
-    try {
-        if (!durable_game_.empty() && durable_game_.front().event_id <= row.event_id) {
-            for (const JournalRow& kept : durable_game_) {
-                if (kept.event_id <= row.event_id) {
-                    rerun.rows.push_back(kept);
-                }
-            }
-        } else {
-            rerun.rows = journal_.gameThrough(number_, row.event_id);
-        }
-    } catch (const std::exception&) {
-        return WriteResult{WriteResult::Outcome::storage_unavailable, {}};
-    }
-    return rerun;
+    return Rerun{row.event_id};
 }
 
 void Board::complete(std::uint64_t ticket, bool durable) {
     Snapshot snapshot;
     std::string_view operation;
-    std::string response_json;
+    std::shared_ptr<const std::string> response;
     std::vector<Done> failed;
     WriteResult failure{WriteResult::Outcome::storage_unavailable, {}};
     {
@@ -226,10 +227,10 @@ void Board::complete(std::uint64_t ticket, bool durable) {
         if (durable) {
             // The write stays pending while its event goes out, so that a
             // retry waits for it as for the write itself.
-            Pending& written = pending_.front();
-            snapshot = std::move(written.snapshot);
+            const Pending& written = pending_.front();
+            snapshot = written.snapshot;
             operation = actionOf(written.row.command.kind).operation;
-            response_json = std::move(written.response_json);
+            response = written.response;
         } else {
             failed = failLocked();
             failure.document.event_id = durable_event_id_;
@@ -241,7 +242,7 @@ void Board::complete(std::uint64_t ticket, bool durable) {
         }
         return;
     }
-    view_.publish(std::move(snapshot), operation, response_json);
+    view_.publish(std::move(snapshot), operation, *response);
 
     std::vector<Done> waiters;
     std::function<void(std::uint64_t)> listener;
@@ -250,12 +251,8 @@ void Board::complete(std::uint64_t ticket, bool durable) {
         const MutexLock lock(mutex_);
         Pending& written = pending_.front();
         event_id = written.row.event_id;
-        if (beginsGame(written.row)) {
-            durable_game_.clear();
-        }
         durable_event_id_ = event_id;
-        durable_game_.push_back(std::move(written.row));
-        last_answer_ = Document{response_json, event_id};
+        last_answer_ = response;
         waiters = std::move(written.waiters);
         pending_.pop_front();
         // Only a match with a computer has moves to wait for.
@@ -263,10 +260,8 @@ void Board::complete(std::uint64_t ticket, bool durable) {
             listener = durable_listener_;
         }
     }
-    const WriteResult result{WriteResult::Outcome::applied,
-                             Document{std::move(response_json), event_id}};
     for (const Done& waiter : waiters) {
-        waiter(result);
+        waiter(WriteResult{WriteResult::Outcome::applied, Document{*response, event_id}});
     }
     if (listener) {
         listener(event_id);
@@ -281,8 +276,13 @@ std::vector<Board::Done> Board::failLocked() {
     }
     pending_.clear();
     keys_.forgetAfter(durable_event_id_);
-    rebuildLocked(durable_game_);
     last_event_id_ = durable_event_id_;
+    try {
+        rebuildLocked();
+    } catch (const std::exception&) {
+        // Tried again before the next write.
+        out_of_step_ = true;
+    }
     return waiters;
 }
 

@@ -25,7 +25,7 @@
 #include "board_view.h"
 #include "game_501.h"
 #include "journal.h"
-#include "match_501.h"
+#include "match.h"
 #include "match_follower.h"
 #include "mutex.h"
 #include "recent_keys.h"
@@ -79,14 +79,14 @@ private:
     // A write that ran on the engine and waits for its row.
     struct Pending {
         std::uint64_t ticket;  // told apart from rows that failed before it
-        JournalRow row;
-        std::string response_json;
-        Snapshot snapshot;          // the board after it
-        std::vector<Done> waiters;  // the write and its retries
+        JournalRow row;        // the journal's, but for what it changes in the archive
+        std::shared_ptr<const std::string> response;  // the answer's JSON text
+        Snapshot snapshot;                            // the board after it
+        std::vector<Done> waiters;                    // the write and its retries
     };
-    // An earlier write's answer, made again from the rows of its game.
+    // An earlier durable write, whose answer is made again from the rows of
+    // its game.
     struct Rerun {
-        std::vector<JournalRow> rows;
         std::uint64_t event_id;
     };
     // What a write comes to under the lock: waiting for its row (nothing to
@@ -98,10 +98,10 @@ private:
     Outcome applyLocked(Write& write, Done& done) GAME501_REQUIRES(mutex_);
     // Runs a write on the engine and hands its row to the journal.
     void runLocked(Write write, Done done) GAME501_REQUIRES(mutex_);
-    // Puts a fresh match in place with `rows` replayed on it.
-    void rebuildLocked(const std::vector<JournalRow>& rows) GAME501_REQUIRES(mutex_);
-    // Returns the board as it is now, with the leg's state document `state`.
-    Snapshot snapshotLocked(Game501::json state) const GAME501_REQUIRES(mutex_);
+    // Puts the match as the journal holds it in place: a fresh match with
+    // the rows of the board's game replayed on it. Throws when the journal
+    // cannot be read, and then changes nothing.
+    void rebuildLocked() GAME501_REQUIRES(mutex_);
     // Finds the earlier write of this key: its row, from the pending writes
     // or the journal; nothing when the key is new.
     std::optional<JournalRow> earlierWriteLocked(const std::string& key) GAME501_REQUIRES(mutex_);
@@ -126,19 +126,27 @@ private:
 
     // The match, ahead of the journal by the pending writes.
     std::int64_t call_time_ GAME501_GUARDED_BY(mutex_) = 0;  // what the engine's clock answers
-    std::unique_ptr<Match501> match_ GAME501_GUARDED_BY(mutex_);
+    Match match_ GAME501_GUARDED_BY(mutex_);
     MatchFollower follower_ GAME501_GUARDED_BY(mutex_);
+    // What the match displays now; a write that changes nothing shares it.
+    std::shared_ptr<const Display> display_ GAME501_GUARDED_BY(mutex_);
     std::uint64_t last_event_id_ GAME501_GUARDED_BY(mutex_) = 0;
     std::uint64_t tickets_ GAME501_GUARDED_BY(mutex_) = 0;
     std::deque<Pending> pending_ GAME501_GUARDED_BY(mutex_);
     RecentKeys keys_ GAME501_GUARDED_BY(mutex_);
     std::function<void(std::uint64_t)> durable_listener_ GAME501_GUARDED_BY(mutex_);
+    // Set when writes failed and the journal could not be read to put the
+    // match back: the match is ahead of the journal with writes that are not
+    // in it, so every write is refused until a rebuild succeeds.
+    bool out_of_step_ GAME501_GUARDED_BY(mutex_) = false;
 
-    // The board as the journal holds it.
-    std::vector<JournalRow> durable_game_ GAME501_GUARDED_BY(mutex_);  // the rows that rebuild it
+    // The board as the journal holds it: its last event, and the answer to
+    // the last durable write. Nothing more is kept of its game, so that a
+    // board's memory grows with neither refused writes nor long games; the
+    // rows are read back from the journal where a rollback or a retry
+    // needs them.
     std::uint64_t durable_event_id_ GAME501_GUARDED_BY(mutex_) = 0;
-    // The answer to the last durable write.
-    std::optional<Document> last_answer_ GAME501_GUARDED_BY(mutex_);
+    std::shared_ptr<const std::string> last_answer_ GAME501_GUARDED_BY(mutex_);
 };
 
 // The boards of one server, numbered from 1.

@@ -1,11 +1,82 @@
 #include "board_view.h"
 
-#include <algorithm>
 #include <utility>
 
 #include "answers.h"
+#include "match_501.h"
 
 namespace game501::server {
+
+std::shared_ptr<const Display> Display::of(const Match& match,
+                                           std::shared_ptr<const MatchFacts> facts) {
+    const Leg& leg = match.leg();
+    std::vector<int> scores(match.players().size());
+    for (std::size_t position = 0; position < leg.players().size() && position < scores.size();
+         ++position) {
+        scores[static_cast<std::size_t>(match.player(static_cast<int>(position)))] =
+            leg.players()[position].score;
+    }
+    return std::make_shared<const Display>(Game501::stateText(leg),
+                                           front_end::checkoutSituation(leg), std::move(scores),
+                                           match.overview(), match.figures(), std::move(facts));
+}
+
+Display::Display(std::string state, std::optional<front_end::CheckoutSituation> checkout,
+                 std::vector<int> scores, Match::Overview overview, Match::Figures figures,
+                 std::shared_ptr<const MatchFacts> facts)
+    : state_(std::move(state)),
+      checkout_situation_(checkout),
+      scores_(std::move(scores)),
+      overview_(std::move(overview)),
+      figures_(std::move(figures)),
+      facts_(std::move(facts)) {}
+
+Game501::json Display::standingDocument() const {
+    Game501::json standing = Match501::withFigures(Match501::standingDocument(overview_), figures_);
+    addBoardFacts(standing, *facts_);
+    return standing;
+}
+
+const std::string& Display::standing() const {
+    std::call_once(standing_made_, [this] { standing_ = serialise(standingDocument()); });
+    return standing_;
+}
+
+const std::string& Display::match() const {
+    std::call_once(match_made_, [this] {
+        Game501::json match = standingDocument();
+        match["game"] = Game501::json::parse(state_);
+        match_ = serialise(match);
+    });
+    return match_;
+}
+
+const std::string& Display::checkout() const {
+    std::call_once(checkout_made_,
+                   [this] { checkout_ = serialise(front_end::checkoutFor(checkout_situation_)); });
+    return checkout_;
+}
+
+Game501::json Display::summary(int board) const {
+    Game501::json players = Game501::json::array();
+    for (std::size_t index = 0; index < overview_.players.size(); ++index) {
+        players.push_back({{"legs", overview_.standing.legs[index]},
+                           {"name", overview_.players[index]},
+                           {"score", scores_[index]},
+                           {"sets", overview_.standing.sets[index]}});
+    }
+    return {{"board", board},
+            {"format", {{"legs", overview_.format.legs}, {"sets", overview_.format.sets}}},
+            {"players", std::move(players)},
+            {"status", statusName(overview_.standing.status)}};
+}
+
+std::optional<LiveMatch> Display::liveMatch() const {
+    if (facts_->start_event == 0) {
+        return std::nullopt;
+    }
+    return LiveMatch{facts_->start_event, figures_.match};
+}
 
 void BoardView::reset(Snapshot snapshot) {
     const MutexLock lock(mutex_);
@@ -15,81 +86,59 @@ void BoardView::reset(Snapshot snapshot) {
 void BoardView::publish(Snapshot snapshot, std::string_view operation,
                         const std::string& response_json) {
     std::vector<std::shared_ptr<EventQueue>> viewers;
-    EventText event;
+    Snapshot now = snapshot;
     {
         // The viewers are taken with the change, so that each one that
-        // subscribed before it gets its event and none gets it twice.
+        // subscribed before it gets its event and none gets it twice. The
+        // snapshot it replaces goes once the lock is let go.
         const MutexLock lock(mutex_);
         viewers = viewers_.open();
-        if (!viewers.empty()) {
-            event = updateEvent(number_, snapshot.event_id, snapshot.state,
-                                Match501::withFigures(snapshot.standing, snapshot.figures),
-                                operation, response_json);
-        }
-        current_ = std::move(snapshot);
+        std::swap(current_, snapshot);
     }
-    deliver(event, viewers);
+    if (!viewers.empty()) {
+        const Display& display = *now.display;
+        deliver(updateEvent(number_, now.event_id, display.checkout(), display.standing(),
+                            operation, response_json),
+                viewers);
+    }
+}
+
+Snapshot BoardView::current() const {
+    const MutexLock lock(mutex_);
+    return current_;
 }
 
 Document BoardView::state() const {
-    const MutexLock lock(mutex_);
-    return Document{serialise(current_.state), current_.event_id};
+    const Snapshot now = current();
+    return Document{now.display->state(), now.event_id};
 }
 
 Document BoardView::match() const {
-    const MutexLock lock(mutex_);
-    Game501::json match = Match501::withFigures(current_.standing, current_.figures);
-    match["game"] = current_.state;
-    return Document{serialise(match), current_.event_id};
+    const Snapshot now = current();
+    return Document{now.display->match(), now.event_id};
 }
 
-Game501::json BoardView::summary() const {
-    const MutexLock lock(mutex_);
-    // The leg's players stand in its throwing order; the list keeps the
-    // match's starting order.
-    const Game501::json& order = current_.standing["throwing_order"];
-    Game501::json players = Game501::json::array();
-    for (const Game501::json& player : current_.standing["players"]) {
-        const auto index = static_cast<int>(players.size());
-        const auto position = std::find(order.begin(), order.end(), index) - order.begin();
-        const Game501::json& in_leg = current_.state["players"][static_cast<std::size_t>(position)];
-        players.push_back({{"legs", player["legs"]},
-                           {"name", player["name"]},
-                           {"score", in_leg["score"]},
-                           {"sets", player["sets"]}});
-    }
-    return {{"board", number_},
-            {"format", current_.standing["format"]},
-            {"players", std::move(players)},
-            {"status", current_.standing["status"]}};
-}
+Game501::json BoardView::summary() const { return current().display->summary(number_); }
+
+std::optional<LiveMatch> BoardView::liveMatch() const { return current().display->liveMatch(); }
 
 Document BoardView::opening() const {
-    Game501::json state;
-    Game501::json match;
-    std::uint64_t event_id = 0;
-    {
-        const MutexLock lock(mutex_);
-        state = current_.state;
-        match = Match501::withFigures(current_.standing, current_.figures);
-        event_id = current_.event_id;
-    }
-    return Document{openingData(number_, state, match), event_id};
-}
-
-std::optional<LiveMatch> BoardView::liveMatch() const {
-    const MutexLock lock(mutex_);
-    if (current_.match_start_event == 0) {
-        return std::nullopt;
-    }
-    return LiveMatch{current_.match_start_event, current_.figures.match};
+    const Snapshot now = current();
+    const Display& display = *now.display;
+    return Document{openingData(number_, display.checkout(), display.standing(), display.state()),
+                    now.event_id};
 }
 
 EventText BoardView::subscribe(const std::shared_ptr<EventQueue>& viewer) {
-    const MutexLock lock(mutex_);
-    viewers_.add(viewer);
-    return openingEvent(number_, current_.event_id, current_.state,
-                        Match501::withFigures(current_.standing, current_.figures));
+    Snapshot now;
+    {
+        const MutexLock lock(mutex_);
+        viewers_.add(viewer);
+        now = current_;
+    }
+    const Display& display = *now.display;
+    return openingEvent(number_, now.event_id, display.checkout(), display.standing(),
+                        display.state());
 }
 
 }  // namespace game501::server

@@ -2,11 +2,13 @@
 // leg's state, the match, its entry in the list of boards, the counts of
 // the match it plays) and the viewers of its event stream. The board puts
 // each durable write in place here; reads and viewers take this view's lock
-// alone, never the board's, so that a read never delays a write.
+// alone, never the board's, and only to take what is in place: documents
+// are made outside any lock, each at most once per write.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,26 +16,78 @@
 
 #include "actions.h"
 #include "event_stream.h"
+#include "front_end.h"
 #include "game_501.h"
-#include "match_501.h"
+#include "match.h"
+#include "match_follower.h"
 #include "mutex.h"
 #include "statistics.h"
 
 namespace game501::server {
 
-// The board as it is after one event.
-struct Snapshot {
-    std::uint64_t event_id = 0;
-    Game501::json state;                  // the leg's state document
-    Game501::json standing;               // the match document but the leg and the figures
-    Match501::Figures figures;            // made a document of only when it is sent
-    std::uint64_t match_start_event = 0;  // of the match being played; 0 for none
-};
-
 // The counts of the match a board plays, which are newer than the archive's.
 struct LiveMatch {
     std::uint64_t start_event = 0;
     std::vector<statistics::Counts> counts;  // one per player
+};
+
+// What a board displays after a write: its match as typed records and the
+// leg's state document as JSON text, the same text that the write's answer
+// carries. Never changes once made, but for the documents made of it, each
+// made at most once, by whichever reader asks first; so it may be shared by
+// any number of threads, and by the writes that leave the match as it is.
+class Display {
+public:
+    // Returns the display of `match`, whose board knows `facts` of it.
+    static std::shared_ptr<const Display> of(const Match& match,
+                                             std::shared_ptr<const MatchFacts> facts);
+
+    // The leg's state document (Game501::stateText).
+    const std::string& state() const { return state_; }
+    // Returns the match document without the leg, as events carry it: the
+    // standing with the board's facts (addBoardFacts) and each player's
+    // "figures" (Match501::withFigures).
+    const std::string& standing() const;
+    // Returns that document with the leg's state document as "game".
+    const std::string& match() const;
+    // Returns the checkout of the leg (front_end::checkoutFor).
+    const std::string& checkout() const;
+    // Returns the board's entry in the list of boards: its number, the
+    // match's status and format, and its players in their starting order
+    // with their scores and the legs and sets they have won.
+    Game501::json summary(int board) const;
+    // Returns the start event and each player's counts of the match being
+    // played, if any.
+    std::optional<LiveMatch> liveMatch() const;
+
+    Display(std::string state, std::optional<front_end::CheckoutSituation> checkout,
+            std::vector<int> scores, Match::Overview overview, Match::Figures figures,
+            std::shared_ptr<const MatchFacts> facts);
+    Display(const Display&) = delete;
+    Display& operator=(const Display&) = delete;
+
+private:
+    Game501::json standingDocument() const;
+
+    const std::string state_;
+    const std::optional<front_end::CheckoutSituation> checkout_situation_;
+    const std::vector<int> scores_;  // the leg's, by the match's players in their starting order
+    const Match::Overview overview_;
+    const Match::Figures figures_;
+    const std::shared_ptr<const MatchFacts> facts_;
+
+    mutable std::once_flag standing_made_;
+    mutable std::string standing_;
+    mutable std::once_flag match_made_;
+    mutable std::string match_;
+    mutable std::once_flag checkout_made_;
+    mutable std::string checkout_;
+};
+
+// The board as it is after one event.
+struct Snapshot {
+    std::uint64_t event_id = 0;
+    std::shared_ptr<const Display> display;
 };
 
 // Thread-safe.
@@ -49,7 +103,8 @@ public:
 
     // Puts the board as it is after a durable write in place, and hands the
     // write's event (its `operation` and its response, `response_json`) to
-    // every viewer once this view's lock is let go. Called in event order.
+    // every viewer once this view's lock is let go. Called in event order,
+    // from one thread at a time.
     void publish(Snapshot snapshot, std::string_view operation, const std::string& response_json);
 
     // Returns the state document of the leg being played.
@@ -57,9 +112,7 @@ public:
     // Returns the match document: the standing with its figures and the
     // leg's state document as "game".
     Document match() const;
-    // Returns the board's entry in the list of boards: its number, the
-    // match's status and format, and its players in their starting order
-    // with their scores and the legs and sets they have won.
+    // Returns the board's entry in the list of boards (Display::summary).
     Game501::json summary() const;
     // Returns the board as a viewer's stream opens with it (openingData),
     // with the id of its last event; the checkout is worked out after this
@@ -74,6 +127,8 @@ public:
     EventText subscribe(const std::shared_ptr<EventQueue>& viewer);
 
 private:
+    Snapshot current() const;
+
     const int number_;
     mutable Mutex mutex_;
     Snapshot current_ GAME501_GUARDED_BY(mutex_);

@@ -4,7 +4,6 @@
 #include <boost/beast/http/write.hpp>
 #include <sstream>
 
-#include "front_end.h"
 #include "server_limits.h"
 
 namespace game501::server {
@@ -24,10 +23,9 @@ std::string eventText(std::uint64_t id, std::string_view kind, const std::string
 
 // The members every event's data begins with, in key order, as the engine
 // writes its documents.
-std::string boardMembers(int board, const Game501::json& state, const Game501::json& match) {
-    return "{\"board\":" + std::to_string(board) +
-           ",\"checkout\":" + serialise(front_end::checkoutFor(state)) +
-           ",\"match\":" + serialise(match);
+std::string boardMembers(int board, const std::string& checkout, const std::string& match) {
+    return "{\"board\":" + std::to_string(board) + ",\"checkout\":" + checkout +
+           ",\"match\":" + match;
 }
 
 }  // namespace
@@ -52,23 +50,24 @@ bool isEventStream(const Response& response) {
     return response[http::field::content_type] == kContentType;
 }
 
-std::string openingData(int board, const Game501::json& state, const Game501::json& match) {
-    return boardMembers(board, state, match) + ",\"state\":" + serialise(state) + "}";
+std::string openingData(int board, const std::string& checkout, const std::string& match,
+                        const std::string& state) {
+    return boardMembers(board, checkout, match) + ",\"state\":" + state + "}";
 }
 
-EventText openingEvent(int board, std::uint64_t event_id, const Game501::json& state,
-                       const Game501::json& match) {
-    const std::string data = openingData(board, state, match);
+EventText openingEvent(int board, std::uint64_t event_id, const std::string& checkout,
+                       const std::string& match, const std::string& state) {
+    const std::string data = openingData(board, checkout, match, state);
     return std::make_shared<const std::string>(
         "retry: " + std::to_string(kViewerReconnect.count()) + "\n" +
         eventText(event_id, "state", data));
 }
 
-EventText updateEvent(int board, std::uint64_t event_id, const Game501::json& state,
-                      const Game501::json& match, std::string_view operation,
-                      const std::string& response_json) {
-    const std::string data = boardMembers(board, state, match) + ",\"operation\":\"" +
-                             std::string(operation) + "\",\"response\":" + response_json + "}";
+EventText updateEvent(int board, std::uint64_t event_id, const std::string& checkout,
+                      const std::string& match, std::string_view operation,
+                      const std::string& response) {
+    const std::string data = boardMembers(board, checkout, match) + ",\"operation\":\"" +
+                             std::string(operation) + "\",\"response\":" + response + "}";
     return std::make_shared<const std::string>(eventText(event_id, "update", data));
 }
 

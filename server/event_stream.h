@@ -14,7 +14,6 @@
 
 #include "answers.h"
 #include "event_queue.h"
-#include "game_501.h"
 
 namespace game501::server {
 
@@ -29,21 +28,22 @@ bool isEventStream(const Response& response);
 
 // Returns the data of the event that opens a viewer's stream, as JSON: the
 // board's number, the checkout of the leg, the match document (with its
-// figures) and the leg's state document.
-std::string openingData(int board, const Game501::json& state, const Game501::json& match);
+// figures) and the leg's state document, each given as JSON text.
+std::string openingData(int board, const std::string& checkout, const std::string& match,
+                        const std::string& state);
 
 // Returns the event that opens a viewer's stream, "state", numbered as the
 // board's last durable event: openingData, led by how long the viewer's
 // browser waits before it reconnects.
-EventText openingEvent(int board, std::uint64_t event_id, const Game501::json& state,
-                       const Game501::json& match);
+EventText openingEvent(int board, std::uint64_t event_id, const std::string& checkout,
+                       const std::string& match, const std::string& state);
 
 // Returns the event of a durable write, "update": the board's number, the
 // checkout and match document as after it, the write's operation and its
-// response as the answer carried it (`response_json`).
-EventText updateEvent(int board, std::uint64_t event_id, const Game501::json& state,
-                      const Game501::json& match, std::string_view operation,
-                      const std::string& response_json);
+// response as the answer carried it, each document given as JSON text.
+EventText updateEvent(int board, std::uint64_t event_id, const std::string& checkout,
+                      const std::string& match, std::string_view operation,
+                      const std::string& response);
 
 // Returns the comment that keeps a silent stream open.
 const EventText& keepAliveComment();

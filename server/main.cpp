@@ -24,6 +24,7 @@
 
 #include "api.h"
 #include "board.h"
+#include "computer_player.h"
 #include "computer_turns.h"
 #include "journal.h"
 #include "network.h"
@@ -63,9 +64,11 @@ const std::string kUsage =
     "  --data FIL            databasen med tavlornas journal och token\n"
     "                        (standard: game501.db i arbetskatalogen)\n"
     "  --computer-pause MS   datorns paus före varje kast, 0 till " +
-    std::to_string(kMaxComputerPauseMs) +
+    std::to_string(game501::kMaxComputerPause.count()) +
     " ms\n"
-    "                        (standard: 1000)\n"
+    "                        (standard: " +
+    std::to_string(game501::kDefaultComputerPause.count()) +
+    ")\n"
     "  --connections-per-address N\n"
     "                        högst så många anslutningar från en adress, 1 till " +
     std::to_string(kMaxConnectionsPerAddress) +
@@ -80,7 +83,7 @@ struct Options {
     std::optional<std::string> tokens_file;
     std::optional<std::string> organiser_token_file;
     std::string data = "game501.db";
-    std::chrono::milliseconds computer_pause{1000};
+    std::chrono::milliseconds computer_pause = game501::kDefaultComputerPause;
     int connections_per_address = kDefaultConnectionsPerAddress;
 };
 
@@ -157,7 +160,7 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args) {
             options.organiser_token_file = valueOf(args, i, "--organiser-token");
         } else if (is("--computer-pause")) {
             options.computer_pause = std::chrono::milliseconds(
-                numberOption(args, i, "--computer-pause", 0, kMaxComputerPauseMs));
+                numberOption(args, i, "--computer-pause", 0, game501::kMaxComputerPause.count()));
         } else if (is("--connections-per-address")) {
             options.connections_per_address = static_cast<int>(
                 numberOption(args, i, "--connections-per-address", 1, kMaxConnectionsPerAddress));

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,59 +15,69 @@
 #include "computer_player.h"
 #include "game_501.h"
 #include "journal.h"
-#include "match_501.h"
+#include "match.h"
 
 namespace game501::server {
+
+// What a board knows of its match beside the match itself, settled by the
+// match's start.
+struct MatchFacts {
+    int board = 0;
+    std::uint64_t start_event = 0;  // 0 when no match is played
+    // By the match's players: a computer's level, none for a person; empty
+    // when only people play.
+    std::vector<std::optional<ComputerLevel>> levels;
+};
+
+// Adds the board's facts to a match's standing document: its "id" (where
+// its report is, /matches/ID; null for none) and each player's "computer"
+// level (null for a person).
+void addBoardFacts(Game501::json& standing, const MatchFacts& facts);
 
 // Not thread-safe: the board's lock guards it.
 class MatchFollower {
 public:
-    explicit MatchFollower(int board) : board_(board) {}
+    explicit MatchFollower(int board);
 
     // Follows no match: the board is rebuilt from nothing.
     void clear();
     // Follows `row`, once it ran: an accepted start begins a match (its
     // computers seated), an accepted reset ends it.
     void follow(const JournalRow& row);
-    // Takes the status of the match rebuilt from the journal (the standing's
-    // "status") as what the archive holds, since each change of it was
-    // written with its row.
-    void rebuilt(const std::string& status);
+    // Takes the status of the match rebuilt from the journal as what the
+    // archive holds, since each change of it was written with its row.
+    void rebuilt(GameStatus status);
 
     // Returns the archive's entry of the match being played, "abandoned",
     // when a command of `kind` would end it unfinished; taken before the
     // command runs, while the match is still there.
-    std::optional<archive::MatchEntry> abandonedBy(Command::Kind kind, const Match501& match,
+    std::optional<archive::MatchEntry> abandonedBy(Command::Kind kind, const Match& match,
                                                    std::int64_t time) const;
-    // Adds to `row`, once it ran, what it changes in the archive: the match
-    // it abandons (`abandoned`) when it begins a game anew, then the entry of
-    // the match it begins or whose status it changes. `standing` and
-    // `figures` are the match's after the row.
+    // Adds to `row`, once it ran on `match`, what it changes in the archive:
+    // the match it abandons (`abandoned`) when it begins a game anew, then
+    // the entry of the match it begins or whose status it changes.
     void addMatchUpdates(JournalRow& row, std::optional<archive::MatchEntry> abandoned,
-                         const Match501& match, const Game501::json& standing,
-                         const Match501::Figures& figures);
+                         const Match& match);
 
     // Returns the event of the match's start; 0 when none is played.
-    std::uint64_t startEvent() const { return start_event_; }
-    // Adds what the board knows of the match to its standing: its "id"
-    // (null for none) and each player's "computer" level (null for a
-    // person).
-    void addBoardFacts(Game501::json& standing) const;
+    std::uint64_t startEvent() const { return facts_->start_event; }
+    // Returns the facts of the match, shared with what readers see; they
+    // change only with the next start or reset.
+    const std::shared_ptr<const MatchFacts>& facts() const { return facts_; }
     // Returns the match's computers by its players; empty when only people
     // play.
-    std::vector<std::optional<ComputerThrower>>& computers() { return computers_; }
+    const std::vector<std::optional<ComputerThrower>>& computers() const { return computers_; }
 
 private:
-    archive::MatchEntry entry(const Match501& match, const Game501::json& standing,
-                              const Match501::Figures& figures, std::int64_t time) const;
+    archive::MatchEntry entry(const Match& match, const Match::Standing& standing,
+                              std::int64_t time) const;
 
     const int board_;
-    std::uint64_t start_event_ = 0;
+    std::shared_ptr<const MatchFacts> facts_;
     std::int64_t started_ = 0;  // the time of the start
-    std::string status_ = "idle";
+    GameStatus status_ = GameStatus::idle;
     std::string archived_status_;  // the status as the archive has it
     std::vector<std::optional<ComputerThrower>> computers_;
-    std::vector<std::optional<ComputerLevel>> levels_;
 };
 
 }  // namespace game501::server

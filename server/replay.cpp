@@ -2,10 +2,10 @@
 
 namespace game501::server {
 
-Game501::json runCommand(Match501& match, const Command& command) {
+Answer runCommand(Match& match, const Command& command) {
     switch (command.kind) {
         case Command::Kind::start:
-            return match.start(command.players, Match501::Format{command.legs, command.sets});
+            return match.start(command.players, Match::Format{command.legs, command.sets});
         case Command::Kind::dart:
             return match.addDart(command.notation, command.source);
         case Command::Kind::undo:
@@ -21,7 +21,7 @@ Game501::json runCommand(Match501& match, const Command& command) {
 Replay::Replay(const std::vector<JournalRow>& rows) : match_([this] { return time_; }) {
     for (const JournalRow& row : rows) {
         time_ = row.time;
-        last_response_ = runCommand(match_, row.command);
+        last_answer_ = runCommand(match_, row.command);
     }
 }
 

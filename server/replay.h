@@ -6,14 +6,13 @@
 #include <vector>
 
 #include "actions.h"
-#include "game_501.h"
 #include "journal.h"
-#include "match_501.h"
+#include "match.h"
 
 namespace game501::server {
 
-// Runs `command` on `match`; returns the engine's response document.
-Game501::json runCommand(Match501& match, const Command& command);
+// Runs `command` on `match`; returns the match's answer.
+Answer runCommand(Match& match, const Command& command);
 
 // A match rebuilt from journal rows, each call stamped with its row's time,
 // as the board first ran them. Made and read on one thread.
@@ -23,14 +22,14 @@ public:
     Replay(const Replay&) = delete;
     Replay& operator=(const Replay&) = delete;
 
-    const Match501& match() const { return match_; }
-    // The response document of the last row's call; null for no rows.
-    const Game501::json& lastResponse() const { return last_response_; }
+    const Match& match() const { return match_; }
+    // The answer to the last row's call; a refusal for no rows.
+    const Answer& lastAnswer() const { return last_answer_; }
 
 private:
     std::int64_t time_ = 0;
-    Match501 match_;
-    Game501::json last_response_;
+    Match match_;
+    Answer last_answer_;
 };
 
 }  // namespace game501::server

@@ -103,12 +103,11 @@ constexpr std::chrono::milliseconds kArchiveReadWait{2000};
 // The pages read at start, all files together.
 constexpr std::size_t kMaxWebBytes = 4 * 1024 * 1024;
 
-// The command line: threads answering requests, the tokens file, the
-// digits of an option's number, and the computer's pause before each of its
-// darts.
+// The command line: threads answering requests, the tokens file, and the
+// digits of an option's number. The computer's pause before each of its
+// darts is the library's (kDefaultComputerPause, kMaxComputerPause).
 constexpr unsigned kMaxThreads = 4;
 constexpr std::size_t kMaxOptionDigits = 9;
 constexpr std::size_t kMaxTokensFileBytes = 64 * 1024;
-constexpr long kMaxComputerPauseMs = 60000;
 
 }  // namespace game501::server

@@ -4,7 +4,6 @@
 #include <boost/beast/http/field.hpp>
 #include <cstdint>
 #include <initializer_list>
-#include <random>
 #include <set>
 #include <string>
 #include <utility>
@@ -99,8 +98,7 @@ std::variant<Response, std::pair<std::string, std::string>> readPlayer(const jso
 std::optional<Response> readSeed(const json& body, std::uint64_t& seed, unsigned version) {
     const auto found = body.find("seed");
     if (found == body.end()) {
-        std::random_device device;
-        seed = (static_cast<std::uint64_t>(device()) << 32U) ^ device();
+        seed = randomSeed();
         return std::nullopt;
     }
     if (!found->is_number_integer() || found->get<std::int64_t>() < 0) {

@@ -462,26 +462,4 @@ ComputerMove nextComputerMove(const Match& match,
     return dartBy(match.player(turn.player), situation, computers);
 }
 
-ComputerMove nextComputerMove(const nlohmann::json& state, const nlohmann::json& standing,
-                              const std::vector<std::optional<ComputerThrower>>& computers) {
-    if (standing["status"] != "playing") {
-        return {};
-    }
-    const nlohmann::json& order = standing["throwing_order"];
-    const auto playerAt = [&order](const nlohmann::json& position) {
-        return order[position.get<std::size_t>()].get<int>();
-    };
-    const bool leg_won = state["status"] == "finished";
-    if (leg_won || state["awaiting_clear"].get<bool>()) {
-        return clearBy(playerAt(leg_won ? state["winner"] : state["history"][0]["player_index"]),
-                       computers);
-    }
-    const auto active = state["active_player"].get<std::size_t>();
-    const DartSituation situation{
-        state["players"][active]["score"].get<int>(),
-        kDartsPerTurn - static_cast<int>(state["current_turn"]["darts"].size()),
-        static_cast<int>(standing["finished_legs"].size()) + 1, state["round"].get<int>()};
-    return dartBy(playerAt(state["active_player"]), situation, computers);
-}
-
 }  // namespace game501

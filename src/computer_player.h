@@ -179,10 +179,4 @@ struct ComputerMove {
 ComputerMove nextComputerMove(const Match& match,
                               const std::vector<std::optional<ComputerThrower>>& computers);
 
-// Returns the same move from a match's documents: `state` is the leg's state
-// document, `standing` the match document (Match501::standing). For an owner
-// that keeps a Match501 rather than a Match.
-ComputerMove nextComputerMove(const nlohmann::json& state, const nlohmann::json& standing,
-                              const std::vector<std::optional<ComputerThrower>>& computers);
-
 }  // namespace game501

@@ -9,14 +9,32 @@
 
 namespace game501::front_end {
 
+std::optional<CheckoutSituation> checkoutSituation(const Leg& leg) {
+    if (leg.status() != GameStatus::playing) {
+        return std::nullopt;
+    }
+    const Leg::Turn& turn = leg.turn();
+    return CheckoutSituation{turn.player,
+                             leg.players()[static_cast<std::size_t>(turn.player)].score,
+                             kDartsPerTurn - static_cast<int>(turn.darts.size())};
+}
+
 Game501::json checkoutFor(const Game501::json& state) {
     if (state["status"] != "playing") {
         return nullptr;
     }
     const auto active = state["active_player"].get<std::size_t>();
-    const int remaining = state["players"][active]["score"].get<int>();
-    const int darts_left = static_cast<int>(Game501::kDartsPerTurn) -
-                           static_cast<int>(state["current_turn"]["darts"].size());
+    return checkoutFor(
+        CheckoutSituation{static_cast<int>(active), state["players"][active]["score"].get<int>(),
+                          kDartsPerTurn - static_cast<int>(state["current_turn"]["darts"].size())});
+}
+
+Game501::json checkoutFor(const std::optional<CheckoutSituation>& situation) {
+    if (!situation) {
+        return nullptr;
+    }
+    const int remaining = situation->remaining;
+    const int darts_left = situation->darts_left;
     Game501::json advice = Game501::json::array();
     for (const SkillLevel& level : skillLevels()) {
         const CheckoutAdvice best = checkoutAdvice(remaining, darts_left, level.sigma_mm);
@@ -28,7 +46,7 @@ Game501::json checkoutFor(const Game501::json& state) {
     }
     return {{"advice", std::move(advice)},
             {"darts_left", darts_left},
-            {"player", static_cast<int>(active)},
+            {"player", situation->player},
             {"remaining", remaining},
             {"route", checkoutHint(remaining, darts_left)}};
 }

@@ -20,6 +20,18 @@ namespace game501::front_end {
 // refuses a longer label before it reaches the engine.
 inline constexpr std::size_t kMaxSourceBytes = 1024;
 
+// Where the active player of a game being played stands, as the checkout
+// is worked out from it.
+struct CheckoutSituation {
+    int player = 0;  // its position in the leg's throwing order
+    int remaining = 0;
+    int darts_left = 0;  // in its visit: 1 to 3
+};
+
+// Returns the situation of `leg`'s active player; none when no game is being
+// played.
+std::optional<CheckoutSituation> checkoutSituation(const Leg& leg);
+
 // Returns what a scoreboard shows of the active player's finish beside a
 // state document: {"player", "remaining", "darts_left", "route" (checkoutHint's,
 // empty when there is none), "advice": one {"chance" (chanceText of the
@@ -27,6 +39,9 @@ inline constexpr std::size_t kMaxSourceBytes = 1024;
 // "route"} per skill level, least accurate first}. Null when no game is
 // being played.
 Game501::json checkoutFor(const Game501::json& state);
+// Returns the same document from the situation (checkoutSituation); null
+// for none.
+Game501::json checkoutFor(const std::optional<CheckoutSituation>& situation);
 
 // Returns the rules a page needs to draw and check what it sends:
 // {"darts_per_turn", "min_players", "max_players", "max_name_bytes" (a

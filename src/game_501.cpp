@@ -153,3 +153,20 @@ Game501::json Game501::responseDocument(const game501::Answer& answer, const gam
     addMember(members, "message", answer.message);
     return response;
 }
+
+std::string Game501::stateText(const game501::Leg& leg) {
+    return stateDocument(leg).dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+std::string Game501::responseText(const game501::Answer& answer, const std::string& state) {
+    // The members in key order, as the document has them.
+    const std::string message =
+        json(answer.message).dump(-1, ' ', false, json::error_handler_t::replace);
+    std::string text;
+    text.reserve(state.size() + message.size() + 40);
+    text.append("{\"accepted\":").append(answer.accepted ? "true" : "false");
+    text.append(",\"game\":").append(state);
+    text.append(",\"message\":").append(message);
+    text.push_back('}');
+    return text;
+}

@@ -102,6 +102,14 @@ public:
     // `leg`: {"accepted", "game" (stateDocument of `leg`), "message"}.
     static json responseDocument(const game501::Answer& answer, const game501::Leg& leg);
 
+    // Return the same documents as compact JSON text, each byte sequence
+    // that is not valid UTF-8 written as U+FFFD (front_end::serialise): for
+    // an owner that sends a leg's state beside the response that carries it,
+    // and makes the state's text once for both. `state` is stateText of the
+    // leg the operation ran on.
+    static std::string stateText(const game501::Leg& leg);
+    static std::string responseText(const game501::Answer& answer, const std::string& state);
+
 private:
     json respondLocked(const game501::Answer& answer) const GAME501_REQUIRES(mutex_);
 

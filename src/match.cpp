@@ -11,6 +11,17 @@ namespace {
 
 bool inRange(int value, int low, int high) { return value >= low && value <= high; }
 
+// Returns a leg that has a winner as the standing lists it.
+Match::FinishedLeg wonLeg(const LegRecord& leg) {
+    int darts = 0;
+    for (const VisitRecord& visit : leg.visits) {
+        if (visit.player == leg.winner) {
+            darts += dartsCharged(visit.outcome, static_cast<int>(visit.darts.size()));
+        }
+    }
+    return Match::FinishedLeg{leg.set, leg.leg, leg.starter, leg.winner, darts};
+}
+
 }  // namespace
 
 Match::Match(Leg::Clock clock) : clock_(std::move(clock)), leg_(clock_) {}
@@ -41,7 +52,7 @@ Answer Match::start(const std::vector<std::string>& players, Format format) {
     format_ = format;
     finished_leg_.reset();
     legs_.assign(1, LegRecord{});
-    finished_counts_.reset();
+    finished_.reset();
     return answer;
 }
 
@@ -90,7 +101,7 @@ Answer Match::reset() {
     leg_names_.clear();
     finished_leg_.reset();
     legs_.clear();
-    finished_counts_.reset();
+    finished_.reset();
     return answer;
 }
 
@@ -126,21 +137,8 @@ Match::Standing Match::standing() const {
 }
 
 Match::Figures Match::figures() const {
-    // The finished legs are summed once, not at every dart: they change only
-    // by an undo that puts the last of them back in play, which leaves one
-    // leg fewer behind it, or by a new match.
-    const std::size_t finished = legs_.empty() ? 0 : legs_.size() - 1;
     const int players = static_cast<int>(names_.size());
-    if (!finished_counts_ || finished_counts_->first != finished) {
-        std::vector<statistics::Counts> sums(names_.size());
-        for (std::size_t leg = 0; leg < finished; ++leg) {
-            for (int player = 0; player < players; ++player) {
-                sums[static_cast<std::size_t>(player)] += statistics::legCounts(legs_[leg], player);
-            }
-        }
-        finished_counts_.emplace(finished, std::move(sums));
-    }
-    Figures figures{std::vector<statistics::Counts>(names_.size()), finished_counts_->second};
+    Figures figures{std::vector<statistics::Counts>(names_.size()), finished().counts};
     if (!legs_.empty()) {
         for (int player = 0; player < players; ++player) {
             const auto index = static_cast<std::size_t>(player);
@@ -149,6 +147,44 @@ Match::Figures Match::figures() const {
         }
     }
     return figures;
+}
+
+Match::Overview Match::overview() const {
+    Overview overview{format_, names_, standing(), finished().won, {}};
+    if (!legs_.empty()) {
+        const LegRecord& last = legs_.back();
+        if (last.winner >= 0) {
+            overview.finished_legs.push_back(wonLeg(last));
+        }
+        overview.set = last.set;
+        overview.leg = last.leg;
+        overview.starter = last.starter;
+    }
+    overview.throwing_order.reserve(names_.size());
+    for (std::size_t position = 0; position < names_.size(); ++position) {
+        overview.throwing_order.push_back(player(static_cast<int>(position)));
+    }
+    return overview;
+}
+
+const Match::Finished& Match::finished() const {
+    // Worked out once, not at every dart.
+    const std::size_t legs = legs_.empty() ? 0 : legs_.size() - 1;
+    if (!finished_ || finished_->legs != legs) {
+        Finished finished{legs, std::vector<statistics::Counts>(names_.size()), {}};
+        const int players = static_cast<int>(names_.size());
+        for (std::size_t leg = 0; leg < legs; ++leg) {
+            for (int player = 0; player < players; ++player) {
+                finished.counts[static_cast<std::size_t>(player)] +=
+                    statistics::legCounts(legs_[leg], player);
+            }
+            if (legs_[leg].winner >= 0) {
+                finished.won.push_back(wonLeg(legs_[leg]));
+            }
+        }
+        finished_.emplace(std::move(finished));
+    }
+    return *finished_;
 }
 
 Answer Match::startNextLeg() {

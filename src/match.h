@@ -58,6 +58,28 @@ public:
         std::vector<statistics::Counts> match;
     };
 
+    // A leg that has a winner, as the match's standing lists it.
+    struct FinishedLeg {
+        int set = 1;
+        int leg = 1;
+        int starter = 0;
+        int winner = 0;
+        int darts = 0;  // the winner's, each visit counted as dartsCharged counts it
+    };
+
+    // Everything the match's standing shows, as values: for an owner that
+    // shows it later, or on another thread, without the match itself.
+    struct Overview {
+        Format format;
+        std::vector<std::string> players;  // as players()
+        Standing standing;
+        std::vector<FinishedLeg> finished_legs;  // oldest first
+        std::vector<int> throwing_order;         // player(position) for each position
+        int set = 0;                             // of the last leg; 0 when idle
+        int leg = 0;                             // of the last leg; 0 when idle
+        int starter = -1;                        // of the last leg; -1 when idle
+    };
+
     // Creates an idle match whose legs stamp darts with `clock` (an empty one
     // means the wall clock); a match replayed with the times it was first
     // played with gives the same records.
@@ -106,6 +128,7 @@ public:
     int player(int position) const;
     Standing standing() const;
     Figures figures() const;
+    Overview overview() const;
 
 private:
     // Starts the leg after the last one; the finished leg is kept so that an
@@ -116,6 +139,16 @@ private:
     void recordDart(TurnOutcome outcome);
     // Takes the last dart out of the record of the leg being played.
     void takeBackDart();
+    // The legs before the last one, all won, summed up. They change only by
+    // an undo that puts the last of them back in play, which leaves one leg
+    // fewer behind it, or by a new match.
+    struct Finished {
+        std::size_t legs = 0;                    // how many it covers
+        std::vector<statistics::Counts> counts;  // summed, by player
+        std::vector<FinishedLeg> won;
+    };
+    // Returns them, worked out again only when their number changed.
+    const Finished& finished() const;
 
     Leg::Clock clock_;
     Format format_;
@@ -124,8 +157,7 @@ private:
     Leg leg_;                             // the leg being played, or an idle one
     std::optional<Leg> finished_leg_;     // the leg before it, while undo may reach it
     std::vector<LegRecord> legs_;         // oldest first; empty when idle
-    // The sums of the finished legs' counts, and how many legs they cover.
-    mutable std::optional<std::pair<std::size_t, std::vector<statistics::Counts>>> finished_counts_;
+    mutable std::optional<Finished> finished_;
 };
 
 }  // namespace game501

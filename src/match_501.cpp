@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "json_members.h"
-#include "rules.h"
 #include "statistics.h"
 
 namespace game501 {
@@ -94,25 +93,17 @@ Match501::json Match501::matchDocument(const Match& match) {
 }
 
 Match501::json Match501::standingDocument(const Match& match) {
-    const Match::Standing standing = match.standing();
-    const std::vector<LegRecord>& legs = match.legs();
-    const std::vector<std::string>& names = match.players();
+    return standingDocument(match.overview());
+}
 
+Match501::json Match501::standingDocument(const Match::Overview& overview) {
     json finished_legs(json::value_t::array);
     auto& finished_entries = finished_legs.get_ref<json::array_t&>();
-    for (const LegRecord& leg : legs) {
-        if (leg.winner < 0) {
-            continue;
-        }
-        int darts = 0;
-        for (const VisitRecord& visit : leg.visits) {
-            if (visit.player == leg.winner) {
-                darts += dartsCharged(visit.outcome, static_cast<int>(visit.darts.size()));
-            }
-        }
+    finished_entries.reserve(overview.finished_legs.size());
+    for (const Match::FinishedLeg& leg : overview.finished_legs) {
         auto& members =
             finished_entries.emplace_back(json::value_t::object).get_ref<json::object_t&>();
-        addMember(members, "darts", darts);
+        addMember(members, "darts", leg.darts);
         addMember(members, "leg", leg.leg);
         addMember(members, "set", leg.set);
         addMember(members, "starter", leg.starter);
@@ -121,39 +112,39 @@ Match501::json Match501::standingDocument(const Match& match) {
 
     json format(json::value_t::object);
     auto& format_members = format.get_ref<json::object_t&>();
-    addMember(format_members, "legs", match.format().legs);
-    addMember(format_members, "sets", match.format().sets);
+    addMember(format_members, "legs", overview.format.legs);
+    addMember(format_members, "sets", overview.format.sets);
 
+    const std::vector<std::string>& names = overview.players;
     json players(json::value_t::array);
     auto& player_entries = players.get_ref<json::array_t&>();
     player_entries.reserve(names.size());
     for (std::size_t index = 0; index < names.size(); ++index) {
         auto& members =
             player_entries.emplace_back(json::value_t::object).get_ref<json::object_t&>();
-        addMember(members, "legs", standing.legs[index]);
+        addMember(members, "legs", overview.standing.legs[index]);
         addMember(members, "name", names[index]);
-        addMember(members, "sets", standing.sets[index]);
+        addMember(members, "sets", overview.standing.sets[index]);
     }
 
     json throwing_order(json::value_t::array);
     auto& order_entries = throwing_order.get_ref<json::array_t&>();
-    order_entries.reserve(names.size());
-    for (std::size_t position = 0; position < names.size(); ++position) {
-        order_entries.emplace_back(match.player(static_cast<int>(position)));
+    order_entries.reserve(overview.throwing_order.size());
+    for (const int player : overview.throwing_order) {
+        order_entries.emplace_back(player);
     }
 
-    const bool idle = legs.empty();
     json document(json::value_t::object);
     auto& members = document.get_ref<json::object_t&>();
     addMember(members, "finished_legs", std::move(finished_legs));
     addMember(members, "format", std::move(format));
-    addMember(members, "leg", idle ? 0 : legs.back().leg);
+    addMember(members, "leg", overview.leg);
     addMember(members, "players", std::move(players));
-    addMember(members, "set", idle ? 0 : legs.back().set);
-    addMember(members, "starter", idle ? -1 : legs.back().starter);
-    addMember(members, "status", statusName(standing.status));
+    addMember(members, "set", overview.set);
+    addMember(members, "starter", overview.starter);
+    addMember(members, "status", statusName(overview.standing.status));
     addMember(members, "throwing_order", std::move(throwing_order));
-    addMember(members, "winner", standing.winner);
+    addMember(members, "winner", overview.standing.winner);
     return document;
 }
 

@@ -126,6 +126,9 @@ public:
     // Game501::stateDocument and Game501::responseDocument of match.leg().
     static json matchDocument(const Match& match);
     static json standingDocument(const Match& match);  // without the figures
+    // Returns the standing document of a match's overview, as
+    // standingDocument(match) returns it of match.overview().
+    static json standingDocument(const Match::Overview& overview);
 
 private:
     json respondLocked(const Answer& answer) const GAME501_REQUIRES(mutex_);

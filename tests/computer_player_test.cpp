@@ -13,8 +13,8 @@
 
 #include "beds.h"
 #include "checkout_hint.h"
+#include "game_501.h"
 #include "match.h"
-#include "match_501.h"
 #include "test_support.h"
 
 namespace game501 {
@@ -262,9 +262,8 @@ TEST(ComputerSeats, GiveEachComputerTheStartsSeedPlusItsIndex) {
 }
 
 // Two computers play a match, first to two legs, to its end through the typed
-// match; the documents of every moment must give the same move, which the
-// owners that keep a Match501 rely on.
-TEST(ComputerMove, IsTheSameFromTheTypedMatchAndFromItsDocuments) {
+// match, each move the one nextComputerMove gives.
+TEST(ComputerMove, PlaysAMatchOfTwoComputersToItsEnd) {
     const std::vector<std::optional<ComputerThrower>> computers =
         seatComputers({parseComputerLevel("club"), parseComputerLevel("strong")}, 7);
     Match match;
@@ -274,10 +273,6 @@ TEST(ComputerMove, IsTheSameFromTheTypedMatchAndFromItsDocuments) {
          (move = nextComputerMove(match, computers)).kind != ComputerMove::Kind::none &&
          moves < 5000;
          ++moves) {
-        const ComputerMove read = nextComputerMove(Game501::stateDocument(match.leg()),
-                                                   Match501::standingDocument(match), computers);
-        ASSERT_EQ(read.kind, move.kind) << moves;
-        ASSERT_EQ(read.dart.notation, move.dart.notation) << moves;
         const Answer answer = move.kind == ComputerMove::Kind::dart
                                   ? match.addDart(move.dart, std::string(kComputerSource))
                                   : match.markBoardClear();
@@ -285,10 +280,6 @@ TEST(ComputerMove, IsTheSameFromTheTypedMatchAndFromItsDocuments) {
     }
     EXPECT_EQ(match.standing().status, GameStatus::finished);
     EXPECT_GE(match.legs().size(), 2U);
-    EXPECT_EQ(nextComputerMove(Game501::stateDocument(match.leg()),
-                               Match501::standingDocument(match), computers)
-                  .kind,
-              ComputerMove::Kind::none);
 }
 
 }  // namespace

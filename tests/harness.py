@@ -187,6 +187,11 @@ class Server:
         """Returns the board's event stream, read on a thread of its own."""
         return EventStream(self.port, board)
 
+    def resident_kib(self):
+        """Returns the server's resident memory in KiB (VmRSS)."""
+        with open(f"/proc/{self.process.pid}/status") as status:
+            return next(int(line.split()[1]) for line in status if line.startswith("VmRSS:"))
+
     def stop(self):
         """Stops the server with SIGTERM, or SIGKILL after STEP_S; returns its exit status."""
         if self.process.poll() is None:
