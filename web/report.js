@@ -164,11 +164,11 @@ function chanceSection(report) {
     said.push(`${won ? `Efter ${legName(point)}` : 'Nu'}: ${at(point)}.`);
   });
   const title = 'Chansen att vinna matchen efter varje tur';
-  const last = points.length - 1;
+  const last = Math.max(1, points.length - 1);
   const chart = (size) => lineChart({
     title,
     description: `${title}, i procent. ${said.join(' ')}`,
-    x: { min: 0, max: Math.max(1, last), title: 'Tur', ticks: (count) => numberTicks(0, Math.max(1, last), count) },
+    x: { min: 0, max: last, title: 'Tur', ticks: (count) => numberTicks(0, last, count) },
     y: { min: 0, max: 100, title: 'Procent', ticks: (count) => numberTicks(0, 100, count) },
     series,
   }, size);

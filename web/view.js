@@ -124,7 +124,9 @@ function drawPlayers(state, match, computer, chances) {
       item.append(element('span', 'tag', tag), name);
       if (shown) item.append(drawStanding(match, index));
       item.append(element('span', 'score', player.score), drawFigures(seat?.figures, shown));
-      if (chances && known && showsChances(state, match)) item.append(chanceElement(match, seated));
+      if (chances && known && showsChances(state, match)) {
+        item.append(chanceElement(match, seated));
+      }
       return item;
     }),
   );
