@@ -24,8 +24,10 @@ namespace game501 {
 // `legs` (Match::legs(): every leg so far, oldest first, the last one being
 // played or just won); the chains are the players' in the starting order. A
 // visit part-thrown counts its darts and its player throws on; after a
-// visit that ended the other player throws. Returns nothing for no legs, a
-// record of other than two players, and where winChances gives nothing.
+// visit that ended the other player throws. The record must be of two
+// players: one player's reads as two of whom the second has not thrown.
+// Returns nothing for no legs, a visit or a starter of a player other than
+// 0 or 1 (a third player), and where winChances gives nothing.
 std::optional<WinChances> matchWinChances(const VisitChain& first, const VisitChain& second,
                                           Match::Format format, const std::vector<LegRecord>& legs);
 
