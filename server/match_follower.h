@@ -16,6 +16,7 @@
 #include "game_501.h"
 #include "journal.h"
 #include "match.h"
+#include "win_chances.h"
 
 namespace game501::server {
 
@@ -27,12 +28,19 @@ struct MatchFacts {
     // By the match's players: a computer's level, none for a person; empty
     // when only people play.
     std::vector<std::optional<ComputerLevel>> levels;
+    // By the match's players: what their chances to win are worked out
+    // from; empty unless two play.
+    std::vector<PlayerAccuracy> accuracies;
 };
 
 // Adds the board's facts to a match's standing document: its "id" (where
 // its report is, /matches/ID; null for none) and each player's "computer"
 // level (null for a person).
 void addBoardFacts(Game501::json& standing, const MatchFacts& facts);
+
+// Returns the levels of a start's computers (Command::computers), by the
+// start's players: none for a person; empty when only people play.
+std::vector<std::optional<ComputerLevel>> computerLevels(const std::vector<std::string>& computers);
 
 // Not thread-safe: the board's lock guards it.
 class MatchFollower {
