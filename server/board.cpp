@@ -32,7 +32,7 @@ Board::Board(int number, std::string token, Journal& journal)
       follower_(number),
       keys_(kRememberedKeysPerBoard) {
     const MutexLock lock(mutex_);
-    display_ = Display::of(match_, follower_.facts());
+    display_ = Display::of(match_, follower_.facts(), nullptr);
     view_.reset(Snapshot{last_event_id_, display_});
 }
 
@@ -59,7 +59,8 @@ void Board::rebuildLocked() {
         follower_.follow(row);
     }
     follower_.rebuilt(match_.standing().status);
-    display_ = Display::of(match_, follower_.facts());
+    // What the board held before may be ahead of the journal: nothing of it is shared.
+    display_ = Display::of(match_, follower_.facts(), nullptr);
 }
 
 void Board::onDurable(std::function<void(std::uint64_t)> listener) {
@@ -163,7 +164,7 @@ void Board::runLocked(Write write, Done done) {
     follower_.follow(row);
     // A refusal changes nothing, so it shows what the write before it showed.
     if (answer.accepted) {
-        display_ = Display::of(match_, follower_.facts());
+        display_ = Display::of(match_, follower_.facts(), display_.get());
     }
     Pending& pending = pending_.emplace_back(Pending{
         ++tickets_,

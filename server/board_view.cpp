@@ -8,7 +8,8 @@
 namespace game501::server {
 
 std::shared_ptr<const Display> Display::of(const Match& match,
-                                           std::shared_ptr<const MatchFacts> facts) {
+                                           std::shared_ptr<const MatchFacts> facts,
+                                           const Display* before) {
     const Leg& leg = match.leg();
     std::vector<int> scores(match.players().size());
     for (std::size_t position = 0; position < leg.players().size() && position < scores.size();
@@ -19,19 +20,21 @@ std::shared_ptr<const Display> Display::of(const Match& match,
     return std::make_shared<const Display>(
         Game501::stateText(leg), front_end::checkoutSituation(leg), std::move(scores),
         match.overview(), match.figures(), liveWinChances(match, facts->accuracies),
-        std::move(facts));
+        std::move(facts), LiveRecord::of(match, before ? before->record_.get() : nullptr));
 }
 
 Display::Display(std::string state, std::optional<front_end::CheckoutSituation> checkout,
                  std::vector<int> scores, Match::Overview overview, Match::Figures figures,
-                 std::optional<WinChances> win_chances, std::shared_ptr<const MatchFacts> facts)
+                 std::optional<WinChances> win_chances, std::shared_ptr<const MatchFacts> facts,
+                 std::shared_ptr<const LiveRecord> record)
     : state_(std::move(state)),
       checkout_situation_(checkout),
       scores_(std::move(scores)),
       overview_(std::move(overview)),
       figures_(std::move(figures)),
       win_chances_(win_chances),
-      facts_(std::move(facts)) {}
+      facts_(std::move(facts)),
+      record_(std::move(record)) {}
 
 Game501::json Display::standingDocument() const {
     Game501::json standing = Match501::withFigures(Match501::standingDocument(overview_), figures_);

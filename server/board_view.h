@@ -18,6 +18,7 @@
 #include "event_stream.h"
 #include "front_end.h"
 #include "game_501.h"
+#include "live_record.h"
 #include "match.h"
 #include "match_follower.h"
 #include "mutex.h"
@@ -39,9 +40,12 @@ struct LiveMatch {
 class Display {
 public:
     // Returns the display of `match`, whose board knows `facts` of it, with
-    // the players' chances to win worked out (liveWinChances).
+    // the players' chances to win worked out (liveWinChances); `before` is
+    // the board's display one write earlier, null after a rebuild
+    // (LiveRecord::of).
     static std::shared_ptr<const Display> of(const Match& match,
-                                             std::shared_ptr<const MatchFacts> facts);
+                                             std::shared_ptr<const MatchFacts> facts,
+                                             const Display* before);
 
     // The leg's state document (Game501::stateText).
     const std::string& state() const { return state_; }
@@ -61,10 +65,17 @@ public:
     // Returns the start event and each player's counts of the match being
     // played, if any.
     std::optional<LiveMatch> liveMatch() const;
+    // Returns the event of the start of the match on the board, 0 for none.
+    std::uint64_t startEvent() const { return facts_->start_event; }
+    // Returns the record of every dart of the match that stands.
+    const LiveRecord& record() const { return *record_; }
+    // What the board knows of its match beside the engine.
+    const MatchFacts& facts() const { return *facts_; }
 
     Display(std::string state, std::optional<front_end::CheckoutSituation> checkout,
             std::vector<int> scores, Match::Overview overview, Match::Figures figures,
-            std::optional<WinChances> win_chances, std::shared_ptr<const MatchFacts> facts);
+            std::optional<WinChances> win_chances, std::shared_ptr<const MatchFacts> facts,
+            std::shared_ptr<const LiveRecord> record);
     Display(const Display&) = delete;
     Display& operator=(const Display&) = delete;
 
@@ -78,6 +89,7 @@ private:
     const Match::Figures figures_;
     const std::optional<WinChances> win_chances_;  // worked out with the display, once per write
     const std::shared_ptr<const MatchFacts> facts_;
+    const std::shared_ptr<const LiveRecord> record_;
 
     mutable std::once_flag standing_made_;
     mutable std::string standing_;
@@ -124,14 +136,14 @@ public:
     // Returns the start event and each player's counts of the match being
     // played, if any.
     std::optional<LiveMatch> liveMatch() const;
+    // Returns the board as it is now: its last event and its display.
+    Snapshot current() const;
 
     // Registers a viewer and returns the event that opens its stream.
     // Every later event reaches the viewer's queue, in order.
     EventText subscribe(const std::shared_ptr<EventQueue>& viewer);
 
 private:
-    Snapshot current() const;
-
     const int number_;
     mutable Mutex mutex_;
     Snapshot current_ GAME501_GUARDED_BY(mutex_);

@@ -30,6 +30,7 @@
 #include "network.h"
 #include "organiser.h"
 #include "parsing.h"
+#include "read_queue.h"
 #include "reports.h"
 #include "server_limits.h"
 #include "tokens.h"
@@ -351,7 +352,10 @@ int main(int argc, char** argv) {
     }
     const Reports reports(journal->reader(), boards);
     const Organiser organiser(std::move(organiser_token), *journal);
-    const Api api(boards, reports, organiser, web ? &*web : nullptr);
+    // Every read of the archive is answered before io.run() returns (each
+    // holds the io_context's work until then), so none outlives the Api.
+    ReadQueue reads(kReadThreads, kMaxQueuedReads);
+    const Api api(boards, reports, organiser, web ? &*web : nullptr, &reads);
     const int max_connections = raiseDescriptorLimit();
 
     boost::asio::io_context io;

@@ -1,6 +1,7 @@
 #include "reports.h"
 
 #include <boost/beast/http/field.hpp>
+#include <cstdio>
 #include <exception>
 #include <limits>
 #include <optional>
@@ -8,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "live_record.h"
 #include "match_follower.h"
 #include "match_report.h"
 #include "parsing.h"
@@ -78,6 +80,21 @@ bool readDays(std::string_view query, bool required, bool bounded, MatchFilter& 
     filter.from = *first;
     filter.to = *end;
     return true;
+}
+
+// Returns the entity tag of a report: its text without the legs, and
+// `legs`, which names the legs' version, hashed (FNV-1a, 64 bits).
+std::string reportTag(const std::string& body, const std::string& legs) {
+    std::uint64_t hash = 14695981039346656037ULL;
+    for (const std::string* text : {&body, &legs}) {
+        for (const char c : *text) {
+            hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+        }
+        hash = (hash ^ 0xffU) * 1099511628211ULL;  // no byte of UTF-8 text: a separator
+    }
+    char text[24];
+    std::snprintf(text, sizeof text, "\"%016llx\"", static_cast<unsigned long long>(hash));
+    return text;
 }
 
 // As many matches as a list can hold.
@@ -237,9 +254,10 @@ Response Reports::daysCsv(std::string_view query, unsigned version) const {
     return read(version, [&] {
         std::vector<archive::MatchEntry> entries = reader_.matches(filter, 0, kAllMatches, live());
         std::string csv = match_report::dartsCsvHeader();
+        // A month of matches would push out the reports read most: what is
+        // not kept is made, and let go of.
         for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
-            csv += match_report::dartsCsvRows(matchId(entry->board, entry->start_event),
-                                              playedAgain(*entry).legs, entry->players);
+            csv += csvRows(*entry, sourceOf(*entry), false);
         }
         const std::string from = queryValue(query, "from").value_or("");
         return csvResponse(
@@ -248,37 +266,76 @@ Response Reports::daysCsv(std::string_view query, unsigned version) const {
     });
 }
 
-Reports::Played Reports::playedAgain(const archive::MatchEntry& entry) const {
+Reports::Source Reports::sourceOf(const archive::MatchEntry& entry) const {
+    Source source;
+    if (entry.board < 1 || static_cast<std::size_t>(entry.board) > boards_.size()) {
+        source.over = true;  // no board writes to it
+        return source;
+    }
+    const Snapshot now = boards_[static_cast<std::size_t>(entry.board - 1)]->view().current();
+    source.event_id = now.event_id;
+    if (now.display->startEvent() == entry.start_event) {
+        source.display = now.display;
+    } else {
+        // A later start or reset, durable, ended it: its rows are settled.
+        source.over = entry.start_event <= now.event_id;
+    }
+    return source;
+}
+
+std::shared_ptr<const KeptReport> Reports::kept(const archive::MatchEntry& entry,
+                                                const Source& source, bool keep) const {
+    std::shared_ptr<const KeptReport> found =
+        source.over ? kept_.find(entry.board, entry.start_event) : nullptr;
+    // A rename since changes the names in the file of darts.
+    if (found && found->players == entry.players) {
+        return found;
+    }
     // The darts themselves are in the journal: the match is played again.
     const std::vector<JournalRow> rows = reader_.matchRows(entry.board, entry.start_event);
     const Replay replay(rows);
-    return Played{replay.match().legs(),
-                  rows.empty() ? std::vector<std::string>{} : rows.front().command.computers};
+    const std::vector<LegRecord>& legs = replay.match().legs();
+    auto made = std::make_shared<KeptReport>();
+    made->last_event = rows.empty() ? entry.start_event : rows.back().event_id;
+    made->legs_json = legsJson(legs, static_cast<int>(entry.players.size()));
+    // The chances with each person's accuracy as it is known when it is made.
+    const std::vector<std::string> computers =
+        rows.empty() ? std::vector<std::string>{} : rows.front().command.computers;
+    made->win_chance_json =
+        serialise(winChanceCourseJson(Match::Format{entry.legs, entry.sets}, legs,
+                                      playerAccuracies(entry.players, computerLevels(computers))));
+    made->players = entry.players;
+    made->csv_rows =
+        match_report::dartsCsvRows(matchId(entry.board, entry.start_event), legs, entry.players);
+    if (source.over && keep) {
+        kept_.keep(entry.board, entry.start_event, made);
+    }
+    return made;
 }
 
-Response Reports::match(std::string_view id, unsigned version) const {
-    return report(id, false, version);
+std::string Reports::csvRows(const archive::MatchEntry& entry, const Source& source,
+                             bool keep) const {
+    if (source.display) {
+        return match_report::dartsCsvRows(matchId(entry.board, entry.start_event),
+                                          source.display->record().legs(), entry.players);
+    }
+    return kept(entry, source, keep)->csv_rows;
 }
 
-Response Reports::dartsCsv(std::string_view id, unsigned version) const {
-    return report(id, true, version);
+std::optional<archive::MatchEntry> Reports::entryOf(std::string_view id) const {
+    const std::optional<std::pair<int, std::uint64_t>> key = parseMatchId(id);
+    return key ? reader_.match(key->first, key->second, live()) : std::nullopt;
 }
 
-Response Reports::report(std::string_view id, bool csv, unsigned version) const {
+Response Reports::match(std::string_view id, std::string_view if_none_match,
+                        unsigned version) const {
     return read(version, [&] {
-        const std::optional<std::pair<int, std::uint64_t>> key = parseMatchId(id);
-        const std::optional<archive::MatchEntry> entry =
-            key ? reader_.match(key->first, key->second, live()) : std::nullopt;
+        const std::optional<archive::MatchEntry> entry = entryOf(id);
         if (!entry) {
             return errorResponse(http::status::not_found, "not_found", "Matchen finns inte",
                                  version);
         }
-        const Played played = playedAgain(*entry);
-        const std::vector<LegRecord>& legs = played.legs;
-        if (csv) {
-            return csvResponse(match_report::dartsCsv(std::string(id), legs, entry->players),
-                               "match-" + std::string(id) + ".csv", version);
-        }
+        const Source source = sourceOf(*entry);
         json report = matchSummary(*entry);
         json players = json::array();
         for (std::size_t i = 0; i < entry->players.size(); ++i) {
@@ -286,14 +343,51 @@ Response Reports::report(std::string_view id, bool csv, unsigned version) const 
                 {{"figures", statistics::toJson(entry->counts[i])}, {"name", entry->players[i]}});
         }
         report["players"] = std::move(players);
-        report["legs"] = match_report::legs(legs, static_cast<int>(entry->players.size()));
-        // The chances with each person's accuracy as it is known now.
-        report["win_chance"] =
-            winChanceCourseJson(Match::Format{entry->legs, entry->sets}, legs,
-                                playerAccuracies(entry->players, computerLevels(played.computers)));
         // Where every leg's chart begins, so that the page restates no rule.
         report["start_score"] = Game501::kStartScore;
-        return jsonResponse(serialise(report), version);
+        std::string body = serialise(report);
+        // The legs change only with the board's events while it plays the
+        // match, and never once it is over; the rest is in `body`.
+        const std::optional<std::string> tag =
+            source.display
+                ? std::optional(reportTag(body, "live-" + std::to_string(source.event_id)))
+            : source.over ? std::optional(reportTag(body, "over"))
+                          : std::nullopt;
+        if (tag && listsTag(if_none_match, *tag)) {
+            return notModified(*tag, version);
+        }
+        std::string legs;
+        std::string win_chance;
+        if (source.display) {
+            const Display& display = *source.display;
+            legs = display.record().legsJson(static_cast<int>(entry->players.size()));
+            win_chance =
+                serialise(winChanceCourseJson(Match::Format{entry->legs, entry->sets},
+                                              display.record().legs(), display.facts().accuracies));
+        } else {
+            const std::shared_ptr<const KeptReport> made = kept(*entry, source, true);
+            legs = made->legs_json;
+            win_chance = made->win_chance_json;
+        }
+        body.pop_back();
+        body += ",\"legs\":" + legs + ",\"win_chance\":" + win_chance + "}";
+        Response response = jsonResponse(std::move(body), version);
+        if (tag) {
+            response.set(http::field::etag, *tag);
+        }
+        return response;
+    });
+}
+
+Response Reports::dartsCsv(std::string_view id, unsigned version) const {
+    return read(version, [&] {
+        const std::optional<archive::MatchEntry> entry = entryOf(id);
+        if (!entry) {
+            return errorResponse(http::status::not_found, "not_found", "Matchen finns inte",
+                                 version);
+        }
+        return csvResponse(match_report::dartsCsvHeader() + csvRows(*entry, sourceOf(*entry), true),
+                           "match-" + std::string(id) + ".csv", version);
     });
 }
 

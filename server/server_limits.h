@@ -100,6 +100,19 @@ constexpr std::size_t kMaxStreamInputBytes = 4 * 1024;
 // before it is answered 503.
 constexpr std::chrono::milliseconds kArchiveReadWait{2000};
 
+// Reads of the archive (reports, careers, files of darts) run on threads of
+// their own, at a lower priority (this nice value) than the boards'; so
+// many wait for one at most, and one more is answered 503
+// "too_many_reads" at once.
+constexpr unsigned kReadThreads = 2;
+constexpr std::size_t kMaxQueuedReads = 64;
+constexpr int kReaderNice = 10;
+// The reports of matches that are over, kept once made: at most so many
+// matches, and so many bytes of their texts, the least recently read going
+// first.
+constexpr std::size_t kMaxKeptReports = 256;
+constexpr std::size_t kMaxKeptReportBytes = 64 * 1024 * 1024;
+
 // The pages read at start, all files together.
 constexpr std::size_t kMaxWebBytes = 4 * 1024 * 1024;
 

@@ -6,8 +6,7 @@ import { byId, element } from './dom.js';
 import { drawWhenSized, lineChart, numberTicks, swatch } from './chart.js';
 import { formatText } from './match.js';
 import {
-  STATUS, dataTable, dateTime, decimal, figuresTable, getJson, link, playerHref, scrolling,
-  showMessage,
+  STATUS, dataTable, dateTime, decimal, figuresTable, link, playerHref, scrolling, showMessage,
 } from './figures.js';
 
 // The id as the address carries it, percent-encoded as the server got it.
@@ -223,20 +222,29 @@ function render(report) {
 }
 
 // Reads the report, and again whenever the board changes while the match
-// is being played; one read at a time, and one more for what came during it.
+// is being played: one read at a time, at most one a REFRESH_MS, and one
+// more for what came during it. Each read names the report shown by its
+// entity tag, so that one that has not changed costs a 304 and no drawing.
+const REFRESH_MS = 1000;
 let events = null;
 let reading = false;
 let again = false;
+let lastRead = 0;
+let tag = null;
 
 async function read() {
   try {
-    const { status, body } = await getJson(`/api/matches/${id}`);
-    if (status === 404) {
+    const headers = tag ? { 'If-None-Match': tag } : {};
+    const response = await fetch(`/api/matches/${id}`, { cache: 'no-store', headers });
+    if (response.status === 304) return;
+    if (response.status === 404) {
       showMessage(main, 'Matchen finns inte', 'Den här servern har ingen match med det id:t.');
       return;
     }
-    if (status !== 200 || !body) throw new Error(String(status));
+    const body = response.status === 200 ? await response.json().catch(() => null) : null;
+    if (!body) throw new Error(String(response.status));
     render(body);
+    tag = response.headers.get('ETag');
     byId('problem').hidden = true;
     if (body.status === 'playing' && !events) {
       events = new EventSource(`/api/boards/${body.board}/events`);
@@ -259,7 +267,10 @@ async function load() {
   }
   reading = true;
   do {
+    const wait = lastRead + REFRESH_MS - Date.now();
+    if (wait > 0) await new Promise((resolve) => setTimeout(resolve, wait));
     again = false;
+    lastRead = Date.now();
     await read();
   } while (again);
   reading = false;
