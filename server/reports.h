@@ -3,7 +3,8 @@
 // from the archive, the darts from the match's journal rows, and the
 // matches being played from their boards' live counts. Each is a plain
 // function from what the address names to the answer; a read the database
-// cannot take is answered 503.
+// cannot take is answered 503, one that meets a match whose counts cannot be
+// rebuilt 500 damaged_match.
 #pragma once
 
 #include <string>
