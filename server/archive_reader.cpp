@@ -147,17 +147,16 @@ MatchEntry ArchiveReader::entryLocked(SQLite::Statement& query, const LiveCounts
 
 std::vector<Counts> ArchiveReader::rebuiltLocked(int board, std::uint64_t start_event,
                                                  std::size_t seats) {
-    const std::string match =
-        "tavla " + std::to_string(board) + ", start " + std::to_string(start_event);
+    const std::string damaged = "game-501-server: arkivets siffror för matchen på tavla " +
+                                std::to_string(board) + ", start " + std::to_string(start_event) +
+                                " är skadade";
     const Replay replay(matchRowsLocked(board, start_event));
     std::vector<Counts> counts = replay.match().figures().match;
     if (replay.match().players().size() != seats || counts.size() != seats) {
-        std::cerr << "game-501-server: arkivets siffror för matchen på " + match +
-                         " är skadade, och journalens rader ger inte dess spelare\n";
-        throw DamagedMatch("the counts of the match on " + match + " are damaged");
+        std::cerr << damaged + ", och journalens rader ger inte dess spelare\n";
+        throw DamagedMatch(damaged);
     }
-    std::cerr << "game-501-server: arkivets siffror för matchen på " + match +
-                     " är skadade; de räknas om från journalens rader\n";
+    std::cerr << damaged + "; de räknas om från journalens rader\n";
     return counts;
 }
 
@@ -256,27 +255,21 @@ std::vector<Career> ArchiveReader::careers() {
     // The seats of one match, gathered until the next match's come.
     MatchEntry match;
     std::string cell;
-    while (true) {
-        const bool more = seats_.executeStep();
-        const bool next = more && (seats_.getColumn(0).getInt() != match.board ||
-                                   static_cast<std::uint64_t>(seats_.getColumn(1).getInt64()) !=
-                                       match.start_event);
-        if (!more || next) {
+    while (seats_.executeStep()) {
+        const int board = seats_.getColumn(0).getInt();
+        const auto start_event = static_cast<std::uint64_t>(seats_.getColumn(1).getInt64());
+        if (board != match.board || start_event != match.start_event) {
             addToCareersLocked(match, cell, careers);
-        }
-        if (!more) {
-            break;
-        }
-        if (next) {
             match = MatchEntry{};
-            match.board = seats_.getColumn(0).getInt();
-            match.start_event = static_cast<std::uint64_t>(seats_.getColumn(1).getInt64());
+            match.board = board;
+            match.start_event = start_event;
             match.status = seats_.getColumn(2).getString();
             match.voided = seats_.getColumn(3).getInt() != 0;
             cell = seats_.getColumn(4).getString();
         }
         match.members.push_back(seats_.getColumn(5).getInt64());
     }
+    addToCareersLocked(match, cell, careers);
     std::vector<Career> members;
     const StatementUse use_members(members_);
     while (members_.executeStep()) {

@@ -129,7 +129,12 @@ bool appendDurably(Journal& journal, JournalRow row) {
 // again as a restart would.
 class Club {
 public:
-    explicit Club(int count) : boards_(count), path_(scratch_.directory + "/game501.db") { open(); }
+    // On a file of its own, or in memory (Journal::kInMemory), which no
+    // restart keeps.
+    explicit Club(int count, const std::string& path = "")
+        : boards_(count), path_(path.empty() ? scratch_.directory + "/game501.db" : path) {
+        open();
+    }
     Club(const Club&) = delete;
     Club& operator=(const Club&) = delete;
     ~Club() { close(); }
@@ -302,6 +307,11 @@ TEST(Archive, ReadsEveryMatchAsItsBoardPlayedIt) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
+TEST(Archive, InMemoryReadsWhatItsBoardsWrote) {
+    Club club(2, Journal::kInMemory);
+    expectReadAsPlayed(club, playTheEvening(club));
+}
+
 // Replaces a match's counts cell behind the server's back.
 void damage(const std::string& path, const Listed& match, const std::string& cell) {
     SQLite::Database database(path, SQLite::OPEN_READWRITE);
@@ -415,6 +425,33 @@ TEST(Journal, NewAndPreviousDatabasesOpenAgainAtOneVersion) {
     }
     EXPECT_GT(userVersion(previous), written);
     EXPECT_EQ(userVersion(fresh), userVersion(previous));
+}
+
+TEST(Archive, APreviousDatabaseReadsAsItsJournalPlaysIt) {
+    const Scratch scratch;
+    const std::string path = scratch.directory + "/previous.db";
+    std::filesystem::copy_file(GAME501_FIXTURES "/previous.db", path);
+    std::string problem;
+    const std::unique_ptr<Journal> journal = Journal::open(path, problem);
+    ASSERT_NE(journal, nullptr) << problem;
+    ArchiveReader& reader = journal->reader();
+    // Its last match is the board's, which no live counts stand for here.
+    const std::vector<archive::MatchEntry> matches = reader.matches(MatchFilter{}, 0, 100, {});
+    ASSERT_EQ(matches.size(), 6U);
+    for (const archive::MatchEntry& entry : matches) {
+        SCOPED_TRACE(std::to_string(entry.start_event));
+        const Replay replay(reader.matchRows(entry.board, entry.start_event));
+        const Match& match = replay.match();
+        // The names are the register's now, which one member's seats share.
+        EXPECT_EQ(entry.players.size(), match.players().size());
+        EXPECT_EQ((std::pair{entry.legs, entry.sets}),
+                  (std::pair{match.format().legs, match.format().sets}));
+        if (entry.status != "abandoned") {
+            EXPECT_EQ(entry.status, statusName(match.standing().status));
+            EXPECT_EQ(entry.winner, match.standing().winner);
+        }
+        EXPECT_EQ(entry.counts, match.figures().match);
+    }
 }
 
 TEST(Journal, BoardsAreNumberedFromOneInTheOrderOfTheirTokens) {
