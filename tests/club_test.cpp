@@ -24,6 +24,7 @@
 #include "board.h"
 #include "journal.h"
 #include "replay.h"
+#include "server_limits.h"
 
 namespace game501::server {
 namespace {
@@ -145,6 +146,15 @@ public:
         open();
     }
 
+    // Applies `write` on `board` and waits for its answer.
+    WriteResult apply(int board, Write write) {
+        std::promise<WriteResult> answered;
+        boards[static_cast<std::size_t>(board - 1)]->apply(
+            std::move(write),
+            [&answered](WriteResult result) { answered.set_value(std::move(result)); });
+        return answered.get_future().get();
+    }
+
     // Runs `commands` on `board`; returns the event of the last.
     std::uint64_t run(int board, const std::vector<Command>& commands) {
         std::uint64_t event_id = 0;
@@ -153,11 +163,7 @@ public:
                 // Every match begins at a time of its own: lists go by it.
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
             }
-            std::promise<WriteResult> answered;
-            boards[static_cast<std::size_t>(board - 1)]->apply(
-                Write{command, "", std::nullopt},
-                [&answered](WriteResult result) { answered.set_value(std::move(result)); });
-            const WriteResult result = answered.get_future().get();
+            const WriteResult result = apply(board, Write{command, "", std::nullopt});
             if (result.outcome != WriteResult::Outcome::applied) {
                 throw std::runtime_error("a write was not applied");
             }
@@ -515,6 +521,54 @@ TEST(Board, ComesBackAfterARestartAsItsJournalLeftIt) {
     }
 }
 
+TEST(Board, ARetryAfterARestartGetsEveryWritesFirstAnswer) {
+    // Before any start, in a match, after a reset, refused and accepted.
+    const std::vector<Command> commands = {
+        dart("T20"), start({"Ymma"}),    dart("T20"), dart("X"), plain(Command::Kind::reset),
+        dart("T19"), start({"Ymma"}, 2), dart("D20"),
+    };
+    Club club(1);
+    const auto write = [&club](std::size_t key, const Command& command) {
+        return club.apply(1, Write{command, "key-" + std::to_string(key), std::nullopt}).document;
+    };
+    std::vector<Document> first;
+    for (std::size_t key = 0; key < commands.size(); ++key) {
+        first.push_back(write(key, commands[key]));
+    }
+    const std::string state = club.boards[0]->view().state().json;
+    club.restart();
+    for (std::size_t key = 0; key < commands.size(); ++key) {
+        const Document again = write(key, commands[key]);
+        EXPECT_EQ(again.json, first[key].json) << key;
+        EXPECT_EQ(again.event_id, first[key].event_id) << key;
+    }
+    EXPECT_EQ(club.boards[0]->view().state().json, state);
+}
+
+TEST(Board, RemembersTheNewestKeysAfterARestart) {
+    const std::size_t rows = kRememberedKeysPerBoard + 1;
+    Club club(1);
+    std::promise<bool> written;
+    for (std::size_t event_id = 1; event_id <= rows; ++event_id) {
+        JournalRow row{1,     event_id, 1000, dart("T20"), "key-" + std::to_string(event_id),
+                       false, {}};
+        club.journal->append(std::move(row), [&written, event_id, rows](bool durable) {
+            if (event_id == rows) {
+                written.set_value(durable);
+            }
+        });
+    }
+    ASSERT_TRUE(written.get_future().get());
+    club.restart();
+    // A new key comes in; the newest before the restart is still known.
+    const auto write = [&club](const std::string& key) {
+        return club.apply(1, Write{dart("T20"), key, std::nullopt}).document.event_id;
+    };
+    EXPECT_EQ(write("new"), rows + 1);
+    EXPECT_EQ(write("key-" + std::to_string(rows)), rows);
+    EXPECT_EQ(write("key-" + std::to_string(rows - 1)), rows - 1);
+}
+
 TEST(Board, AResetLeavesTheMatchAsANewBoardHasIt) {
     Club club(2);
     club.run(1, joined({start({"Ymma", "Sjörk"}, 3, 2)}, visits(kNine)));
@@ -577,11 +631,8 @@ TEST(Board, AFailedWriteLeavesItAsTheJournalHoldsIt) {
     const std::uint64_t last = club.run(1, {start({"Ymma", "Sjörk"}), dart("T20")});
     Board& board = *club.boards[0];
     const Document before = board.view().match();
-    const auto write = [&board](const Command& command) {
-        std::promise<WriteResult> answered;
-        board.apply(Write{command, "key-" + command.notation, std::nullopt},
-                    [&answered](WriteResult result) { answered.set_value(std::move(result)); });
-        return answered.get_future().get();
+    const auto write = [&club](const Command& command) {
+        return club.apply(1, Write{command, "key-" + command.notation, std::nullopt});
     };
     ASSERT_EQ(chmod(club.path().c_str(), 0400), 0);
     testing::internal::CaptureStderr();
