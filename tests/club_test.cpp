@@ -552,8 +552,9 @@ TEST(Board, RemembersTheNewestKeysAfterARestart) {
     for (std::size_t event_id = 1; event_id <= rows; ++event_id) {
         JournalRow row{1,     event_id, 1000, dart("T20"), "key-" + std::to_string(event_id),
                        false, {}};
-        club.journal->append(std::move(row), [&written, event_id, rows](bool durable) {
-            if (event_id == rows) {
+        const bool last = event_id == rows;
+        club.journal->append(std::move(row), [&written, last](bool durable) {
+            if (last) {
                 written.set_value(durable);
             }
         });
