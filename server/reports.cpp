@@ -153,6 +153,9 @@ template <typename Answer>
 Response Reports::read(unsigned version, const Answer& answer) const {
     try {
         return answer();
+    } catch (const DamagedMatch&) {
+        return errorResponse(http::status::internal_server_error, "damaged_match",
+                             "En matchs siffror är skadade i journalen", version);
     } catch (const std::exception&) {
         return unavailable("storage_unavailable", "Journalen kan inte läsas just nu", version);
     }

@@ -4,7 +4,8 @@
 // record, and those of a match that is over from its journal rows, played
 // again once and kept (KeptReports); the counts of the matches being played
 // from their boards. Each is a plain function from what the address names
-// to the answer; a read the database cannot take is answered 503. They read
+// to the answer; a read the database cannot take is answered 503, one that
+// meets a match whose counts cannot be rebuilt 500 damaged_match. They read
 // the archive, so the server runs them on its ReadQueue, never on the
 // threads that serve the boards.
 #pragma once

@@ -5,9 +5,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
-#include <future>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,7 +12,6 @@
 #include <vector>
 
 #include "archive.h"
-#include "journal.h"
 #include "members.h"
 #include "parsing.h"
 #include "recent_keys.h"
@@ -351,6 +347,31 @@ TEST(Archive, CountsCellKeepsEveryCountInItsColumn) {
     EXPECT_EQ(archive::countsFromCell("not json"), std::vector<statistics::Counts>{});
 }
 
+TEST(Archive, CountsCellReadsWhatItCanAndNothingOfACellThatIsNone) {
+    using Cell = std::vector<statistics::Counts>;
+    statistics::Counts first_two;
+    first_two.darts = 9;
+    first_two.points = 501;
+    const struct {
+        std::string cell;
+        Cell expected;
+    } rows[] = {
+        {"[[9,501]]", {first_two}},                           // a count that is missing reads 0
+        {"[[9,501,0,0,0,0,0,0,0,0,0,0,0,77]]", {first_two}},  // one it does not know is left
+        {"[[9,501,\"x\",1.5,null,true]]", {first_two}},
+        {"[[],[9,501]]", {{}, first_two}},
+        {"[]", {}},
+        {"[[9,501],7]", {}},  // a player that is no array: the cell is none
+        {"[9,501]", {}},
+        {"{\"darts\":9}", {}},
+        {"[[9,501]", {}},
+        {"", {}},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(archive::countsFromCell(row.cell), row.expected) << row.cell;
+    }
+}
+
 TEST(Archive, CountsFinishedMatchesOfMembersEachOnOneSeat) {
     const struct {
         const char* status;
@@ -396,49 +417,6 @@ TEST(Members, FindsAMemberByTheKeyOfAName) {
     for (const auto& row : rows) {
         EXPECT_EQ(members.find(row.name), row.found) << row.name;
     }
-}
-
-// Appends a row to the journal and waits until it is durable.
-bool appendDurably(Journal& journal, JournalRow row) {
-    std::promise<bool> durable;
-    journal.append(std::move(row), [&durable](bool done) { durable.set_value(done); });
-    return durable.get_future().get();
-}
-
-TEST(ArchiveReader, SeesEachCommitAtOnce) {
-    char directory[] = "/tmp/game501-pieces-XXXXXX";
-    ASSERT_NE(mkdtemp(directory), nullptr);
-    const std::string path = std::string(directory) + "/game501.db";
-    {
-        std::string problem;
-        const std::unique_ptr<Journal> journal = Journal::open(path, problem);
-        ASSERT_NE(journal, nullptr) << problem;
-        journal->start();
-        archive::MatchEntry entry{1,  1,        1000, 1000, 1,       1,  "playing",
-                                  -1, {"Ymma"}, {{}}, true, {false}, {}, false};
-        Command start;
-        start.kind = Command::Kind::start;
-        start.players = {"Ymma"};
-        ASSERT_TRUE(appendDurably(*journal, JournalRow{1, 1, 1000, start, "", true, {entry}}));
-        ASSERT_EQ(journal->reader().matchCount(MatchFilter{}), 1U);
-
-        // A read that stopped on its row must not hold the reader to the
-        // database as it was.
-        entry.status = "finished";
-        entry.winner = 0;
-        entry.begins = false;
-        Command dart;
-        dart.kind = Command::Kind::dart;
-        dart.notation = "D20";
-        dart.source = "test";
-        ASSERT_TRUE(appendDurably(*journal, JournalRow{1, 2, 2000, dart, "", true, {entry}}));
-        const std::optional<archive::MatchEntry> read = journal->reader().match(1, 1, {});
-        ASSERT_TRUE(read.has_value());
-        EXPECT_EQ(read->status, "finished");
-        EXPECT_EQ(read->players, std::vector<std::string>{"Ymma"});
-        EXPECT_EQ(journal->reader().matchRows(1, 1).size(), 2U);
-    }
-    std::filesystem::remove_all(directory);
 }
 
 }  // namespace
