@@ -36,26 +36,28 @@ Function next(const char* name) {
     return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
 }
 
+using Sync = int (*)(int);
+
+int syncUnlessFailing(Sync real, int fd) {
+    if (commanded("sync")) {
+        errno = EIO;
+        return -1;
+    }
+    return real(fd);
+}
+
 }  // namespace
 
 extern "C" {
 
 int fdatasync(int fd) {
-    if (commanded("sync")) {
-        errno = EIO;
-        return -1;
-    }
-    static const auto real = next<int (*)(int)>("fdatasync");
-    return real(fd);
+    static const auto real = next<Sync>("fdatasync");
+    return syncUnlessFailing(real, fd);
 }
 
 int fsync(int fd) {
-    if (commanded("sync")) {
-        errno = EIO;
-        return -1;
-    }
-    static const auto real = next<int (*)(int)>("fsync");
-    return real(fd);
+    static const auto real = next<Sync>("fsync");
+    return syncUnlessFailing(real, fd);
 }
 
 ssize_t pwrite64(int fd, const void* buffer, size_t count, off64_t offset) {
