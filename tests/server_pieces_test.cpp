@@ -401,7 +401,9 @@ TEST(Members, FindsAMemberByTheKeyOfAName) {
 // Appends a row to the journal and waits until it is durable.
 bool appendDurably(Journal& journal, JournalRow row) {
     std::promise<bool> durable;
-    journal.append(std::move(row), [&durable](bool done) { durable.set_value(done); });
+    journal.append(std::move(row), [&durable](Journal::Written written) {
+        durable.set_value(written == Journal::Written::durable);
+    });
     return durable.get_future().get();
 }
 
