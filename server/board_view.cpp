@@ -84,9 +84,18 @@ std::optional<LiveMatch> Display::liveMatch() const {
     return LiveMatch{facts_->start_event, figures_.match};
 }
 
-void BoardView::reset(Snapshot snapshot) {
-    const MutexLock lock(mutex_);
-    current_ = std::move(snapshot);
+void BoardView::restore(Snapshot snapshot) {
+    std::vector<std::shared_ptr<EventQueue>> viewers;
+    {
+        const MutexLock lock(mutex_);
+        if (current_.event_id != snapshot.event_id) {
+            viewers = viewers_.open();
+        }
+        std::swap(current_, snapshot);
+    }
+    for (const std::shared_ptr<EventQueue>& viewer : viewers) {
+        viewer->close();
+    }
 }
 
 void BoardView::publish(Snapshot snapshot, std::string_view operation,

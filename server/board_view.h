@@ -113,8 +113,10 @@ public:
     BoardView& operator=(const BoardView&) = delete;
 
     // Puts the board as the journal holds it in place, telling no viewer:
-    // at start.
-    void reset(Snapshot snapshot);
+    // at start, and when the journal has been opened again after a commit
+    // that failed part way. Viewers who were shown another last event are
+    // cut off, to reconnect and start again with the board as it is.
+    void restore(Snapshot snapshot);
 
     // Puts the board as it is after a durable write in place, and hands the
     // write's event (its `operation` and its response, `response_json`) to

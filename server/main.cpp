@@ -343,6 +343,11 @@ int main(int argc, char** argv) {
                   << "\n";
         return 2;
     }
+    journal->onReopened([&boards] {
+        for (const std::unique_ptr<Board>& board : boards) {
+            board->reload();
+        }
+    });
     journal->start();
     std::string web_problem;
     const std::optional<WebFiles> web = WebFiles::locate(web_problem);
@@ -384,6 +389,9 @@ int main(int argc, char** argv) {
     const std::string base =
         "http://" + hostForAddresses(*options) + ":" + std::to_string(server->endpoint().port());
     std::cout << "game-501-server lyssnar på " << base << "\n";
+    if (journal->created()) {
+        std::cout << "Skapade en ny databas: " << options->data << "\n";
+    }
     for (const std::unique_ptr<Board>& board : boards) {
         const std::string page = base + "/boards/" + std::to_string(board->number());
         std::cout << "Tavla " << board->number() << "\n"

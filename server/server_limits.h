@@ -87,6 +87,9 @@ constexpr std::chrono::milliseconds kViewerReconnect{1000};
 constexpr std::chrono::seconds kStopGrace{5};
 // What a 503 asks the client to wait before it tries again.
 constexpr std::chrono::seconds kRetryAfter{1};
+// Between tries to open the journal again after a commit that failed part
+// way; writes are refused meanwhile.
+constexpr std::chrono::milliseconds kReopenPause{500};
 
 // Events waiting for one viewer; a viewer that falls further behind is
 // disconnected, so a slow viewer never makes the server's memory grow.

@@ -148,6 +148,17 @@ Response notWritten(unsigned version) {
         "Journalen kan inte skrivas just nu; inget ändrades. Försök igen om en stund", version);
 }
 
+// The answer to a write whose commit failed part way: the journal has been
+// opened again since, and a retry with the same key finds the row if it is
+// there, or applies the write once if it is not.
+Response outcomeUnknown(unsigned version) {
+    return unavailable("outcome_unknown",
+                       "Journalen kunde inte skrivas klart, så det är okänt om skrivningen "
+                       "sparades. Att skicka den igen med samma Idempotency-Key är säkert: den "
+                       "räknas högst en gång",
+                       version);
+}
+
 Response notJson(unsigned version) {
     return errorResponse(http::status::unsupported_media_type, "unsupported_media_type",
                          "Kroppen ska vara JSON (Content-Type: application/json)", version);
@@ -318,6 +329,8 @@ Response writeAnswer(WriteResult result, unsigned version) {
                                  version);
         case WriteResult::Outcome::storage_unavailable:
             return notWritten(version);
+        case WriteResult::Outcome::outcome_unknown:
+            return outcomeUnknown(version);
     }
     return documentResponse(std::move(result.document), version);
 }
@@ -426,6 +439,13 @@ Response correctionAnswer(CorrectionResult result, unsigned version) {
             return errorResponse(http::status::conflict, "name_taken", result.message, version);
         case CorrectionResult::Outcome::storage_unavailable:
             return notWritten(version);
+        case CorrectionResult::Outcome::outcome_unknown:
+            // A correction has no key: whether it was made is for the
+            // organiser to see in the register before making it again.
+            return unavailable("outcome_unknown",
+                               "Journalen kunde inte skrivas klart, så det är okänt om rättelsen "
+                               "gjordes. Se efter i registret innan du gör den igen",
+                               version);
     }
     return jsonResponse(std::move(result.document), version);
 }

@@ -122,7 +122,9 @@ struct Scratch {
 // Appends a row to the journal and waits until it is durable or failed.
 bool appendDurably(Journal& journal, JournalRow row) {
     std::promise<bool> durable;
-    journal.append(std::move(row), [&durable](bool done) { durable.set_value(done); });
+    journal.append(std::move(row), [&durable](Journal::Written written) {
+        durable.set_value(written == Journal::Written::durable);
+    });
     return durable.get_future().get();
 }
 
@@ -553,9 +555,9 @@ TEST(Board, RemembersTheNewestKeysAfterARestart) {
         JournalRow row{1,     event_id, 1000, dart("T20"), "key-" + std::to_string(event_id),
                        false, {}};
         const bool last = event_id == rows;
-        club.journal->append(std::move(row), [&written, last](bool durable) {
+        club.journal->append(std::move(row), [&written, last](Journal::Written outcome) {
             if (last) {
-                written.set_value(durable);
+                written.set_value(outcome == Journal::Written::durable);
             }
         });
     }
