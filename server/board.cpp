@@ -32,7 +32,7 @@ Board::Board(int number, std::string token, Journal& journal)
       follower_(number),
       keys_(kRememberedKeysPerBoard) {
     const MutexLock lock(mutex_);
-    display_ = Display::of(match_, follower_.facts());
+    display_ = Display::of(match_, follower_.facts(), journal_.accuracies());
     view_.reset(Snapshot{last_event_id_, display_});
 }
 
@@ -59,7 +59,7 @@ void Board::rebuildLocked() {
         follower_.follow(row);
     }
     follower_.rebuilt(match_.standing().status);
-    display_ = Display::of(match_, follower_.facts());
+    display_ = Display::of(match_, follower_.facts(), journal_.accuracies());
 }
 
 void Board::onDurable(std::function<void(std::uint64_t)> listener) {
@@ -163,7 +163,7 @@ void Board::runLocked(Write write, Done done) {
     follower_.follow(row);
     // A refusal changes nothing, so it shows what the write before it showed.
     if (answer.accepted) {
-        display_ = Display::of(match_, follower_.facts());
+        display_ = Display::of(match_, follower_.facts(), journal_.accuracies());
     }
     Pending& pending = pending_.emplace_back(Pending{
         ++tickets_,

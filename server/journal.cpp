@@ -199,7 +199,8 @@ Journal::Journal(std::unique_ptr<SQLite::Database> database, std::string path, F
           ORDER BY event_id DESC
           LIMIT :count)"),
       reader_(path_ == kInMemory ? ArchiveReader::sharing(*database_, database_mutex_)
-                                 : ArchiveReader::open(path_)) {
+                                 : ArchiveReader::open(path_)),
+      accuracies_(std::make_unique<Accuracies>(*reader_)) {
     struct stat status {};
     if (lock_.fd >= 0 && fstat(lock_.fd, &status) == 0) {
         device_ = status.st_dev;
@@ -331,6 +332,7 @@ std::vector<std::pair<std::uint64_t, std::string>> Journal::recentKeys(int board
 
 void Journal::start() {
     writer_ = std::thread([this] { writeLoop(); });
+    accuracies_->start();
 }
 
 void Journal::append(JournalRow row, Done done) {
@@ -431,8 +433,34 @@ bool Journal::commit(std::vector<Pending>& batch) {
         return false;
     }
     members_.apply(register_.takeChanges());
+    followAccuracies(batch);
     reportTrouble(false, "");
     return true;
+}
+
+void Journal::followAccuracies(const std::vector<Pending>& batch) {
+    std::vector<std::string> players;
+    bool corrected = false;
+    for (const Pending& pending : batch) {
+        corrected = corrected || (pending.correction &&
+                                  pending.result.outcome == CorrectionResult::Outcome::applied);
+        for (const archive::MatchEntry& entry : pending.row.match_updates) {
+            if (entry.status == "playing") {
+                continue;
+            }
+            for (std::size_t position = 0; position < entry.players.size(); ++position) {
+                if (position >= entry.computers.size() || !entry.computers[position]) {
+                    players.push_back(entry.players[position]);
+                }
+            }
+        }
+    }
+    if (corrected) {
+        accuracies_->changed();
+    }
+    if (!players.empty()) {
+        accuracies_->ended(players);
+    }
 }
 
 bool Journal::fileUsable(std::string& problem) const {

@@ -27,6 +27,7 @@
 #include <utility>
 #include <vector>
 
+#include "accuracies.h"
 #include "actions.h"
 #include "archive.h"
 #include "archive_reader.h"
@@ -95,8 +96,13 @@ public:
     ArchiveReader& reader() { return *reader_; }
     // The register's names as the journal holds them.
     const Members& members() const { return members_; }
+    // The members' accuracies, brought up to date as matches end and as
+    // corrections are made.
+    Accuracies& accuracies() { return *accuracies_; }
+    const Accuracies& accuracies() const { return *accuracies_; }
 
-    // Starts the writer thread; rows may be appended from then on.
+    // Starts the writer thread, and the accuracies' thread; rows may be
+    // appended from then on.
     void start();
     // Queues a row, to be written after every row appended before it.
     // `done` tells when it is durable or failed. Never blocks on a commit.
@@ -131,6 +137,9 @@ private:
     // Writes the rows and corrections in one transaction, keeping each
     // correction's result; false when they are not durable.
     bool commit(std::vector<Pending>& batch);
+    // Has the accuracies of the members whose match a durable batch ended
+    // brought up to date, and everyone's after a correction.
+    void followAccuracies(const std::vector<Pending>& batch);
     // Tells the batch's writers how it went.
     static void report(std::vector<Pending>& batch, bool durable);
     // Whether the file is still the one opened, where it was, and writable
@@ -157,6 +166,8 @@ private:
     SQLite::Statement recent_keys_ GAME501_GUARDED_BY(database_mutex_);
     std::unique_ptr<ArchiveReader> reader_;
     Members members_;
+    // Stopped before the reader it reads through goes.
+    std::unique_ptr<Accuracies> accuracies_;
 
     Mutex queue_mutex_;
     std::condition_variable_any queue_changed_;

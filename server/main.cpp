@@ -349,7 +349,7 @@ int main(int argc, char** argv) {
         std::cerr << "game-501-server: hittar inte sidorna (" << web_problem
                   << "); bara API:t svarar\n";
     }
-    const Reports reports(journal->reader(), boards);
+    const Reports reports(journal->reader(), boards, journal->accuracies());
     const Organiser organiser(std::move(organiser_token), *journal);
     const Api api(boards, reports, organiser, web ? &*web : nullptr);
     const int max_connections = raiseDescriptorLimit();

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "actions.h"
@@ -29,9 +30,18 @@ struct MatchFacts {
     std::vector<std::optional<ComputerLevel>> levels;
 };
 
+// Returns the level of a start's computer as the journal keeps it: a
+// level's text (parseComputerLevel), or likeLevel's; nothing for another.
+std::optional<ComputerLevel> seatLevel(std::string_view text);
+// Returns the level of a computer that throws with a member's sigma, as the
+// journal keeps it, so that the match is played again with the same darts
+// whatever the member's sigma is later: "like:12.3:NAME".
+std::string likeLevel(double sigma_mm, const std::string& member);
+
 // Adds the board's facts to a match's standing document: its "id" (where
 // its report is, /matches/ID; null for none) and each player's "computer"
-// level (null for a person).
+// (null for a person): its level (computerLevelJson), or {"like": NAME,
+// "sigma_mm"} for one that throws like a member.
 void addBoardFacts(Game501::json& standing, const MatchFacts& facts);
 
 // Not thread-safe: the board's lock guards it.

@@ -1,6 +1,7 @@
 #include "reports.h"
 
 #include <boost/beast/http/field.hpp>
+#include <cmath>
 #include <exception>
 #include <limits>
 #include <optional>
@@ -8,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "accuracy.h"
+#include "beds.h"
 #include "match_report.h"
 #include "parsing.h"
 #include "replay.h"
@@ -128,6 +131,45 @@ const char* careerList(const archive::MatchEntry& match) {
     return match.status == "abandoned" ? "abandoned" : "other";
 }
 
+// Returns a figure of accuracy as the documents give it: to 0.01.
+double hundredths(double value) { return std::round(value * 100.0) / 100.0; }
+
+// Returns a member's accuracy: {"sigma_mm", "low_mm", "high_mm", "darts",
+// "best_aim", "points_per_dart", "points_per_dart_t20"}, null without an
+// estimate.
+json accuracyJson(const std::optional<accuracy::Estimate>& estimate) {
+    if (!estimate) {
+        return nullptr;
+    }
+    json document = {{"darts", estimate->darts},
+                     {"high_mm", hundredths(estimate->high_mm)},
+                     {"low_mm", hundredths(estimate->low_mm)},
+                     {"sigma_mm", hundredths(estimate->sigma_mm)}};
+    const std::optional<accuracy::ScoringAim> aim = accuracy::bestScoringAim(estimate->sigma_mm);
+    document["best_aim"] = aim ? json(beds::bedNotation(aim->aim)) : json(nullptr);
+    document["points_per_dart"] = aim ? json(hundredths(aim->points_per_dart)) : json(nullptr);
+    document["points_per_dart_t20"] =
+        aim ? json(hundredths(aim->points_per_dart_t20)) : json(nullptr);
+    return document;
+}
+
+// Returns a member's accuracy month by month, oldest first: {"month",
+// "darts", "sigma_mm", "low_mm", "high_mm"}, the last three null below the
+// darts an estimate needs.
+json accuracyHistoryJson(const std::vector<MonthAccuracy>& months) {
+    json history = json::array();
+    for (const MonthAccuracy& month : months) {
+        const std::optional<accuracy::Estimate>& estimate = month.estimate;
+        history.push_back(
+            {{"darts", month.darts},
+             {"high_mm", estimate ? json(hundredths(estimate->high_mm)) : json(nullptr)},
+             {"low_mm", estimate ? json(hundredths(estimate->low_mm)) : json(nullptr)},
+             {"month", month.month},
+             {"sigma_mm", estimate ? json(hundredths(estimate->sigma_mm)) : json(nullptr)}});
+    }
+    return history;
+}
+
 }  // namespace
 
 template <typename Answer>
@@ -156,7 +198,8 @@ Response Reports::players(unsigned version) const {
         for (const Career& career : reader_.careers()) {
             list.push_back({{"figures", statistics::toJson(career.counts)},
                             {"matches", career.matches},
-                            {"name", career.name}});
+                            {"name", career.name},
+                            {"sigma_mm", orNull(accuracies_.sigmaOf(career.name))}});
         }
         return jsonResponse(serialise({{"players", std::move(list)}}), version);
     });
@@ -176,7 +219,11 @@ Response Reports::player(const std::string& name, unsigned version) const {
                        {"other", json::array()},
                        {"practice", json::array()}};
         std::string listed;  // the last match listed: one on two seats is listed once
-        for (const Appearance& appearance : reader_.appearances(member->id, live())) {
+        const std::vector<Appearance> appearances = reader_.appearances(member->id, live());
+        const PlayerAccuracy accuracy = accuracies_.of(*member, appearances);
+        player["accuracy"] = accuracyJson(accuracy.estimate);
+        player["accuracy_history"] = accuracyHistoryJson(accuracy.months);
+        for (const Appearance& appearance : appearances) {
             const char* const list = careerList(appearance.match);
             const std::string id = matchId(appearance.match.board, appearance.match.start_event);
             if (list == nullptr || id == listed) {
