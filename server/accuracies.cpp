@@ -59,12 +59,10 @@ void Accuracies::start() {
     thread_ = std::thread([this] { run(); });
 }
 
-void Accuracies::ended(const std::vector<std::string>& players) {
+void Accuracies::ended(int board, std::uint64_t start_event) {
     {
         const MutexLock lock(queue_mutex_);
-        for (const std::string& player : players) {
-            queued_.insert(player);
-        }
+        ended_.emplace(board, start_event);
     }
     queue_changed_.notify_one();
 }
@@ -172,27 +170,32 @@ void Accuracies::refreshEveryone() {
 
 void Accuracies::run() {
     while (true) {
-        std::set<std::string> players;
+        std::set<std::pair<int, std::uint64_t>> ended;
         bool everyone = false;
         {
             ReleasableMutexLock lock(queue_mutex_);
-            while (!stopping_ && !everyone_ && queued_.empty()) {
+            while (!stopping_ && !everyone_ && ended_.empty()) {
                 queue_changed_.wait(lock);
             }
             if (stopping_) {
                 return;
             }
             everyone = std::exchange(everyone_, false);
-            players = std::exchange(queued_, {});
+            ended = std::exchange(ended_, {});
         }
         try {
             if (everyone) {
                 refreshEveryone();
                 continue;
             }
-            for (const std::string& player : players) {
-                if (const std::optional<Member> member = reader_.member(player)) {
-                    refresh(*member);
+            // The match's seats by their members, under the register's names.
+            for (const auto& [board, start_event] : ended) {
+                const std::optional<archive::MatchEntry> match =
+                    reader_.match(board, start_event, {});
+                for (std::size_t seat = 0; match && seat < match->members.size(); ++seat) {
+                    if (match->members[seat] != 0) {
+                        refresh(Member{match->members[seat], match->players[seat]});
+                    }
                 }
             }
         } catch (const std::exception& error) {

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "accuracy.h"
@@ -56,9 +57,9 @@ public:
 
     // Starts the thread, which first brings every member up to date.
     void start();
-    // Has the members seated under `players` (their names as the match
-    // began) brought up to date: their match ended. Never blocks on a read.
-    void ended(const std::vector<std::string>& players);
+    // Has the members of the board's match that began at `start_event`
+    // brought up to date: it ended. Never blocks on a read.
+    void ended(int board, std::uint64_t start_event);
     // Has every member brought up to date: the register or a match's void
     // changed. Never blocks on a read.
     void changed();
@@ -112,7 +113,7 @@ private:
 
     Mutex queue_mutex_;
     std::condition_variable_any queue_changed_;
-    std::set<std::string> queued_ GAME501_GUARDED_BY(queue_mutex_);
+    std::set<std::pair<int, std::uint64_t>> ended_ GAME501_GUARDED_BY(queue_mutex_);
     bool everyone_ GAME501_GUARDED_BY(queue_mutex_) = true;
     bool stopping_ GAME501_GUARDED_BY(queue_mutex_) = false;
     std::thread thread_;

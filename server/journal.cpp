@@ -439,27 +439,15 @@ bool Journal::commit(std::vector<Pending>& batch) {
 }
 
 void Journal::followAccuracies(const std::vector<Pending>& batch) {
-    std::vector<std::string> players;
-    bool corrected = false;
     for (const Pending& pending : batch) {
-        corrected = corrected || (pending.correction &&
-                                  pending.result.outcome == CorrectionResult::Outcome::applied);
+        if (pending.correction && pending.result.outcome == CorrectionResult::Outcome::applied) {
+            accuracies_->changed();
+        }
         for (const archive::MatchEntry& entry : pending.row.match_updates) {
-            if (entry.status == "playing") {
-                continue;
-            }
-            for (std::size_t position = 0; position < entry.players.size(); ++position) {
-                if (position >= entry.computers.size() || !entry.computers[position]) {
-                    players.push_back(entry.players[position]);
-                }
+            if (entry.status != "playing") {
+                accuracies_->ended(entry.board, entry.start_event);
             }
         }
-    }
-    if (corrected) {
-        accuracies_->changed();
-    }
-    if (!players.empty()) {
-        accuracies_->ended(players);
     }
 }
 
