@@ -84,12 +84,12 @@ std::optional<double> Accuracies::sigmaOf(std::string_view name) const {
     return found->second;
 }
 
-PlayerAccuracy Accuracies::of(const Member& member, const std::vector<Appearance>& appearances) {
+MemberAccuracy Accuracies::of(const Member& member, const std::vector<Appearance>& appearances) {
     const MutexLock lock(work_mutex_);
     return refreshLocked(member.id, appearances);
 }
 
-PlayerAccuracy Accuracies::refreshLocked(std::int64_t member,
+MemberAccuracy Accuracies::refreshLocked(std::int64_t member,
                                          const std::vector<Appearance>& appearances) {
     std::map<std::string, std::vector<Seat>> seats;
     for (const Appearance& appearance : appearances) {
@@ -102,7 +102,7 @@ PlayerAccuracy Accuracies::refreshLocked(std::int64_t member,
     Kept& kept = kept_[member];
     std::map<std::string, Month> months;
     accuracy::Tally all;
-    PlayerAccuracy answer;
+    MemberAccuracy answer;
     for (auto& [name, month_seats] : seats) {
         std::sort(month_seats.begin(), month_seats.end());
         const auto found = kept.months.find(name);

@@ -34,7 +34,7 @@ struct MonthAccuracy {
 };
 
 // A member's accuracy over all their darts, and month by month.
-struct PlayerAccuracy {
+struct MemberAccuracy {
     std::optional<accuracy::Estimate> estimate;  // none from fewer than kMinUsableDarts
     int darts = 0;
     std::vector<MonthAccuracy> months;  // oldest first; those with a usable dart
@@ -75,7 +75,7 @@ public:
     // (ArchiveReader::appearances): months whose matches are those last
     // seen are taken as kept, the others are played again from their rows
     // and estimated. Throws SQLite::Exception when the rows cannot be read.
-    PlayerAccuracy of(const Member& member, const std::vector<Appearance>& appearances);
+    MemberAccuracy of(const Member& member, const std::vector<Appearance>& appearances);
 
     // The boards' sigmas are rounded to tenths of a millimetre, so that a
     // few sigmas' tables serve the boards (checkout_hint.h).
@@ -95,7 +95,7 @@ private:
         std::optional<accuracy::Estimate> estimate;
     };
 
-    PlayerAccuracy refreshLocked(std::int64_t member, const std::vector<Appearance>& appearances)
+    MemberAccuracy refreshLocked(std::int64_t member, const std::vector<Appearance>& appearances)
         GAME501_REQUIRES(work_mutex_);
     accuracy::Tally tallyLocked(const std::vector<Seat>& seats) GAME501_REQUIRES(work_mutex_);
     // Brings `member` up to date and puts its sigma where the boards find it.

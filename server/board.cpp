@@ -29,7 +29,7 @@ Board::Board(int number, std::string token, Journal& journal)
       journal_(journal),
       view_(number),
       match_([this] { return engineTime(); }),
-      follower_(number),
+      follower_(number, journal.accuracies()),
       keys_(kRememberedKeysPerBoard) {
     const MutexLock lock(mutex_);
     display_ = Display::of(match_, follower_.facts(), journal_.accuracies());

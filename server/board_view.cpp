@@ -41,23 +41,27 @@ std::shared_ptr<const Display> Display::of(const Match& match,
     const std::optional<double> own_sigma = activeSigma(match, *facts, accuracies);
     return std::make_shared<const Display>(
         Game501::stateText(leg), front_end::checkoutSituation(leg), own_sigma, std::move(scores),
-        match.overview(), match.figures(), std::move(facts));
+        match.overview(), match.figures(), liveWinChances(match, facts->accuracies),
+        std::move(facts));
 }
 
 Display::Display(std::string state, std::optional<front_end::CheckoutSituation> checkout,
                  std::optional<double> own_sigma, std::vector<int> scores, Match::Overview overview,
-                 Match::Figures figures, std::shared_ptr<const MatchFacts> facts)
+                 Match::Figures figures, std::optional<WinChances> win_chances,
+                 std::shared_ptr<const MatchFacts> facts)
     : state_(std::move(state)),
       checkout_situation_(checkout),
       own_sigma_(own_sigma),
       scores_(std::move(scores)),
       overview_(std::move(overview)),
       figures_(std::move(figures)),
+      win_chances_(win_chances),
       facts_(std::move(facts)) {}
 
 Game501::json Display::standingDocument() const {
     Game501::json standing = Match501::withFigures(Match501::standingDocument(overview_), figures_);
     addBoardFacts(standing, *facts_);
+    standing["win_chance"] = winChanceJson(win_chances_, facts_->accuracies);
     return standing;
 }
 

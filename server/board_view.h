@@ -39,9 +39,10 @@ struct LiveMatch {
 // any number of threads, and by the writes that leave the match as it is.
 class Display {
 public:
-    // Returns the display of `match`, whose board knows `facts` of it; the
-    // active player's own advice is for their sigma in `accuracies` when
-    // they are a member with one.
+    // Returns the display of `match`, whose board knows `facts` of it, with
+    // the players' chances to win worked out (liveWinChances); the active
+    // player's own advice is for their sigma in `accuracies` when they are a
+    // member with one.
     static std::shared_ptr<const Display> of(const Match& match,
                                              std::shared_ptr<const MatchFacts> facts,
                                              const Accuracies& accuracies);
@@ -49,8 +50,9 @@ public:
     // The leg's state document (Game501::stateText).
     const std::string& state() const { return state_; }
     // Returns the match document without the leg, as events carry it: the
-    // standing with the board's facts (addBoardFacts) and each player's
-    // "figures" (Match501::withFigures).
+    // standing with the board's facts (addBoardFacts), each player's
+    // "figures" (Match501::withFigures) and the players' "win_chance"
+    // (winChanceJson).
     const std::string& standing() const;
     // Returns that document with the leg's state document as "game".
     const std::string& match() const;
@@ -68,7 +70,8 @@ public:
 
     Display(std::string state, std::optional<front_end::CheckoutSituation> checkout,
             std::optional<double> own_sigma, std::vector<int> scores, Match::Overview overview,
-            Match::Figures figures, std::shared_ptr<const MatchFacts> facts);
+            Match::Figures figures, std::optional<WinChances> win_chances,
+            std::shared_ptr<const MatchFacts> facts);
     Display(const Display&) = delete;
     Display& operator=(const Display&) = delete;
 
@@ -81,6 +84,7 @@ private:
     const std::vector<int> scores_;  // the leg's, by the match's players in their starting order
     const Match::Overview overview_;
     const Match::Figures figures_;
+    const std::optional<WinChances> win_chances_;  // worked out with the display, once per write
     const std::shared_ptr<const MatchFacts> facts_;
 
     mutable std::once_flag standing_made_;

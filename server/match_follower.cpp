@@ -66,11 +66,22 @@ void addBoardFacts(Game501::json& standing, const MatchFacts& facts) {
     }
 }
 
-MatchFollower::MatchFollower(int board)
-    : board_(board), facts_(std::make_shared<const MatchFacts>(MatchFacts{board, 0, {}})) {}
+std::vector<std::optional<ComputerLevel>> computerLevels(
+    const std::vector<std::string>& computers) {
+    std::vector<std::optional<ComputerLevel>> levels;
+    for (const std::string& level : computers) {
+        levels.push_back(seatLevel(level));
+    }
+    return levels;
+}
+
+MatchFollower::MatchFollower(int board, const Accuracies& accuracies)
+    : board_(board),
+      accuracies_(accuracies),
+      facts_(std::make_shared<const MatchFacts>(MatchFacts{board, 0, {}, {}})) {}
 
 void MatchFollower::clear() {
-    facts_ = std::make_shared<const MatchFacts>(MatchFacts{board_, 0, {}});
+    facts_ = std::make_shared<const MatchFacts>(MatchFacts{board_, 0, {}, {}});
     computers_.clear();
 }
 
@@ -79,10 +90,10 @@ void MatchFollower::follow(const JournalRow& row) {
         return;
     }
     const bool start = row.command.kind == Command::Kind::start;
-    MatchFacts facts{board_, start ? row.event_id : 0, {}};
+    MatchFacts facts{board_, start ? row.event_id : 0, computerLevels(row.command.computers), {}};
     started_ = start ? row.time : 0;
-    for (const std::string& level : row.command.computers) {
-        facts.levels.push_back(seatLevel(level));
+    if (start) {
+        facts.accuracies = playerAccuracies(row.command.players, facts.levels, accuracies_);
     }
     computers_ = seatComputers(facts.levels, row.command.seed);
     facts_ = std::make_shared<const MatchFacts>(std::move(facts));

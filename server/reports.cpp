@@ -11,11 +11,13 @@
 
 #include "accuracy.h"
 #include "beds.h"
+#include "match_follower.h"
 #include "match_report.h"
 #include "parsing.h"
 #include "replay.h"
 #include "server_limits.h"
 #include "statistics.h"
+#include "win_chances.h"
 
 namespace game501::server {
 
@@ -220,7 +222,7 @@ Response Reports::player(const std::string& name, unsigned version) const {
                        {"practice", json::array()}};
         std::string listed;  // the last match listed: one on two seats is listed once
         const std::vector<Appearance> appearances = reader_.appearances(member->id, live());
-        const PlayerAccuracy accuracy = accuracies_.of(*member, appearances);
+        const MemberAccuracy accuracy = accuracies_.of(*member, appearances);
         player["accuracy"] = accuracyJson(accuracy.estimate);
         player["accuracy_history"] = accuracyHistoryJson(accuracy.months);
         for (const Appearance& appearance : appearances) {
@@ -284,7 +286,7 @@ Response Reports::daysCsv(std::string_view query, unsigned version) const {
         std::string csv = match_report::dartsCsvHeader();
         for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
             csv += match_report::dartsCsvRows(matchId(entry->board, entry->start_event),
-                                              legsOf(*entry), entry->players);
+                                              playedAgain(*entry).legs, entry->players);
         }
         const std::string from = queryValue(query, "from").value_or("");
         return csvResponse(
@@ -293,10 +295,12 @@ Response Reports::daysCsv(std::string_view query, unsigned version) const {
     });
 }
 
-std::vector<LegRecord> Reports::legsOf(const archive::MatchEntry& entry) const {
+Reports::Played Reports::playedAgain(const archive::MatchEntry& entry) const {
     // The darts themselves are in the journal: the match is played again.
-    const Replay replay(reader_.matchRows(entry.board, entry.start_event));
-    return replay.match().legs();
+    const std::vector<JournalRow> rows = reader_.matchRows(entry.board, entry.start_event);
+    const Replay replay(rows);
+    return Played{replay.match().legs(),
+                  rows.empty() ? std::vector<std::string>{} : rows.front().command.computers};
 }
 
 Response Reports::match(std::string_view id, unsigned version) const {
@@ -316,7 +320,8 @@ Response Reports::report(std::string_view id, bool csv, unsigned version) const 
             return errorResponse(http::status::not_found, "not_found", "Matchen finns inte",
                                  version);
         }
-        const std::vector<LegRecord> legs = legsOf(*entry);
+        const Played played = playedAgain(*entry);
+        const std::vector<LegRecord>& legs = played.legs;
         if (csv) {
             return csvResponse(match_report::dartsCsv(std::string(id), legs, entry->players),
                                "match-" + std::string(id) + ".csv", version);
@@ -329,6 +334,10 @@ Response Reports::report(std::string_view id, bool csv, unsigned version) const 
         }
         report["players"] = std::move(players);
         report["legs"] = match_report::legs(legs, static_cast<int>(entry->players.size()));
+        // The chances with each person's accuracy as it is known now.
+        report["win_chance"] = winChanceCourseJson(
+            Match::Format{entry->legs, entry->sets}, legs,
+            playerAccuracies(entry->players, computerLevels(played.computers), accuracies_));
         // Where every leg's chart begins, so that the page restates no rule.
         report["start_score"] = Game501::kStartScore;
         return jsonResponse(serialise(report), version);

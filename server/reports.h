@@ -51,8 +51,12 @@ private:
     template <typename Answer>
     Response read(unsigned version, const Answer& answer) const;
     Response report(std::string_view id, bool csv, unsigned version) const;
-    // Returns the legs of a match, played again from its journal rows.
-    std::vector<LegRecord> legsOf(const archive::MatchEntry& entry) const;
+    // A match played again from its journal rows.
+    struct Played {
+        std::vector<LegRecord> legs;
+        std::vector<std::string> computers;  // its start's levels (Command::computers)
+    };
+    Played playedAgain(const archive::MatchEntry& entry) const;
     // The boards' counts of the matches they are playing.
     LiveCounts live() const;
 

@@ -4,6 +4,7 @@
 //
 // Names come from whoever started the game: they are only ever set as text.
 
+import { chanceElement, showsChances } from './chance.js';
 import { byId, element } from './dom.js';
 import {
   betweenLegs,
@@ -101,8 +102,9 @@ export function fitNames(root) {
 
 // In a match the players keep their places from leg to leg, in the starting
 // order, while the throw passes on; the leg's state document has them in the
-// leg's throwing order. `computer` is the rules' (levels' names).
-function drawPlayers(state, match, computer) {
+// leg's throwing order. `computer` is the rules' (levels' names); `chances`
+// whether each player's chance to win is shown.
+function drawPlayers(state, match, computer, chances) {
   const list = byId('players');
   // The match document speaks of these players (in a single game too).
   const known =
@@ -117,9 +119,8 @@ function drawPlayers(state, match, computer) {
   list.replaceChildren(
     ...places.map((place, index) => {
       const player = state.players[place];
-      const seat = known
-        ? match.players[shown ? index : (match.throwing_order?.[place] ?? place)]
-        : null;
+      const seated = shown ? index : (match?.throwing_order?.[place] ?? place);
+      const seat = known ? match.players[seated] : null;
       const item = element('li', 'player');
       const tag = player.winner ? 'Vinnare' : player.active ? 'Kastar' : '';
       if (player.active) {
@@ -131,6 +132,9 @@ function drawPlayers(state, match, computer) {
       item.append(element('span', 'tag', tag), name);
       if (shown) item.append(drawStanding(match, index));
       item.append(element('span', 'score', player.score), drawFigures(seat?.figures, shown));
+      if (chances && known && showsChances(state, match)) {
+        item.append(chanceElement(match, seated));
+      }
       return item;
     }),
   );
@@ -296,10 +300,11 @@ function drawHistory(state) {
 }
 
 // extra: { id, checkout, match, message, accepted, level, dartsPerTurn,
-// computer, queued, fixing }: id is the event's, match the match document
-// without its leg's state (null when unknown: drawn as a single game),
-// dartsPerTurn and computer the server's rules, queued and fixing
-// drawTurn's (a scoring page's).
+// computer, queued, fixing, chances }: id is the event's, match the match
+// document without its leg's state (null when unknown: drawn as a single
+// game), dartsPerTurn and computer the server's rules, queued and fixing
+// drawTurn's (a scoring page's), chances whether to show each player's
+// chance to win.
 export function render(state, extra) {
   const { status } = state;
   const { match = null, queued = [] } = extra;
@@ -328,7 +333,7 @@ export function render(state, extra) {
   // The clear is offered only when there is something to clear.
   byId('clear').disabled = !((status === 'playing' && state.awaiting_clear) ||
     betweenLegs(state, match));
-  drawPlayers(state, match, extra.computer);
+  drawPlayers(state, match, extra.computer, extra.chances);
   drawTurn(state, extra.dartsPerTurn, queued, extra.fixing);
   const route = routeText(extra.checkout, extra.level);
   byId('route').hidden = route === '';
