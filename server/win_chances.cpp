@@ -32,7 +32,7 @@ json estimatedJson(const std::vector<PlayerAccuracy>& accuracies) {
 
 std::vector<PlayerAccuracy> playerAccuracies(
     const std::vector<std::string>& players,
-    const std::vector<std::optional<ComputerLevel>>& levels, const Accuracies& accuracies) {
+    const std::vector<std::optional<ComputerLevel>>& levels, const Accuracies& members) {
     std::vector<PlayerAccuracy> accuracies;
     if (players.size() != 2) {
         return accuracies;
@@ -40,7 +40,7 @@ std::vector<PlayerAccuracy> playerAccuracies(
     for (std::size_t player = 0; player < players.size(); ++player) {
         const bool computer = player < levels.size() && levels[player];
         const std::optional<double> own =
-            computer ? levels[player]->sigma_mm : accuracies.sigmaOf(players[player]);
+            computer ? levels[player]->sigma_mm : members.sigmaOf(players[player]);
         const double sigma = own ? *own : findSkillLevel(kStandInLevel)->sigma_mm;
         accuracies.push_back(PlayerAccuracy{visitChain(sigma), !own});
     }

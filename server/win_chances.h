@@ -31,14 +31,14 @@ struct PlayerAccuracy {
 
 // Returns what each of a match's players' chances are worked out from, by
 // the match's players: a computer's level (`levels`, per player, none for a
-// person; empty when only people play), a person's own sigma as
-// `accuracies` has it now (Accuracies::sigmaOf, from memory: it is asked
-// under a board's lock), or the stand-in level. Returns none unless there are two players, the only
-// matches whose chances are worked out. A sigma met for the first time
-// takes up to 25 ms (visitChain); the levels' are at hand.
+// person; empty when only people play), a person's own sigma as `members`
+// has it now (Accuracies::sigmaOf, from memory: it is asked under a board's
+// lock), or the stand-in level. Returns none unless there are two players,
+// the only matches whose chances are worked out. A sigma met for the first
+// time takes up to 25 ms (visitChain); the levels' are at hand.
 std::vector<PlayerAccuracy> playerAccuracies(
     const std::vector<std::string>& players,
-    const std::vector<std::optional<ComputerLevel>>& levels, const Accuracies& accuracies);
+    const std::vector<std::optional<ComputerLevel>>& levels, const Accuracies& members);
 
 // Returns both players' chances where `match` stands, with the players'
 // `accuracies`; none while it is not being played (idle or won) and where

@@ -97,6 +97,8 @@ def test_a_members_accuracy_is_learnt_from_their_darts(path):
 
         # The active player's own advice at the board, for a member with an estimate only.
         check.assertTrue(server.write(2, "start", {"players": ["Anna", "Cilla"]})["accepted"])
+        # Anna's chances to win come from her own sigma, Cilla's stand in for hers.
+        check.assertEqual([p["estimated"] for p in server.get("/api/boards/2/match")["win_chance"]], [False, True])
         own = opening_checkout(server, 2)["own"]
         check.assertEqual((sorted(own), round(own["sigma_mm"], 1)),
                           (["chance", "probability", "route", "sigma_mm"], sigmas["Anna"]))
