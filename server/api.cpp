@@ -324,8 +324,8 @@ Routed Api::events(const Request& request, const Target& target) const {
 }
 
 Routed Api::boardWrite(const Request& request, const Target& target) const {
-    std::variant<Write, Response> write =
-        readWrite(request, *target.board, *target.action, organiser_.members());
+    std::variant<Write, Response> write = readWrite(request, *target.board, *target.action,
+                                                    organiser_.members(), organiser_.accuracies());
     if (Response* refusal = std::get_if<Response>(&write)) {
         return std::move(*refusal);
     }

@@ -248,6 +248,17 @@ void ArchiveReader::addToCareersLocked(const MatchEntry& match, const std::strin
     }
 }
 
+std::vector<Member> ArchiveReader::members() {
+    const MutexLock lock(mutex_);
+    const StatementUse use_members(members_);
+    std::vector<Member> members;
+    while (members_.executeStep()) {
+        members.push_back(
+            Member{members_.getColumn(0).getInt64(), members_.getColumn(1).getString()});
+    }
+    return members;
+}
+
 std::vector<Career> ArchiveReader::careers() {
     const MutexLock lock(mutex_);
     std::map<std::int64_t, Career> careers;

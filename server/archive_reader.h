@@ -102,6 +102,8 @@ public:
     std::vector<Appearance> appearances(std::int64_t player, const LiveCounts& live);
     // Returns the member who is `name` by nameKey, if any.
     std::optional<Member> member(std::string_view name);
+    // Returns every member of the register, by name.
+    std::vector<Member> members();
     // Returns every member of the register, by name, with the matches that
     // count.
     std::vector<Career> careers();

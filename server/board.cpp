@@ -29,10 +29,10 @@ Board::Board(int number, std::string token, Journal& journal)
       journal_(journal),
       view_(number),
       match_([this] { return engineTime(); }),
-      follower_(number),
+      follower_(number, journal.accuracies()),
       keys_(kRememberedKeysPerBoard) {
     const MutexLock lock(mutex_);
-    display_ = Display::of(match_, follower_.facts(), nullptr);
+    display_ = Display::of(match_, follower_.facts(), journal_.accuracies(), nullptr);
     view_.restore(Snapshot{last_event_id_, display_});
 }
 
@@ -95,7 +95,7 @@ void Board::rebuildLocked() {
     }
     follower_.rebuilt(match_.standing().status);
     // What the board held before may be ahead of the journal: nothing of it is shared.
-    display_ = Display::of(match_, follower_.facts(), nullptr);
+    display_ = Display::of(match_, follower_.facts(), journal_.accuracies(), nullptr);
 }
 
 void Board::onDurable(std::function<void(std::uint64_t)> listener) {
@@ -202,7 +202,7 @@ void Board::runLocked(Write write, Done done) {
     follower_.follow(row);
     // A refusal changes nothing, so it shows what the write before it showed.
     if (answer.accepted) {
-        display_ = Display::of(match_, follower_.facts(), display_.get());
+        display_ = Display::of(match_, follower_.facts(), journal_.accuracies(), display_.get());
     }
     Pending& pending = pending_.emplace_back(Pending{
         ++tickets_,

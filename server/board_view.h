@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "accuracies.h"
 #include "actions.h"
 #include "event_stream.h"
 #include "front_end.h"
@@ -40,12 +41,13 @@ struct LiveMatch {
 class Display {
 public:
     // Returns the display of `match`, whose board knows `facts` of it, with
-    // the players' chances to win worked out (liveWinChances); `before` is
-    // the board's display one write earlier, null after a rebuild
-    // (LiveRecord::of).
+    // the players' chances to win worked out (liveWinChances); the active
+    // player's own advice is for their sigma in `accuracies` when they are a
+    // member with one; `before` is the board's display one write earlier,
+    // null after a rebuild (LiveRecord::of).
     static std::shared_ptr<const Display> of(const Match& match,
                                              std::shared_ptr<const MatchFacts> facts,
-                                             const Display* before);
+                                             const Accuracies& accuracies, const Display* before);
 
     // The leg's state document (Game501::stateText).
     const std::string& state() const { return state_; }
@@ -56,7 +58,9 @@ public:
     const std::string& standing() const;
     // Returns that document with the leg's state document as "game".
     const std::string& match() const;
-    // Returns the checkout of the leg (front_end::checkoutFor).
+    // Returns the checkout of the leg (front_end::checkoutFor) with the
+    // active player's "own": {"sigma_mm", "route", "probability", "chance"}
+    // by the advice for their own sigma, null for a player without one.
     const std::string& checkout() const;
     // Returns the board's entry in the list of boards: its number, the
     // match's status and format, and its players in their starting order
@@ -73,9 +77,9 @@ public:
     const MatchFacts& facts() const { return *facts_; }
 
     Display(std::string state, std::optional<front_end::CheckoutSituation> checkout,
-            std::vector<int> scores, Match::Overview overview, Match::Figures figures,
-            std::optional<WinChances> win_chances, std::shared_ptr<const MatchFacts> facts,
-            std::shared_ptr<const LiveRecord> record);
+            std::optional<double> own_sigma, std::vector<int> scores, Match::Overview overview,
+            Match::Figures figures, std::optional<WinChances> win_chances,
+            std::shared_ptr<const MatchFacts> facts, std::shared_ptr<const LiveRecord> record);
     Display(const Display&) = delete;
     Display& operator=(const Display&) = delete;
 
@@ -84,6 +88,7 @@ private:
 
     const std::string state_;
     const std::optional<front_end::CheckoutSituation> checkout_situation_;
+    const std::optional<double> own_sigma_;  // the active player's, if a member with one
     const std::vector<int> scores_;  // the leg's, by the match's players in their starting order
     const Match::Overview overview_;
     const Match::Figures figures_;

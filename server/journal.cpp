@@ -352,6 +352,7 @@ Journal::Journal(std::unique_ptr<SQLite::Database> database, std::string path, F
     connection_ = std::make_unique<Connection>(std::move(database));
     reader_ = path_ == kInMemory ? ArchiveReader::sharing(*connection_->database, database_mutex_)
                                  : ArchiveReader::open(path_);
+    accuracies_ = std::make_unique<Accuracies>(*reader_);
     members_.apply(connection_->register_.everyone());
 }
 
@@ -490,6 +491,7 @@ std::vector<std::pair<std::uint64_t, std::string>> Journal::recentKeys(int board
 
 void Journal::start() {
     writer_ = std::thread([this] { writeLoop(); });
+    accuracies_->start();
 }
 
 void Journal::append(JournalRow row, Done done) {
@@ -634,6 +636,7 @@ Journal::Written Journal::commit(std::vector<Pending>& batch) {
         return Written::not_written;
     }
     members_.apply(connection.register_.takeChanges());
+    followAccuracies(batch);
     if (failing_) {
         keepLogOnClose(*connection.database, false);
         reportTrouble(false, "");
@@ -679,6 +682,19 @@ bool Journal::reopen() {
     std::cerr << "game-501-server: journalen är öppnad igen och tavlorna byggs om från den; "
                  "skrivningar tas emot igen\n";
     return true;
+}
+
+void Journal::followAccuracies(const std::vector<Pending>& batch) {
+    for (const Pending& pending : batch) {
+        if (pending.correction && pending.result.outcome == CorrectionResult::Outcome::applied) {
+            accuracies_->changed();
+        }
+        for (const archive::MatchEntry& entry : pending.row.match_updates) {
+            if (entry.status != "playing") {
+                accuracies_->ended(entry.board, entry.start_event);
+            }
+        }
+    }
 }
 
 bool Journal::fileUsable(std::string& problem) const {

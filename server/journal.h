@@ -33,6 +33,7 @@
 #include <utility>
 #include <vector>
 
+#include "accuracies.h"
 #include "actions.h"
 #include "archive.h"
 #include "archive_reader.h"
@@ -121,8 +122,13 @@ public:
     ArchiveReader& reader() { return *reader_; }
     // The register's names as the journal holds them.
     const Members& members() const { return members_; }
+    // The members' accuracies, brought up to date as matches end and as
+    // corrections are made.
+    Accuracies& accuracies() { return *accuracies_; }
+    const Accuracies& accuracies() const { return *accuracies_; }
 
-    // Starts the writer thread; rows may be appended from then on.
+    // Starts the writer thread, and the accuracies' thread; rows may be
+    // appended from then on.
     void start();
     // Queues a row, to be written after every row appended before it.
     // `done` tells when it is durable or failed. Never blocks on a commit.
@@ -165,6 +171,9 @@ private:
     // Writes the rows and corrections in one transaction, keeping each
     // correction's result; says what became of them.
     Written commit(std::vector<Pending>& batch);
+    // Has the accuracies of the members whose match a durable batch ended
+    // brought up to date, and everyone's after a correction.
+    void followAccuracies(const std::vector<Pending>& batch);
     // Tells the batch's writers how it went.
     static void report(std::vector<Pending>& batch, Written written);
     // Opens the file again, has SQLite rebuild the log's index from the log
@@ -192,6 +201,8 @@ private:
     std::unique_ptr<Connection> connection_ GAME501_GUARDED_BY(database_mutex_);
     std::unique_ptr<ArchiveReader> reader_;
     Members members_;
+    // Stopped before the reader it reads through goes.
+    std::unique_ptr<Accuracies> accuracies_;
 
     Mutex queue_mutex_;
     std::condition_variable_any queue_changed_;

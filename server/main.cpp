@@ -355,7 +355,7 @@ int main(int argc, char** argv) {
         std::cerr << "game-501-server: hittar inte sidorna (" << web_problem
                   << "); bara API:t svarar\n";
     }
-    const Reports reports(journal->reader(), boards);
+    const Reports reports(journal->reader(), boards, journal->accuracies());
     const Organiser organiser(std::move(organiser_token), *journal);
     // Every read of the archive is answered before io.run() returns (each
     // holds the io_context's work until then), so none outlives the Api.

@@ -1,6 +1,7 @@
 #include "reports.h"
 
 #include <boost/beast/http/field.hpp>
+#include <cmath>
 #include <cstdio>
 #include <exception>
 #include <limits>
@@ -9,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "accuracy.h"
+#include "beds.h"
 #include "live_record.h"
 #include "match_follower.h"
 #include "match_report.h"
@@ -147,6 +150,45 @@ const char* careerList(const archive::MatchEntry& match) {
     return match.status == "abandoned" ? "abandoned" : "other";
 }
 
+// Returns a figure of accuracy as the documents give it: to 0.01.
+double hundredths(double value) { return std::round(value * 100.0) / 100.0; }
+
+// Returns a member's accuracy: {"sigma_mm", "low_mm", "high_mm", "darts",
+// "best_aim", "points_per_dart", "points_per_dart_t20"}, null without an
+// estimate.
+json accuracyJson(const std::optional<accuracy::Estimate>& estimate) {
+    if (!estimate) {
+        return nullptr;
+    }
+    json document = {{"darts", estimate->darts},
+                     {"high_mm", hundredths(estimate->high_mm)},
+                     {"low_mm", hundredths(estimate->low_mm)},
+                     {"sigma_mm", hundredths(estimate->sigma_mm)}};
+    const std::optional<accuracy::ScoringAim> aim = accuracy::bestScoringAim(estimate->sigma_mm);
+    document["best_aim"] = aim ? json(beds::bedNotation(aim->aim)) : json(nullptr);
+    document["points_per_dart"] = aim ? json(hundredths(aim->points_per_dart)) : json(nullptr);
+    document["points_per_dart_t20"] =
+        aim ? json(hundredths(aim->points_per_dart_t20)) : json(nullptr);
+    return document;
+}
+
+// Returns a member's accuracy month by month, oldest first: {"month",
+// "darts", "sigma_mm", "low_mm", "high_mm"}, the last three null below the
+// darts an estimate needs.
+json accuracyHistoryJson(const std::vector<MonthAccuracy>& months) {
+    json history = json::array();
+    for (const MonthAccuracy& month : months) {
+        const std::optional<accuracy::Estimate>& estimate = month.estimate;
+        history.push_back(
+            {{"darts", month.darts},
+             {"high_mm", estimate ? json(hundredths(estimate->high_mm)) : json(nullptr)},
+             {"low_mm", estimate ? json(hundredths(estimate->low_mm)) : json(nullptr)},
+             {"month", month.month},
+             {"sigma_mm", estimate ? json(hundredths(estimate->sigma_mm)) : json(nullptr)}});
+    }
+    return history;
+}
+
 }  // namespace
 
 template <typename Answer>
@@ -178,7 +220,8 @@ Response Reports::players(unsigned version) const {
         for (const Career& career : reader_.careers()) {
             list.push_back({{"figures", statistics::toJson(career.counts)},
                             {"matches", career.matches},
-                            {"name", career.name}});
+                            {"name", career.name},
+                            {"sigma_mm", orNull(accuracies_.sigmaOf(career.name))}});
         }
         return jsonResponse(serialise({{"players", std::move(list)}}), version);
     });
@@ -198,7 +241,11 @@ Response Reports::player(const std::string& name, unsigned version) const {
                        {"other", json::array()},
                        {"practice", json::array()}};
         std::string listed;  // the last match listed: one on two seats is listed once
-        for (const Appearance& appearance : reader_.appearances(member->id, live())) {
+        const std::vector<Appearance> appearances = reader_.appearances(member->id, live());
+        const MemberAccuracy accuracy = accuracies_.of(*member, appearances);
+        player["accuracy"] = accuracyJson(accuracy.estimate);
+        player["accuracy_history"] = accuracyHistoryJson(accuracy.months);
+        for (const Appearance& appearance : appearances) {
             const char* const list = careerList(appearance.match);
             const std::string id = matchId(appearance.match.board, appearance.match.start_event);
             if (list == nullptr || id == listed) {
@@ -304,9 +351,9 @@ std::shared_ptr<const KeptReport> Reports::kept(const archive::MatchEntry& entry
     // The chances with each person's accuracy as it is known when it is made.
     const std::vector<std::string> computers =
         rows.empty() ? std::vector<std::string>{} : rows.front().command.computers;
-    made->win_chance_json =
-        serialise(winChanceCourseJson(Match::Format{entry.legs, entry.sets}, legs,
-                                      playerAccuracies(entry.players, computerLevels(computers))));
+    made->win_chance_json = serialise(winChanceCourseJson(
+        Match::Format{entry.legs, entry.sets}, legs,
+        playerAccuracies(entry.players, computerLevels(computers), accuracies_)));
     made->players = entry.players;
     made->csv_rows =
         match_report::dartsCsvRows(matchId(entry.board, entry.start_event), legs, entry.players);

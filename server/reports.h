@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "accuracies.h"
 #include "answers.h"
 #include "archive_reader.h"
 #include "board.h"
@@ -26,15 +27,17 @@ namespace game501::server {
 // Thread-safe.
 class Reports {
 public:
-    Reports(ArchiveReader& reader, const Boards& boards) : reader_(reader), boards_(boards) {}
+    Reports(ArchiveReader& reader, const Boards& boards, Accuracies& accuracies)
+        : reader_(reader), boards_(boards), accuracies_(accuracies) {}
 
-    // GET /api/players: every member with the matches that count and their
-    // figures.
+    // GET /api/players: every member with the matches that count, their
+    // figures and their sigma as the boards use it (null for none).
     Response players(unsigned version) const;
     // GET /api/players/NAME: a member's figures and the matches that count,
     // and apart those that do not: abandoned, practice (with the computer)
-    // and other (being played); a void match in none (404 unknown_player
-    // for a name the register does not know).
+    // and other (being played); a void match in none; their "accuracy" and
+    // "accuracy_history" (404 unknown_player for a name the register does
+    // not know).
     Response player(const std::string& name, unsigned version) const;
     // GET /api/matches?player=NAME&from=DATE&to=DATE&page=N: a page of the
     // matches, of the member NAME when it is given (400 for a query it
@@ -81,6 +84,7 @@ private:
 
     ArchiveReader& reader_;
     const Boards& boards_;
+    Accuracies& accuracies_;
     mutable KeptReports kept_{kMaxKeptReports, kMaxKeptReportBytes};
 };
 

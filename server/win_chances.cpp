@@ -30,11 +30,9 @@ json estimatedJson(const std::vector<PlayerAccuracy>& accuracies) {
 
 }  // namespace
 
-std::optional<double> memberSigmaMm(std::string_view /*name*/) { return std::nullopt; }
-
 std::vector<PlayerAccuracy> playerAccuracies(
     const std::vector<std::string>& players,
-    const std::vector<std::optional<ComputerLevel>>& levels) {
+    const std::vector<std::optional<ComputerLevel>>& levels, const Accuracies& members) {
     std::vector<PlayerAccuracy> accuracies;
     if (players.size() != 2) {
         return accuracies;
@@ -42,7 +40,7 @@ std::vector<PlayerAccuracy> playerAccuracies(
     for (std::size_t player = 0; player < players.size(); ++player) {
         const bool computer = player < levels.size() && levels[player];
         const std::optional<double> own =
-            computer ? levels[player]->sigma_mm : memberSigmaMm(players[player]);
+            computer ? levels[player]->sigma_mm : members.sigmaOf(players[player]);
         const double sigma = own ? *own : findSkillLevel(kStandInLevel)->sigma_mm;
         accuracies.push_back(PlayerAccuracy{visitChain(sigma), !own});
     }

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "accuracies.h"
 #include "computer_player.h"
 #include "game_501.h"
 #include "match.h"
@@ -28,24 +29,16 @@ struct PlayerAccuracy {
     bool estimated = false;
 };
 
-// Returns the sigma of the member named `name` (as the register spells it)
-// from the estimate of their own accuracy, if they have one. Answers
-// nothing for now, so that every person stands in with kStandInLevel: the
-// register keeps no estimates yet. Once it does, this answers the sigma of
-// the member's estimate (accuracy.h) and nothing for a member with fewer
-// usable darts than an estimate needs, from memory: it is asked under a
-// board's lock.
-std::optional<double> memberSigmaMm(std::string_view name);
-
 // Returns what each of a match's players' chances are worked out from, by
 // the match's players: a computer's level (`levels`, per player, none for a
-// person; empty when only people play), a person's own estimate, or the
-// stand-in level. Returns none unless there are two players, the only
-// matches whose chances are worked out. A sigma met for the first time
-// takes up to 25 ms (visitChain); the levels' are at hand.
+// person; empty when only people play), a person's own sigma as `members`
+// has it now (Accuracies::sigmaOf, from memory: it is asked under a board's
+// lock), or the stand-in level. Returns none unless there are two players,
+// the only matches whose chances are worked out. A sigma met for the first
+// time takes up to 25 ms (visitChain); the levels' are at hand.
 std::vector<PlayerAccuracy> playerAccuracies(
     const std::vector<std::string>& players,
-    const std::vector<std::optional<ComputerLevel>>& levels);
+    const std::vector<std::optional<ComputerLevel>>& levels, const Accuracies& members);
 
 // Returns both players' chances where `match` stands, with the players'
 // `accuracies`; none while it is not being played (idle or won) and where

@@ -12,6 +12,7 @@
 #include "checkout_hint.h"
 #include "computer_player.h"
 #include "match_501.h"
+#include "match_follower.h"
 #include "parsing.h"
 #include "rules.h"
 #include "server_limits.h"
@@ -58,10 +59,42 @@ std::optional<Response> readCount(const json& body, const char* field, int min, 
     return std::nullopt;
 }
 
+// Reads a computer that throws like a member, {"like": NAME}: returns its
+// level (likeLevel) and the name it gets by default, "Som NAME", or answers
+// 400 when NAME is no member with an estimate.
+std::variant<Response, std::pair<std::string, std::string>> readLike(const json& computer,
+                                                                     const Members& members,
+                                                                     const Accuracies& accuracies,
+                                                                     unsigned version) {
+    if (std::optional<Response> refusal = unknownField(computer, {"like"}, version)) {
+        return std::move(*refusal);
+    }
+    const auto like = computer.find("like");
+    if (like == computer.end() || !like->is_string()) {
+        return badField("Fältet \"like\" ska vara en spelares namn", version);
+    }
+    const std::optional<std::string> member = members.find(like->get<std::string>());
+    const std::optional<double> sigma = member ? accuracies.sigmaOf(*member) : std::nullopt;
+    if (!sigma) {
+        return errorResponse(http::status::bad_request, "no_accuracy",
+                             "Det finns ingen träffsäkerhet för " + like->get<std::string>() +
+                                 " (för få pilar ännu)",
+                             version);
+    }
+    std::string name = "Som " + *member;
+    if (!nameFits(name)) {
+        name = std::string(kComputerName);
+    }
+    return std::make_pair(std::move(name), likeLevel(*sigma, *member));
+}
+
 // Reads one entry of a start's "players": a person's name, or a computer
-// {"computer": LEVEL, "name": NAME}, the name optional. Returns the name and
-// the computer's level ("" for a person), or answers 400.
+// {"computer": LEVEL, "name": NAME}, the name optional, LEVEL a level or
+// {"like": MEMBER}. Returns the name and the computer's level ("" for a
+// person), or answers 400.
 std::variant<Response, std::pair<std::string, std::string>> readPlayer(const json& player,
+                                                                       const Members& members,
+                                                                       const Accuracies& accuracies,
                                                                        unsigned version) {
     if (player.is_string()) {
         return std::make_pair(player.get<std::string>(), std::string());
@@ -77,6 +110,15 @@ std::variant<Response, std::pair<std::string, std::string>> readPlayer(const jso
         return badField("Fältet \"name\" ska vara en sträng", version);
     }
     const auto computer = player.find("computer");
+    if (computer != player.end() && computer->is_object()) {
+        std::variant<Response, std::pair<std::string, std::string>> like =
+            readLike(*computer, members, accuracies, version);
+        if (auto* seat = std::get_if<std::pair<std::string, std::string>>(&like);
+            seat && name != player.end()) {
+            seat->first = name->get<std::string>();
+        }
+        return like;
+    }
     const std::optional<ComputerLevel> level =
         computer == player.end() ? std::nullopt : computerLevelFromJson(*computer);
     if (!level) {
@@ -204,7 +246,8 @@ std::optional<Response> resolvePlayers(Command& command, const Members& members,
 }
 
 // Reads the command of a mutating request from its body, or answers 400.
-std::variant<Command, Response> readCommand(const Action& action, const Request& request) {
+std::variant<Command, Response> readCommand(const Action& action, const Request& request,
+                                            const Members& members, const Accuracies& accuracies) {
     const unsigned version = request.version();
     Command command;
     command.kind = action.kind;
@@ -227,7 +270,7 @@ std::variant<Command, Response> readCommand(const Action& action, const Request&
         }
         for (const json& player : *players) {
             std::variant<Response, std::pair<std::string, std::string>> seat =
-                readPlayer(player, version);
+                readPlayer(player, members, accuracies, version);
             if (Response* refusal = std::get_if<Response>(&seat)) {
                 return std::move(*refusal);
             }
@@ -278,7 +321,8 @@ std::variant<Command, Response> readCommand(const Action& action, const Request&
 }  // namespace
 
 std::variant<Write, Response> readWrite(const Request& request, const Board& board,
-                                        const Action& action, const Members& members) {
+                                        const Action& action, const Members& members,
+                                        const Accuracies& accuracies) {
     const unsigned version = request.version();
     if (std::optional<Response> refusal =
             refuseToken(request, board, "Fel token för tavla " + std::to_string(board.number()))) {
@@ -287,7 +331,7 @@ std::variant<Write, Response> readWrite(const Request& request, const Board& boa
     if ((action.has_body || !request.body().empty()) && !isJson(request)) {
         return notJson(version);
     }
-    std::variant<Command, Response> command = readCommand(action, request);
+    std::variant<Command, Response> command = readCommand(action, request, members, accuracies);
     if (Response* refusal = std::get_if<Response>(&command)) {
         return std::move(*refusal);
     }

@@ -48,7 +48,7 @@ TEST(ReadQueue, AReadThatFindsItFullIsAnswered503WithRetryAfter) {
     journal->start();
     Boards boards;
     boards.push_back(std::make_unique<Board>(1, "0123456789abcdef0123456789abcdef", *journal));
-    const Reports reports(journal->reader(), boards);
+    const Reports reports(journal->reader(), boards, journal->accuracies());
     const Organiser organiser("fedcba9876543210fedcba9876543210", *journal);
     ReadQueue full(0, 0);
     const Api api(boards, reports, organiser, nullptr, &full);

@@ -1,6 +1,6 @@
 // The server's pure pieces, each as a table: how a request's numbers, ids,
-// escapes, queries and write headers are read, and the idempotency keys a
-// board remembers.
+// escapes, queries and write headers are read, the idempotency keys a
+// board remembers, and the levels a start's computers are kept as.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -11,7 +11,10 @@
 #include <utility>
 #include <vector>
 
+#include "accuracies.h"
 #include "archive.h"
+#include "journal.h"
+#include "match_follower.h"
 #include "members.h"
 #include "parsing.h"
 #include "recent_keys.h"
@@ -379,6 +382,7 @@ TEST(Archive, CountsFinishedMatchesOfMembersEachOnOneSeat) {
         std::vector<std::int64_t> members;  // 0: the computer
         bool counts;
         bool practice;
+        bool teaches = counts || practice;  // the member's accuracy
     } rows[] = {
         {"finished", false, {1, 2}, true, false},
         {"finished", false, {1}, true, false},
@@ -389,6 +393,8 @@ TEST(Archive, CountsFinishedMatchesOfMembersEachOnOneSeat) {
         {"abandoned", false, {0, 0}, false, true},
         {"finished", false, {1, 1}, false, false},  // one member on two seats
         {"finished", false, {3, 1, 3}, false, false},
+        {"playing", false, {1, 0}, false, true, false},
+        {"finished", true, {1, 0}, false, true, false},
     };
     for (const auto& row : rows) {
         archive::MatchEntry entry;
@@ -399,7 +405,34 @@ TEST(Archive, CountsFinishedMatchesOfMembersEachOnOneSeat) {
                      std::to_string(row.members.size()) + " seats");
         EXPECT_EQ(archive::counts(entry), row.counts);
         EXPECT_EQ(archive::practice(entry), row.practice);
+        EXPECT_EQ(teachesAccuracy(entry), row.teaches);
     }
+}
+
+TEST(SeatLevel, ReadsALevelOrTheSigmaOfAComputerLikeAMember) {
+    const struct {
+        std::string text;
+        std::optional<double> sigma_mm;  // none: no level
+    } rows[] = {
+        {likeLevel(12.34, "Anna"), 12.3},
+        {likeLevel(8.0, "Per: den andre"), 8.0},
+        {"like:19.0:", 19.0},
+        {"club", 19.0},
+        {"like:0:Anna", std::nullopt},
+        {"like:-3:Anna", std::nullopt},
+        {"like:nan:Anna", std::nullopt},
+        {"like:12.3x:Anna", std::nullopt},
+        {"like:12.3", std::nullopt},
+        {"like::Anna", std::nullopt},
+        {"like:1e9:Anna", std::nullopt},
+        {"Like:12.3:Anna", std::nullopt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        const std::optional<ComputerLevel> level = seatLevel(row.text);
+        EXPECT_EQ(level ? std::optional<double>(level->sigma_mm) : std::nullopt, row.sigma_mm);
+    }
+    EXPECT_EQ(likeLevel(12.34, "Anna"), "like:12.3:Anna");
 }
 
 TEST(Members, FindsAMemberByTheKeyOfAName) {

@@ -24,10 +24,17 @@ export function chosenAdvice(advice, level) {
   return advice.find((entry) => entry.level === level) ?? advice[Math.floor(advice.length / 2)];
 }
 
-// The line of the route to finish for the player to throw, at the chosen
-// level: "Utgång: T19 D12 (63 %)"; empty when there is none.
+// The line of the route to finish for the player to throw: for their own
+// sigma when they have one, "Utgång: T19 D12 (63 %, σ 12.3 mm)", else at the
+// chosen level, "Utgång: T19 D12 (63 %)"; empty when there is none.
 export function routeText(checkout, level) {
   if (!checkout) return '';
+  const own = checkout.own;
+  if (own && Array.isArray(own.route)) {
+    if (own.route.length === 0) return '';
+    const sigma = Number(own.sigma_mm).toFixed(1).replace('.', ',');
+    return `Utgång: ${own.route.join(' ')} (${own.chance}, σ ${sigma} mm)`;
+  }
   if (Array.isArray(checkout.advice) && checkout.advice.length > 0) {
     const advice = chosenAdvice(checkout.advice, level);
     if (!Array.isArray(advice.route) || advice.route.length === 0) return '';
@@ -43,7 +50,8 @@ export function routeText(checkout, level) {
 function drawLevels(checkout, level) {
   const advice = Array.isArray(checkout?.advice) ? checkout.advice : [];
   const select = byId('level');
-  byId('level-choice').hidden = advice.length === 0;
+  // A member with their own sigma needs no level.
+  byId('level-choice').hidden = advice.length === 0 || Boolean(checkout?.own);
   const wanted = advice.map((entry) => `${entry.level}\u0000${entry.name}`).join('\u0001');
   // Rebuilt only when the levels change, so an open list stays open.
   if (select.dataset.levels !== wanted) {
