@@ -346,12 +346,23 @@ private:
     void throwDarts(const std::string& line) {
         for (const std::string& notation : splitWords(line)) {
             const Answer answer = match_.addDart(notation, options_.source);
-            show(answer);
+            // The leg just won stays on the board until it is cleared.
+            if (!answer.accepted && !options_.json_output && betweenLegs()) {
+                std::cout << "Nästa leg börjar när tavlan är tom\n";
+            } else {
+                show(answer);
+            }
             if (!answer.accepted) {
                 break;
             }
         }
         showBoard();
+    }
+
+    // Whether a leg is won and the match goes on at the board clear.
+    bool betweenLegs() const {
+        return match_.leg().status() == GameStatus::finished &&
+               match_.standing().status == GameStatus::playing;
     }
 
     // Shows an answer and then the board.

@@ -63,6 +63,22 @@ struct MatchLines {
     std::string finished;
 };
 
+// The visit just thrown, newest first in `history`, with its total: "Förra
+// turen, Ymma: T20 T20 T20 (180)"; a bust scores nothing, "(0, bust)".
+std::string visitLine(const Game501::json& history) {
+    if (history.empty()) {
+        return "";
+    }
+    const Game501::json& visit = history.front();
+    std::string line = "Förra turen, " + displayText(visit.at("player").get<std::string>()) + ":";
+    for (const Game501::json& dart : visit.at("darts")) {
+        line += " " + displayText(dart.at("notation").get<std::string>());
+    }
+    const bool bust = visit.at("outcome") == "bust";
+    const int points = visit.at("start_score").get<int>() - visit.at("end_score").get<int>();
+    return line + " (" + (bust ? "0, bust" : std::to_string(points)) + ")\n";
+}
+
 std::string legBoard(const Game501::json& state, const SkillLevel* level, const MatchLines& match) {
     const std::string status = state.at("status").get<std::string>();
     if (status == "idle") {
@@ -108,6 +124,7 @@ std::string legBoard(const Game501::json& state, const SkillLevel* level, const 
         return board;
     }
     if (state.at("awaiting_clear").get<bool>()) {
+        board += visitLine(state.at("history"));
         board += "Ta bort pilarna och skriv \"clear\" när tavlan är tom.\n";
     }
     const Game501::json checkout = front_end::checkoutFor(state);

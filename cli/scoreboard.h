@@ -17,8 +17,9 @@ std::string displayText(const std::string& text);
 
 // Returns the scoreboard lines for a state document, each ending in a line
 // feed: the round, every player with score (the active player marked ">",
-// the winner "*"), the darts of the turn in progress with their total, a
-// line asking for the board to be cleared when it must be, and the checkout
+// the winner "*"), the darts of the turn in progress with their total, while
+// the board must be cleared the visit just thrown with its total and a line
+// asking for the clear, and the checkout
 // route when the active player can finish with the darts left in the turn:
 // checkoutHint's, or with a `level` the advice for that level followed by its
 // chance in whole percent ("Utgång: S19 D20 (41 %)").

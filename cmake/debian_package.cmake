@@ -38,6 +38,34 @@ foreach(entry IN LISTS debian_gzipped)
     COMPONENT server EXCLUDE_FROM_ALL)
 endforeach()
 
+# The packaged programs, and the objects they are made of, are built with
+# Debian's own flags besides our hardening, with every hardening feature on
+# (so BIND_NOW too); an optimised build only, and without the debug
+# information and optimisation level, which the build type chooses.
+find_program(DPKG_BUILDFLAGS dpkg-buildflags)
+if(DPKG_BUILDFLAGS AND NOT GAME501_SANITIZE)
+  set(debian_compile_flags)
+  foreach(variable CPPFLAGS CXXFLAGS LDFLAGS)
+    execute_process(
+      COMMAND ${CMAKE_COMMAND} -E env DEB_BUILD_MAINT_OPTIONS=hardening=+all
+        ${DPKG_BUILDFLAGS} --get ${variable}
+      WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+      OUTPUT_VARIABLE flags OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+    separate_arguments(flags UNIX_COMMAND "${flags}")
+    list(FILTER flags EXCLUDE REGEX "^-(g|O.*)$")
+    if(variable STREQUAL "LDFLAGS")
+      set(debian_link_flags ${flags})
+    else()
+      list(APPEND debian_compile_flags ${flags})
+    endif()
+  endforeach()
+  foreach(target game501 game501_server_core game-501-server game-501)
+    target_compile_options(${target} PRIVATE
+      "$<${game501_optimised}:${debian_compile_flags}>")
+    target_link_options(${target} PRIVATE "$<${game501_optimised}:${debian_link_flags}>")
+  endforeach()
+endif()
+
 set(CPACK_PACKAGE_NAME game501-server)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "game501 maintainers <maintainers@users.noreply.c-seed-e6f8af92.example>")

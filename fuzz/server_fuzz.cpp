@@ -41,10 +41,12 @@ using game501::server::Response;
 // games on it; board 2's is never given, so board 2 must stay as it starts.
 const char* const kOpenToken = "fuzz-token-board-one-0000";
 const char* const kSecretToken = "9c1f0e7a2b5d4c3e8f6a1b0c2d3e4f5a";
+// Open too, so that the fuzzer reaches the corrections.
+const char* const kOrganiserToken = "fuzz-token-organiser-000";
 constexpr int kMaxRequests = 64;
 
 const std::set<unsigned> kDocumentedStatuses = {200, 302, 400, 401, 403, 404, 405,
-                                                412, 413, 415, 422, 431, 503};
+                                                409, 412, 413, 415, 422, 431, 503};
 
 // Returns whether the request is a write to board 1, by the server's own
 // table of actions.
@@ -88,13 +90,12 @@ void requireWellFormed(Response response, bool keep_alive, bool head) {
 // Returns the answer the API gives, waiting for a write's journal row.
 game501::server::Routed answer(const Api& api, const game501::server::Request& request) {
     game501::server::Routed routed = api.route(request);
-    auto* const write = std::get_if<game501::server::BoardWrite>(&routed);
-    if (write == nullptr) {
+    if (!game501::server::isWrite(routed)) {
         return routed;
     }
     std::promise<Response> answered;
     std::future<Response> response = answered.get_future();
-    api.write(std::move(*write),
+    api.write(std::move(routed),
               [&answered](Response result) { answered.set_value(std::move(result)); });
     return response.get();
 }
@@ -110,8 +111,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     boards.push_back(std::make_unique<game501::server::Board>(1, kOpenToken, *journal));
     boards.push_back(std::make_unique<game501::server::Board>(2, kSecretToken, *journal));
     const std::string untouched = boards[1]->view().state().json;
-    const game501::server::Reports reports(journal->reader(), boards);
-    const Api api(boards, reports, nullptr);
+    const game501::server::Reports reports(journal->reader(), boards, journal->accuracies());
+    const game501::server::Organiser organiser(kOrganiserToken, *journal);
+    const Api api(boards, reports, organiser, nullptr);
 
     std::string_view rest(reinterpret_cast<const char*>(data), size);
     for (int requests = 0; requests < kMaxRequests && !rest.empty(); ++requests) {

@@ -2,6 +2,7 @@
 
 #include <boost/beast/http/field.hpp>
 #include <boost/beast/http/verb.hpp>
+#include <string>
 #include <utility>
 
 #include "event_stream.h"
@@ -22,6 +23,36 @@ constexpr std::string_view kWriteMethod = "POST";
 
 bool isRead(const Request& request) {
     return request.method() == http::verb::get || request.method() == http::verb::head;
+}
+
+// Returns `path` without trailing slashes when it is a page's, so that
+// "/boards/1/" is "/boards/1"; the API's and the files' paths stay as they are.
+std::string_view pagePath(std::string_view path) {
+    if (path.rfind("/api/", 0) == 0 || path.rfind("/web/", 0) == 0) {
+        return path;
+    }
+    while (path.size() > 1 && path.back() == '/') {
+        path.remove_suffix(1);
+    }
+    return path;
+}
+
+// Returns every value of the request's `field`, one list.
+std::string allValues(const Request& request, http::field field) {
+    std::string values;
+    const auto [first, last] = request.equal_range(field);
+    for (auto value = first; value != last; ++value) {
+        values += (values.empty() ? "" : ",") + std::string(value->value());
+    }
+    return values;
+}
+
+// Leaves the answer to a HEAD request what a GET would get, without its body.
+void withoutBody(Response& response) {
+    if (!isEventStream(response) && response.result() != http::status::not_modified) {
+        response.content_length(response.body().size());
+    }
+    response.body().clear();
 }
 
 bool allows(std::string_view allow, const Request& request) {
@@ -52,41 +83,49 @@ struct Api::Target {
     std::string_view text;  // {segment} or {rest}
 };
 
-// Tried in order; the first that fits answers. A path below /api/boards/
-// whose board is not one is "Tavlan finns inte"; any other that none fits is
-// 404.
+// Tried in order; the first that fits and takes the method answers. A path
+// below /api/boards/ whose board is not one is "Tavlan finns inte"; any
+// other that none fits is 404.
 const Api::Route Api::kRoutes[] = {
     {"/api/boards", kReadMethods, &Api::boards},
+    {"/api/boards/live", kReadMethods, &Api::boardsLive},
     {"/api/boards/{board}", kReadMethods, &Api::boardState},
     {"/api/boards/{board}/match", kReadMethods, &Api::boardMatch},
     {"/api/boards/{board}/events", kReadMethods, &Api::events},
     {"/api/boards/{board}/{action}", kWriteMethod, &Api::boardWrite},
     {"/api/rules", kReadMethods, &Api::rules},
     {"/api/players", kReadMethods, &Api::players},
+    {"/api/players", kWriteMethod, &Api::addPlayer},
+    {"/api/players/{rest}/rename", kWriteMethod, &Api::renamePlayer},
+    {"/api/players/{rest}/merge", kWriteMethod, &Api::mergePlayer},
     {"/api/players/{rest}", kReadMethods, &Api::player},
     {"/api/matches", kReadMethods, &Api::matches},
+    {"/api/matches.csv", kReadMethods, &Api::daysCsv},
     {"/api/matches/{rest}/darts.csv", kReadMethods, &Api::dartsCsv},
+    {"/api/matches/{rest}/void", kWriteMethod, &Api::voidMatch},
     {"/api/matches/{rest}", kReadMethods, &Api::match},
     {"/", kAnyMethod, &Api::index},
     {"/boards/{rest}", kAnyMethod, &Api::boardPage},
     {"/web/{rest}", kAnyMethod, &Api::webFile},
     {"/matches", kAnyMethod, &Api::reportPage, "matches.html"},
-    {"/matches/", kAnyMethod, &Api::reportPage, "matches.html"},
     {"/matches/{segment}", kAnyMethod, &Api::reportPage, "match.html"},
     {"/players", kAnyMethod, &Api::reportPage, "players.html"},
-    {"/players/", kAnyMethod, &Api::reportPage, "players.html"},
     {"/players/{segment}", kAnyMethod, &Api::reportPage, "player.html"},
+    {"/organiser", kAnyMethod, &Api::reportPage, "organiser.html"},
+    {"/wall", kAnyMethod, &Api::reportPage, "wall.html"},
 };
 
-Api::Api(Boards& boards, const Reports& reports, const WebFiles* web)
-    : boards_(boards), reports_(reports), web_(web) {}
+Api::Api(Boards& boards, const Reports& reports, const Organiser& organiser, const WebFiles* web,
+         ReadQueue* reads)
+    : boards_(boards), reports_(reports), organiser_(organiser), web_(web), reads_(reads) {}
 
 Routed Api::route(const Request& request) const {
     const unsigned version = request.version();
     const std::string_view target = request.target();
-    const std::string_view path = target.substr(0, target.find('?'));
+    const std::string_view path = pagePath(target.substr(0, target.find('?')));
     Routed routed = notFound(version);
     bool no_board = false;
+    std::string allow;  // the methods of the routes that fit, but not the request's
     for (const Route& route : kRoutes) {
         Target found;
         found.route = &route;
@@ -95,21 +134,27 @@ Routed Api::route(const Request& request) const {
         if (fits != Fit::yes) {
             continue;
         }
-        routed = allows(route.allow, request) ? (this->*route.answer)(request, found)
-                                              : methodNotAllowed(route.allow, version);
         no_board = false;
+        if (!allows(route.allow, request)) {
+            allow += (allow.empty() ? "" : ", ") + std::string(route.allow);
+            continue;
+        }
+        routed = (this->*route.answer)(request, found);
+        allow.clear();
         break;
+    }
+    if (!allow.empty()) {
+        routed = methodNotAllowed(allow, version);
     }
     if (no_board) {
         routed = errorResponse(http::status::not_found, "not_found", "Tavlan finns inte", version);
     }
-    Response* response = std::get_if<Response>(&routed);
-    if (response != nullptr && request.method() == http::verb::head) {
-        // What a GET would get, without its body.
-        if (!isEventStream(*response)) {
-            response->content_length(response->body().size());
+    if (request.method() == http::verb::head) {
+        if (Response* response = std::get_if<Response>(&routed)) {
+            withoutBody(*response);
+        } else if (ArchiveRead* read = std::get_if<ArchiveRead>(&routed)) {
+            read->head = true;
         }
-        response->body().clear();
     }
     return routed;
 }
@@ -158,11 +203,46 @@ Api::Fit Api::fit(std::string_view pattern, std::string_view path, Target& targe
     }
 }
 
-void Api::write(BoardWrite write, std::function<void(Response)> reply) const {
+void Api::write(Routed routed, std::function<void(Response)> reply) const {
+    if (OrganiserWrite* const write = std::get_if<OrganiserWrite>(&routed)) {
+        organiser_.correct(
+            std::move(write->correction),
+            [reply = std::move(reply), version = write->version](CorrectionResult result) {
+                reply(correctionAnswer(std::move(result), version));
+            });
+        return;
+    }
+    BoardWrite& write = std::get<BoardWrite>(routed);
     write.board->apply(std::move(write.write),
                        [reply = std::move(reply), version = write.version](WriteResult result) {
                            reply(writeAnswer(std::move(result), version));
                        });
+}
+
+void Api::answerLater(Routed routed, std::function<void(Response)> reply) const {
+    ArchiveRead* const read = std::get_if<ArchiveRead>(&routed);
+    if (read == nullptr) {
+        return write(std::move(routed), std::move(reply));
+    }
+    const unsigned version = read->version;
+    const bool posted = reads_->post([answer = std::move(read->answer), head = read->head, reply] {
+        Response response = answer();
+        if (head) {
+            withoutBody(response);
+        }
+        reply(std::move(response));
+    });
+    if (!posted) {
+        reply(unavailable("too_many_reads", "För många läsningar just nu; försök igen om en stund",
+                          version));
+    }
+}
+
+Routed Api::archiveRead(const Request& request, std::function<Response()> answer) const {
+    if (reads_ == nullptr) {
+        return answer();
+    }
+    return ArchiveRead{std::move(answer), request.version(), false};
 }
 
 Routed Api::boards(const Request& request, const Target&) const {
@@ -173,29 +253,59 @@ Routed Api::boards(const Request& request, const Target&) const {
     return jsonResponse(serialise({{"boards", std::move(list)}}), request.version());
 }
 
+Routed Api::boardsLive(const Request& request, const Target&) const {
+    std::string list;
+    for (const std::unique_ptr<Board>& board : boards_) {
+        list += (list.empty() ? "" : ",") + board->view().opening().json;
+    }
+    return jsonResponse("{\"boards\":[" + list + "]}", request.version());
+}
+
 Routed Api::rules(const Request& request, const Target&) const {
     return jsonResponse(serialise(front_end::rules()), request.version());
 }
 
+// Each read of the archive takes what it needs of the request with it: the
+// request is gone by the time a reader answers.
+
 Routed Api::players(const Request& request, const Target&) const {
-    return reports_.players(request.version());
+    return archiveRead(request,
+                       [this, version = request.version()] { return reports_.players(version); });
 }
 
 Routed Api::player(const Request& request, const Target& target) const {
-    const std::optional<std::string> name = percentDecoded(target.text, false);
-    return name ? reports_.player(*name, request.version()) : notFound(request.version());
+    std::optional<std::string> name = percentDecoded(target.text, false);
+    if (!name) {
+        return notFound(request.version());
+    }
+    return archiveRead(request, [this, name = std::move(*name), version = request.version()] {
+        return reports_.player(name, version);
+    });
 }
 
 Routed Api::matches(const Request& request, const Target&) const {
-    return reports_.matches(queryOf(request.target()), request.version());
+    return archiveRead(request,
+                       [this, query = std::string(queryOf(request.target())),
+                        version = request.version()] { return reports_.matches(query, version); });
 }
 
 Routed Api::match(const Request& request, const Target& target) const {
-    return reports_.match(target.text, request.version());
+    return archiveRead(
+        request,
+        [this, id = std::string(target.text), tags = allValues(request, http::field::if_none_match),
+         version = request.version()] { return reports_.match(id, tags, version); });
 }
 
 Routed Api::dartsCsv(const Request& request, const Target& target) const {
-    return reports_.dartsCsv(target.text, request.version());
+    return archiveRead(request, [this, id = std::string(target.text), version = request.version()] {
+        return reports_.dartsCsv(id, version);
+    });
+}
+
+Routed Api::daysCsv(const Request& request, const Target&) const {
+    return archiveRead(request,
+                       [this, query = std::string(queryOf(request.target())),
+                        version = request.version()] { return reports_.daysCsv(query, version); });
 }
 
 Routed Api::boardState(const Request& request, const Target& target) const {
@@ -214,11 +324,38 @@ Routed Api::events(const Request& request, const Target& target) const {
 }
 
 Routed Api::boardWrite(const Request& request, const Target& target) const {
-    std::variant<Write, Response> write = readWrite(request, *target.board, *target.action);
+    std::variant<Write, Response> write = readWrite(request, *target.board, *target.action,
+                                                    organiser_.members(), organiser_.accuracies());
     if (Response* refusal = std::get_if<Response>(&write)) {
         return std::move(*refusal);
     }
     return BoardWrite{target.board, std::move(std::get<Write>(write)), request.version()};
+}
+
+Routed Api::addPlayer(const Request& request, const Target& target) const {
+    return correction(request, Correction::Kind::add_player, target.text);
+}
+
+Routed Api::renamePlayer(const Request& request, const Target& target) const {
+    return correction(request, Correction::Kind::rename, target.text);
+}
+
+Routed Api::mergePlayer(const Request& request, const Target& target) const {
+    return correction(request, Correction::Kind::merge, target.text);
+}
+
+Routed Api::voidMatch(const Request& request, const Target& target) const {
+    return correction(request, Correction::Kind::void_match, target.text);
+}
+
+Routed Api::correction(const Request& request, Correction::Kind kind,
+                       std::string_view named) const {
+    std::variant<Correction, Response> correction =
+        readCorrection(request, organiser_, kind, named);
+    if (Response* refusal = std::get_if<Response>(&correction)) {
+        return std::move(*refusal);
+    }
+    return OrganiserWrite{std::move(std::get<Correction>(correction)), request.version()};
 }
 
 Routed Api::index(const Request& request, const Target&) const {

@@ -1,6 +1,8 @@
 #include "archive.h"
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "statement_use.h"
 
@@ -33,6 +35,18 @@ const char* const kSchema = R"(
     ) WITHOUT ROWID;
     CREATE INDEX match_players_by_name ON match_players (name);)";
 
+bool practice(const MatchEntry& entry) {
+    return std::find(entry.members.begin(), entry.members.end(), 0) != entry.members.end();
+}
+
+bool counts(const MatchEntry& entry) {
+    if (entry.status != "finished" || entry.voided || practice(entry)) {
+        return false;
+    }
+    std::set<std::int64_t> seated(entry.members.begin(), entry.members.end());
+    return seated.size() == entry.members.size();
+}
+
 std::string countsCell(const std::vector<Counts>& players) {
     std::string text = "[";
     for (const Counts& counts : players) {
@@ -52,9 +66,11 @@ std::vector<Counts> countsFromCell(const std::string& cell) {
         return players;
     }
     for (const nlohmann::json& values : document) {
+        if (!values.is_array()) {
+            return {};
+        }
         Counts& counts = players.emplace_back();
-        for (std::size_t i = 0; i < kCountFields.size() && values.is_array() && i < values.size();
-             ++i) {
+        for (std::size_t i = 0; i < kCountFields.size() && i < values.size(); ++i) {
             if (values[i].is_number_integer()) {
                 counts.*(kCountFields[i].member) = values[i].get<std::int64_t>();
             }
@@ -73,10 +89,10 @@ Writer::Writer(SQLite::Database& database)
             updated = excluded.updated, status = excluded.status, winner = excluded.winner,
             darts = excluded.darts, counts = excluded.counts)"),
       player_(database, R"(
-        INSERT OR IGNORE INTO match_players (board, start_event, position, name)
-        VALUES (:board, :start_event, :position, :name))") {}
+        INSERT OR IGNORE INTO match_players (board, start_event, position, name, player)
+        VALUES (:board, :start_event, :position, :name, :player))") {}
 
-void Writer::write(const MatchEntry& entry) {
+void Writer::write(const MatchEntry& entry, const std::vector<std::int64_t>& members) {
     std::int64_t darts = 0;
     for (const Counts& counts : entry.counts) {
         darts += counts.darts;
@@ -103,6 +119,11 @@ void Writer::write(const MatchEntry& entry) {
         player_.bind(":start_event", static_cast<std::int64_t>(entry.start_event));
         player_.bind(":position", static_cast<int>(position));
         player_.bind(":name", entry.players[position]);
+        if (position < members.size() && members[position] != 0) {
+            player_.bind(":player", members[position]);
+        } else {
+            player_.bind(":player");
+        }
         player_.exec();
     }
 }

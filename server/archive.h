@@ -31,16 +31,29 @@ struct MatchEntry {
     std::vector<std::string> players;
     std::vector<statistics::Counts> counts;  // one per player
     bool begins = false;                     // written by the row of its start
+    // Per player, whether the computer plays the seat: as its start seats it.
+    std::vector<bool> computers;
+    // Per player, read back: the seat's member of the register, 0 for none
+    // (the computer).
+    std::vector<std::int64_t> members;
+    bool voided = false;  // read back: made void by the organiser
 };
 
-// The statements that create the archive's tables, for the journal's schema.
+// Returns whether a match counts in careers: played to its end, not void,
+// and between members, each on one seat.
+bool counts(const MatchEntry& entry);
+// Returns whether a match was practice: a seat is no member (the computer's).
+bool practice(const MatchEntry& entry);
+
+// The statements that create the archive's tables, for the journal's first
+// schema; the register adds to them (members.h).
 extern const char* const kSchema;
 
 // Returns a match's counts as the archive keeps them: per player an array of
 // the counts in the order of statistics::kCountFields, "[[9,501,...],[...]]".
 std::string countsCell(const std::vector<statistics::Counts>& players);
 // Reads a cell back; a count that is missing or not an integer reads 0, and
-// a cell that is not such an array reads as no players.
+// a cell that is not such an array of arrays reads as no players.
 std::vector<statistics::Counts> countsFromCell(const std::string& cell);
 
 // Writes entries with statements prepared once, for the journal's writer.
@@ -49,8 +62,9 @@ class Writer {
 public:
     explicit Writer(SQLite::Database& database);
 
-    // Writes `entry`, replacing what the archive held of that match.
-    void write(const MatchEntry& entry);
+    // Writes `entry`, replacing what the archive held of that match; the
+    // entry that begins it seats `members` (per player, 0 for none).
+    void write(const MatchEntry& entry, const std::vector<std::int64_t>& members);
 
 private:
     SQLite::Statement match_;

@@ -10,10 +10,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -34,17 +37,43 @@ struct Appearance {
     int position = 0;  // the player's index in match.players
 };
 
-// A player of a match in which a dart was thrown, with how many such
-// matches they played and the sum of their counts.
+// A member of the register, by its id and its name.
+struct Member {
+    std::int64_t id = 0;
+    std::string name;
+};
+
+// A member with how many matches that count (archive::counts) they played
+// and the sum of their counts in those.
 struct Career {
     std::string name;
     std::int64_t matches = 0;
     statistics::Counts counts;
 };
 
+// Which matches a list holds: those of the member `player` when it is not
+// 0, begun from `from` up to but not including `to` (milliseconds since the
+// epoch).
+struct MatchFilter {
+    std::int64_t player = 0;
+    std::int64_t from = std::numeric_limits<std::int64_t>::min();
+    std::int64_t to = std::numeric_limits<std::int64_t>::max();
+};
+
+// Thrown by a read that meets a match whose counts in the archive are
+// damaged and whose journal rows do not seat its players either.
+class DamagedMatch : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // Thread-safe; one read at a time. Every read throws SQLite::Exception
 // when the database cannot be read, and reads the matches being played with
-// their live counts where those have one per player.
+// their live counts where those have one per player. A match whose counts
+// cell does not hold one entry per seat is damaged: each read that meets it
+// says so once on standard error, naming its board and start event, and
+// takes its counts from the match played again from its journal rows
+// (DamagedMatch when those seat other players).
 class ArchiveReader {
 public:
     // Opens a read-only connection of its own to the database at `path`,
@@ -62,16 +91,22 @@ public:
     std::optional<archive::MatchEntry> match(int board, std::uint64_t start_event,
                                              const LiveCounts& live);
     // Returns the matches in which a dart was thrown or that are being
-    // played, newest first, `count` after the first `skip`; only those of
-    // `player` when it is not empty.
-    std::vector<archive::MatchEntry> matches(const std::string& player, std::size_t skip,
+    // played, newest first, `count` after the first `skip`; only those that
+    // `filter` holds.
+    std::vector<archive::MatchEntry> matches(const MatchFilter& filter, std::size_t skip,
                                              std::size_t count, const LiveCounts& live);
     // Returns how many matches `matches` would list in all.
-    std::size_t matchCount(const std::string& player);
-    // Returns every match of `player` that `matches` lists, newest first.
-    std::vector<Appearance> appearances(const std::string& player, const LiveCounts& live);
-    // Returns every player of a match in which a dart was thrown, by name.
-    std::vector<Career> careers(const LiveCounts& live);
+    std::size_t matchCount(const MatchFilter& filter);
+    // Returns every seat of the member `player` in a match that `matches`
+    // lists, newest first.
+    std::vector<Appearance> appearances(std::int64_t player, const LiveCounts& live);
+    // Returns the member who is `name` by nameKey, if any.
+    std::optional<Member> member(std::string_view name);
+    // Returns every member of the register, by name.
+    std::vector<Member> members();
+    // Returns every member of the register, by name, with the matches that
+    // count.
+    std::vector<Career> careers();
     // Returns the journal rows of the board's match that began at
     // `start_event`: from that start up to the next accepted start or reset.
     std::vector<JournalRow> matchRows(int board, std::uint64_t start_event);
@@ -79,10 +114,20 @@ public:
 private:
     ArchiveReader(std::unique_ptr<SQLite::Database> own, SQLite::Database& database,
                   Mutex* shared_mutex);
-    std::vector<archive::MatchEntry> listLocked(const std::string& player, std::int64_t skip,
+    std::vector<archive::MatchEntry> listLocked(const MatchFilter& filter, std::int64_t skip,
                                                 std::int64_t count, const LiveCounts& live)
         GAME501_REQUIRES(mutex_);
     archive::MatchEntry entryLocked(SQLite::Statement& query, const LiveCounts& live)
+        GAME501_REQUIRES(mutex_);
+    // Adds a match read from seats_ to the careers of its members, when it
+    // counts.
+    void addToCareersLocked(const archive::MatchEntry& match, const std::string& cell,
+                            std::map<std::int64_t, Career>& careers) GAME501_REQUIRES(mutex_);
+    // Returns the counts of a damaged match with `seats` players, played
+    // again from its journal rows, and logs it. Throws DamagedMatch.
+    std::vector<statistics::Counts> rebuiltLocked(int board, std::uint64_t start_event,
+                                                  std::size_t seats) GAME501_REQUIRES(mutex_);
+    std::vector<JournalRow> matchRowsLocked(int board, std::uint64_t start_event)
         GAME501_REQUIRES(mutex_);
 
     Mutex own_mutex_;
@@ -92,7 +137,9 @@ private:
     SQLite::Statement players_ GAME501_GUARDED_BY(mutex_);
     SQLite::Statement list_ GAME501_GUARDED_BY(mutex_);
     SQLite::Statement count_ GAME501_GUARDED_BY(mutex_);
-    SQLite::Statement careers_ GAME501_GUARDED_BY(mutex_);
+    SQLite::Statement seats_ GAME501_GUARDED_BY(mutex_);
+    SQLite::Statement members_ GAME501_GUARDED_BY(mutex_);
+    SQLite::Statement member_ GAME501_GUARDED_BY(mutex_);
     SQLite::Statement match_end_ GAME501_GUARDED_BY(mutex_);
     SQLite::Statement rows_ GAME501_GUARDED_BY(mutex_);
 };

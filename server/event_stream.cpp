@@ -50,9 +50,14 @@ bool isEventStream(const Response& response) {
     return response[http::field::content_type] == kContentType;
 }
 
+std::string openingData(int board, const std::string& checkout, const std::string& match,
+                        const std::string& state) {
+    return boardMembers(board, checkout, match) + ",\"state\":" + state + "}";
+}
+
 EventText openingEvent(int board, std::uint64_t event_id, const std::string& checkout,
                        const std::string& match, const std::string& state) {
-    const std::string data = boardMembers(board, checkout, match) + ",\"state\":" + state + "}";
+    const std::string data = openingData(board, checkout, match, state);
     return std::make_shared<const std::string>(
         "retry: " + std::to_string(kViewerReconnect.count()) + "\n" +
         eventText(event_id, "state", data));

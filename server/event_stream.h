@@ -26,11 +26,15 @@ const std::string& eventStreamHeader();
 // Returns whether `response` is the head of an event stream.
 bool isEventStream(const Response& response);
 
+// Returns the data of the event that opens a viewer's stream, as JSON: the
+// board's number, the checkout of the leg, the match document (with its
+// figures) and the leg's state document, each given as JSON text.
+std::string openingData(int board, const std::string& checkout, const std::string& match,
+                        const std::string& state);
+
 // Returns the event that opens a viewer's stream, "state", numbered as the
-// board's last durable event: the board's number, the checkout of the leg,
-// the match document (with its figures) and the leg's state document, each
-// given as JSON text; led by how long the viewer's browser waits before it
-// reconnects.
+// board's last durable event: openingData, led by how long the viewer's
+// browser waits before it reconnects.
 EventText openingEvent(int board, std::uint64_t event_id, const std::string& checkout,
                        const std::string& match, const std::string& state);
 

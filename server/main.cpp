@@ -28,7 +28,9 @@
 #include "computer_turns.h"
 #include "journal.h"
 #include "network.h"
+#include "organiser.h"
 #include "parsing.h"
+#include "read_queue.h"
 #include "reports.h"
 #include "server_limits.h"
 #include "tokens.h"
@@ -40,7 +42,9 @@ using namespace game501::server;
 
 const std::string kUsage =
     "Användning: game-501-server [--listen ADRESS:PORT] [--boards N] [--tokens FIL]\n"
-    "                            [--data FIL] [--computer-pause MS]\n"
+    "                            [--organiser-token FIL] [--data FIL]\n"
+    "                            [--computer-pause MS]\n"
+    "                            [--connections-per-address N]\n"
     "\n"
     "Ställer tavlornas 501-spel på nätet: ett JSON-API, händelser i realtid och\n"
     "en sida per tavla. Att ändra en tavla kräver dess token; att läsa och följa\n"
@@ -55,6 +59,9 @@ const std::string kUsage =
     "                        som databasen har; fler läggs till, färre nekas)\n"
     "  --tokens FIL          tavlornas token, en per rad, tavla 1 först\n"
     "                        (standard: databasens, och nya slumpade för nya tavlor)\n"
+    "  --organiser-token FIL arrangörens token, som ändrar spelarregistret och\n"
+    "                        rättar matcher (standard: databasens, eller en ny\n"
+    "                        slumpad)\n"
     "  --data FIL            databasen med tavlornas journal och token\n"
     "                        (standard: game501.db i arbetskatalogen)\n"
     "  --computer-pause MS   datorns paus före varje kast, 0 till " +
@@ -63,6 +70,11 @@ const std::string kUsage =
     "                        (standard: " +
     std::to_string(game501::kDefaultComputerPause.count()) +
     ")\n"
+    "  --connections-per-address N\n"
+    "                        högst så många anslutningar från en adress, 1 till " +
+    std::to_string(kMaxConnectionsPerAddress) +
+    "\n                        (standard: " + std::to_string(kDefaultConnectionsPerAddress) +
+    "; höj den bakom en proxy eller NAT)\n"
     "  --help                visa denna hjälp\n";
 
 struct Options {
@@ -70,8 +82,10 @@ struct Options {
     unsigned short port = 8501;
     std::optional<int> boards;  // none: as many as the database has, or one
     std::optional<std::string> tokens_file;
+    std::optional<std::string> organiser_token_file;
     std::string data = "game501.db";
     std::chrono::milliseconds computer_pause = game501::kDefaultComputerPause;
+    int connections_per_address = kDefaultConnectionsPerAddress;
 };
 
 struct UsageError {
@@ -96,6 +110,18 @@ std::optional<long> number(const std::string& text, long min, long max) {
         return std::nullopt;
     }
     return static_cast<long>(*value);
+}
+
+// Returns the value of the option `flag`, a whole number from `min` to `max`.
+// Throws UsageError.
+long numberOption(const std::vector<std::string>& args, std::size_t& i, const std::string& flag,
+                  long min, long max) {
+    const std::optional<long> value = number(valueOf(args, i, flag), min, max);
+    if (!value) {
+        throw UsageError{flag + " ska vara ett tal från " + std::to_string(min) + " till " +
+                         std::to_string(max)};
+    }
+    return *value;
 }
 
 void parseListen(const std::string& text, Options& options) {
@@ -128,23 +154,17 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args) {
         } else if (is("--listen")) {
             parseListen(valueOf(args, i, "--listen"), options);
         } else if (is("--boards")) {
-            const std::optional<long> boards = number(valueOf(args, i, "--boards"), 1, kMaxBoards);
-            if (!boards) {
-                throw UsageError{"--boards ska vara ett tal från 1 till " +
-                                 std::to_string(kMaxBoards)};
-            }
-            options.boards = static_cast<int>(*boards);
+            options.boards = static_cast<int>(numberOption(args, i, "--boards", 1, kMaxBoards));
         } else if (is("--tokens")) {
             options.tokens_file = valueOf(args, i, "--tokens");
+        } else if (is("--organiser-token")) {
+            options.organiser_token_file = valueOf(args, i, "--organiser-token");
         } else if (is("--computer-pause")) {
-            constexpr long kMaxPause = game501::kMaxComputerPause.count();
-            const std::optional<long> pause =
-                number(valueOf(args, i, "--computer-pause"), 0, kMaxPause);
-            if (!pause) {
-                throw UsageError{"--computer-pause ska vara ett tal från 0 till " +
-                                 std::to_string(kMaxPause)};
-            }
-            options.computer_pause = std::chrono::milliseconds(*pause);
+            options.computer_pause = std::chrono::milliseconds(
+                numberOption(args, i, "--computer-pause", 0, game501::kMaxComputerPause.count()));
+        } else if (is("--connections-per-address")) {
+            options.connections_per_address = static_cast<int>(
+                numberOption(args, i, "--connections-per-address", 1, kMaxConnectionsPerAddress));
         } else if (is("--data")) {
             options.data = valueOf(args, i, "--data");
             if (options.data.empty()) {
@@ -157,12 +177,8 @@ std::optional<Options> parseOptions(const std::vector<std::string>& args) {
     return options;
 }
 
-// Reads the tokens file, if one is given, before anything else is touched.
-std::optional<std::vector<std::string>> readTokensFile(const Options& options) {
-    if (!options.tokens_file) {
-        return std::nullopt;
-    }
-    const std::string& path = *options.tokens_file;
+// Reads the tokens of a tokens file, before anything else is touched.
+std::vector<std::string> readTokensFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     std::string text;
     if (file) {
@@ -182,7 +198,35 @@ std::optional<std::vector<std::string>> readTokensFile(const Options& options) {
     if (!tokens) {
         throw UsageError{path + ": " + error};
     }
-    return tokens;
+    return std::move(*tokens);
+}
+
+// Reads the organiser's token file, which holds one token.
+std::optional<std::string> readOrganiserToken(const Options& options) {
+    if (!options.organiser_token_file) {
+        return std::nullopt;
+    }
+    std::vector<std::string> tokens = readTokensFile(*options.organiser_token_file);
+    if (tokens.size() != 1) {
+        throw UsageError{*options.organiser_token_file + ": filen ska ha en token, inte " +
+                         std::to_string(tokens.size())};
+    }
+    return std::move(tokens.front());
+}
+
+// Returns the organiser's token: the file's, or the one the database keeps,
+// or a new one; never a board's, which would let a board's scorer correct.
+std::string organiserToken(std::optional<std::string> from_file, std::optional<std::string> stored,
+                           const std::vector<std::string>& boards) {
+    std::string token = from_file ? std::move(*from_file)
+                        : stored  ? std::move(*stored)
+                                  : makeToken();
+    const auto same = std::find(boards.begin(), boards.end(), token);
+    if (same != boards.end()) {
+        throw UsageError{"arrangörens token är densamma som tavla " +
+                         std::to_string(same - boards.begin() + 1) + "s"};
+    }
+    return token;
 }
 
 // Returns the tokens of `count` boards: those of the tokens file, or those
@@ -250,13 +294,17 @@ int badUsage(const std::string& message) {
 int main(int argc, char** argv) {
     std::optional<Options> options;
     std::optional<std::vector<std::string>> file_tokens;
+    std::optional<std::string> file_organiser_token;
     try {
         options = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
         if (!options) {
             std::cout << kUsage;
             return 0;
         }
-        file_tokens = readTokensFile(*options);
+        if (options->tokens_file) {
+            file_tokens = readTokensFile(*options->tokens_file);
+        }
+        file_organiser_token = readOrganiserToken(*options);
     } catch (const UsageError& error) {
         return badUsage(error.message);
     }
@@ -268,6 +316,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     Boards boards;
+    std::string organiser_token;
     try {
         std::vector<std::string> stored = journal->tokens();
         const int count =
@@ -278,7 +327,10 @@ int main(int argc, char** argv) {
         }
         const std::vector<std::string> tokens =
             boardTokens(*options, count, std::move(file_tokens), std::move(stored));
+        organiser_token =
+            organiserToken(std::move(file_organiser_token), journal->organiserToken(), tokens);
         journal->setTokens(tokens);
+        journal->setOrganiserToken(organiser_token);
         for (int number = 1; number <= count; ++number) {
             boards.push_back(std::make_unique<Board>(
                 number, tokens[static_cast<std::size_t>(number - 1)], *journal));
@@ -291,6 +343,11 @@ int main(int argc, char** argv) {
                   << "\n";
         return 2;
     }
+    journal->onReopened([&boards] {
+        for (const std::unique_ptr<Board>& board : boards) {
+            board->reload();
+        }
+    });
     journal->start();
     std::string web_problem;
     const std::optional<WebFiles> web = WebFiles::locate(web_problem);
@@ -298,8 +355,12 @@ int main(int argc, char** argv) {
         std::cerr << "game-501-server: hittar inte sidorna (" << web_problem
                   << "); bara API:t svarar\n";
     }
-    const Reports reports(journal->reader(), boards);
-    const Api api(boards, reports, web ? &*web : nullptr);
+    const Reports reports(journal->reader(), boards, journal->accuracies());
+    const Organiser organiser(std::move(organiser_token), *journal);
+    // Every read of the archive is answered before io.run() returns (each
+    // holds the io_context's work until then), so none outlives the Api.
+    ReadQueue reads(kReadThreads, kMaxQueuedReads);
+    const Api api(boards, reports, organiser, web ? &*web : nullptr, &reads);
     const int max_connections = raiseDescriptorLimit();
 
     boost::asio::io_context io;
@@ -307,7 +368,7 @@ int main(int argc, char** argv) {
     try {
         server = std::make_unique<Server>(
             io, tcp::endpoint(boost::asio::ip::make_address(options->host), options->port), api,
-            max_connections);
+            max_connections, options->connections_per_address);
     } catch (const boost::system::system_error& error) {
         std::cerr << "game-501-server: kan inte lyssna på " << options->host << ":" << options->port
                   << ": " << error.code().message() << "\n";
@@ -328,12 +389,18 @@ int main(int argc, char** argv) {
     const std::string base =
         "http://" + hostForAddresses(*options) + ":" + std::to_string(server->endpoint().port());
     std::cout << "game-501-server lyssnar på " << base << "\n";
+    if (journal->created()) {
+        std::cout << "Skapade en ny databas: " << options->data << "\n";
+    }
     for (const std::unique_ptr<Board>& board : boards) {
         const std::string page = base + "/boards/" + std::to_string(board->number());
         std::cout << "Tavla " << board->number() << "\n"
                   << "  poängräkning: " << page << "#token=" << board->token() << "\n"
                   << "  visning:      " << page << "\n";
     }
+    std::cout << "Arrangör\n"
+              << "  spelare och rättelser: " << base << "/organiser#token=" << organiser.token()
+              << "\n";
     std::cout << "Stoppa med Ctrl+C." << std::endl;
 
     server->start();

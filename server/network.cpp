@@ -74,10 +74,8 @@ public:
           api_(api),
           strand_(stream_.get_executor()) {}
 
-    ~HttpSession() { connections_.untrack(this); }
-
     void run() {
-        connections_.track(shared_from_this());
+        connections_.track(slot_, shared_from_this());
         net::dispatch(strand_, [self = shared_from_this()] { self->readRequest(); });
     }
 
@@ -105,11 +103,30 @@ private:
         if (stopping_) {
             return;
         }
+        connections_.waiting(slot_);
         parser_.emplace();
         parser_->header_limit(kMaxHeaderBytes);
         parser_->body_limit(kMaxBodyBytes);
         reading_ = true;
-        stream_.expires_after(kReadTimeout);
+        if (answered_ && buffer_.size() == 0) {
+            // Idle between requests: the next header is due from its first byte.
+            stream_.expires_after(kIdleTimeout);
+            stream_.async_read_some(
+                buffer_.prepare(kMaxHeaderBytes),
+                [self = shared_from_this()](beast::error_code error, std::size_t bytes) {
+                    self->buffer_.commit(bytes);
+                    if (error) {
+                        return self->onReadFailed(error);
+                    }
+                    self->readHeader();
+                });
+            return;
+        }
+        readHeader();
+    }
+
+    void readHeader() {
+        stream_.expires_after(kHeaderTimeout);
         http::async_read_header(
             stream_, buffer_, *parser_,
             beast::bind_front_handler(&HttpSession::onHeader, shared_from_this()));
@@ -119,6 +136,7 @@ private:
         if (error) {
             return onReadFailed(error);
         }
+        stream_.expires_after(kBodyTimeout);
         if (parser_->get().version() == 11 && expectsContinue(parser_->get()) &&
             !parser_->is_done()) {
             net::async_write(
@@ -142,7 +160,8 @@ private:
 
     void onReadFailed(const beast::error_code& error) {
         reading_ = false;
-        if (std::optional<Response> answer = parseFailureResponse(error); answer && !stopping_) {
+        if (std::optional<Response> answer = parseFailureResponse(error);
+            answer && !stopping_ && connections_.answering(slot_)) {
             finish(*answer, false);
             write(std::move(*answer));
         }
@@ -153,16 +172,20 @@ private:
             return onReadFailed(error);
         }
         reading_ = false;
+        if (!connections_.answering(slot_)) {
+            return;  // closed to make room while the request came in
+        }
         const Request request = parser_->release();
         parser_.reset();
         const bool keep_alive = request.keep_alive();
         Routed routed = api_.route(request);
-        if (BoardWrite* const board_write = std::get_if<BoardWrite>(&routed)) {
-            // Answered once its journal row is durable, from one of the
-            // journal's threads; the guard keeps the io_context running till then.
-            return api_.write(
-                std::move(*board_write), [self = shared_from_this(), keep_alive,
-                                          work = net::make_work_guard(strand_)](Response response) {
+        if (answeredLater(routed)) {
+            // A write is answered once its journal row is durable, from one
+            // of the journal's threads, and a read of the archive from a
+            // reader's; the guard keeps the io_context running till then.
+            return api_.answerLater(
+                std::move(routed), [self = shared_from_this(), keep_alive,
+                                    work = net::make_work_guard(strand_)](Response response) {
                     net::dispatch(self->strand_,
                                   [self, keep_alive, response = std::move(response)]() mutable {
                                       self->respond(std::move(response), keep_alive);
@@ -207,6 +230,7 @@ private:
         if (!keep_alive || stopping_) {
             return lingerThenClose(shared_from_this(), stream_);
         }
+        answered_ = true;
         readRequest();
     }
 
@@ -219,6 +243,7 @@ private:
     std::optional<http::request_parser<http::string_body>> parser_;
     std::optional<Response> response_;
     bool reading_ = false;
+    bool answered_ = false;  // so the connection may idle before its next request
     bool stopping_ = false;
 };
 
@@ -236,12 +261,10 @@ public:
           strand_(stream_.get_executor()),
           heartbeat_(strand_) {}
 
-    ~EventStreamSession() { connections_.untrack(this); }
-
     // Subscribes to `board` and writes the stream's head and its first
     // event. Runs on the connection's strand.
     void start(Board& board) {
-        connections_.track(shared_from_this());
+        connections_.track(connection_, shared_from_this());
         stream_.expires_never();
         queue_ = std::make_shared<EventQueue>(
             kMaxQueuedEvents, kMaxQueuedEventBytes, [weak = weak_from_this(), strand = strand_] {
@@ -394,24 +417,36 @@ private:
     Response answer_;
 };
 
+// Returns the client a connection from `address` counts against: an IPv4
+// address, mapped ones included, or the /64 network of an IPv6 address.
+std::string clientOf(const net::ip::address& address) {
+    if (address.is_v4()) {
+        const net::ip::address_v4::bytes_type bytes = address.to_v4().to_bytes();
+        return std::string(bytes.begin(), bytes.end());
+    }
+    const net::ip::address_v6 v6 = address.to_v6();
+    if (v6.is_v4_mapped()) {
+        return clientOf(net::ip::make_address_v4(net::ip::v4_mapped, v6));
+    }
+    const net::ip::address_v6::bytes_type bytes = v6.to_bytes();
+    return std::string(bytes.begin(), bytes.begin() + 8);
+}
+
 }  // namespace
 
-Connections::Slot::Slot(Connections& owner, std::atomic<int>& count) noexcept
-    : owner_(&owner), count_(&count) {}
+Connections::Slot::Slot(Connections& owner, std::atomic<int>* count, std::uint64_t id) noexcept
+    : owner_(&owner), count_(count), id_(id) {}
 
 Connections::Slot::Slot(Slot&& other) noexcept
-    : owner_(std::exchange(other.owner_, nullptr)), count_(other.count_) {}
+    : owner_(std::exchange(other.owner_, nullptr)), count_(other.count_), id_(other.id_) {}
 
 Connections::Slot::~Slot() {
     if (owner_ != nullptr) {
-        owner_->release(*count_);
+        owner_->release(*this);
     }
 }
 
-Connections::Connections(int max_connections, int max_streams, int max_rejections)
-    : max_connections_(max_connections),
-      max_streams_(max_streams),
-      max_rejections_(max_rejections) {}
+Connections::Connections(const Limits& limits) : limits_(limits) {}
 
 std::optional<Connections::Slot> Connections::take(Connections& owner, std::atomic<int>& count,
                                                    int max) {
@@ -419,40 +454,132 @@ std::optional<Connections::Slot> Connections::take(Connections& owner, std::atom
         --count;
         return std::nullopt;
     }
-    return Slot(owner, count);
+    return Slot(owner, &count, 0);
 }
 
-std::optional<Connections::Slot> Connections::takeConnection() {
-    return take(*this, connections_, max_connections_);
+std::optional<Connections::Slot> Connections::takeConnection(const net::ip::address& address) {
+    std::string client = clientOf(address);
+    std::shared_ptr<HttpSession> making_room;
+    std::uint64_t id = 0;
+    {
+        const MutexLock lock(mutex_);
+        const auto held = per_client_.find(client);
+        const bool client_full = held != per_client_.end() && held->second >= limits_.per_client;
+        if (client_full || counted_ >= limits_.connections) {
+            if (closing_ >= limits_.closing) {
+                return std::nullopt;
+            }
+            std::optional<std::shared_ptr<HttpSession>> room =
+                makeRoom(client_full ? &client : nullptr);
+            if (!room) {
+                return std::nullopt;
+            }
+            making_room = std::move(*room);
+        }
+        ++per_client_[client];
+        ++counted_;
+        id = ++next_id_;
+        entries_[id].client = std::move(client);
+    }
+    // Closed outside the lock, which the session may take as it ends.
+    if (making_room) {
+        making_room->close();
+    }
+    return Slot(*this, nullptr, id);
+}
+
+std::optional<std::shared_ptr<HttpSession>> Connections::makeRoom(const std::string* client) {
+    auto oldest = waiting_.begin();
+    while (oldest != waiting_.end() && client != nullptr &&
+           entries_.at(*oldest).client != *client) {
+        ++oldest;
+    }
+    if (oldest == waiting_.end()) {
+        return std::nullopt;
+    }
+    Entry& entry = entries_.at(*oldest);
+    waiting_.erase(oldest);
+    entry.waiting.reset();
+    entry.closing = true;
+    ++closing_;
+    --counted_;
+    if (--per_client_.at(entry.client) == 0) {
+        per_client_.erase(entry.client);
+    }
+    // Only a session that reads requests waits; one already gone has closed
+    // its connection itself.
+    const auto* session = std::get_if<std::weak_ptr<HttpSession>>(&entry.session);
+    return session != nullptr ? session->lock() : nullptr;
 }
 
 std::optional<Connections::Slot> Connections::takeStream() {
-    return take(*this, streams_, max_streams_);
+    return take(*this, streams_, limits_.streams);
 }
 
 std::optional<Connections::Slot> Connections::takeRejection() {
-    return take(*this, rejections_, max_rejections_);
+    return take(*this, rejections_, limits_.rejections);
 }
 
-void Connections::release(std::atomic<int>& count) {
-    if (--count == 0 && &count == &connections_ && stopping_) {
+void Connections::release(const Slot& slot) {
+    if (slot.count_ != nullptr) {
+        --*slot.count_;
+        return;
+    }
+    bool last = false;
+    {
+        const MutexLock lock(mutex_);
+        const auto found = entries_.find(slot.id_);
+        Entry& entry = found->second;
+        if (entry.waiting) {
+            waiting_.erase(*entry.waiting);
+        }
+        if (entry.closing) {
+            --closing_;
+        } else {
+            --counted_;
+            if (--per_client_.at(entry.client) == 0) {
+                per_client_.erase(entry.client);
+            }
+        }
+        entries_.erase(found);
+        last = entries_.empty() && stopping_;
+    }
+    if (last) {
         on_empty_();
     }
 }
 
-void Connections::track(const std::shared_ptr<HttpSession>& session) {
-    const MutexLock lock(sessions_mutex_);
-    sessions_.insert_or_assign(session.get(), std::weak_ptr<HttpSession>(session));
+void Connections::track(const Slot& connection, Session session) {
+    const MutexLock lock(mutex_);
+    Entry& entry = entries_.at(connection.id_);
+    entry.session = std::move(session);
 }
 
-void Connections::track(const std::shared_ptr<EventStreamSession>& session) {
-    const MutexLock lock(sessions_mutex_);
-    sessions_.insert_or_assign(session.get(), std::weak_ptr<EventStreamSession>(session));
+void Connections::track(const Slot& connection, const std::shared_ptr<HttpSession>& session) {
+    track(connection, Session(std::weak_ptr<HttpSession>(session)));
 }
 
-void Connections::untrack(const void* session) {
-    const MutexLock lock(sessions_mutex_);
-    sessions_.erase(session);
+void Connections::track(const Slot& connection,
+                        const std::shared_ptr<EventStreamSession>& session) {
+    track(connection, Session(std::weak_ptr<EventStreamSession>(session)));
+}
+
+void Connections::waiting(const Slot& connection) {
+    const MutexLock lock(mutex_);
+    Entry& entry = entries_.at(connection.id_);
+    if (!entry.closing && !entry.waiting) {
+        entry.waiting = waiting_.insert(waiting_.end(), connection.id_);
+    }
+}
+
+bool Connections::answering(const Slot& connection) {
+    const MutexLock lock(mutex_);
+    Entry& entry = entries_.at(connection.id_);
+    if (entry.waiting) {
+        waiting_.erase(*entry.waiting);
+        entry.waiting.reset();
+    }
+    return !entry.closing;
 }
 
 template <typename Visit>
@@ -462,8 +589,8 @@ void Connections::forEachSession(const Visit& visit) {
     std::vector<std::shared_ptr<HttpSession>> requests;
     std::vector<std::shared_ptr<EventStreamSession>> streams;
     {
-        const MutexLock lock(sessions_mutex_);
-        for (const auto& [key, session] : sessions_) {
+        const MutexLock lock(mutex_);
+        for (const auto& [id, entry] : entries_) {
             std::visit(
                 [&](const auto& weak) {
                     if (auto open = weak.lock()) {
@@ -475,7 +602,7 @@ void Connections::forEachSession(const Visit& visit) {
                         }
                     }
                 },
-                session);
+                entry.session);
         }
     }
     for (const auto& session : requests) {
@@ -487,9 +614,10 @@ void Connections::forEachSession(const Visit& visit) {
 }
 
 bool Connections::beginStop(std::function<void()> on_empty) {
+    const MutexLock lock(mutex_);
     on_empty_ = std::move(on_empty);
     stopping_ = true;
-    return connections_.load() > 0;
+    return !entries_.empty();
 }
 
 void Connections::stopAll() {
@@ -501,14 +629,14 @@ void Connections::closeAll() {
 }
 
 Server::Server(net::io_context& io, const tcp::endpoint& endpoint, const Api& api,
-               int max_connections)
+               int max_connections, int per_client)
     : io_(io),
       api_(api),
-      connections_(max_connections,
-                   max_connections > 2 * kConnectionsKeptForRequests
-                       ? max_connections - kConnectionsKeptForRequests
-                       : max_connections / 2,
-                   kMaxRejectionsInFlight),
+      connections_({max_connections,
+                    max_connections > 2 * kConnectionsKeptForRequests
+                        ? max_connections - kConnectionsKeptForRequests
+                        : max_connections / 2,
+                    per_client, kMaxRejectionsInFlight, kMaxClosingInFlight}),
       strand_(net::make_strand(io)),
       acceptor_(strand_),
       retry_timer_(strand_),
@@ -546,7 +674,11 @@ void Server::onAccept(const beast::error_code& error, tcp::socket socket) {
     }
     beast::error_code ignored;
     socket.set_option(tcp::no_delay(true), ignored);
-    if (std::optional<Connections::Slot> slot = connections_.takeConnection()) {
+    const tcp::endpoint client = socket.remote_endpoint(ignored);
+    if (ignored) {
+        return accept();  // gone already
+    }
+    if (std::optional<Connections::Slot> slot = connections_.takeConnection(client.address())) {
         std::make_shared<HttpSession>(std::move(socket), std::move(*slot), connections_, api_)
             ->run();
     } else {

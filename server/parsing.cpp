@@ -4,6 +4,7 @@
 #include <boost/beast/core/string.hpp>
 #include <boost/beast/http/field.hpp>
 #include <charconv>
+#include <ctime>
 #include <iterator>
 
 #include "ascii.h"
@@ -106,6 +107,36 @@ std::optional<std::string> queryValue(std::string_view query, std::string_view n
     return std::nullopt;
 }
 
+std::optional<std::int64_t> dayStart(std::string_view date, int days_after) {
+    constexpr std::string_view kForm = "dddd-dd-dd";
+    const bool formed = date.size() == kForm.size() &&
+                        std::equal(date.begin(), date.end(), kForm.begin(), [](char c, char form) {
+                            return form == 'd' ? ascii::isDigit(c) : c == form;
+                        });
+    if (!formed) {
+        return std::nullopt;
+    }
+    const auto field = [date](std::size_t at, std::size_t digits) {
+        return static_cast<int>(*decimal(date.substr(at, digits), digits));
+    };
+    std::tm day{};
+    day.tm_year = field(0, 4) - 1900;
+    day.tm_mon = field(5, 2) - 1;
+    day.tm_mday = field(8, 2);
+    day.tm_isdst = -1;
+    std::tm check = day;
+    // mktime moves a day past the month's end into the next month.
+    if (std::mktime(&check) == -1 || check.tm_mday != day.tm_mday || check.tm_mon != day.tm_mon) {
+        return std::nullopt;
+    }
+    day.tm_mday += days_after;
+    const std::time_t start = std::mktime(&day);
+    if (start == -1) {
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(start) * 1000;
+}
+
 std::string_view queryOf(std::string_view target) {
     const std::size_t question = target.find('?');
     return question == std::string_view::npos ? std::string_view() : target.substr(question + 1);
@@ -164,6 +195,21 @@ std::optional<Precondition> precondition(const Request& request) {
         }
     }
     return condition;
+}
+
+bool listsTag(std::string_view list, std::string_view tag) {
+    while (!list.empty()) {
+        const std::size_t comma = list.find(',');
+        std::string_view listed = trimmed(list.substr(0, comma));
+        list.remove_prefix(comma == std::string_view::npos ? list.size() : comma + 1);
+        if (listed.substr(0, 2) == "W/") {
+            listed.remove_prefix(2);
+        }
+        if (listed == "*" || (!listed.empty() && listed == tag)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::string entityTag(std::uint64_t event_id) { return "\"" + std::to_string(event_id) + "\""; }

@@ -40,6 +40,12 @@ std::optional<std::string> percentDecoded(std::string_view text, bool plus_is_sp
 // value has a broken escape.
 std::optional<std::string> queryValue(std::string_view query, std::string_view name);
 
+// Reads a date as YYYY-MM-DD and returns the moment, in milliseconds since
+// the epoch, at which the day `days_after` days after it begins in the
+// server's local time (at 0 the day itself); nothing for any other text or a
+// day no calendar has ("2026-02-30").
+std::optional<std::int64_t> dayStart(std::string_view date, int days_after = 0);
+
 // Returns the query of a request target, without the "?"; empty for none.
 std::string_view queryOf(std::string_view target);
 
@@ -61,6 +67,11 @@ std::optional<std::string> idempotencyKey(const Request& request);
 // board's (a quoted event id of at most kMaxEntityTagDigits digits) never
 // matches.
 std::optional<Precondition> precondition(const Request& request);
+
+// Returns whether an If-None-Match field's value, `list`, holds `tag` or
+// "*": a list of entity tags, compared weakly (W/ ignored), as a GET
+// compares them.
+bool listsTag(std::string_view list, std::string_view tag);
 
 // Returns the entity tag of a board as it is after `event_id`: "\"57\"".
 std::string entityTag(std::uint64_t event_id);

@@ -34,23 +34,42 @@ constexpr std::size_t kMaxPageDigits = 6;
 
 // A page of GET /api/matches.
 constexpr std::size_t kMatchesPerPage = 50;
+// The days of GET /api/matches.csv, both included: a month at most, so that
+// one request never plays a whole season's matches again.
+constexpr int kMaxCsvDays = 31;
 
-// Open connections of every kind, event streams included; one more is
-// answered 503 and closed. A few more such answers may be in flight at once;
-// past those a connection is closed without one.
+// Open connections of every kind, event streams included. When every one is
+// taken, the connection that has waited longest for a request (or for the
+// rest of one) is closed to make room for a new one; only when none waits is
+// the new one answered 503 and closed. A few more such answers may be in
+// flight at once; past those a connection is closed without one.
 constexpr int kMaxConnections = 2048;
 constexpr int kMaxRejectionsInFlight = 64;
+// Connections closed to make room whose descriptors are not yet given back;
+// past these a new connection is answered 503 rather than wait.
+constexpr int kMaxClosingInFlight = 64;
+// Connections from one client (an IPv4 address, or an IPv6 address's /64,
+// which one host may hold whole) by default, and at most, through
+// --connections-per-address. A client at its bound makes room among its own
+// waiting connections, never among others'.
+constexpr int kDefaultConnectionsPerAddress = 64;
+constexpr int kMaxConnectionsPerAddress = kMaxConnections;
 // Event streams, which need no token, may take every connection but these,
 // so that viewers can never lock the scorers out.
 constexpr int kConnectionsKeptForRequests = 128;
 // The server's own descriptors beside its connections: the journal, the
-// pages, the listener and the connections being answered 503.
-constexpr int kOwnDescriptors = 32 + kMaxRejectionsInFlight;
+// pages, the listener, the connections being answered 503 and those being
+// closed to make room.
+constexpr int kOwnDescriptors = 32 + kMaxRejectionsInFlight + kMaxClosingInFlight;
 
-// A request must arrive whole within this time from the end of the previous
-// answer (or from the connection's start), which also closes idle
-// keep-alive connections.
-constexpr std::chrono::seconds kReadTimeout{15};
+// A request's header must arrive whole within this time from the
+// connection's start, or from the first byte of a later request on it.
+constexpr std::chrono::seconds kHeaderTimeout{5};
+// Between an answer and the first byte of the next request a keep-alive
+// connection may idle this long before it is closed.
+constexpr std::chrono::seconds kIdleTimeout{15};
+// A request's body must arrive whole within this time from its header.
+constexpr std::chrono::seconds kBodyTimeout{15};
 // Each answer or batch of events must be taken by the client within this.
 constexpr std::chrono::seconds kWriteTimeout{15};
 // After an answer that ends a connection, what the client still sends is
@@ -68,6 +87,9 @@ constexpr std::chrono::milliseconds kViewerReconnect{1000};
 constexpr std::chrono::seconds kStopGrace{5};
 // What a 503 asks the client to wait before it tries again.
 constexpr std::chrono::seconds kRetryAfter{1};
+// Between tries to open the journal again after a commit that failed part
+// way; writes are refused meanwhile.
+constexpr std::chrono::milliseconds kReopenPause{500};
 
 // Events waiting for one viewer; a viewer that falls further behind is
 // disconnected, so a slow viewer never makes the server's memory grow.
@@ -80,6 +102,19 @@ constexpr std::size_t kMaxStreamInputBytes = 4 * 1024;
 // How long a read of the archive waits for the database (a checkpoint, say)
 // before it is answered 503.
 constexpr std::chrono::milliseconds kArchiveReadWait{2000};
+
+// Reads of the archive (reports, careers, files of darts) run on threads of
+// their own, at a lower priority (this nice value) than the boards'; so
+// many wait for one at most, and one more is answered 503
+// "too_many_reads" at once.
+constexpr unsigned kReadThreads = 2;
+constexpr std::size_t kMaxQueuedReads = 64;
+constexpr int kReaderNice = 10;
+// The reports of matches that are over, kept once made: at most so many
+// matches, and so many bytes of their texts, the least recently read going
+// first.
+constexpr std::size_t kMaxKeptReports = 256;
+constexpr std::size_t kMaxKeptReportBytes = 64 * 1024 * 1024;
 
 // The pages read at start, all files together.
 constexpr std::size_t kMaxWebBytes = 4 * 1024 * 1024;

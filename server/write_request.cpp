@@ -4,13 +4,17 @@
 #include <boost/beast/http/field.hpp>
 #include <cstdint>
 #include <initializer_list>
+#include <set>
 #include <string>
 #include <utility>
 
+#include "ascii.h"
 #include "checkout_hint.h"
 #include "computer_player.h"
 #include "match_501.h"
+#include "match_follower.h"
 #include "parsing.h"
+#include "rules.h"
 #include "server_limits.h"
 
 namespace game501::server {
@@ -55,10 +59,42 @@ std::optional<Response> readCount(const json& body, const char* field, int min, 
     return std::nullopt;
 }
 
+// Reads a computer that throws like a member, {"like": NAME}: returns its
+// level (likeLevel) and the name it gets by default, "Som NAME", or answers
+// 400 when NAME is no member with an estimate.
+std::variant<Response, std::pair<std::string, std::string>> readLike(const json& computer,
+                                                                     const Members& members,
+                                                                     const Accuracies& accuracies,
+                                                                     unsigned version) {
+    if (std::optional<Response> refusal = unknownField(computer, {"like"}, version)) {
+        return std::move(*refusal);
+    }
+    const auto like = computer.find("like");
+    if (like == computer.end() || !like->is_string()) {
+        return badField("Fältet \"like\" ska vara en spelares namn", version);
+    }
+    const std::optional<std::string> member = members.find(like->get<std::string>());
+    const std::optional<double> sigma = member ? accuracies.sigmaOf(*member) : std::nullopt;
+    if (!sigma) {
+        return errorResponse(http::status::bad_request, "no_accuracy",
+                             "Det finns ingen träffsäkerhet för " + like->get<std::string>() +
+                                 " (för få pilar ännu)",
+                             version);
+    }
+    std::string name = "Som " + *member;
+    if (!nameFits(name)) {
+        name = std::string(kComputerName);
+    }
+    return std::make_pair(std::move(name), likeLevel(*sigma, *member));
+}
+
 // Reads one entry of a start's "players": a person's name, or a computer
-// {"computer": LEVEL, "name": NAME}, the name optional. Returns the name and
-// the computer's level ("" for a person), or answers 400.
+// {"computer": LEVEL, "name": NAME}, the name optional, LEVEL a level or
+// {"like": MEMBER}. Returns the name and the computer's level ("" for a
+// person), or answers 400.
 std::variant<Response, std::pair<std::string, std::string>> readPlayer(const json& player,
+                                                                       const Members& members,
+                                                                       const Accuracies& accuracies,
                                                                        unsigned version) {
     if (player.is_string()) {
         return std::make_pair(player.get<std::string>(), std::string());
@@ -74,6 +110,15 @@ std::variant<Response, std::pair<std::string, std::string>> readPlayer(const jso
         return badField("Fältet \"name\" ska vara en sträng", version);
     }
     const auto computer = player.find("computer");
+    if (computer != player.end() && computer->is_object()) {
+        std::variant<Response, std::pair<std::string, std::string>> like =
+            readLike(*computer, members, accuracies, version);
+        if (auto* seat = std::get_if<std::pair<std::string, std::string>>(&like);
+            seat && name != player.end()) {
+            seat->first = name->get<std::string>();
+        }
+        return like;
+    }
     const std::optional<ComputerLevel> level =
         computer == player.end() ? std::nullopt : computerLevelFromJson(*computer);
     if (!level) {
@@ -105,22 +150,115 @@ std::optional<Response> readSeed(const json& body, std::uint64_t& seed, unsigned
     return std::nullopt;
 }
 
+// Reads a request's body as a JSON object, or answers 400.
+std::variant<json, Response> readBody(const Request& request) {
+    json body = json::parse(request.body(), nullptr, false);
+    if (body.is_discarded()) {
+        return errorResponse(http::status::bad_request, "bad_json", "Kroppen är inte giltig JSON",
+                             request.version());
+    }
+    if (!body.is_object()) {
+        return badField("Kroppen ska vara ett JSON-objekt", request.version());
+    }
+    return body;
+}
+
+// Answers a request without the token of `accepts` (401), or with another
+// one (403, `wrong`).
+template <typename Holder>
+std::optional<Response> refuseToken(const Request& request, const Holder& accepts,
+                                    const std::string& wrong) {
+    const unsigned version = request.version();
+    const std::optional<std::string_view> token = bearerToken(request);
+    if (!token) {
+        Response response =
+            errorResponse(http::status::unauthorized, "unauthorized",
+                          "Token saknas: skicka \"Authorization: Bearer TOKEN\"", version);
+        response.set(http::field::www_authenticate, "Bearer");
+        return response;
+    }
+    if (!accepts.acceptsToken(*token)) {
+        return errorResponse(http::status::forbidden, "forbidden", wrong, version);
+    }
+    return std::nullopt;
+}
+
+// The answer to a write the journal could not take.
+Response notWritten(unsigned version) {
+    return unavailable(
+        "storage_unavailable",
+        "Journalen kan inte skrivas just nu; inget ändrades. Försök igen om en stund", version);
+}
+
+// The answer to a write whose commit failed part way: the journal has been
+// opened again since, and a retry with the same key finds the row if it is
+// there, or applies the write once if it is not.
+Response outcomeUnknown(unsigned version) {
+    return unavailable("outcome_unknown",
+                       "Journalen kunde inte skrivas klart, så det är okänt om skrivningen "
+                       "sparades. Att skicka den igen med samma Idempotency-Key är säkert: den "
+                       "räknas högst en gång",
+                       version);
+}
+
+Response notJson(unsigned version) {
+    return errorResponse(http::status::unsupported_media_type, "unsupported_media_type",
+                         "Kroppen ska vara JSON (Content-Type: application/json)", version);
+}
+
+// Answers a name the engine would cut, and a blank one unless `blank` may
+// be (a start's seat gets a name of its own).
+std::optional<Response> refuseName(const std::string& name, bool blank, unsigned version) {
+    if (!nameFits(name)) {
+        return badField("Ett namn får vara högst " + std::to_string(kMaxNameBytes) + " byte; \"" +
+                            name + "\" är " + std::to_string(ascii::trimmed(name).size()),
+                        version);
+    }
+    if (!blank && ascii::trimmed(name).empty()) {
+        return badField("Namnet får inte vara tomt", version);
+    }
+    return std::nullopt;
+}
+
+// Resolves a start's people with the register: a member under the name the
+// register has, a new player under the name the engine gives it; refuses a
+// name the engine would cut and one person on two seats.
+std::optional<Response> resolvePlayers(Command& command, const Members& members, unsigned version) {
+    std::set<std::string> seated;
+    for (std::size_t seat = 0; seat < command.players.size(); ++seat) {
+        std::string& name = command.players[seat];
+        if (std::optional<Response> refusal = refuseName(name, true, version)) {
+            return refusal;
+        }
+        if (seat < command.computers.size() && !command.computers[seat].empty()) {
+            continue;  // the computer is no member
+        }
+        std::string played = playerName(name, seat);
+        if (!seated.insert(nameKey(played)).second) {
+            return errorResponse(http::status::bad_request, "duplicate_player",
+                                 "Spelaren " + played + " har två platser i matchen", version);
+        }
+        // As the engine would make it: a retry of the start, resolved once
+        // the name is a member, is the same start.
+        name = members.find(played).value_or(std::move(played));
+    }
+    return std::nullopt;
+}
+
 // Reads the command of a mutating request from its body, or answers 400.
-std::variant<Command, Response> readCommand(const Action& action, const Request& request) {
+std::variant<Command, Response> readCommand(const Action& action, const Request& request,
+                                            const Members& members, const Accuracies& accuracies) {
     const unsigned version = request.version();
     Command command;
     command.kind = action.kind;
     if (!action.has_body) {
         return command;
     }
-    const json body = json::parse(request.body(), nullptr, false);
-    if (body.is_discarded()) {
-        return errorResponse(http::status::bad_request, "bad_json", "Kroppen är inte giltig JSON",
-                             version);
+    std::variant<json, Response> read = readBody(request);
+    if (Response* refusal = std::get_if<Response>(&read)) {
+        return std::move(*refusal);
     }
-    if (!body.is_object()) {
-        return badField("Kroppen ska vara ett JSON-objekt", version);
-    }
+    const json& body = std::get<json>(read);
     if (action.kind == Command::Kind::start) {
         if (std::optional<Response> refusal =
                 unknownField(body, {"players", "legs", "sets", "seed"}, version)) {
@@ -132,7 +270,7 @@ std::variant<Command, Response> readCommand(const Action& action, const Request&
         }
         for (const json& player : *players) {
             std::variant<Response, std::pair<std::string, std::string>> seat =
-                readPlayer(player, version);
+                readPlayer(player, members, accuracies, version);
             if (Response* refusal = std::get_if<Response>(&seat)) {
                 return std::move(*refusal);
             }
@@ -183,27 +321,25 @@ std::variant<Command, Response> readCommand(const Action& action, const Request&
 }  // namespace
 
 std::variant<Write, Response> readWrite(const Request& request, const Board& board,
-                                        const Action& action) {
+                                        const Action& action, const Members& members,
+                                        const Accuracies& accuracies) {
     const unsigned version = request.version();
-    const std::optional<std::string_view> token = bearerToken(request);
-    if (!token) {
-        Response response =
-            errorResponse(http::status::unauthorized, "unauthorized",
-                          "Token saknas: skicka \"Authorization: Bearer TOKEN\"", version);
-        response.set(http::field::www_authenticate, "Bearer");
-        return response;
-    }
-    if (!board.acceptsToken(*token)) {
-        return errorResponse(http::status::forbidden, "forbidden",
-                             "Fel token för tavla " + std::to_string(board.number()), version);
+    if (std::optional<Response> refusal =
+            refuseToken(request, board, "Fel token för tavla " + std::to_string(board.number()))) {
+        return std::move(*refusal);
     }
     if ((action.has_body || !request.body().empty()) && !isJson(request)) {
-        return errorResponse(http::status::unsupported_media_type, "unsupported_media_type",
-                             "Kroppen ska vara JSON (Content-Type: application/json)", version);
+        return notJson(version);
     }
-    std::variant<Command, Response> command = readCommand(action, request);
+    std::variant<Command, Response> command = readCommand(action, request, members, accuracies);
     if (Response* refusal = std::get_if<Response>(&command)) {
         return std::move(*refusal);
+    }
+    if (action.kind == Command::Kind::start) {
+        if (std::optional<Response> refusal =
+                resolvePlayers(std::get<Command>(command), members, version)) {
+            return std::move(*refusal);
+        }
     }
     std::optional<std::string> key = idempotencyKey(request);
     if (key && key->empty()) {
@@ -236,12 +372,126 @@ Response writeAnswer(WriteResult result, unsigned version) {
                                  "Idempotency-Key har redan använts för en annan förfrågan",
                                  version);
         case WriteResult::Outcome::storage_unavailable:
-            return unavailable(
-                "storage_unavailable",
-                "Journalen kan inte skrivas just nu; inget ändrades. Försök igen om en stund",
-                version);
+            return notWritten(version);
+        case WriteResult::Outcome::outcome_unknown:
+            return outcomeUnknown(version);
     }
     return documentResponse(std::move(result.document), version);
+}
+
+namespace {
+
+// Reads a name field of a correction's body into `name`, or answers 400.
+std::optional<Response> readName(const json& body, const char* field, std::string& name,
+                                 unsigned version) {
+    const auto found = body.find(field);
+    if (found == body.end() || !found->is_string()) {
+        return badField("Fältet \"" + std::string(field) + "\" ska vara ett namn", version);
+    }
+    name = found->get<std::string>();
+    return refuseName(name, false, version);
+}
+
+// Reads a correction's fields from its body, or answers 400.
+std::optional<Response> readCorrectionBody(const json& body, Correction& correction,
+                                           unsigned version) {
+    switch (correction.kind) {
+        case Correction::Kind::add_player:
+        case Correction::Kind::rename:
+            if (std::optional<Response> refusal = unknownField(body, {"name"}, version)) {
+                return refusal;
+            }
+            return readName(body, "name", correction.name, version);
+        case Correction::Kind::merge:
+            if (std::optional<Response> refusal = unknownField(body, {"into"}, version)) {
+                return refusal;
+            }
+            if (std::optional<Response> refusal =
+                    readName(body, "into", correction.into, version)) {
+                return refusal;
+            }
+            if (nameKey(correction.into) == nameKey(correction.player)) {
+                return badField("En spelare kan inte slås ihop med sig själv", version);
+            }
+            return std::nullopt;
+        case Correction::Kind::void_match: {
+            if (std::optional<Response> refusal = unknownField(body, {"void"}, version)) {
+                return refusal;
+            }
+            const auto found = body.find("void");
+            if (found == body.end() || !found->is_boolean()) {
+                return badField("Fältet \"void\" ska vara true eller false", version);
+            }
+            correction.voided = found->get<bool>();
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::variant<Correction, Response> readCorrection(const Request& request,
+                                                  const Organiser& organiser, Correction::Kind kind,
+                                                  std::string_view named) {
+    const unsigned version = request.version();
+    if (std::optional<Response> refusal =
+            refuseToken(request, organiser, "Fel token för arrangören")) {
+        return std::move(*refusal);
+    }
+    Correction correction;
+    correction.kind = kind;
+    if (kind == Correction::Kind::void_match) {
+        const std::optional<std::pair<int, std::uint64_t>> match = parseMatchId(named);
+        if (!match) {
+            return errorResponse(http::status::not_found, "not_found", "Matchen finns inte",
+                                 version);
+        }
+        correction.board = match->first;
+        correction.start_event = match->second;
+    } else if (kind != Correction::Kind::add_player) {
+        std::optional<std::string> player = percentDecoded(named, false);
+        if (!player) {
+            return notFound(version);
+        }
+        correction.player = std::move(*player);
+    }
+    if (!isJson(request)) {
+        return notJson(version);
+    }
+    std::variant<json, Response> body = readBody(request);
+    if (Response* refusal = std::get_if<Response>(&body)) {
+        return std::move(*refusal);
+    }
+    if (std::optional<Response> refusal =
+            readCorrectionBody(std::get<json>(body), correction, version)) {
+        return std::move(*refusal);
+    }
+    return correction;
+}
+
+Response correctionAnswer(CorrectionResult result, unsigned version) {
+    switch (result.outcome) {
+        case CorrectionResult::Outcome::applied:
+            break;
+        case CorrectionResult::Outcome::unknown_player:
+            return errorResponse(http::status::not_found, "unknown_player", result.message,
+                                 version);
+        case CorrectionResult::Outcome::unknown_match:
+            return errorResponse(http::status::not_found, "not_found", result.message, version);
+        case CorrectionResult::Outcome::name_taken:
+            return errorResponse(http::status::conflict, "name_taken", result.message, version);
+        case CorrectionResult::Outcome::storage_unavailable:
+            return notWritten(version);
+        case CorrectionResult::Outcome::outcome_unknown:
+            // A correction has no key: whether it was made is for the
+            // organiser to see in the register before making it again.
+            return unavailable("outcome_unknown",
+                               "Journalen kunde inte skrivas klart, så det är okänt om rättelsen "
+                               "gjordes. Se efter i registret innan du gör den igen",
+                               version);
+    }
+    return jsonResponse(std::move(result.document), version);
 }
 
 }  // namespace game501::server

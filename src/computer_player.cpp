@@ -352,13 +352,16 @@ ComputerMove dartBy(int player, const DartSituation& situation,
 
 }  // namespace
 
+std::string targetAverageName(int target_average) {
+    return "Snitt " + std::to_string(target_average);
+}
+
 std::optional<ComputerLevel> computerLevelForAverage(int target_average) {
     if (target_average < kMinComputerAverage || target_average > kMaxComputerAverage) {
         return std::nullopt;
     }
-    const std::string digits = std::to_string(target_average);
-    return ComputerLevel{digits, "Snitt " + digits, target_average,
-                         calibratedSigma(target_average)};
+    return ComputerLevel{std::to_string(target_average), targetAverageName(target_average),
+                         target_average, calibratedSigma(target_average)};
 }
 
 std::optional<ComputerLevel> parseComputerLevel(std::string_view text) {

@@ -49,6 +49,9 @@ struct ComputerLevel {
     double sigma_mm = 0.0;   // the Gaussian error of its darts
 };
 
+// Returns the name players read for a target three-dart average: "Snitt 70".
+std::string targetAverageName(int target_average);
+
 // Returns the level for a target three-dart average: a whole number from
 // kMinComputerAverage to kMaxComputerAverage (finer targets would mean
 // nothing, since the simulation matches them to within a point), or nothing

@@ -58,14 +58,24 @@ Game501::json rules() {
     for (const SkillLevel& level : skillLevels()) {
         levels.push_back({{"id", level.id}, {"name", level.name}});
     }
+    Game501::json targets = Game501::json::array();
+    for (int average = kMinComputerAverage; average <= kMaxComputerAverage; ++average) {
+        targets.push_back({{"average", average}, {"name", targetAverageName(average)}});
+    }
     Game501::json computer = {{"levels", std::move(levels)},
                               {"max_average", kMaxComputerAverage},
                               {"min_average", kMinComputerAverage},
-                              {"name", std::string(kComputerName)}};
-    return {{"computer", std::move(computer)}, {"darts_per_turn", number(Game501::kDartsPerTurn)},
-            {"max_legs", Match501::kMaxLegs},  {"max_players", number(Game501::kMaxPlayers)},
-            {"max_sets", Match501::kMaxSets},  {"max_source_bytes", number(kMaxSourceBytes)},
-            {"min_legs", Match501::kMinLegs},  {"min_players", number(Game501::kMinPlayers)},
+                              {"name", std::string(kComputerName)},
+                              {"targets", std::move(targets)}};
+    return {{"computer", std::move(computer)},
+            {"darts_per_turn", number(Game501::kDartsPerTurn)},
+            {"max_legs", Match501::kMaxLegs},
+            {"max_name_bytes", number(kMaxNameBytes)},
+            {"max_players", number(Game501::kMaxPlayers)},
+            {"max_sets", Match501::kMaxSets},
+            {"max_source_bytes", number(kMaxSourceBytes)},
+            {"min_legs", Match501::kMinLegs},
+            {"min_players", number(Game501::kMinPlayers)},
             {"min_sets", Match501::kMinSets}};
 }
 

@@ -44,11 +44,14 @@ Game501::json checkoutFor(const Game501::json& state);
 Game501::json checkoutFor(const std::optional<CheckoutSituation>& situation);
 
 // Returns the rules a page needs to draw and check what it sends:
-// {"darts_per_turn", "min_players", "max_players", "max_source_bytes", the
+// {"darts_per_turn", "min_players", "max_players", "max_name_bytes" (a
+// longer name would be cut), "max_source_bytes", the
 // formats of a match: "min_legs", "max_legs", "min_sets", "max_sets", and
 // what a start may seat as the computer: "computer": {"levels": [{"id",
 // "name"}] (skillLevels()), "min_average", "max_average" (the target
-// averages), "name" (its name when given none)}}.
+// averages), "name" (its name when given none), "targets": [{"average",
+// "name"}] (every target average with the name players read for it, so that
+// a page need not make the name up)}}.
 Game501::json rules();
 
 // Returns `document` as compact JSON text without ever throwing: text that

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <utility>
 
-#include "ascii.h"
 #include "beds.h"
 #include "utf8.h"
 
@@ -16,40 +15,12 @@ namespace {
 
 constexpr std::size_t kMaxHistoryTurns = 100;
 constexpr std::size_t kMaxUndoSteps = 100;
-constexpr std::size_t kMaxNameBytes = 32;
 
 std::int64_t wallClockMillis() {
     using std::chrono::duration_cast;
     using std::chrono::milliseconds;
     using std::chrono::system_clock;
     return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
-
-// Cuts the text to at most `limit` bytes without splitting a UTF-8 character:
-// a character that would straddle the limit goes whole. Text that is not
-// valid UTF-8 up to the limit has no characters to keep whole and is cut at
-// the limit itself.
-std::string cutToLimit(std::string text, std::size_t limit) {
-    if (text.size() <= limit) {
-        return text;
-    }
-    const auto stop = text.begin() + static_cast<std::ptrdiff_t>(limit);
-    if (utf8::find_invalid(text.begin(), text.end()) < stop) {
-        text.erase(stop, text.end());
-        return text;
-    }
-    // Valid through the limit, so the only sequence that looks broken before
-    // the limit is a character that the limit cuts in two.
-    text.erase(utf8::find_invalid(text.begin(), stop), text.end());
-    return text;
-}
-
-std::string playerName(const std::string& name, std::size_t index) {
-    std::string clean = ascii::trim(name);
-    if (clean.empty()) {
-        return "Spelare " + std::to_string(index + 1);
-    }
-    return cutToLimit(std::move(clean), kMaxNameBytes);
 }
 
 }  // namespace

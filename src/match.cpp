@@ -193,9 +193,7 @@ Answer Match::startNextLeg() {
     const int set = set_won ? last.set + 1 : last.set;
     const int leg = set_won ? 1 : last.leg + 1;
     const std::size_t count = names_.size();
-    // The throw passes on by one place a leg, and the first throw of a set
-    // by one place a set.
-    const auto starter = static_cast<std::size_t>(set - 1 + leg - 1) % count;
+    const auto starter = static_cast<std::size_t>(legStarter(set, leg, static_cast<int>(count)));
     std::vector<std::string> order;
     order.reserve(count);
     for (std::size_t position = 0; position < count; ++position) {

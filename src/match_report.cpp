@@ -68,8 +68,16 @@ Game501::json legs(const std::vector<LegRecord>& legs, int player_count) {
 
 std::string dartsCsv(const std::string& match_id, const std::vector<LegRecord>& legs,
                      const std::vector<std::string>& players) {
-    std::string csv =
-        "match,set,leg,visit,player,dart,notation,points,remaining,bust,source,time\r\n";
+    return dartsCsvHeader() + dartsCsvRows(match_id, legs, players);
+}
+
+std::string dartsCsvHeader() {
+    return "match,set,leg,visit,player,dart,notation,points,remaining,bust,source,time\r\n";
+}
+
+std::string dartsCsvRows(const std::string& match_id, const std::vector<LegRecord>& legs,
+                         const std::vector<std::string>& players) {
+    std::string csv;
     for (const LegRecord& leg : legs) {
         int visit_number = 0;
         for (const VisitRecord& visit : leg.visits) {

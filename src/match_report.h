@@ -31,6 +31,13 @@ Game501::json legs(const std::vector<LegRecord>& legs, int player_count);
 std::string dartsCsv(const std::string& match_id, const std::vector<LegRecord>& legs,
                      const std::vector<std::string>& players);
 
+// Returns dartsCsv's lines without its header row, so that the darts of many
+// matches make one file under one header (dartsCsvHeader).
+std::string dartsCsvRows(const std::string& match_id, const std::vector<LegRecord>& legs,
+                         const std::vector<std::string>& players);
+// Returns dartsCsv's header row, with its line end.
+std::string dartsCsvHeader();
+
 // Returns `millis` since the epoch as ISO 8601 in UTC with milliseconds:
 // "2026-12-09T18:04:05.123Z".
 std::string isoTime(std::int64_t millis);

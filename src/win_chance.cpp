@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <utility>
+#include <vector>
 
 #include "beds.h"
 #include "computer_player.h"
+#include "rules.h"
 #include "sigma_cache.h"
 
 namespace game501 {
@@ -25,18 +27,24 @@ int policyAim(int remaining, int darts_left, double sigma_mm) {
 
 bool validSigma(double sigma_mm) { return sigma_mm > 0.0 && std::isfinite(sigma_mm); }
 
-// What each bed scores and whether it finishes, by bed index.
+// What each bed scores, and what a dart in it does from each score, by the
+// rules, worked out once: the chains ask it for every bed from every score.
 struct BedValues {
     std::array<int, beds::kBedCount> points{};
-    std::array<bool, beds::kBedCount> finishes{};
+    std::vector<std::array<DartEffect, beds::kBedCount>> effects;  // by score
 };
 
 const BedValues& bedValues() {
     static const BedValues values = [] {
         BedValues made;
+        made.effects.resize(VisitChain::kMaxScore + 1);
         for (int bed = 0; bed < beds::kBedCount; ++bed) {
-            made.points[static_cast<std::size_t>(bed)] = beds::bedValue(bed);
-            made.finishes[static_cast<std::size_t>(bed)] = beds::isDoubleBed(bed);
+            const auto index = static_cast<std::size_t>(bed);
+            made.points[index] = beds::bedValue(bed);
+            for (int score = 0; score <= VisitChain::kMaxScore; ++score) {
+                made.effects[static_cast<std::size_t>(score)][index] =
+                    dartEffect(score, made.points[index], beds::isDoubleBed(bed));
+            }
         }
         return made;
     }();
@@ -278,10 +286,11 @@ void VisitChain::visitEnds(int start, int remaining, int darts_left, double weig
                     continue;
                 }
                 const int rest = score - values.points[bed];
-                if (rest == 0 && values.finishes[bed]) {
+                const DartEffect effect = values.effects[static_cast<std::size_t>(score)][bed];
+                if (effect == DartEffect::checks_out) {
                     ends[0] += p;
-                } else if (rest < 2) {
-                    ends[static_cast<std::size_t>(start)] += p;  // a bust
+                } else if (effect == DartEffect::busts) {
+                    ends[static_cast<std::size_t>(start)] += p;
                 } else if (darts == 1) {
                     ends[static_cast<std::size_t>(rest)] += p;
                 } else {

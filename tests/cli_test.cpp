@@ -288,6 +288,7 @@ TEST(CommandLineText, ShowsTheScoreboardAfterEachCommand) {
               "Runda 1\n"
               "    Ymma   321\n"
               "  > Sjörk  501\n"
+              "Förra turen, Ymma: T20 T20 T20 (180)\n"
               "Ta bort pilarna och skriv \"clear\" när tavlan är tom.\n"
               "\n"
               "Tavlan är redo för nästa spelare\n"
@@ -397,6 +398,30 @@ TEST(CommandLineText, ShowsLegsAndSetsWonAndWhoStarted) {
                   "    Ymma   501  set 1  legs 0",
                   "",
               }));
+}
+
+// The visit just thrown stands with its total until the clear, a bust with
+// none; a dart between two legs is told that the next leg begins at the clear.
+TEST(CommandLineText, ShowsTheVisitJustThrownAndWaitsForTheNextLeg) {
+    const CliRun run = runCli({"--legs=2"}, "start Ymma, Sjörk\n" + kNineDartLeg +
+                                                "T20\nclear\nT20 T20 T20\nclear\n"
+                                                "S19 S19 S19\nclear\nT20 T20 S20\n");
+    const std::vector<std::string> out = lines(run.out);
+    const auto count = [&out](const std::string& line) {
+        return std::count(out.begin(), out.end(), line);
+    };
+    EXPECT_EQ(count("Nästa leg börjar när tavlan är tom"), 1) << run.out;
+    EXPECT_EQ(count("Inget aktivt 501-spel"), 0) << run.out;
+    EXPECT_EQ(count("Förra turen, Sjörk: T20 T20 T20 (180)"), 1) << run.out;
+    EXPECT_EQ(count("Förra turen, Ymma: S19 S19 S19 (57)"), 1) << run.out;
+    EXPECT_EQ(count("Förra turen, Sjörk: T20 T20 S20 (140)"), 1) << run.out;
+    const std::vector<std::string> bust =
+        lines(runCli({}, "start Zef\nT20 T20 T20\nclear\nT20 T20 T20\nclear\nT20 T20 T20\n").out);
+    EXPECT_EQ(std::count(bust.begin(), bust.end(), "Förra turen, Zef: T20 T20 T20 (0, bust)"), 1);
+    // In JSON the refusal is the engine's document, as ever.
+    const std::vector<json> documents_out = documents(
+        runCli({"--json", "--legs=2"}, "start Ymma, Sjörk\n" + kNineDartLeg + "T20\n").out);
+    EXPECT_EQ(documents_out.back()["message"], "Inget aktivt 501-spel");
 }
 
 // Every bad option stops the program before it reads a line, with status 2

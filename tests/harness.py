@@ -37,6 +37,7 @@ STEP_S = 10
 # Loopback only: nothing outside this machine reaches a server under test.
 HOST = "127.0.0.1"
 TOKENS = ["0123456789abcdef0123456789abcdef", "fedcba9876543210fedcba9876543210"]
+ORGANISER = "0a1b2c3d4e5f60718293a4b5c6d7e8f9"
 JSON = {"Content-Type": "application/json"}
 # A computer that throws at once, so that a test waits for nothing but the server.
 NO_PAUSE = ("--computer-pause", "0")
@@ -47,6 +48,7 @@ CHROMIUM_FLAGS = [
 ]
 BANNER = re.compile(r"lyssnar på (http://[^\s/]+:(\d+))\n")
 BANNER_TOKEN = re.compile(r"/boards/\d+#token=(\S+)")
+BANNER_ORGANISER = re.compile(r"/organiser#token=(\S+)")
 check = unittest.TestCase()
 check.maxDiff = None
 
@@ -76,13 +78,20 @@ def exchange(port, method, path, body=None, headers=None, timeout=STEP_S):
 class Server:
     """The built server on HOST, with one board per token in `tokens`, on `port` (any free
     one by default) and with the database `data` (a new one in a directory of its own by
-    default, so that a restart on the same port begins idle)."""
+    default, so that a restart on the same port begins idle); the organiser's token is
+    `organiser`, or the database's (or a new one) when it is None. A server built before
+    the organiser takes organiser=None."""
 
-    def __init__(self, binary, tokens=TOKENS, data=None, port=0, extra=()):
-        self.arguments = binary, tokens, extra
+    def __init__(self, binary, tokens=TOKENS, data=None, port=0, extra=(), organiser=ORGANISER):
+        self.arguments = binary, tokens, extra, organiser
         self.token_file = tempfile.NamedTemporaryFile("w", suffix=".txt")
         self.token_file.write("\n".join(tokens) + "\n")
         self.token_file.flush()
+        self.organiser_file = tempfile.NamedTemporaryFile("w", suffix=".txt")
+        self.organiser_file.write(f"{organiser}\n")
+        self.organiser_file.flush()
+        if organiser is not None:
+            extra = ("--organiser-token", self.organiser_file.name, *extra)
         self.directory = tempfile.TemporaryDirectory() if data is None else None
         self.data = data or f"{self.directory.name}/game501.db"
         # A file, not a pipe: a sanitizer's report must never block the server.
@@ -99,6 +108,8 @@ class Server:
             raise RuntimeError(f"the server did not start: {self.banner!r}")
         self.base, self.port = found[1], int(found[2])
         self.tokens = BANNER_TOKEN.findall(self.banner)
+        organiser_token = BANNER_ORGANISER.search(self.banner)
+        self.organiser = organiser_token[1] if organiser_token else None
 
     def _read_banner(self):
         """Returns what the server wrote up to the banner's last line, which says how to stop
@@ -116,14 +127,19 @@ class Server:
     def again(self):
         """Returns the server started again as this one was, on its port and with its database,
         once this one has ended (stopped or killed). The database stays as long as the new one."""
-        binary, tokens, extra = self.arguments
-        successor = Server(binary, tokens, data=self.data, port=self.port, extra=extra)
+        binary, tokens, extra, organiser = self.arguments
+        successor = Server(binary, tokens, data=self.data, port=self.port, extra=extra,
+                           organiser=organiser)
         successor.directory = self.directory
         return successor
 
     def auth(self, board):
         """Returns the header that proves a scorer of `board`."""
         return {"Authorization": "Bearer " + self.tokens[board - 1]}
+
+    def correct(self, path, body):
+        """Returns the Answer to an organiser's correction at `path`, with the organiser's token."""
+        return self.request("POST", path, body, {"Authorization": "Bearer " + self.organiser})
 
     def connect(self):
         """Returns a socket connected to the server, for what a client library would not send."""
@@ -198,6 +214,7 @@ class Server:
         self.closed = True
         self.process.stdout.close()
         self.token_file.close()
+        self.organiser_file.close()
         self.error_file.seek(0)
         errors = self.error_file.read()
         self.error_file.close()

@@ -1,13 +1,25 @@
 # Builds the self-check against deliberately broken copies of the engine and
 # expects each run to stop at the expectation that guards the broken rule.
 # Each mutant names one of the engine's source files (the rules, the leg that
-# plays by them, the notation), text in it and its faulty replacement; a mutant whose text no longer occurs stops the
-# configure step, so a refactor of the engine cannot silently disarm these
-# checks.
+# plays by them, the notation), text in it and its faulty replacement; a
+# mutant whose text no longer occurs stops the configure step, so a refactor
+# of the engine cannot silently disarm these checks.
 
 set(engine_sources game_501.cpp leg.cpp rules.cpp beds.cpp)
+
+# Every source but the mutated one is compiled once for all the mutants.
+function(game501_mutant_objects target)
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src)
+  target_compile_features(${target} PRIVATE cxx_std_17)
+  target_link_libraries(${target} PRIVATE nlohmann_json::nlohmann_json)
+endfunction()
+add_library(selfcheck_mutant_main OBJECT ${PROJECT_SOURCE_DIR}/selfcheck/main.cpp)
+game501_mutant_objects(selfcheck_mutant_main)
 foreach(source IN LISTS engine_sources)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/${source})
+  string(REPLACE ".cpp" "" stem ${source})
+  add_library(selfcheck_pristine_${stem} OBJECT ${PROJECT_SOURCE_DIR}/src/${source})
+  game501_mutant_objects(selfcheck_pristine_${stem})
 endforeach()
 
 function(game501_mutant name file original replacement expected_message)
@@ -17,14 +29,15 @@ function(game501_mutant name file original replacement expected_message)
     message(FATAL_ERROR "mutant ${name}: src/${file} no longer contains [${original}]")
   endif()
   string(REPLACE "${original}" "${replacement}" mutated "${text}")
-  set(sources ${PROJECT_SOURCE_DIR}/selfcheck/main.cpp)
+  set(sources $<TARGET_OBJECTS:selfcheck_mutant_main>)
   foreach(source IN LISTS engine_sources)
     if(source STREQUAL file)
       set(mutant_source ${CMAKE_CURRENT_BINARY_DIR}/mutants/${name}/${file})
       file(CONFIGURE OUTPUT ${mutant_source} CONTENT "${mutated}" @ONLY)
       list(APPEND sources ${mutant_source})
     else()
-      list(APPEND sources ${PROJECT_SOURCE_DIR}/src/${source})
+      string(REPLACE ".cpp" "" stem ${source})
+      list(APPEND sources $<TARGET_OBJECTS:selfcheck_pristine_${stem}>)
     endif()
   endforeach()
 

@@ -15,6 +15,7 @@ import time
 import urllib.parse
 
 from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import NO_PAUSE, TOKENS, Browser, Server, end_all, run_bounded  # noqa: E402
@@ -37,7 +38,9 @@ return {
   // A phone widens innerWidth to what overflows; the root's clientWidth stays the screen's.
   overflow: document.documentElement.scrollWidth - document.documentElement.clientWidth,
   figures: all('[data-key]').map((e) => [e.dataset.player, e.dataset.key, e.textContent]),
-  charts: all('svg.chart').map((svg) => ({
+  // Each leg's chart, and apart the chart of the chances to win.
+  chances: all('.chance-report svg.chart').map((svg) => svg.querySelector('desc')?.textContent),
+  charts: all('svg.chart:not(.chance-report svg)').map((svg) => ({
     lines: all('polyline.line', svg).length,
     markers: all('path.markers', svg).length,
     role: svg.getAttribute('role'),
@@ -130,21 +133,48 @@ def check_report(page, server, match_id, name):
         assert chart["markers"] == len([p for p in leg["players"] if p["visits"]]), chart
         assert chart["role"] == "img" and chart["title"] and chart["desc"].startswith("Kvar"), chart
         assert chart["text"] >= 11, f"report at {name}: chart text of {chart['text']} px"
+    two = len(report["players"]) == 2
+    assert [d.startswith("Chansen") for d in shown_page["chances"]] == [True] * two, shown_page
     return report
 
 
 def check_career(page, server, player, name):
     career = server.get("/api/players/" + urllib.parse.quote(player, safe=""))
+    # The matches that count, then those listed apart.
+    listed = [m for key in ("matches", "abandoned", "practice", "other") for m in career[key]]
     page.driver.get(f"{server.base}/players/" + urllib.parse.quote(player, safe=""))
-    shown_page = wait_for(page, f"career at {name}",
-                          lambda p: len(p["matches"]) == len(career["matches"]) and p["charts"])
+    shown_page = wait_for(page, f"career at {name}", lambda p: len(p["matches"]) == len(listed)
+                          and len(p["charts"]) == (1 if career["matches"] else 0))
     assert shown_page["title"] == player and shown_page["overflow"] <= 0, f"career at {name}"
     assert shown_page["errors"] == [], f"career at {name}: {shown_page['errors']}"
-    assert shown_page["matches"] == [f"/matches/{m['id']}" for m in career["matches"]]
+    assert shown_page["matches"] == [f"/matches/{m['id']}" for m in listed]
     check_figures(f"career at {name}", shown_page["figures"], [career])
-    [chart] = shown_page["charts"]
-    assert chart["lines"] == chart["markers"] == 1 and chart["desc"].startswith("Snitt"), chart
-    assert chart["text"] >= 11, f"career at {name}: chart text of {chart['text']} px"
+    for chart in shown_page["charts"]:
+        assert chart["lines"] == chart["markers"] == 1 and chart["desc"].startswith("Snitt"), chart
+        assert chart["text"] >= 11, f"career at {name}: chart text of {chart['text']} px"
+
+
+def check_organiser(page, server, played):
+    """The organiser's page: a player renamed and a match struck, as the API then has them."""
+    page.driver.get(f"{server.base}/organiser#token={server.organiser}")
+    rows = ".organiser-players tbody tr"
+    page.wait(lambda: len(page.driver.find_elements(By.CSS_SELECTOR, rows)), lambda count: count == 4,
+              lambda count: f"the organiser's page lists {count} players")
+    assert "#token" not in page.driver.current_url, "the token stays in the address bar"
+    [rename] = [field for field in page.driver.find_elements(By.CSS_SELECTOR, "input.rename-name")
+                if field.get_attribute("value") == "Sjörk"]
+    rename.clear()
+    rename.send_keys("Sjörk Ek" + Keys.ENTER)
+    page.wait(lambda: [p["name"] for p in server.get("/api/players")["players"]],
+              lambda names: "Sjörk Ek" in names, lambda names: f"no rename: {names}")
+    page.wait(lambda: page.driver.find_element(By.CSS_SELECTOR, f'button[data-match="{played}"]'),
+              lambda button: button.text == "Stryk", lambda button: "no button to strike the match")
+    page.driver.find_element(By.CSS_SELECTOR, f'button[data-match="{played}"]').click()
+    page.wait(lambda: server.get(f"/api/matches/{played}"), lambda report: report["void"],
+              lambda report: "the match was not struck")
+    page.wait(lambda: page.driver.find_element(By.CSS_SELECTOR, f'button[data-match="{played}"]').text,
+              lambda text: text == "Räkna igen", lambda text: f"the button says {text}")
+    assert server.get("/api/players/Ymma")["matches"] == []
 
 
 def season(binary, data):
@@ -215,6 +245,7 @@ def run(binary, docs, scratch):
         wait_for(page, "matches",
                  lambda p: p["matches"] == [f"/matches/{playing}", f"/matches/{played}"])
 
+        check_organiser(page, server, played)
         errors = page.console_errors(lambda message: "404" in message and "/api/" in message)
         assert not errors, f"console errors: {errors}"
 

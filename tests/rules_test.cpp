@@ -1,3 +1,5 @@
+#include "rules.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -301,6 +303,36 @@ TEST(Start, DiscardsAGameInProgressOrFinished) {
         {{"name", "Kovik"}, {"score", 501}, {"active", false}, {"winner", false}}};
     EXPECT_EQ(state, expected);
     EXPECT_EQ(game.undo()["accepted"], false);
+}
+
+TEST(Names, AreTrimmedCutWholeAndFoldedInAsciiOnly) {
+    const std::string long_name = "Anna-Karin Åkerström-Lindqvist Bergström";  // 43 bytes
+    const struct {
+        std::string name;
+        std::size_t seat;
+        std::string played;
+        bool fits;
+        std::string key;
+    } rows[] = {
+        {" Nils Berg\t", 0, "Nils Berg", true, "nils berg"},
+        {"NILS BERG", 0, "NILS BERG", true, "nils berg"},
+        {"Åsa", 0, "Åsa", true, "Åsa"},  // no letter outside ASCII is folded
+        {"", 1, "Spelare 2", true, ""},
+        {" \n", 3, "Spelare 4", true, ""},
+        {std::string(32, 'x'), 0, std::string(32, 'x'), true, std::string(32, 'x')},
+        {"  " + std::string(32, 'x') + "  ", 0, std::string(32, 'x'), true, std::string(32, 'x')},
+        {std::string(33, 'x'), 0, std::string(32, 'x'), false, std::string(32, 'x')},
+        // Cut at 32 bytes, here the end of a character.
+        {long_name, 0, "Anna-Karin Åkerström-Lindqvist", false, "anna-karin Åkerström-lindqvist"},
+        // "ö" would straddle the limit: it goes whole.
+        {std::string(31, 'x') + "ö", 0, std::string(31, 'x'), false, std::string(31, 'x')},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(playerName(row.name, row.seat), row.played);
+        EXPECT_EQ(nameFits(row.name), row.fits);
+        EXPECT_EQ(nameKey(row.name), row.key);
+    }
 }
 
 }  // namespace

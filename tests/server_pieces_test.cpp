@@ -1,21 +1,21 @@
 // The server's pure pieces, each as a table: how a request's numbers, ids,
-// escapes, queries and write headers are read, and the idempotency keys a
-// board remembers.
+// escapes, queries and write headers are read, the idempotency keys a
+// board remembers, and the levels a start's computers are kept as.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
-#include <future>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "accuracies.h"
 #include "archive.h"
 #include "journal.h"
+#include "match_follower.h"
+#include "members.h"
 #include "parsing.h"
 #include "recent_keys.h"
 #include "server_limits.h"
@@ -53,6 +53,58 @@ TEST(Parsing, DecimalTakesDigitsOnly) {
     for (const auto& row : rows) {
         EXPECT_EQ(decimal(row.text, row.max_digits), row.expected) << row.text;
     }
+}
+
+// Runs `body` with the local time of the zone `zone`, then puts the
+// process's zone back.
+template <typename Body>
+void inZone(const char* zone, Body body) {
+    const char* const kept = std::getenv("TZ");
+    const std::string before = kept ? kept : "";
+    setenv("TZ", zone, 1);
+    tzset();
+    body();
+    if (kept) {
+        setenv("TZ", before.c_str(), 1);
+    } else {
+        unsetenv("TZ");
+    }
+    tzset();
+}
+
+TEST(Parsing, DayStartIsLocalMidnightOfARealDate) {
+    constexpr std::int64_t kDay = 86'400'000;
+    const struct {
+        std::string_view date;
+        int days_after;
+        std::optional<std::int64_t> expected;
+    } rows[] = {
+        {"2026-03-14", 0, 1'773'446'400'000},
+        {"2026-03-14", 1, 1'773'446'400'000 + kDay},
+        {"2026-02-28", 1, 1'772'323'200'000},  // the next month
+        {"2026-12-31", 1, 1'798'761'600'000},  // the next year
+        {"2024-02-29", 0, 1'709'164'800'000},
+        {"2026-02-29", 0, std::nullopt},
+        {"2026-04-31", 0, std::nullopt},
+        {"2026-13-01", 0, std::nullopt},
+        {"2026-00-10", 0, std::nullopt},
+        {"2026-01-00", 0, std::nullopt},
+        {"2026-3-14", 0, std::nullopt},
+        {"2026-03-14 ", 0, std::nullopt},
+        {"2026/03/14", 0, std::nullopt},
+        {"+026-03-14", 0, std::nullopt},
+        {"", 0, std::nullopt},
+    };
+    inZone("UTC", [&] {
+        for (const auto& row : rows) {
+            EXPECT_EQ(dayStart(row.date, row.days_after), row.expected) << row.date;
+        }
+    });
+    // The night the clocks go forward is an hour short.
+    inZone("Europe/Stockholm", [] {
+        EXPECT_EQ(*dayStart("2026-03-29", 1) - *dayStart("2026-03-29"), 23 * 3'600'000);
+        EXPECT_EQ(*dayStart("2026-03-14"), 1'773'446'400'000 - 3'600'000);
+    });
 }
 
 TEST(Parsing, BoardNumbersAreOneToTheCountAsPrinted) {
@@ -298,46 +350,106 @@ TEST(Archive, CountsCellKeepsEveryCountInItsColumn) {
     EXPECT_EQ(archive::countsFromCell("not json"), std::vector<statistics::Counts>{});
 }
 
-// Appends a row to the journal and waits until it is durable.
-bool appendDurably(Journal& journal, JournalRow row) {
-    std::promise<bool> durable;
-    journal.append(std::move(row), [&durable](bool done) { durable.set_value(done); });
-    return durable.get_future().get();
+TEST(Archive, CountsCellReadsWhatItCanAndNothingOfACellThatIsNone) {
+    using Cell = std::vector<statistics::Counts>;
+    statistics::Counts first_two;
+    first_two.darts = 9;
+    first_two.points = 501;
+    const struct {
+        std::string cell;
+        Cell expected;
+    } rows[] = {
+        {"[[9,501]]", {first_two}},                           // a count that is missing reads 0
+        {"[[9,501,0,0,0,0,0,0,0,0,0,0,0,77]]", {first_two}},  // one it does not know is left
+        {"[[9,501,\"x\",1.5,null,true]]", {first_two}},
+        {"[[],[9,501]]", {{}, first_two}},
+        {"[]", {}},
+        {"[[9,501],7]", {}},  // a player that is no array: the cell is none
+        {"[9,501]", {}},
+        {"{\"darts\":9}", {}},
+        {"[[9,501]", {}},
+        {"", {}},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(archive::countsFromCell(row.cell), row.expected) << row.cell;
+    }
 }
 
-TEST(ArchiveReader, SeesEachCommitAtOnce) {
-    char directory[] = "/tmp/game501-pieces-XXXXXX";
-    ASSERT_NE(mkdtemp(directory), nullptr);
-    const std::string path = std::string(directory) + "/game501.db";
-    {
-        std::string problem;
-        const std::unique_ptr<Journal> journal = Journal::open(path, problem);
-        ASSERT_NE(journal, nullptr) << problem;
-        journal->start();
-        archive::MatchEntry entry{1, 1, 1000, 1000, 1, 1, "playing", -1, {"Ymma"}, {{}}, true};
-        Command start;
-        start.kind = Command::Kind::start;
-        start.players = {"Ymma"};
-        ASSERT_TRUE(appendDurably(*journal, JournalRow{1, 1, 1000, start, "", true, {entry}}));
-        ASSERT_EQ(journal->reader().matchCount(""), 1U);
-
-        // A read that stopped on its row must not hold the reader to the
-        // database as it was.
-        entry.status = "finished";
-        entry.winner = 0;
-        entry.begins = false;
-        Command dart;
-        dart.kind = Command::Kind::dart;
-        dart.notation = "D20";
-        dart.source = "test";
-        ASSERT_TRUE(appendDurably(*journal, JournalRow{1, 2, 2000, dart, "", true, {entry}}));
-        const std::optional<archive::MatchEntry> read = journal->reader().match(1, 1, {});
-        ASSERT_TRUE(read.has_value());
-        EXPECT_EQ(read->status, "finished");
-        EXPECT_EQ(read->players, std::vector<std::string>{"Ymma"});
-        EXPECT_EQ(journal->reader().matchRows(1, 1).size(), 2U);
+TEST(Archive, CountsFinishedMatchesOfMembersEachOnOneSeat) {
+    const struct {
+        const char* status;
+        bool voided;
+        std::vector<std::int64_t> members;  // 0: the computer
+        bool counts;
+        bool practice;
+        bool teaches = counts || practice;  // the member's accuracy
+    } rows[] = {
+        {"finished", false, {1, 2}, true, false},
+        {"finished", false, {1}, true, false},
+        {"finished", true, {1, 2}, false, false},
+        {"abandoned", false, {1, 2}, false, false},
+        {"playing", false, {1, 2}, false, false},
+        {"finished", false, {1, 0}, false, true},
+        {"abandoned", false, {0, 0}, false, true},
+        {"finished", false, {1, 1}, false, false},  // one member on two seats
+        {"finished", false, {3, 1, 3}, false, false},
+        {"playing", false, {1, 0}, false, true, false},
+        {"finished", true, {1, 0}, false, true, false},
+    };
+    for (const auto& row : rows) {
+        archive::MatchEntry entry;
+        entry.status = row.status;
+        entry.voided = row.voided;
+        entry.members = row.members;
+        SCOPED_TRACE(std::string(row.status) + (row.voided ? ", void" : "") + ", " +
+                     std::to_string(row.members.size()) + " seats");
+        EXPECT_EQ(archive::counts(entry), row.counts);
+        EXPECT_EQ(archive::practice(entry), row.practice);
+        EXPECT_EQ(teachesAccuracy(entry), row.teaches);
     }
-    std::filesystem::remove_all(directory);
+}
+
+TEST(SeatLevel, ReadsALevelOrTheSigmaOfAComputerLikeAMember) {
+    const struct {
+        std::string text;
+        std::optional<double> sigma_mm;  // none: no level
+    } rows[] = {
+        {likeLevel(12.34, "Anna"), 12.3},
+        {likeLevel(8.0, "Per: den andre"), 8.0},
+        {"like:19.0:", 19.0},
+        {"club", 19.0},
+        {"like:0:Anna", std::nullopt},
+        {"like:-3:Anna", std::nullopt},
+        {"like:nan:Anna", std::nullopt},
+        {"like:12.3x:Anna", std::nullopt},
+        {"like:12.3", std::nullopt},
+        {"like::Anna", std::nullopt},
+        {"like:1e9:Anna", std::nullopt},
+        {"Like:12.3:Anna", std::nullopt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        const std::optional<ComputerLevel> level = seatLevel(row.text);
+        EXPECT_EQ(level ? std::optional<double>(level->sigma_mm) : std::nullopt, row.sigma_mm);
+    }
+    EXPECT_EQ(likeLevel(12.34, "Anna"), "like:12.3:Anna");
+}
+
+TEST(Members, FindsAMemberByTheKeyOfAName) {
+    Members members;
+    members.apply({{"", "nils berg", "Nils Berg"}, {"", "åsa", "åsa"}, {"", "ymmma", "Ymmma"}});
+    // Ymmma renamed Ymma, then Nils Berg merged into someone else.
+    members.apply({{"ymmma", "ymma", "Ymma"}, {"nils berg", "", ""}});
+    const struct {
+        std::string_view name;
+        std::optional<std::string> found;
+    } rows[] = {
+        {"Ymma", "Ymma"},      {" YMMA\t", "Ymma"},         {"Ymmma", std::nullopt}, {"åsa", "åsa"},
+        {"Åsa", std::nullopt}, {"Nils Berg", std::nullopt}, {"", std::nullopt},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(members.find(row.name), row.found) << row.name;
+    }
 }
 
 }  // namespace

@@ -9,6 +9,8 @@ Screenshots at the three sizes go to OUTPUT_DIR, and also to DIR with --docs.
 """
 
 import argparse
+import csv
+import io
 import os
 import re
 import sys
@@ -175,6 +177,66 @@ PLAYER_LINES = {
 }
 
 
+# A typical leg of a club night, visits in throwing order, Ymma first: a
+# bust at 50, then a checkout in two darts.
+LEG = ["T20 S20 S5", "S20 S1 S5", "S20 T20 S1", "S19 S7 S19", "T20 S20 S20", "S5 S20 S1",
+       "S20 T19 S3", "T20 MISS S20", "S20 S20 S20", "S19 S19 S3", "S20 S5 S20", "S20 T20 S20",
+       "S20 S20 S20", "OUTER S20 S5", "S10 D20"]
+# Counts the taps on buttons and on the darts of the visit, from now on.
+COUNT_TAPS_JS = """
+window.taps = 0;
+if (!window.countingTaps) {
+  window.countingTaps = true;
+  document.addEventListener('click', (event) => {
+    if (event.target.closest('button, [data-index]')) window.taps += 1;
+  }, true);
+}
+"""
+# Records every row of darts the turn shows, from now on.
+RECORD_TURNS_JS = """
+window.turns = [];
+const read = () => [...document.querySelectorAll('#turn .dart:not(.empty) .notation')]
+  .map((e) => e.textContent).join(' ');
+new MutationObserver(() => {
+  const now = read();
+  if (window.turns[window.turns.length - 1] !== now) window.turns.push(now);
+}).observe(document.querySelector('#turn'), { childList: true, subtree: true });
+"""
+# The legs won of each match the list shows, once it shows the list.
+MATCH_LEGS_JS = """
+if (!document.querySelector('.none-yet, main tbody')) return null;
+return [...document.querySelectorAll('main tbody tr')].map((tr) => tr.cells[2].textContent);
+"""
+QUEUED_JS = "return [...document.querySelectorAll('#turn .dart-queued .notation')].map((e) => e.textContent)"
+SHOWN_JS = "return [...arguments].map((css) => !!document.querySelector(css)?.getClientRects().length)"
+# Each board of /wall: how far its content overflows it, the parts that lie
+# outside it, and the font sizes of its scores and names.
+WALL_JS = """
+return [...document.querySelectorAll('.wall-board')].map((cell) => {
+  const box = cell.getBoundingClientRect();
+  const parts = cell.querySelectorAll('header, h2, p, ol, li, .name, .wall-legs, .wall-score, ' +
+    '.wall-visit, .wall-darts, .wall-note');
+  const outside = [...parts].filter((e) => {
+    const r = e.getBoundingClientRect();
+    return r.width > 0 && (r.left < box.left - 1 || r.right > box.right + 1 ||
+      r.top < box.top - 1 || r.bottom > box.bottom + 1);
+  }).map((e) => e.className);
+  const sizes = (css) => [...cell.querySelectorAll(css)].map((e) => parseFloat(getComputedStyle(e).fontSize));
+  return {
+    board: cell.querySelector('h2').textContent,
+    overflow: [cell.scrollWidth - cell.clientWidth, cell.scrollHeight - cell.clientHeight],
+    outside,
+    scores: [...cell.querySelectorAll('.wall-score')].map((e) => e.textContent),
+    names: [...cell.querySelectorAll('.name-text')].map((e) => e.textContent),
+    score: Math.min(...sizes('.wall-score')),
+    name: Math.min(...sizes('.wall-player .name')),
+    format: cell.querySelector('.wall-format')?.textContent ?? '',
+    visit: cell.querySelector('.wall-visit')?.textContent ?? '',
+  };
+});
+"""
+
+
 def start_server(binary, port=0):
     """Starts the server with a database of its own, so that a restart begins idle."""
     return Server(binary, [TOKEN], port=port, extra=NO_PAUSE)
@@ -226,6 +288,8 @@ def phone_pad(scorer, step):
     places = {}
     for width, height in PHONES:
         scorer.resize(width, height)
+        # As a phone scorer holds the page, whatever a click at another size scrolled.
+        scorer.driver.execute_script("window.scrollTo(0, 0)")
 
         def fits(pad):
             w, h, parts = pad
@@ -282,6 +346,9 @@ def play(binary, outputs, scratch):
         viewer.driver.get(f"{base}/boards/1")
         expect(both, "idle board", idle=True, disconnected=False)
         assert "token" not in scorer.driver.current_url, "the token stays in the address bar"
+        # This game confirms every clear by hand; the automatic clear is tried later.
+        assert scorer.driver.find_element(By.ID, "auto-clear").is_selected(), "not on by default"
+        scorer.press("#auto-clear")
         for page in both:
             page.driver.execute_script(RECORD_SPEECH_JS)
             assert page.driver.find_element(By.ID, "caller").get_attribute("aria-pressed") == "false"
@@ -520,6 +587,19 @@ def play_computer(server, scorer, viewer):
     WebDriverWait(scorer.driver, STEP_S).until(
         lambda driver: driver.find_elements(By.CSS_SELECTOR, '#known-names option[value="Sjörk"]'),
         "the form does not suggest a player of the finished match")
+    # What the form says of a name as it is typed, and of the lines it has.
+    long = "Anna-Karin Åkerström-Lindqvist Bergström"
+    for typed, note in [("sjörk", "6/32 byte"), ("Kim", "3/32 byte · ny spelare"), (long, "43/32 byte")]:
+        name.clear()
+        name.send_keys(typed)
+        assert scorer.driver.find_element(By.ID, "add-name-note").text == note, typed
+    name.clear()
+    scorer.driver.find_element(By.ID, "names").clear()
+    scorer.driver.find_element(By.ID, "names").send_keys(f"SJÖRK\nKim\n{long}")
+    assert scorer.driver.find_element(By.ID, "names-note").text == (
+        f"SJÖRK: ny spelare · Kim: ny spelare · {long}: 43 byte, högst 32")
+    scorer.press("#start")
+    expect([scorer], "a name too long", problem="Ett namn får vara högst 32 byte; " + long + " är 43")
     scorer.driver.find_element(By.ID, "names").clear()
     # Enter adds the name and starts nothing.
     name.send_keys("Sjörk" + Keys.ENTER)
@@ -545,6 +625,256 @@ def play_computer(server, scorer, viewer):
     assert [dart["source"] for dart in darts] == ["dator"] * 3, darts
 
 
+def tap_dart(scorer, notation):
+    """Taps a dart on the pad: its multiplier first unless it is a single."""
+    if notation in ("OUTER", "BULL", "MISS"):
+        scorer.press(f'[data-dart="{notation}"]')
+    else:
+        if notation[0] != "S":
+            scorer.press(f'[data-multiplier="{notation[0]}"]')
+        scorer.press(f'[data-segment="{notation[1:]}"]')
+    time.sleep(0.12)  # two taps on one key are never a bounce
+
+
+def score_leg(server, scorer, auto_clear):
+    """Scores LEG on the pad, with or without the automatic clear, and returns
+    the taps it took. Without it every visit but the last is cleared by hand."""
+    if scorer.driver.find_element(By.ID, "auto-clear").is_selected() != auto_clear:
+        scorer.press("#auto-clear")
+    server.write(1, "start", {"players": ["Ymma", "Sjörk"]})
+    expect([scorer], "leg start", players=players(501, 501, 0))
+    scorer.driver.execute_script(COUNT_TAPS_JS)
+    for number, visit in enumerate(LEG, 1):
+        for notation in visit.split():
+            tap_dart(scorer, notation)
+        if not auto_clear and number < len(LEG):
+            expect([scorer], f"visit {number}", clear=True)
+            scorer.press("#clear")
+    expect([scorer], "leg won", winner="Ymma vann!", players=[["Ymma", "0", "Vinnare"],
+                                                              ["Sjörk", "133", ""]])
+    history = server.get("/api/boards/1")["history"]
+    assert [" ".join(d["notation"] for d in turn["darts"]) for turn in reversed(history)] == LEG
+    return scorer.driver.execute_script("return taps")
+
+
+def correct_two_back(server, scorer):
+    """A visit's first dart corrected after its third: undone back to it and
+    thrown again in one move, drawn once, and with the first undo's answer
+    lost on the way counted once."""
+    server.write(1, "start", {"players": ["Ymma", "Sjörk"]})
+    for notation in ("S20", "T20", "T20"):
+        tap_dart(scorer, notation)
+    expect([scorer], "visit to correct", darts=["S20", "T20", "T20"], clear=True)
+    before = server.get("/api/boards/1/match")
+    scorer.driver.execute_script(RECORD_TURNS_JS)
+    scorer.driver.execute_script(FAULT_JS, "lost")
+    scorer.press('#turn [data-index="0"]')
+    assert scorer.driver.find_element(By.ID, "fixing").text == "Rätta pil 1 (S20): tryck på rätt fält"
+    tap_dart(scorer, "T20")
+    expect([scorer], "corrected", darts=["T20", "T20", "T20"], clear=True,
+           players=players(321, 501, 1), message="Pil 1 rättad: S20 blev T20")
+    state = server.get("/api/boards/1")
+    assert [d["notation"] for d in state["history"][0]["darts"]] == ["T20"] * 3, state["history"]
+    assert state["history"][0]["darts"][1]["source"] == "knappsats"
+    turns = scorer.driver.execute_script("return turns")
+    assert set(turns) <= {"S20 T20 T20", "T20 T20 T20"}, f"drawn in between: {turns}"
+    # Three undos and three darts, the first undo sent twice under its key.
+    keys = scorer.driver.execute_script("return keys")
+    assert len(keys) == 7 and keys[0] == keys[1] and len(set(keys)) == 6, keys
+    after = server.get("/api/boards/1/match")
+    assert after["players"][0]["figures"]["leg"]["darts"] == 3, after["players"][0]
+    assert before["id"] == after["id"]
+
+
+def queue_while_stopped(server, scorer):
+    """Darts tapped while the server is stopped are greyed in the visit and
+    the pad says so; they count once the server is back."""
+    server.write(1, "start", {"players": ["Ymma", "Sjörk"]})
+    expect([scorer], "before the stop", players=players(501, 501, 0), darts=[])
+    assert server.stop() == 0
+    expect([scorer], "stopped", disconnected=True)
+    for notation in ("T20", "S5"):
+        tap_dart(scorer, notation)
+    assert scorer.driver.execute_script(SHOWN_JS, "#offline") == [True], "the pad says nothing"
+    scorer.wait(lambda: scorer.driver.execute_script(QUEUED_JS), lambda q: q == ["T20", "S5"],
+                lambda q: f"queued darts shown as {q}")
+    server = server.again()
+    expect([scorer], "back", disconnected=False, darts=["T20", "S5"], players=players(436, 501, 0))
+    assert scorer.driver.execute_script(QUEUED_JS) == []
+    assert scorer.driver.execute_script(SHOWN_JS, "#offline") == [False]
+    return server
+
+
+def keep_format(server, scorer, size):
+    """The form's format is kept across a reload and shown in the bar; the
+    first thrower is picked from the names."""
+    Select(scorer.driver.find_element(By.ID, "legs")).select_by_value("3")
+    scorer.driver.refresh()
+    expect([scorer], "reloaded", players=players(436, 501, 0))
+    assert Select(scorer.driver.find_element(By.ID, "legs")).first_selected_option.text == "3"
+    names = scorer.driver.find_element(By.ID, "names")
+    names.clear()
+    names.send_keys("Ymma\nSjörk")
+    Select(scorer.driver.find_element(By.ID, "first")).select_by_visible_text("Sjörk")
+    scorer.press("#start")
+    scorer.press("#start")
+    expect([scorer], f"bull-off at {size}", round="Leg 1 · Runda 1",
+           players=[["Sjörk", "501", "Kastar"], ["Ymma", "501", ""]])
+    scorer.driver.refresh()
+    expect([scorer], "reloaded in a match", round="Leg 1 · Runda 1")
+    assert Select(scorer.driver.find_element(By.ID, "legs")).first_selected_option.text == "3"
+    assert scorer.driver.execute_script(SHOWN_JS, "#format") == [True], f"no format at {size}"
+    assert scorer.driver.find_element(By.ID, "format").text == "Först till 3 legs"
+    Select(scorer.driver.find_element(By.ID, "legs")).select_by_value("1")
+
+
+def quicker(binary, outputs, scratch):
+    """What saves a scorer taps and second tries, at a phone's size and a
+    tablet's; returns the taps of LEG before and after the automatic clear."""
+    server = start_server(binary)
+    scorer = viewer = None
+    try:
+        scorer = Browser(os.path.join(scratch, "quick-scorer"))
+        taps = {}
+        for size in ("tablet", "phone"):
+            scorer.resize(*SIZES[size])
+            scorer.driver.get(f"{server.base}/boards/1#token={TOKEN}")
+            expect([scorer], f"scorer at {size}", disconnected=False)
+            if size == "tablet":
+                taps["before"] = score_leg(server, scorer, auto_clear=False)
+            taps[size] = score_leg(server, scorer, auto_clear=True)
+            correct_two_back(server, scorer)
+            server = queue_while_stopped(server, scorer)
+            keep_format(server, scorer, size)
+        clears = len(LEG) - 1
+        assert taps["tablet"] == taps["phone"] == taps["before"] - clears, taps
+        print(f"taps for the scripted leg: {taps['before']} before, {taps['tablet']} after")
+
+        # A viewing page: its note once and closable, its address with a
+        # trailing slash, and the scoring address pasted into it.
+        viewer = Browser(os.path.join(scratch, "quick-viewer"))
+        viewer.resize(*SIZES["phone"])
+        viewer.driver.get(f"{server.base}/boards/1/")
+        expect([viewer], "viewer", round="Leg 1 · Runda 1", disconnected=False)
+        assert viewer.driver.title == "Tavla 1"
+        assert viewer.driver.execute_script(SHOWN_JS, "#viewing-note", ".board-nav a") == [True, True]
+        viewer.press("#close-note")
+        viewer.driver.execute_script("sessionStorage.clear()")
+        viewer.driver.refresh()
+        expect([viewer], "viewer again", round="Leg 1 · Runda 1")
+        assert viewer.driver.execute_script(SHOWN_JS, "#viewing-note", "#pad") == [False, False]
+        match_id = server.get("/api/boards/1/match")["id"]
+        links = viewer.driver.execute_script(
+            "return [...document.querySelectorAll('.board-nav a')].map((a) => a.getAttribute('href'))")
+        assert links[:4] == ["/", "/matches", "/players", f"/matches/{match_id}"], links
+        viewer.driver.get(f"{server.base}/boards/1")
+        expect([viewer], "viewer without the slash", round="Leg 1 · Runda 1")
+        # The same page with the fragment: no new page, a change of the fragment.
+        viewer.driver.get(f"{server.base}/boards/1#token={TOKEN}")
+        viewer.wait(lambda: viewer.driver.execute_script(SHOWN_JS, "#pad"), lambda shown: shown == [True],
+                    lambda shown: "the pasted scoring address did not make a scorer")
+        assert "token" not in viewer.driver.current_url, "the pasted token stays in the address bar"
+        for page in (scorer, viewer):
+            errors = page.console_errors(lambda message: "net::ERR_" in message)
+            assert not errors, f"console errors: {errors}"
+        return taps
+    finally:
+        end_all([page.quit for page in (scorer, viewer) if page] + [server.stop])
+
+
+def wall(binary, outputs, scratch):
+    """/wall with eight boards at 1920 x 1080: every board's scores, visit
+    and format, nothing outside its box, and the next dart without a reload."""
+    tokens = [f"wall-token-{number:02d}-0123456789abcdef" for number in range(1, 9)]
+    server = Server(binary, tokens, extra=NO_PAUSE)
+    page = None
+    starts = [["Ymma", "Sjörk"], ["Åsa Sjöström", "Bertil Långnamn-Svensson"], ["Ada", "Bo", "Cid"],
+              ["Eva", "Lo"], None, ["Fia", "Gun", "Hans", "Ida"],
+              [f"Spelare {n}" for n in range(1, 9)], ["Jon", "Kim"]]
+    try:
+        for board, players_ in enumerate(starts, 1):
+            if players_:
+                server.write(board, "start", {"players": players_, "legs": 1 + board % 3,
+                                              "sets": 2 if board == 8 else 1})
+                server.play(board, ["T20 T20 T20"])
+                server.throw(board, "S20")
+        server.play(2, ["S20 S20", "T20 T20 T20", "S20 S20 S20"])
+        server.throw(2, "T20")  # 81 left: a route
+        page = Browser(os.path.join(scratch, "wall"))
+        page.resize(*SIZES["wall"])
+        page.driver.get(f"{server.base}/wall")
+        cells = page.wait(lambda: page.driver.execute_script(WALL_JS), lambda cells: len(cells) == 8,
+                          lambda cells: f"the wall shows {cells}")
+        scroll = page.driver.execute_script(
+            "return [document.documentElement.scrollWidth - innerWidth, document.documentElement.scrollHeight - innerHeight]")
+        assert scroll == [0, 0], f"the wall scrolls by {scroll}"
+        boards = server.get("/api/boards")["boards"]
+        for cell, board in zip(cells, boards):
+            assert cell["overflow"] == [0, 0] and not cell["outside"], cell
+            assert cell["scores"] == [str(p["score"]) for p in board["players"]], (cell, board)
+            if board["status"] != "idle" and board["format"]["legs"] > 1:
+                assert cell["format"].startswith("Först till"), cell
+            if len(board["players"]) == 2:
+                assert cell["score"] >= 64 and cell["name"] >= 32, f"too small at 3 m: {cell}"
+        # Whole, or the last name whole and the others by their initials.
+        assert cells[1]["names"] in (["Åsa Sjöström", "Bertil Långnamn-Svensson"],
+                                     ["Åsa Sjöström", "B. Långnamn-Svensson"],
+                                     ["Å. Sjöström", "B. Långnamn-Svensson"]), cells[1]
+        assert "Utgång:" in cells[1]["visit"], cells[1]
+        assert cells[4]["visit"] == "" and cells[4]["scores"] == [], cells[4]
+        server.throw(1, "T20")
+        page.wait(lambda: page.driver.execute_script(WALL_JS)[0]["scores"], lambda s: s == ["321", "421"],
+                  lambda s: f"the wall does not follow board 1: {s}")
+        assert not page.console_errors()
+        for directory in outputs:
+            with open(os.path.join(directory, "wall.png"), "wb") as file:
+                file.write(page.screenshot())
+    finally:
+        end_all(([page.quit] if page else []) + [server.stop])
+
+
+def night(binary, scratch):
+    """The day's darts as one CSV file, read back with Python's csv, and the
+    list of matches by day and player with their legs won."""
+    server = start_server(binary)
+    page = None
+    try:
+        server.write(1, "start", {"players": ["Ymma", "Sjörk"], "legs": 2})
+        server.play(1, ["T20 T20 T20", "M M M", "T20 T20 T20", "M M M", "T20 T19 D12",
+                        "M M M", "T20 T20 T20", "M M M", "T20 T20 T20", "M M M", "T20 T19 D12"])
+        server.write(1, "start", {"players": ["Ymma", "=Zef, \"Z\""]})
+        server.play(1, ["S1 S2 S3"])
+        server.throw(1, "S4")
+        day = time.strftime("%Y-%m-%d")
+        status, headers, body = server.exchange("GET", f"/api/matches.csv?from={day}&to={day}")
+        assert status == 200 and headers["Content-Type"].startswith("text/csv"), (status, headers)
+        rows = list(csv.reader(io.StringIO(body.decode("utf-8"), newline="")))
+        matches = [m["id"] for m in reversed(server.get("/api/matches")["matches"])]
+        each = [list(csv.reader(io.StringIO(server.exchange("GET", f"/api/matches/{m}/darts.csv")[2]
+                                           .decode("utf-8"), newline=""))) for m in matches]
+        assert rows[0] == each[0][0] == ["match", "set", "leg", "visit", "player", "dart", "notation",
+                                          "points", "remaining", "bust", "source", "time"]
+        assert rows[1:] == each[0][1:] + each[1][1:], rows
+        assert len(rows) == 1 + 33 + 4 and rows[-1][4] == "'=Zef, \"Z\"", rows[-1]
+        for query in ("from=2026-02-30", "from=2026-01-02&to=2026-01-01", "to=2026-01-01",
+                      "from=2026-01-01&to=2026-03-01"):
+            assert server.exchange("GET", f"/api/matches.csv?{query}")[0] == 400, query
+        assert server.get(f"/api/matches?from={day}")["matches"][1]["legs_won"] == [2, 0]
+
+        page = Browser(os.path.join(scratch, "night"))
+        page.resize(*SIZES["phone"])
+        for query, legs in ((f"day={day}", ["0–0", "2–0"]), ("player=Sj%C3%B6rk", ["2–0"]),
+                            ("day=2001-01-01", [])):
+            page.driver.get(f"{server.base}/matches/?{query}")
+            page.wait(lambda: page.driver.execute_script(MATCH_LEGS_JS), lambda shown: shown == legs,
+                      lambda shown: f"{query}: legs {shown}")
+        assert page.driver.find_element(By.ID, "csv").get_attribute("href").endswith(
+            "/api/matches.csv?from=2001-01-01&to=2001-01-01")
+        assert not page.console_errors()
+    finally:
+        end_all(([page.quit] if page else []) + [server.stop])
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("server")
@@ -557,6 +887,9 @@ def main():
 
     started = time.monotonic()
     run_bounded(DEADLINE_S, "game501-web-", lambda scratch: play(args.server, outputs, scratch))
+    run_bounded(2 * DEADLINE_S, "game501-quick-", lambda scratch: quicker(args.server, outputs, scratch))
+    run_bounded(DEADLINE_S, "game501-wall-", lambda scratch: wall(args.server, outputs, scratch))
+    run_bounded(DEADLINE_S, "game501-night-", lambda scratch: night(args.server, scratch))
     print(f"web test passed in {time.monotonic() - started:.1f} s")
 
 

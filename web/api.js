@@ -75,7 +75,7 @@ export async function fetchPlayers() {
     const response = await fetch('/api/players', { cache: 'no-store' });
     const answer = await response.json();
     if (!response.ok || !Array.isArray(answer?.players)) return null;
-    return answer.players.map((player) => player.name).filter((name) => typeof name === 'string');
+    return answer.players.filter((player) => typeof player?.name === 'string');
   } catch {
     return null;
   }
@@ -93,6 +93,7 @@ function problemText(status, body) {
   if (status === 401 || status === 403) {
     return 'Fel eller saknad token: öppna poängräkningsadressen för den här tavlan igen';
   }
+  if (status === 412) return 'Tavlan har ändrats under tiden; se ställningen och försök igen';
   const message = body?.error?.message;
   return typeof message === 'string' ? message : `Servern svarade med status ${status}`;
 }
@@ -143,9 +144,11 @@ async function attempt(url, init) {
 // Sends a command under a key of its own, and again under the same key while
 // it got no answer: the server answers a key it has seen with its first
 // answer and applies nothing twice, so a dart whose answer was lost counts
-// once. onRetry() is told before every wait.
-async function post(board, token, action, body, onRetry) {
+// once. With `after`, an event id, it is applied only to the board as that
+// event left it (If-Match). onRetry() is told before every wait.
+async function post(board, token, action, body, onRetry, after) {
   const headers = { Authorization: `Bearer ${token}`, 'Idempotency-Key': freshKey() };
+  if (after !== undefined) headers['If-Match'] = `"${after}"`;
   const init = { method: 'POST', headers, cache: 'no-store' };
   if (body !== undefined) {
     headers['Content-Type'] = 'application/json';
@@ -165,17 +168,18 @@ async function post(board, token, action, body, onRetry) {
 // order they were given, a command's retries included: two darts sent at once
 // could otherwise arrive swapped, and a dart could overtake the board clear
 // before it. For the same reason a command given before an earlier one
-// failed is not sent at all: it was meant to follow that one.
-export function makeClient(board, token, { onRetry = () => {} } = {}) {
+// failed is not sent at all: it was meant to follow that one. onAnswer() is
+// told every answer as it comes, before the next command is sent.
+export function makeClient(board, token, { onRetry = () => {}, onAnswer = () => {} } = {}) {
   let queue = Promise.resolve();
   let failures = 0;
-  const send = (action, body) => {
+  const enqueue = (task) => {
     const given = failures;
     const result = queue.then(() => {
       if (failures !== given) {
         throw new ApiError('Inte skickat, eftersom ett tidigare kommando misslyckades');
       }
-      return post(board, token, action, body, onRetry).catch((error) => {
+      return task().catch((error) => {
         failures += 1;
         throw error;
       });
@@ -183,10 +187,36 @@ export function makeClient(board, token, { onRetry = () => {} } = {}) {
     queue = result.catch(() => {});
     return result;
   };
+  const one = async (action, body, after) => {
+    const answer = await post(board, token, action, body, onRetry, after);
+    onAnswer(answer);
+    return answer;
+  };
+  const send = (action, body) => enqueue(() => one(action, body));
   return {
-    dart: (notation, source) => send('darts', { notation, source }),
+    // When clearFirst() holds as the dart's turn comes, the board clear is
+    // sent before it. Resolves to the dart's answer.
+    dart: (notation, source, clearFirst = () => false) => enqueue(async () => {
+      if (clearFirst()) await one('clear');
+      return one('darts', { notation, source });
+    }),
     undo: () => send('undo'),
     clear: () => send('clear'),
     start: (players, { legs, sets }) => send('start', { players, legs, sets }),
+    // Sends `steps` ({ action, body }) in order as one command, each applied
+    // only to the board as the one before left it, the first as event
+    // `after` left it; stops after the first one the engine refuses.
+    // Resolves to their answers.
+    steps: (steps, after) => enqueue(async () => {
+      const answers = [];
+      let last = after;
+      for (const { action, body } of steps) {
+        const answer = await one(action, body, last);
+        answers.push(answer);
+        if (!answer.response.accepted) break;
+        last = answer.id;
+      }
+      return answers;
+    }),
   };
 }

@@ -43,6 +43,26 @@ export function link(href, text) {
   return anchor;
 }
 
+// The players of a match, each a link to their career.
+export function playerLinks(names) {
+  const cell = element('span');
+  names.forEach((name, index) => {
+    if (index) cell.append(' – ');
+    cell.append(link(playerHref(name), name));
+  });
+  return cell;
+}
+
+export const STATUS = { playing: 'Pågår', abandoned: 'Avbruten' };
+
+// A match's result in a list, and "struken" for a match the organiser made
+// void.
+export function matchResult(match) {
+  const result = match.status === 'finished'
+    ? `${match.players[match.winner] ?? '–'} vann` : STATUS[match.status] ?? match.status;
+  return match.void ? `${result} · struken` : result;
+}
+
 // Returns a table with a row per figure and a column per player (`columns`:
 // [{ name, figures }]), in a box that scrolls when many players do not fit;
 // each cell names its figure in data-key and its player in data-player, for
@@ -74,10 +94,16 @@ export function figuresTable(caption, columns) {
   return scrolling(table);
 }
 
-// A wide table scrolls in its own box, never the page.
+// A wide table scrolls in its own box, never the page; while more of it
+// lies to the right, the box's edge fades out to say so.
 export function scrolling(table) {
   const box = element('div', 'table-scroll');
   box.append(table);
+  const mark = () => {
+    box.classList.toggle('more', box.scrollWidth - box.clientWidth - box.scrollLeft > 1);
+  };
+  box.addEventListener('scroll', mark, { passive: true });
+  new ResizeObserver(mark).observe(box);
   return box;
 }
 

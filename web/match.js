@@ -72,27 +72,37 @@ export function figureText(value, decimals = 0) {
 }
 
 // The rules' "computer": { levels: [{ id, name }], min_average, max_average,
-// name }. A target average reads "Snitt 70", as the library names it.
-const TARGET = /^snitt (\d+)$/i;
+// name, targets: [{ average, name }] }, each level and target average with
+// the name people read for it ("Klubbspelare", "Snitt 70").
+
+// The start of a computer's level that throws like a member: "Som Anna".
+const LIKE = 'Som ';
 
 // Returns a computer's level as people read it, from the match document's
-// `computer` (a level's id or a target average): "Klubbspelare", "Snitt 70";
-// null for a person.
+// `computer` (a level's id, a target average, or { like: NAME } for one
+// that throws like a member): "Klubbspelare", "Snitt 70", "Som Anna"; null
+// for a person.
 export function computerLevelText(level, computer) {
-  if (typeof level === 'number') return `Snitt ${level}`;
+  if (typeof level?.like === 'string') return LIKE + level.like;
+  if (typeof level === 'number') {
+    return computer?.targets?.find((entry) => entry.average === level)?.name ?? String(level);
+  }
   if (typeof level !== 'string') return null;
   return computer?.levels?.find((entry) => entry.id === level)?.name ?? level;
 }
 
 // Reads a level as computerLevelText writes it, in any letter case, back
-// into what a start takes: the level's id, or the target as a number; null
-// for any other text, a target out of range included.
+// into what a start takes: the level's id, the target as a number, or
+// { like: NAME }; null for any other text, a target out of range included.
 export function computerLevelOf(text, computer) {
   if (!computer) return null;
   const wanted = text.trim().toLowerCase();
-  const named = computer.levels.find((entry) => entry.name.toLowerCase() === wanted);
-  if (named) return named.id;
-  const target = TARGET.exec(wanted);
-  const average = target ? Number(target[1]) : NaN;
-  return average >= computer.min_average && average <= computer.max_average ? average : null;
+  if (wanted.startsWith(LIKE.toLowerCase()) && wanted.length > LIKE.length) {
+    return { like: text.trim().slice(LIKE.length).trim() };
+  }
+  const named = [
+    ...computer.levels.map((entry) => [entry.id, entry.name]),
+    ...(computer.targets ?? []).map((entry) => [entry.average, entry.name]),
+  ].find(([, name]) => name.toLowerCase() === wanted);
+  return named ? named[0] : null;
 }

@@ -1,6 +1,10 @@
-// A player's career (/players/NAME): the figures over every match, the
-// three-dart average of each match over time, and the matches themselves.
+// A player's career (/players/NAME): the figures over the matches that
+// count, the three-dart average of each of them over time, their accuracy
+// (accuracy.js), and the matches
+// themselves; apart from them those that count in no figure: abandoned,
+// practice against the computer, and others (being played).
 
+import { accuracySection } from './accuracy.js';
 import { byId, element } from './dom.js';
 import { drawWhenSized, lineChart, niceCeiling, numberTicks, timeTicks } from './chart.js';
 import {
@@ -46,6 +50,41 @@ function opponents(names) {
   return cell;
 }
 
+// The lists of matches that count in no figure, each under its heading.
+const APART = [
+  ['abandoned', 'Avbrutna'],
+  ['practice', 'Träning'],
+  ['other', 'Räknas inte'],
+];
+
+function matchRows(matches) {
+  return matches.map((match) => [
+    link(matchHref(match.id), dateTime(match.date)),
+    opponents(match.opponents),
+    RESULTS[match.result] ?? match.result,
+    decimal(match.three_dart_average),
+    decimal(match.first_nine_average),
+    checkout(match),
+    `Tavla ${match.board}`,
+  ]);
+}
+
+const HEADINGS = ['Datum', 'Mot', 'Resultat', 'Snitt', 'Första nio', 'Utgångar', 'Tavla'];
+
+function apart(career) {
+  const sections = [];
+  for (const [key, heading] of APART) {
+    const matches = career[key] ?? [];
+    if (!matches.length) continue;
+    const section = element('section', 'career-apart');
+    section.dataset.list = key;
+    section.append(element('h2', '', heading),
+      scrolling(dataTable('', HEADINGS, matchRows(matches), 'data-table career-matches')));
+    sections.push(section);
+  }
+  return sections;
+}
+
 function render(career) {
   document.title = `${career.name} · Spelare`;
   const count = career.matches.length;
@@ -60,28 +99,18 @@ function render(career) {
   } else {
     figure.append(element('p', 'none-yet', 'Inget snitt än.'));
   }
-  const rows = career.matches.map((match) => [
-    link(matchHref(match.id), dateTime(match.date)),
-    opponents(match.opponents),
-    RESULTS[match.result] ?? match.result,
-    decimal(match.three_dart_average),
-    decimal(match.first_nine_average),
-    checkout(match),
-    `Tavla ${match.board}`,
-  ]);
-  const table = dataTable('Matcherna, senaste först',
-    ['Datum', 'Mot', 'Resultat', 'Snitt', 'Första nio', 'Utgångar', 'Tavla'], rows,
+  const table = dataTable('Matcherna, senaste först', HEADINGS, matchRows(career.matches),
     'data-table career-matches');
   main.replaceChildren(element('h1', 'report-title', career.name), summary,
-    figureTiles(career.figures), figure, scrolling(table));
+    figureTiles(career.figures), figure,
+    accuracySection(career.accuracy, career.accuracy_history), scrolling(table), ...apart(career));
 }
 
 async function load() {
   try {
     const { status, body } = await getJson(`/api/players/${segment}`);
     if (status === 404) {
-      showMessage(main, 'Spelaren finns inte',
-        'Ingen spelare med det namnet har kastat en pil här.');
+      showMessage(main, 'Spelaren finns inte', 'Klubben har ingen spelare med det namnet.');
       return;
     }
     if (status !== 200 || !body) throw new Error(String(status));

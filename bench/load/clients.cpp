@@ -43,6 +43,16 @@ constexpr int kReadsPerWake = 4;
 // Enough for any line the viewer reads whole ("id: " and 20 digits).
 constexpr std::size_t kLinePrefixBytes = 32;
 
+// Opens `socket` on `source`; returns the error, if any.
+beast::error_code bindTo(tcp::socket& socket, const net::ip::address& source) {
+    beast::error_code error;
+    socket.open(source.is_v4() ? tcp::v4() : tcp::v6(), error);
+    if (!error) {
+        socket.bind(tcp::endpoint(source, 0), error);
+    }
+    return error;
+}
+
 }  // namespace
 
 RunState::RunState(const Options& options)
@@ -139,7 +149,10 @@ Scorer::Scorer(net::io_context& io, RunState& run, const Script& script,
     }
 }
 
-void Scorer::connect(const tcp::endpoint& endpoint) {
+void Scorer::connect(const tcp::endpoint& endpoint, const net::ip::address& source) {
+    if (const beast::error_code error = bindTo(socket_, source)) {
+        return fail("scorer cannot bind to " + source.to_string() + ": " + error.message());
+    }
     busy_ = true;
     socket_.async_connect(endpoint, [this](const beast::error_code& error) {
         busy_ = false;
@@ -289,7 +302,10 @@ Viewer::Viewer(net::io_context& io, RunState& run, std::vector<char>& scratch,
     line_prefix_.reserve(kLinePrefixBytes);
 }
 
-void Viewer::connect(const tcp::endpoint& endpoint) {
+void Viewer::connect(const tcp::endpoint& endpoint, const net::ip::address& source) {
+    if (const beast::error_code error = bindTo(socket_, source)) {
+        return fail("viewer cannot bind to " + source.to_string() + ": " + error.message());
+    }
     socket_.async_connect(endpoint, [this](const beast::error_code& error) {
         if (error) {
             return fail("viewer cannot connect: " + error.message());

@@ -99,7 +99,8 @@ public:
            const std::string& host, const std::string& token, int board, std::size_t first_game,
            double rate, bool shared_board);
 
-    void connect(const tcp::endpoint& endpoint);
+    // Connects from `source`, an address of this machine.
+    void connect(const tcp::endpoint& endpoint, const net::ip::address& source);
     // Throws the first dart at `first_due` when paced, else at once.
     void begin(Clock::time_point first_due);
     void stop();
@@ -140,7 +141,8 @@ public:
     Viewer(net::io_context& io, RunState& run, std::vector<char>& scratch, const std::string& host,
            int board);
 
-    void connect(const tcp::endpoint& endpoint);
+    // Connects from `source`, an address of this machine.
+    void connect(const tcp::endpoint& endpoint, const net::ip::address& source);
     void close();
     bool ready() const { return ready_; }
     bool alive() const { return ready_ && !gone_; }

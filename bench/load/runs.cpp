@@ -40,6 +40,19 @@ constexpr std::chrono::milliseconds kRssSampleInterval{250};
 // Shorter loads say nothing about the CPU they used.
 constexpr double kMinCpuWindowSeconds = 0.1;
 
+// Each client connects from a loopback address of its own, as each tablet
+// and phone has one, since the server bounds the connections of an address:
+// 127.N.0.1 onwards, with N one of these.
+constexpr unsigned char kViewersNetwork = 1;
+constexpr unsigned char kScorersNetwork = 2;
+constexpr int kClientsPerBlock = 250;
+
+net::ip::address clientAddress(unsigned char network, int index) {
+    return net::ip::make_address_v4(net::ip::address_v4::bytes_type{
+        127, network, static_cast<unsigned char>(index / kClientsPerBlock),
+        static_cast<unsigned char>(1 + index % kClientsPerBlock)});
+}
+
 // The load of one run: connects the viewers and then the scorers to a
 // running server, lets the scorers play, waits for the viewers to catch up,
 // and measures on the way.
@@ -138,7 +151,7 @@ RunFigures LoadRun::run() {
     for (int i = 0; i < options_.viewers; ++i) {
         viewers_.push_back(
             std::make_unique<Viewer>(io_, state_, scratch_, host_, i % options_.boards));
-        viewers_.back()->connect(endpoint_);
+        viewers_.back()->connect(endpoint_, clientAddress(kViewersNetwork, i));
     }
     runUntil(Clock::now() + kConnectTime, [this] {
         return state_.viewersReady() + state_.connectFailures() == options_.viewers;
@@ -158,7 +171,7 @@ RunFigures LoadRun::run() {
         scorers_.push_back(std::make_unique<Scorer>(
             io_, state_, script_, start_body_, host_, tokens_[static_cast<std::size_t>(board)],
             board, static_cast<std::size_t>(i) % script_.games.size(), options_.rate, shared));
-        scorers_.back()->connect(endpoint_);
+        scorers_.back()->connect(endpoint_, clientAddress(kScorersNetwork, i));
     }
     runUntil(Clock::now() + kConnectTime, [this] {
         return std::all_of(scorers_.begin(), scorers_.end(),
