@@ -359,8 +359,8 @@ int main(int argc, char** argv) {
     const Organiser organiser(std::move(organiser_token), *journal);
     // Every read of the archive is answered before io.run() returns (each
     // holds the io_context's work until then), so none outlives the Api.
-    ReadQueue reads(kReadThreads, kMaxQueuedReads);
-    const Api api(boards, reports, organiser, web ? &*web : nullptr, &reads);
+    auto reads = std::make_unique<ReadQueue>(kReadThreads, kMaxQueuedReads);
+    const Api api(boards, reports, organiser, web ? &*web : nullptr, reads.get());
     const int max_connections = raiseDescriptorLimit();
 
     boost::asio::io_context io;
@@ -428,7 +428,10 @@ int main(int argc, char** argv) {
         thread.join();
     }
     // Every answer has gone out, so no row is left to write; the writer
-    // stops before the boards it reports to.
+    // stops before the boards it reports to. A reader or the writer may
+    // still be letting go of the last of a connection, whose socket belongs
+    // to the io_context: both stop before it goes.
+    reads.reset();
     journal.reset();
     return 0;
 }
