@@ -7,11 +7,15 @@
 #pragma once
 
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string_view>
 #include <variant>
 
 #include "answers.h"
 #include "board.h"
+#include "competition_request.h"
+#include "competitions.h"
 #include "correction.h"
 #include "organiser.h"
 #include "reports.h"
@@ -19,9 +23,12 @@
 
 namespace game501::server {
 
-// A board's event stream, which the connection carries from now on.
+// An event stream (a board's or a competition's), which the connection
+// carries from now on: `subscribe` registers its viewer and returns the
+// event that opens it.
+using Subscribe = std::function<EventText(const std::shared_ptr<EventQueue>&)>;
 struct EventStream {
-    Board* board;
+    Subscribe subscribe;
 };
 
 // A write for a board, which answers it once its row is durable (Api::write).
@@ -38,20 +45,31 @@ struct OrganiserWrite {
     unsigned version;  // of the request's HTTP
 };
 
+// An organiser's write to the competitions, which they answer once it is
+// durable (Api::write): a new competition, or a change of competition `id`.
+struct CompetitionWrite {
+    std::optional<NewCompetition> made;
+    int id = 0;
+    competition::Event change;
+    unsigned version;  // of the request's HTTP
+};
+
 // What a request comes to: its response, an event stream, or a write.
-using Routed = std::variant<Response, EventStream, BoardWrite, OrganiserWrite>;
+using Routed = std::variant<Response, EventStream, BoardWrite, OrganiserWrite, CompetitionWrite>;
 
 // Returns whether `routed` is a write, which Api::write answers.
 inline bool isWrite(const Routed& routed) {
     return std::holds_alternative<BoardWrite>(routed) ||
-           std::holds_alternative<OrganiserWrite>(routed);
+           std::holds_alternative<OrganiserWrite>(routed) ||
+           std::holds_alternative<CompetitionWrite>(routed);
 }
 
 // Thread-safe.
 class Api {
 public:
     // `web` holds the pages; without it only the API is served.
-    Api(Boards& boards, const Reports& reports, const Organiser& organiser, const WebFiles* web);
+    Api(Boards& boards, const Reports& reports, const Organiser& organiser,
+        Competitions& competitions, const WebFiles* web);
 
     // Routes a request and answers it, but for a write and an event stream.
     // Writes need the board's token as "Authorization: Bearer TOKEN", and
@@ -93,6 +111,15 @@ private:
     Routed mergePlayer(const Request& request, const Target& target) const;
     Routed voidMatch(const Request& request, const Target& target) const;
     Routed correction(const Request& request, Correction::Kind kind, std::string_view named) const;
+    Routed competitionList(const Request& request, const Target& target) const;
+    Routed createCompetition(const Request& request, const Target& target) const;
+    Routed competitionDocument(const Request& request, const Target& target) const;
+    Routed competitionEvents(const Request& request, const Target& target) const;
+    Routed openRounds(const Request& request, const Target& target) const;
+    Routed competitionResult(const Request& request, const Target& target) const;
+    // Hands a change read from the request to competition {segment}.
+    Routed competitionChange(const Request& request, const Target& target,
+                             std::variant<competition::Event, Response> change) const;
     Routed index(const Request& request, const Target& target) const;
     Routed boardPage(const Request& request, const Target& target) const;
     Routed webFile(const Request& request, const Target& target) const;
@@ -107,6 +134,7 @@ private:
     Boards& boards_;
     const Reports& reports_;
     const Organiser& organiser_;
+    Competitions& competitions_;
     const WebFiles* web_;
 };
 

@@ -59,6 +59,10 @@ public:
     // Returns the start event and each player's counts of the match being
     // played, if any.
     std::optional<LiveMatch> liveMatch() const;
+    // The match as values, and what the board knows of it.
+    const Match::Overview& overview() const { return overview_; }
+    const Match::Figures& figures() const { return figures_; }
+    const MatchFacts& facts() const { return *facts_; }
 
     Display(std::string state, std::optional<front_end::CheckoutSituation> checkout,
             std::vector<int> scores, Match::Overview overview, Match::Figures figures,

@@ -24,6 +24,7 @@
 
 #include "api.h"
 #include "board.h"
+#include "competitions.h"
 #include "computer_player.h"
 #include "computer_turns.h"
 #include "journal.h"
@@ -315,6 +316,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     Boards boards;
+    std::unique_ptr<Competitions> competitions;
     std::string organiser_token;
     try {
         std::vector<std::string> stored = journal->tokens();
@@ -335,6 +337,8 @@ int main(int argc, char** argv) {
                 number, tokens[static_cast<std::size_t>(number - 1)], *journal));
             boards.back()->restore();
         }
+        competitions = std::make_unique<Competitions>(*journal, boards);
+        competitions->restore();
     } catch (const UsageError& error) {
         return badUsage(error.message);
     } catch (const std::exception& error) {
@@ -351,7 +355,7 @@ int main(int argc, char** argv) {
     }
     const Reports reports(journal->reader(), boards);
     const Organiser organiser(std::move(organiser_token), *journal);
-    const Api api(boards, reports, organiser, web ? &*web : nullptr);
+    const Api api(boards, reports, organiser, *competitions, web ? &*web : nullptr);
     const int max_connections = raiseDescriptorLimit();
 
     boost::asio::io_context io;
@@ -388,11 +392,14 @@ int main(int argc, char** argv) {
     }
     std::cout << "Arrangör\n"
               << "  spelare och rättelser: " << base << "/organiser#token=" << organiser.token()
+              << "\n"
+              << "  tävlingar:             " << base << "/competitions#token=" << organiser.token()
               << "\n";
     std::cout << "Stoppa med Ctrl+C." << std::endl;
 
     server->start();
     computers.start();
+    competitions->start();
 
     // A handler that throws (memory exhausted, say) loses its own connection,
     // not the server.

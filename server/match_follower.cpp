@@ -15,6 +15,9 @@ void addBoardFacts(Game501::json& standing, const MatchFacts& facts) {
         standing["players"][player]["computer"] =
             computer ? computerLevelJson(*facts.levels[player]) : Game501::json(nullptr);
     }
+    if (facts.competition != 0) {
+        standing["competition"] = {{"id", facts.competition}, {"match", facts.competition_match}};
+    }
 }
 
 MatchFollower::MatchFollower(int board)
@@ -31,6 +34,10 @@ void MatchFollower::follow(const JournalRow& row) {
     }
     const bool start = row.command.kind == Command::Kind::start;
     MatchFacts facts{board_, start ? row.event_id : 0, {}};
+    if (start) {
+        facts.competition = row.command.competition;
+        facts.competition_match = row.command.competition_match;
+    }
     started_ = start ? row.time : 0;
     for (const std::string& level : row.command.computers) {
         facts.levels.push_back(parseComputerLevel(level));

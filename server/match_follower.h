@@ -27,11 +27,15 @@ struct MatchFacts {
     // By the match's players: a computer's level, none for a person; empty
     // when only people play.
     std::vector<std::optional<ComputerLevel>> levels;
+    // The competition and its match that the server called here; 0 for none.
+    int competition = 0;
+    int competition_match = 0;
 };
 
 // Adds the board's facts to a match's standing document: its "id" (where
 // its report is, /matches/ID; null for none) and each player's "computer"
-// level (null for a person).
+// level (null for a person), and for a competition's match its
+// "competition": {"id", "match"}.
 void addBoardFacts(Game501::json& standing, const MatchFacts& facts);
 
 // Not thread-safe: the board's lock guards it.

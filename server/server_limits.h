@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 
+#include "competition.h"
 #include "front_end.h"
 
 namespace game501::server {
@@ -99,6 +100,12 @@ constexpr std::size_t kMaxStreamInputBytes = 4 * 1024;
 // How long a read of the archive waits for the database (a checkpoint, say)
 // before it is answered 503.
 constexpr std::chrono::milliseconds kArchiveReadWait{2000};
+
+// Competitions a server keeps, and the players of one (the library's bound).
+constexpr std::size_t kMaxCompetitions = 1000;
+constexpr std::size_t kMaxPlayersPerCompetition = competition::kMaxPlayers;
+// A competition's name, in bytes of UTF-8.
+constexpr std::size_t kMaxCompetitionNameBytes = 64;
 
 // The pages read at start, all files together.
 constexpr std::size_t kMaxWebBytes = 4 * 1024 * 1024;

@@ -223,14 +223,14 @@ class Server:
 
 
 class EventStream:
-    """Reads a board's event stream on a thread of its own."""
+    """Reads a board's event stream, or the one at `path`, on a thread of its own."""
 
-    def __init__(self, port, board):
+    def __init__(self, port, board, path=None):
         self.events = []
         self.ended = threading.Event()
         self.changed = threading.Condition()
         self.connection = http.client.HTTPConnection(HOST, port, timeout=60)
-        self.connection.request("GET", f"/api/boards/{board}/events")
+        self.connection.request("GET", path or f"/api/boards/{board}/events")
         self.sock = self.connection.sock  # the connection lets go of it for a response without length
         self.response = self.connection.getresponse()
         check.assertEqual(self.response.status, 200)
