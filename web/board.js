@@ -4,6 +4,7 @@
 
 import { fetchMatch, fetchRules, follow, makeClient } from './api.js';
 import { startCaller } from './caller.js';
+import { competitionLabel } from './competition_label.js';
 import { byId, storedChoice, storeChoice, takeToken } from './dom.js';
 import { betweenLegs } from './match.js';
 import { LEVEL_KEY, fitNames, render, shownVisit } from './view.js';
@@ -71,6 +72,7 @@ function draw() {
     queued: queued.map((dart) => dart.notation),
     fixing: client ? (fixing?.index ?? null) : undefined,
   });
+  byId('competition').textContent = competitionLabel(latest.extra?.match?.competition, draw);
   byId('fixing').hidden = !fixing;
   if (fixing) {
     const { index, darts } = fixing;

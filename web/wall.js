@@ -4,6 +4,7 @@
 // keeps at most six connections to a server, so eight boards cannot each
 // have a stream of their own.
 
+import { competitionLabel } from './competition_label.js';
 import { byId, element, storedChoice } from './dom.js';
 import { formatText, isMatch, legText, winnerOf } from './match.js';
 import { LEVEL_KEY, fitNames, nameElement, routeText, shownVisit } from './view.js';
@@ -51,6 +52,8 @@ function boardCell({ board, state, match, checkout }) {
     .filter(Boolean).join(' · ');
   head.append(element('h2', '', `Tavla ${board}`), element('p', 'wall-round', round),
     element('p', 'wall-format', shown ? formatText(match.format) : ''));
+  const competition = shown ? competitionLabel(match.competition) : '';
+  if (competition) head.append(element('p', 'wall-format wall-competition', competition));
   cell.append(head);
   if (state.status === 'idle') {
     cell.append(element('p', 'wall-idle', 'Inget spel pågår'));
