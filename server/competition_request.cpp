@@ -19,8 +19,11 @@ namespace cm = competition;
 
 constexpr std::size_t kMaxIdDigits = 9;
 
-// Reads the organiser's token and the body, or answers.
-std::variant<json, Response> organiserBody(const Request& request, const Organiser& organiser) {
+// Reads the organiser's token and the body, then what `read` makes of the
+// body, or answers.
+template <typename Made, typename Read>
+std::variant<Made, Response> fromOrganiser(const Request& request, const Organiser& organiser,
+                                           const Read& read) {
     if (std::optional<Response> refusal =
             refuseToken(request, organiser, "Fel token för arrangören")) {
         return std::move(*refusal);
@@ -28,7 +31,11 @@ std::variant<json, Response> organiserBody(const Request& request, const Organis
     if (!isJson(request)) {
         return notJson(request.version());
     }
-    return readBody(request);
+    std::variant<json, Response> body = readBody(request);
+    if (Response* refusal = std::get_if<Response>(&body)) {
+        return std::move(*refusal);
+    }
+    return read(std::get<json>(body), request.version());
 }
 
 std::optional<Response> readFlag(const json& body, const char* field, bool& value,
@@ -189,25 +196,8 @@ std::optional<Response> readSeedField(const json& body, std::uint64_t& seed, uns
     return std::nullopt;
 }
 
-}  // namespace
-
-std::optional<int> competitionNumber(std::string_view text) {
-    const std::optional<std::uint64_t> number = decimal(text, kMaxIdDigits);
-    if (!number || *number == 0) {
-        return std::nullopt;
-    }
-    return static_cast<int>(*number);
-}
-
-std::variant<NewCompetition, Response> readNewCompetition(const Request& request,
-                                                          const Organiser& organiser,
-                                                          std::size_t boards) {
-    const unsigned version = request.version();
-    std::variant<json, Response> read = organiserBody(request, organiser);
-    if (Response* refusal = std::get_if<Response>(&read)) {
-        return std::move(*refusal);
-    }
-    const json& body = std::get<json>(read);
+std::variant<NewCompetition, Response> readSettings(const json& body, const Members& members,
+                                                    std::size_t boards, unsigned version) {
     NewCompetition made;
     cm::Settings& settings = made.settings;
     int legs = settings.group_match.legs;
@@ -219,8 +209,7 @@ std::variant<NewCompetition, Response> readNewCompetition(const Request& request
                        {"name", "players", "format", "groups", "advance", "league", "legs", "sets",
                         "final_legs", "boards", "points", "tiebreakers", "seeded", "seed"},
                        version),
-          readName(body, made.facts.name, version),
-          readPlayers(body, organiser.members(), made, version),
+          readName(body, made.facts.name, version), readPlayers(body, members, made, version),
           readFormat(body, settings.format, version),
           readCount(body, "groups", 1, cm::kMaxPlayers, settings.groups, version),
           readCount(body, "advance", 1, cm::kMaxPlayers, settings.advance, version),
@@ -250,13 +239,7 @@ std::variant<NewCompetition, Response> readNewCompetition(const Request& request
     return made;
 }
 
-std::variant<cm::Event, Response> readRounds(const Request& request, const Organiser& organiser) {
-    const unsigned version = request.version();
-    std::variant<json, Response> read = organiserBody(request, organiser);
-    if (Response* refusal = std::get_if<Response>(&read)) {
-        return std::move(*refusal);
-    }
-    const json& body = std::get<json>(read);
+std::variant<cm::Event, Response> readOpen(const json& body, unsigned version) {
     cm::Event event;
     event.kind = cm::Event::Kind::OpenRounds;
     for (std::optional<Response> refusal :
@@ -269,14 +252,7 @@ std::variant<cm::Event, Response> readRounds(const Request& request, const Organ
     return event;
 }
 
-std::variant<cm::Event, Response> readResult(const Request& request, const Organiser& organiser,
-                                             int match) {
-    const unsigned version = request.version();
-    std::variant<json, Response> read = organiserBody(request, organiser);
-    if (Response* refusal = std::get_if<Response>(&read)) {
-        return std::move(*refusal);
-    }
-    const json& body = std::get<json>(read);
+std::variant<cm::Event, Response> readMatchResult(const json& body, int match, unsigned version) {
     cm::Event event;
     event.kind = cm::Event::Kind::Record;
     event.match = match;
@@ -322,6 +298,37 @@ std::variant<cm::Event, Response> readResult(const Request& request, const Organ
         into = {(*found)[0].get<int>(), (*found)[1].get<int>()};
     }
     return event;
+}
+
+}  // namespace
+
+std::optional<int> competitionNumber(std::string_view text) {
+    const std::optional<std::uint64_t> number = decimal(text, kMaxIdDigits);
+    if (!number || *number == 0) {
+        return std::nullopt;
+    }
+    return static_cast<int>(*number);
+}
+
+std::variant<NewCompetition, Response> readNewCompetition(const Request& request,
+                                                          const Organiser& organiser,
+                                                          std::size_t boards) {
+    return fromOrganiser<NewCompetition>(
+        request, organiser, [&](const json& body, unsigned version) {
+            return readSettings(body, organiser.members(), boards, version);
+        });
+}
+
+std::variant<cm::Event, Response> readRounds(const Request& request, const Organiser& organiser) {
+    return fromOrganiser<cm::Event>(request, organiser, readOpen);
+}
+
+std::variant<cm::Event, Response> readResult(const Request& request, const Organiser& organiser,
+                                             int match) {
+    return fromOrganiser<cm::Event>(request, organiser,
+                                    [match](const json& body, unsigned version) {
+                                        return readMatchResult(body, match, version);
+                                    });
 }
 
 Response competitionAnswer(CompetitionResult result, bool created, unsigned version) {
