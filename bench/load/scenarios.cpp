@@ -23,6 +23,7 @@
 #include "options.h"
 #include "script.h"
 #include "server_process.h"
+#include "tournament.h"
 
 namespace game501::load {
 namespace {
@@ -601,6 +602,8 @@ static_assert(kRestartCallsPerBoard == 300 && kRestartFillConnections == 20,
               "the restart row's help says so");
 static_assert(kCareerMatches == 1000 && kCareerReads == 20 && kCareerBoards == 10,
               "the career row's help says so");
+static_assert(kTournamentPlayers == 16 && kTournamentBoards == 8,
+              "the tournament row's help says so");
 constexpr Scenario kScenarios[] = {
     {"throughput",
      {100, 0, 100, 0, 10, 0, {1, 1}},
@@ -652,6 +655,15 @@ constexpr Scenario kScenarios[] = {
      JournalPlan::disk,
      FormatPlan::chosen,
      runCareer},
+    {"tournament",
+     {kTournamentBoards, 0, 0, 0, kDefaultSeconds, 0, {1, 1}},
+     "16 computers, groups then knockout, on\n4 boards with no pause, beside 4 boards\nwithout "
+     "a competition",
+     nullptr,
+     {},
+     JournalPlan::disk,
+     FormatPlan::chosen,
+     runTournament},
 };
 
 // Columns of the usage text: where a name starts, and where its help does.
