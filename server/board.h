@@ -81,8 +81,8 @@ public:
     void onDurable(std::function<void(std::uint64_t event_id)> listener);
 
     // Calls `listener` with the board as every durable event leaves it, in
-    // event order, on the journal's thread, outside the board's lock. Set
-    // before the journal starts.
+    // event order, on the journal's thread, outside the board's lock; an
+    // event before it is set reaches none, and settled() tells what it left.
     void onSettled(std::function<void(const Settled&)> listener);
     // Returns the board as the journal holds it now.
     Settled settled() const;

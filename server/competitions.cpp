@@ -117,13 +117,19 @@ void Competitions::start() {
 }
 
 std::string Competitions::list() const {
-    json list = json::array();
-    const MutexLock lock(mutex_);
-    for (const auto& [id, entry] : entries_) {
-        if (entry.document == nullptr) {
-            continue;  // not yet durable
+    // Taken under the lock, read outside it: a read never delays the night.
+    std::vector<std::shared_ptr<const std::string>> documents;
+    {
+        const MutexLock lock(mutex_);
+        for (const auto& [id, entry] : entries_) {
+            if (entry.document != nullptr) {  // null: not yet durable
+                documents.push_back(entry.document);
+            }
         }
-        const json document = json::parse(*entry.document);
+    }
+    json list = json::array();
+    for (const std::shared_ptr<const std::string>& text : documents) {
+        const json document = json::parse(*text);
         json summary;
         for (const char* key : {"boards", "format", "id", "name", "status", "winner"}) {
             summary[key] = document.at(key);
