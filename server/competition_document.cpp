@@ -87,6 +87,23 @@ json bracketJson(const cm::Competition& competition) {
     return rounds;
 }
 
+// Each match a board gave back (a reset or a start over it), with the board,
+// oldest first.
+json returnedJson(const cm::Competition& competition) {
+    json returned = json::array();
+    std::vector<int> boards(competition.matches().size() + 1, 0);
+    for (const cm::Event& event : competition.events()) {
+        if (event.kind == cm::Event::Kind::Begin) {
+            boards[static_cast<std::size_t>(event.match)] = event.board;
+        } else if (event.kind == cm::Event::Kind::Requeue) {
+            const int board = boards[static_cast<std::size_t>(event.match)];
+            returned.push_back(
+                {{"board", board == 0 ? json(nullptr) : json(board)}, {"match", event.match}});
+        }
+    }
+    return returned;
+}
+
 }  // namespace
 
 json competitionDocument(const CompetitionFacts& facts, const cm::Competition& competition) {
@@ -121,6 +138,7 @@ json competitionDocument(const CompetitionFacts& facts, const cm::Competition& c
             {"open_rounds", std::move(open_rounds)},
             {"order_of_play", competition.orderOfPlay()},
             {"players", std::move(players)},
+            {"returned", returnedJson(competition)},
             {"rounds", competition.rounds()},
             {"status", competition.finished() ? "finished" : "playing"},
             {"tables", std::move(tables)},

@@ -25,7 +25,8 @@ struct CompetitionFacts {
 // Returns the competition's document: "id", "name", "format", "status"
 // ("playing", "finished"), "boards", "players" (with each one's "computer"
 // level or null), "league", "rounds" and "open_rounds" of the group stage,
-// "matches", "tables", "bracket", "order_of_play" and "winner". Names stand
+// "matches", "tables", "bracket", "order_of_play", "returned" (each match
+// a board gave back to the queue: {"board", "match"}) and "winner". Names stand
 // for players everywhere; a place decided by the draw is marked "by_draw".
 Game501::json competitionDocument(const CompetitionFacts& facts,
                                   const competition::Competition& competition);

@@ -214,6 +214,7 @@ cm::Answer Competitions::changeLocked(Entry& entry, const cm::Event& event, Done
     if (!answer.accepted) {
         return answer;
     }
+    ++changes_;
     const std::vector<cm::Event>& events = entry.competition.events();
     append(entry.facts.id,
            competitions::Row{entry.facts.id, events.size(), "", "", "",
@@ -294,21 +295,29 @@ void Competitions::settled(const Settled& settled) {
     {
         const MutexLock lock(mutex_);
         const auto index = static_cast<std::size_t>(settled.board - 1);
+        const bool was_free = boards_now_[index].free;
         boards_now_[index] = settled;
         std::optional<Calling>& calling = calling_[index];
         if (calling && (calling->event_id == 0 || settled.event_id < calling->event_id)) {
             return;  // the board has yet to answer our start, or to show it
         }
+        const bool answered = calling.has_value();
         calling.reset();
-        followLocked(settled);
-        callFreeLocked(calls);
+        // Most events are darts that change no competition and free no board.
+        if (followLocked(settled) || answered || (settled.free && !was_free)) {
+            callFreeLocked(calls);
+        }
     }
     issue(std::move(calls));
 }
 
-void Competitions::followLocked(const Settled& settled) {
+bool Competitions::followLocked(const Settled& settled) {
     const GameStatus status = settled.display->overview().standing.status;
+    const std::size_t events = changes_;
     for (auto& [id, entry] : entries_) {
+        if (entry.competition.finished()) {
+            continue;
+        }
         // By index: each change works the matches out again.
         for (std::size_t index = 0; index < entry.competition.matches().size(); ++index) {
             const cm::Match& match = entry.competition.matches()[index];
@@ -341,6 +350,7 @@ void Competitions::followLocked(const Settled& settled) {
             }
         }
     }
+    return changes_ != events;
 }
 
 void Competitions::callFreeLocked(Calls& calls) {
@@ -354,6 +364,14 @@ void Competitions::callFreeLocked(Calls& calls) {
 
 bool Competitions::callLocked(std::size_t index, Calls& calls) {
     const int board = static_cast<int>(index) + 1;
+    const bool pooled = std::any_of(entries_.begin(), entries_.end(), [board](const auto& item) {
+        const std::vector<int>& pool = item.second.facts.boards;
+        return item.second.document != nullptr && !item.second.competition.finished() &&
+               std::find(pool.begin(), pool.end(), board) != pool.end();
+    });
+    if (!pooled) {
+        return false;
+    }
     // Who plays now: on a board, or called to one.
     std::set<std::string> busy;
     for (const Settled& other : boards_now_) {

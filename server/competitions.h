@@ -108,8 +108,9 @@ private:
 
     void settled(const Settled& settled);
     // Brings the board's competition matches in line with it: a result, a
-    // match back in the queue, a begin that was lost.
-    void followLocked(const Settled& settled) GAME501_REQUIRES(mutex_);
+    // match back in the queue, a begin that was lost. Returns whether any
+    // competition changed.
+    bool followLocked(const Settled& settled) GAME501_REQUIRES(mutex_);
     // Calls a ready match to every free board with no start on its way.
     void callFreeLocked(Calls& calls) GAME501_REQUIRES(mutex_);
     bool callLocked(std::size_t board, Calls& calls) GAME501_REQUIRES(mutex_);
@@ -132,6 +133,7 @@ private:
     mutable Mutex mutex_;
     std::map<int, Entry> entries_ GAME501_GUARDED_BY(mutex_);
     int next_id_ GAME501_GUARDED_BY(mutex_) = 1;
+    std::uint64_t changes_ GAME501_GUARDED_BY(mutex_) = 0;  // events applied, all competitions
     // Per board: the last settled event, and a start of ours on its way.
     std::vector<Settled> boards_now_ GAME501_GUARDED_BY(mutex_);
     std::vector<std::optional<Calling>> calling_ GAME501_GUARDED_BY(mutex_);

@@ -162,7 +162,9 @@ def test_people_play_a_called_match_and_a_restart_changes_nothing(path):
             check.assertLess(time.monotonic(), deadline, "the match was not called again")
             time.sleep(0.05)
         again = server.get(f"/api/competitions/{competition}")
-        check.assertEqual(again, second)
+        [requeued] = [m["id"] for m in second["matches"] if m["status"] == "playing"]
+        check.assertEqual(again["returned"], [{"board": 1, "match": requeued}])
+        check.assertEqual(again | {"returned": []}, second)
         check.assertEqual(server.get("/api/boards/1/match")["competition"]["id"], competition)
         before = server.exchange("GET", f"/api/competitions/{competition}").body
         server.kill()

@@ -45,6 +45,15 @@ function orderOfPlay() {
     `${pair(match.players)} · ${roundText(competition, match)}`));
 }
 
+// The last match a board gave back to the queue, while it waits.
+function returned() {
+  const last = competition.returned.at(-1);
+  const match = last && competition.matches[last.match - 1];
+  if (!match || match.status !== 'waiting') return '';
+  const where = last.board ? `Tavla ${last.board} nollställdes: ` : '';
+  return `${where}${pair(match.players)} går tillbaka till kön`;
+}
+
 function table({ group, rows }) {
   const caption = competition.tables.length > 1 ? `Grupp ${group}` : '';
   const cells = rows.map((row, index) => [
@@ -90,6 +99,7 @@ function render() {
   byId('name').textContent = competition.name;
   byId('state').textContent = competition.status === 'finished'
     ? `Vinnare: ${competition.winner ?? '–'}` : 'Pågår';
+  byId('returned').textContent = returned();
   byId('calls').replaceChildren(...calls());
   byId('next').replaceChildren(...orderOfPlay());
   byId('tables-section').hidden = !competition.tables.length;
