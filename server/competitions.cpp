@@ -44,6 +44,14 @@ bool onBoard(const Settled& settled, int competition, int match) {
     return facts.competition == competition && facts.competition_match == match;
 }
 
+// Whether the board's match, which gave `recorded`, ended otherwise since.
+bool changedOnBoard(const cm::Result& recorded, const Settled& settled) {
+    const cm::Result now = resultOf(settled);
+    return recorded.archive_match == now.archive_match &&
+           (recorded.winner != now.winner || recorded.legs != now.legs ||
+            recorded.sets != now.sets);
+}
+
 EventText competitionEvent(std::uint64_t number, const std::string& document, bool opening) {
     std::string text = opening ? "retry: " + std::to_string(kViewerReconnect.count()) + "\n" : "";
     text += "id: " + std::to_string(number) + "\nevent: competition\ndata: " + document + "\n\n";
@@ -333,6 +341,13 @@ bool Competitions::followLocked(const Settled& settled) {
                         cm::Event{cm::Event::Kind::Record, {}, match_id, 0, resultOf(settled)},
                         nullptr);
                 }
+            } else if (tagged && match.status == cm::Status::Finished &&
+                       status == GameStatus::finished && changedOnBoard(*match.result, settled)) {
+                // The board took back the winning dart and the match ended
+                // anew: a correction, refused once a later match has begun.
+                changeLocked(entry,
+                             cm::Event{cm::Event::Kind::Record, {}, match_id, 0, resultOf(settled)},
+                             nullptr);
             } else if (tagged && match.status == cm::Status::Waiting &&
                        status != GameStatus::idle) {
                 // Its begin was lost: the board plays it all the same.

@@ -145,13 +145,21 @@ def test_people_play_a_called_match_and_a_restart_changes_nothing(path):
         board = server.get("/api/boards/1/match")
         check.assertEqual([p["name"] for p in board["players"]], match["players"])
         check.assertEqual(board["competition"], {"id": competition, "match": match["id"]})
-        server.play(1, NINE)
-        # Over, but not free until the board is cleared after the last dart: done by play().
-        after = wait_until(server, competition, lambda d: d["matches"][match["id"] - 1]["status"] == "finished",
-                           STEP_S)
-        won = after["matches"][match["id"] - 1]
+        # The first player wins; the board takes the winning dart back and the second wins.
+        server.play(1, NINE[:-1])
+        for notation in NINE[-1].split():
+            server.throw(1, notation)
+        number = match["id"]
+        won = wait_until(server, competition, lambda d: d["matches"][number - 1]["status"] == "finished",
+                         STEP_S)["matches"][number - 1]
         check.assertEqual((won["winner"], won["legs"]), (0, [1, 0]))
-        check.assertEqual(after["tables"][0]["rows"][0]["player"], match["players"][0])
+        check.assertTrue(server.write(1, "undo")["accepted"])
+        server.throw(1, "M")
+        check.assertTrue(server.write(1, "clear")["accepted"])
+        server.play(1, ["T20 T20 T20", "M M M", "T20 T20 T20", "M M M", "T20 T15 D15"])
+        after = wait_until(server, competition, lambda d: d["matches"][number - 1]["winner"] == 1, STEP_S)
+        check.assertEqual(after["matches"][number - 1]["legs"], [0, 1])
+        check.assertEqual(after["tables"][0]["rows"][0]["player"], match["players"][1])
         # A reset over the next called match puts it back in the queue; it is called again.
         second = wait_until(server, competition, lambda d: sum(m["status"] == "playing" for m in d["matches"]) == 1,
                             STEP_S)
