@@ -38,7 +38,7 @@ build_and_test() {
   step "build and test: $preset"
   cmake --preset "$preset"
   cmake --build --preset "$preset"
-  ctest --preset "$preset"
+  ctest --preset "$preset" --parallel "$(nproc)"
 }
 
 selfcheck() {
@@ -151,7 +151,9 @@ fuzz_runs() {
 valgrind_check() {
   step "valgrind memcheck"
   cmake --preset valgrind
-  cmake --build --preset valgrind
+  # Only what runs below: the server is left to the sanitizers, whose
+  # builds test it.
+  cmake --build --preset valgrind --target game-501-tests game501_unit_tests fuzz_notation fuzz_game
   local memcheck=(valgrind --error-exitcode=99 --leak-check=full --show-leak-kinds=all
     --errors-for-leak-kinds=all --quiet)
   "${memcheck[@]}" ./build/valgrind/game-501-tests

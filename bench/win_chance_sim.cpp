@@ -7,7 +7,9 @@
 //      expected visits from 501 and the thrower's chance to win a leg from
 //      501/501 against a player of the same sigma;
 //   2. the time of one chance from the chains: a leg with no visit begun, a leg
-//      with a visit part-thrown, and the leg and match of a match in sets;
+//      with a visit part-thrown, the leg and match of a match in sets, and
+//      both read from a match's record as the server does at every dart
+//      (matchWinChances);
 //   3. the leg chance from 501/501 against the share of legs that
 //      ComputerThrower plays between the two sigmas, with the simulation's
 //      99 % interval, and the two players' chances summed apart.
@@ -26,6 +28,8 @@
 
 #include "computer_player.h"
 #include "leg_duel.h"
+#include "match.h"
+#include "match_chances.h"
 #include "win_chance.h"
 
 namespace game501 {
@@ -80,6 +84,30 @@ double nanosPerCall(const Chance& chance) {
     return nanos;
 }
 
+// Returns a first-to-3-legs match at one leg each, after `darts` darts of
+// 60 in its third leg; each leg is won by its starter in nine darts.
+Match matchInThirdLeg(int darts) {
+    Match match([] { return std::int64_t{0}; });
+    match.start({"A", "B"}, Match::Format{3, 1});
+    const auto sixties = [&](int count) {
+        for (int dart = 0; dart < count; ++dart) {
+            match.addDart("T20", "");
+            if (match.leg().awaitingClear()) {
+                match.markBoardClear();
+            }
+        }
+    };
+    for (int leg = 0; leg < 2; ++leg) {
+        sixties(12);  // 141 left each
+        for (const char* dart : {"T20", "T19", "D12"}) {
+            match.addDart(dart, "");
+        }
+        match.markBoardClear();
+    }
+    sixties(darts);
+    return match;
+}
+
 void chanceTable() {
     const std::shared_ptr<const VisitChain> club = visitChain(19.0);
     const std::shared_ptr<const VisitChain> strong = visitChain(8.5);
@@ -106,6 +134,14 @@ void chanceTable() {
                     const MatchStanding match{{call % 4, 1}, {call % 3, 2}, call % 2};
                     return winChances(*club, *strong, {3, 4}, match, leg)->match[0];
                 }));
+    for (const int darts : {6, 7}) {
+        const Match match = matchInThirdLeg(darts);
+        std::printf(
+            "| leg and match from a record, third leg, %s | %.0f ns |\n",
+            darts % 3 == 0 ? "visits not begun" : "one dart thrown", nanosPerCall([&](int) {
+                return matchWinChances(*club, *strong, match.format(), match.legs())->match[0];
+            }));
+    }
 }
 
 void simulationTable(int legs, std::uint64_t seed) {

@@ -111,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     boards.push_back(std::make_unique<game501::server::Board>(1, kOpenToken, *journal));
     boards.push_back(std::make_unique<game501::server::Board>(2, kSecretToken, *journal));
     const std::string untouched = boards[1]->view().state().json;
-    const game501::server::Reports reports(journal->reader(), boards);
+    const game501::server::Reports reports(journal->reader(), boards, journal->accuracies());
     const game501::server::Organiser organiser(kOrganiserToken, *journal);
     game501::server::Competitions competitions(*journal, boards);
     const Api api(boards, reports, organiser, competitions, nullptr);

@@ -109,6 +109,7 @@ struct WriteResult {
         precondition_failed,  // the board's last event is another; document.event_id is it
         key_reused,           // the key came with another request before
         storage_unavailable,  // the journal could not take the row; nothing changed
+        outcome_unknown,      // its commit failed part way: the row may be in the journal or not
     };
     Outcome outcome = Outcome::applied;
     Document document;

@@ -45,6 +45,13 @@ Response documentResponse(Document document, unsigned version) {
     return response;
 }
 
+Response notModified(const std::string& tag, unsigned version) {
+    Response response{http::status::not_modified, version};
+    response.set(http::field::etag, tag);
+    response.set(http::field::cache_control, "no-store");
+    return response;
+}
+
 Response unavailable(std::string_view code, const std::string& message, unsigned version) {
     Response response = errorResponse(http::status::service_unavailable, code, message, version);
     response.set(http::field::retry_after, std::to_string(kRetryAfter.count()));

@@ -46,6 +46,10 @@ Response methodNotAllowed(std::string_view allow, unsigned version);
 // the stream and make its next write conditional on it.
 Response documentResponse(Document document, unsigned version);
 
+// Returns 304 with the entity tag `tag` and no body: what the client holds
+// is what a GET would get.
+Response notModified(const std::string& tag, unsigned version);
+
 // Returns 503 with `code` and `message`, asking the client to try again
 // after kRetryAfter.
 Response unavailable(std::string_view code, const std::string& message, unsigned version);

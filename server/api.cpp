@@ -37,6 +37,24 @@ std::string_view pagePath(std::string_view path) {
     return path;
 }
 
+// Returns every value of the request's `field`, one list.
+std::string allValues(const Request& request, http::field field) {
+    std::string values;
+    const auto [first, last] = request.equal_range(field);
+    for (auto value = first; value != last; ++value) {
+        values += (values.empty() ? "" : ",") + std::string(value->value());
+    }
+    return values;
+}
+
+// Leaves the answer to a HEAD request what a GET would get, without its body.
+void withoutBody(Response& response) {
+    if (!isEventStream(response) && response.result() != http::status::not_modified) {
+        response.content_length(response.body().size());
+    }
+    response.body().clear();
+}
+
 bool allows(std::string_view allow, const Request& request) {
     if (allow == kReadMethods) {
         return isRead(request);
@@ -107,12 +125,13 @@ const Api::Route Api::kRoutes[] = {
 };
 
 Api::Api(Boards& boards, const Reports& reports, const Organiser& organiser,
-         Competitions& competitions, const WebFiles* web)
+         Competitions& competitions, const WebFiles* web, ReadQueue* reads)
     : boards_(boards),
       reports_(reports),
       organiser_(organiser),
       competitions_(competitions),
-      web_(web) {}
+      web_(web),
+      reads_(reads) {}
 
 Routed Api::route(const Request& request) const {
     const unsigned version = request.version();
@@ -144,13 +163,12 @@ Routed Api::route(const Request& request) const {
     if (no_board) {
         routed = errorResponse(http::status::not_found, "not_found", "Tavlan finns inte", version);
     }
-    Response* response = std::get_if<Response>(&routed);
-    if (response != nullptr && request.method() == http::verb::head) {
-        // What a GET would get, without its body.
-        if (!isEventStream(*response)) {
-            response->content_length(response->body().size());
+    if (request.method() == http::verb::head) {
+        if (Response* response = std::get_if<Response>(&routed)) {
+            withoutBody(*response);
+        } else if (ArchiveRead* read = std::get_if<ArchiveRead>(&routed)) {
+            read->head = true;
         }
-        response->body().clear();
     }
     return routed;
 }
@@ -231,6 +249,32 @@ void Api::write(Routed routed, std::function<void(Response)> reply) const {
                        });
 }
 
+void Api::answerLater(Routed routed, std::function<void(Response)> reply) const {
+    ArchiveRead* const read = std::get_if<ArchiveRead>(&routed);
+    if (read == nullptr) {
+        return write(std::move(routed), std::move(reply));
+    }
+    const unsigned version = read->version;
+    const bool posted = reads_->post([answer = std::move(read->answer), head = read->head, reply] {
+        Response response = answer();
+        if (head) {
+            withoutBody(response);
+        }
+        reply(std::move(response));
+    });
+    if (!posted) {
+        reply(unavailable("too_many_reads", "För många läsningar just nu; försök igen om en stund",
+                          version));
+    }
+}
+
+Routed Api::archiveRead(const Request& request, std::function<Response()> answer) const {
+    if (reads_ == nullptr) {
+        return answer();
+    }
+    return ArchiveRead{std::move(answer), request.version(), false};
+}
+
 Routed Api::boards(const Request& request, const Target&) const {
     json list = json::array();
     for (const std::unique_ptr<Board>& board : boards_) {
@@ -251,29 +295,47 @@ Routed Api::rules(const Request& request, const Target&) const {
     return jsonResponse(serialise(front_end::rules()), request.version());
 }
 
+// Each read of the archive takes what it needs of the request with it: the
+// request is gone by the time a reader answers.
+
 Routed Api::players(const Request& request, const Target&) const {
-    return reports_.players(request.version());
+    return archiveRead(request,
+                       [this, version = request.version()] { return reports_.players(version); });
 }
 
 Routed Api::player(const Request& request, const Target& target) const {
-    const std::optional<std::string> name = percentDecoded(target.text, false);
-    return name ? reports_.player(*name, request.version()) : notFound(request.version());
+    std::optional<std::string> name = percentDecoded(target.text, false);
+    if (!name) {
+        return notFound(request.version());
+    }
+    return archiveRead(request, [this, name = std::move(*name), version = request.version()] {
+        return reports_.player(name, version);
+    });
 }
 
 Routed Api::matches(const Request& request, const Target&) const {
-    return reports_.matches(queryOf(request.target()), request.version());
+    return archiveRead(request,
+                       [this, query = std::string(queryOf(request.target())),
+                        version = request.version()] { return reports_.matches(query, version); });
 }
 
 Routed Api::match(const Request& request, const Target& target) const {
-    return reports_.match(target.text, request.version());
+    return archiveRead(
+        request,
+        [this, id = std::string(target.text), tags = allValues(request, http::field::if_none_match),
+         version = request.version()] { return reports_.match(id, tags, version); });
 }
 
 Routed Api::dartsCsv(const Request& request, const Target& target) const {
-    return reports_.dartsCsv(target.text, request.version());
+    return archiveRead(request, [this, id = std::string(target.text), version = request.version()] {
+        return reports_.dartsCsv(id, version);
+    });
 }
 
 Routed Api::daysCsv(const Request& request, const Target&) const {
-    return reports_.daysCsv(queryOf(request.target()), request.version());
+    return archiveRead(request,
+                       [this, query = std::string(queryOf(request.target())),
+                        version = request.version()] { return reports_.daysCsv(query, version); });
 }
 
 Routed Api::boardState(const Request& request, const Target& target) const {
@@ -294,8 +356,8 @@ Routed Api::events(const Request& request, const Target& target) const {
 }
 
 Routed Api::boardWrite(const Request& request, const Target& target) const {
-    std::variant<Write, Response> write =
-        readWrite(request, *target.board, *target.action, organiser_.members());
+    std::variant<Write, Response> write = readWrite(request, *target.board, *target.action,
+                                                    organiser_.members(), organiser_.accuracies());
     if (Response* refusal = std::get_if<Response>(&write)) {
         return std::move(*refusal);
     }

@@ -18,6 +18,7 @@
 #include "competitions.h"
 #include "correction.h"
 #include "organiser.h"
+#include "read_queue.h"
 #include "reports.h"
 #include "web_files.h"
 
@@ -54,8 +55,18 @@ struct CompetitionWrite {
     unsigned version;  // of the request's HTTP
 };
 
-// What a request comes to: its response, an event stream, or a write.
-using Routed = std::variant<Response, EventStream, BoardWrite, OrganiserWrite, CompetitionWrite>;
+// A read of the archive, which the server's ReadQueue answers
+// (Api::answerLater).
+struct ArchiveRead {
+    std::function<Response()> answer;
+    unsigned version;  // of the request's HTTP
+    bool head;         // HEAD: the answer without its body
+};
+
+// What a request comes to: its response, an event stream, a write, or a
+// read of the archive.
+using Routed =
+    std::variant<Response, EventStream, BoardWrite, OrganiserWrite, CompetitionWrite, ArchiveRead>;
 
 // Returns whether `routed` is a write, which Api::write answers.
 inline bool isWrite(const Routed& routed) {
@@ -64,12 +75,20 @@ inline bool isWrite(const Routed& routed) {
            std::holds_alternative<CompetitionWrite>(routed);
 }
 
+// Returns whether `routed` is answered later, by Api::answerLater: a write
+// or a read of the archive.
+inline bool answeredLater(const Routed& routed) {
+    return isWrite(routed) || std::holds_alternative<ArchiveRead>(routed);
+}
+
 // Thread-safe.
 class Api {
 public:
-    // `web` holds the pages; without it only the API is served.
+    // `web` holds the pages; without it only the API is served. `reads`
+    // answers the reads of the archive; without it route() answers them
+    // itself.
     Api(Boards& boards, const Reports& reports, const Organiser& organiser,
-        Competitions& competitions, const WebFiles* web);
+        Competitions& competitions, const WebFiles* web, ReadQueue* reads = nullptr);
 
     // Routes a request and answers it, but for a write and an event stream.
     // Writes need the board's token as "Authorization: Bearer TOKEN", and
@@ -84,6 +103,12 @@ public:
     // `reply` is called once with its answer, when it is durable or failed,
     // perhaps on another thread.
     void write(Routed write, std::function<void(Response)> reply) const;
+
+    // Answers what route() left for later (answeredLater): a write as write()
+    // does, a read of the archive on the ReadQueue. A read that finds the
+    // queue full is answered at once, 503 "too_many_reads" with Retry-After.
+    // `reply` is called once, perhaps on another thread.
+    void answerLater(Routed routed, std::function<void(Response)> reply) const;
 
 private:
     struct Route;
@@ -124,6 +149,9 @@ private:
     Routed boardPage(const Request& request, const Target& target) const;
     Routed webFile(const Request& request, const Target& target) const;
     Routed reportPage(const Request& request, const Target& target) const;
+    // Returns a read of the archive that `answer` makes, for the ReadQueue;
+    // or its answer now when there is none.
+    Routed archiveRead(const Request& request, std::function<Response()> answer) const;
     // Answers with `file` as a page, or 404 without one; 405 for a method
     // other than GET and HEAD.
     Response page(const Request& request, const WebFile* file,
@@ -136,6 +164,7 @@ private:
     const Organiser& organiser_;
     Competitions& competitions_;
     const WebFiles* web_;
+    ReadQueue* reads_;
 };
 
 }  // namespace game501::server

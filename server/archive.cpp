@@ -66,9 +66,11 @@ std::vector<Counts> countsFromCell(const std::string& cell) {
         return players;
     }
     for (const nlohmann::json& values : document) {
+        if (!values.is_array()) {
+            return {};
+        }
         Counts& counts = players.emplace_back();
-        for (std::size_t i = 0; i < kCountFields.size() && values.is_array() && i < values.size();
-             ++i) {
+        for (std::size_t i = 0; i < kCountFields.size() && i < values.size(); ++i) {
             if (values[i].is_number_integer()) {
                 counts.*(kCountFields[i].member) = values[i].get<std::int64_t>();
             }

@@ -53,7 +53,7 @@ extern const char* const kSchema;
 // the counts in the order of statistics::kCountFields, "[[9,501,...],[...]]".
 std::string countsCell(const std::vector<statistics::Counts>& players);
 // Reads a cell back; a count that is missing or not an integer reads 0, and
-// a cell that is not such an array reads as no players.
+// a cell that is not such an array of arrays reads as no players.
 std::vector<statistics::Counts> countsFromCell(const std::string& cell);
 
 // Writes entries with statements prepared once, for the journal's writer.

@@ -1,7 +1,9 @@
 #include "archive_reader.h"
 
+#include <iostream>
 #include <limits>
 
+#include "replay.h"
 #include "rules.h"
 #include "server_limits.h"
 #include "statement_use.h"
@@ -137,7 +139,25 @@ MatchEntry ArchiveReader::entryLocked(SQLite::Statement& query, const LiveCounts
     if (found != live.end() && found->second.size() == entry.players.size()) {
         entry.counts = found->second;
     }
+    if (entry.counts.size() != entry.players.size()) {
+        entry.counts = rebuiltLocked(entry.board, entry.start_event, entry.players.size());
+    }
     return entry;
+}
+
+std::vector<Counts> ArchiveReader::rebuiltLocked(int board, std::uint64_t start_event,
+                                                 std::size_t seats) {
+    const std::string damaged = "game-501-server: arkivets siffror för matchen på tavla " +
+                                std::to_string(board) + ", start " + std::to_string(start_event) +
+                                " är skadade";
+    const Replay replay(matchRowsLocked(board, start_event));
+    std::vector<Counts> counts = replay.match().figures().match;
+    if (replay.match().players().size() != seats || counts.size() != seats) {
+        std::cerr << damaged + ", och journalens rader ger inte dess spelare\n";
+        throw DamagedMatch(damaged);
+    }
+    std::cerr << damaged + "; de räknas om från journalens rader\n";
+    return counts;
 }
 
 std::optional<MatchEntry> ArchiveReader::match(int board, std::uint64_t start_event,
@@ -212,6 +232,33 @@ std::optional<Member> ArchiveReader::member(std::string_view name) {
     return Member{member_.getColumn(0).getInt64(), member_.getColumn(1).getString()};
 }
 
+void ArchiveReader::addToCareersLocked(const MatchEntry& match, const std::string& cell,
+                                       std::map<std::int64_t, Career>& careers) {
+    if (!archive::counts(match)) {
+        return;
+    }
+    std::vector<Counts> counts = archive::countsFromCell(cell);
+    if (counts.size() != match.members.size()) {
+        counts = rebuiltLocked(match.board, match.start_event, match.members.size());
+    }
+    for (std::size_t position = 0; position < match.members.size(); ++position) {
+        Career& career = careers[match.members[position]];
+        ++career.matches;
+        career.counts += counts[position];
+    }
+}
+
+std::vector<Member> ArchiveReader::members() {
+    const MutexLock lock(mutex_);
+    const StatementUse use_members(members_);
+    std::vector<Member> members;
+    while (members_.executeStep()) {
+        members.push_back(
+            Member{members_.getColumn(0).getInt64(), members_.getColumn(1).getString()});
+    }
+    return members;
+}
+
 std::vector<Career> ArchiveReader::careers() {
     const MutexLock lock(mutex_);
     std::map<std::int64_t, Career> careers;
@@ -219,24 +266,11 @@ std::vector<Career> ArchiveReader::careers() {
     // The seats of one match, gathered until the next match's come.
     MatchEntry match;
     std::string cell;
-    const auto add = [&careers, &match, &cell] {
-        if (!archive::counts(match)) {
-            return;
-        }
-        const std::vector<Counts> counts = archive::countsFromCell(cell);
-        for (std::size_t position = 0; position < match.members.size(); ++position) {
-            Career& career = careers[match.members[position]];
-            ++career.matches;
-            if (position < counts.size()) {
-                career.counts += counts[position];
-            }
-        }
-    };
     while (seats_.executeStep()) {
         const int board = seats_.getColumn(0).getInt();
         const auto start_event = static_cast<std::uint64_t>(seats_.getColumn(1).getInt64());
         if (board != match.board || start_event != match.start_event) {
-            add();
+            addToCareersLocked(match, cell, careers);
             match = MatchEntry{};
             match.board = board;
             match.start_event = start_event;
@@ -246,7 +280,7 @@ std::vector<Career> ArchiveReader::careers() {
         }
         match.members.push_back(seats_.getColumn(5).getInt64());
     }
-    add();
+    addToCareersLocked(match, cell, careers);
     std::vector<Career> members;
     const StatementUse use_members(members_);
     while (members_.executeStep()) {
@@ -258,6 +292,10 @@ std::vector<Career> ArchiveReader::careers() {
 
 std::vector<JournalRow> ArchiveReader::matchRows(int board, std::uint64_t start_event) {
     const MutexLock lock(mutex_);
+    return matchRowsLocked(board, start_event);
+}
+
+std::vector<JournalRow> ArchiveReader::matchRowsLocked(int board, std::uint64_t start_event) {
     const StatementUse use_match_end(match_end_);
     match_end_.bind(":board", board);
     match_end_.bind(":start_event", static_cast<std::int64_t>(start_event));

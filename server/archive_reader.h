@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -59,9 +60,20 @@ struct MatchFilter {
     std::int64_t to = std::numeric_limits<std::int64_t>::max();
 };
 
+// Thrown by a read that meets a match whose counts in the archive are
+// damaged and whose journal rows do not seat its players either.
+class DamagedMatch : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // Thread-safe; one read at a time. Every read throws SQLite::Exception
 // when the database cannot be read, and reads the matches being played with
-// their live counts where those have one per player.
+// their live counts where those have one per player. A match whose counts
+// cell does not hold one entry per seat is damaged: each read that meets it
+// says so once on standard error, naming its board and start event, and
+// takes its counts from the match played again from its journal rows
+// (DamagedMatch when those seat other players).
 class ArchiveReader {
 public:
     // Opens a read-only connection of its own to the database at `path`,
@@ -90,6 +102,8 @@ public:
     std::vector<Appearance> appearances(std::int64_t player, const LiveCounts& live);
     // Returns the member who is `name` by nameKey, if any.
     std::optional<Member> member(std::string_view name);
+    // Returns every member of the register, by name.
+    std::vector<Member> members();
     // Returns every member of the register, by name, with the matches that
     // count.
     std::vector<Career> careers();
@@ -104,6 +118,16 @@ private:
                                                 std::int64_t count, const LiveCounts& live)
         GAME501_REQUIRES(mutex_);
     archive::MatchEntry entryLocked(SQLite::Statement& query, const LiveCounts& live)
+        GAME501_REQUIRES(mutex_);
+    // Adds a match read from seats_ to the careers of its members, when it
+    // counts.
+    void addToCareersLocked(const archive::MatchEntry& match, const std::string& cell,
+                            std::map<std::int64_t, Career>& careers) GAME501_REQUIRES(mutex_);
+    // Returns the counts of a damaged match with `seats` players, played
+    // again from its journal rows, and logs it. Throws DamagedMatch.
+    std::vector<statistics::Counts> rebuiltLocked(int board, std::uint64_t start_event,
+                                                  std::size_t seats) GAME501_REQUIRES(mutex_);
+    std::vector<JournalRow> matchRowsLocked(int board, std::uint64_t start_event)
         GAME501_REQUIRES(mutex_);
 
     Mutex own_mutex_;

@@ -30,11 +30,11 @@ Board::Board(int number, std::string token, Journal& journal)
       journal_(journal),
       view_(number),
       match_([this] { return engineTime(); }),
-      follower_(number),
+      follower_(number, journal.accuracies()),
       keys_(kRememberedKeysPerBoard) {
     const MutexLock lock(mutex_);
-    display_ = Display::of(match_, follower_.facts());
-    view_.reset(Snapshot{last_event_id_, display_});
+    display_ = Display::of(match_, follower_.facts(), journal_.accuracies(), nullptr);
+    view_.restore(Snapshot{last_event_id_, display_});
     durable_ = Settled{number_, 0, display_, true};
 }
 
@@ -42,13 +42,48 @@ bool Board::acceptsToken(std::string_view token) const { return tokensEqual(toke
 
 void Board::restore() {
     const MutexLock lock(mutex_);
+    restoreLocked();
+}
+
+void Board::reload() {
+    std::function<void(std::uint64_t)> listener;
+    std::uint64_t event_id = 0;
+    {
+        const MutexLock lock(mutex_);
+        if (!pending_.empty()) {
+            return;
+        }
+        try {
+            restoreLocked();
+        } catch (const std::exception&) {
+            out_of_step_ = true;  // tried again before the next write
+            return;
+        }
+        // A computer whose move was in the commit that failed moves again.
+        if (!follower_.computers().empty()) {
+            listener = durable_listener_;
+            event_id = last_event_id_;
+        }
+    }
+    if (listener) {
+        listener(event_id);
+    }
+}
+
+void Board::restoreLocked() {
+    const std::uint64_t last = journal_.lastEventId(number_);
+    const std::vector<std::pair<std::uint64_t, std::string>> keys =
+        journal_.recentKeys(number_, kRememberedKeysPerBoard);
     rebuildLocked();
-    durable_event_id_ = journal_.lastEventId(number_);
-    last_event_id_ = durable_event_id_;
-    for (const auto& [event_id, key] : journal_.recentKeys(number_, kRememberedKeysPerBoard)) {
+    durable_event_id_ = last;
+    last_event_id_ = last;
+    last_answer_.reset();
+    keys_.forgetAfter(0);
+    for (const auto& [event_id, key] : keys) {
         keys_.add(key, event_id);
     }
-    view_.reset(Snapshot{last_event_id_, display_});
+    out_of_step_ = false;
+    view_.restore(Snapshot{last_event_id_, display_});
     durable_ = Settled{number_, last_event_id_, display_, freeLocked()};
 }
 
@@ -64,7 +99,8 @@ void Board::rebuildLocked() {
         follower_.follow(row);
     }
     follower_.rebuilt(match_.standing().status);
-    display_ = Display::of(match_, follower_.facts());
+    // What the board held before may be ahead of the journal: nothing of it is shared.
+    display_ = Display::of(match_, follower_.facts(), journal_.accuracies(), nullptr);
 }
 
 void Board::followClearLocked(const Command& command, bool accepted) {
@@ -145,10 +181,13 @@ void Board::apply(Write write, Done done) {
 }
 
 Board::Outcome Board::applyLocked(Write& write, Done& done) {
+    // A retry too: the journal's rows are not known to be durable now.
+    if (!journal_.takingWrites()) {
+        return WriteResult{WriteResult::Outcome::storage_unavailable, {}};
+    }
     if (out_of_step_) {
         try {
-            rebuildLocked();
-            out_of_step_ = false;
+            restoreLocked();
         } catch (const std::exception&) {
             return WriteResult{WriteResult::Outcome::storage_unavailable, {}};
         }
@@ -197,7 +236,7 @@ void Board::runLocked(Write write, Done done) {
     follower_.follow(row);
     // A refusal changes nothing, so it shows what the write before it showed.
     if (answer.accepted) {
-        display_ = Display::of(match_, follower_.facts());
+        display_ = Display::of(match_, follower_.facts(), journal_.accuracies(), display_.get());
     }
     Pending& pending = pending_.emplace_back(Pending{
         ++tickets_,
@@ -211,8 +250,9 @@ void Board::runLocked(Write write, Done done) {
     pending.free = freeLocked();
     // Only the journal's copy carries what the row changes in the archive.
     follower_.addMatchUpdates(row, std::move(abandoned), match_);
-    journal_.append(std::move(row),
-                    [this, ticket = pending.ticket](bool durable) { complete(ticket, durable); });
+    journal_.append(std::move(row), [this, ticket = pending.ticket](Journal::Written outcome) {
+        complete(ticket, outcome);
+    });
 }
 
 std::optional<JournalRow> Board::earlierWriteLocked(const std::string& key) {
@@ -250,12 +290,17 @@ Board::Outcome Board::retryLocked(const JournalRow& row, Done& done) {
     return Rerun{row.event_id};
 }
 
-void Board::complete(std::uint64_t ticket, bool durable) {
+void Board::complete(std::uint64_t ticket, Journal::Written outcome) {
+    const bool durable = outcome == Journal::Written::durable;
     Snapshot snapshot;
     std::string_view operation;
     std::shared_ptr<const std::string> response;
     std::vector<Done> failed;
-    WriteResult failure{WriteResult::Outcome::storage_unavailable, {}};
+    // The writes after the first that failed rest on it: they share its fate.
+    WriteResult failure{outcome == Journal::Written::unknown
+                            ? WriteResult::Outcome::outcome_unknown
+                            : WriteResult::Outcome::storage_unavailable,
+                        {}};
     {
         const MutexLock lock(mutex_);
         if (pending_.empty() || pending_.front().ticket != ticket) {

@@ -7,7 +7,8 @@
 // answered, and its event reaches the viewers, only once its journal row is
 // durable; until then readers see the board as the journal holds it (its
 // view). When a row cannot be written, the engine goes back to what the
-// journal holds.
+// journal holds; while the journal takes no writes, a write is refused
+// before it runs.
 #pragma once
 
 #include <cstddef>
@@ -64,6 +65,12 @@ public:
     // with the times it was played with, its last event id and its recent
     // keys. Throws when the journal cannot be read.
     void restore();
+    // Rebuilds the board from what the journal holds once it has been
+    // opened again, unless a write is in flight (a board's rows were in the
+    // commit that failed only when every write of it failed). Viewers who
+    // were shown another last event are cut off, to start again with the
+    // board as it is. Called on the journal's thread.
+    void reload();
 
     // The one path from a request to the engine. A retry of a keyed write
     // gets the first answer again; a write whose precondition does not hold
@@ -120,6 +127,10 @@ private:
     // the rows of the board's game replayed on it. Throws when the journal
     // cannot be read, and then changes nothing.
     void rebuildLocked() GAME501_REQUIRES(mutex_);
+    // Puts the board as the journal holds it in place: its match, its last
+    // event, its keys and its view. Throws when the journal cannot be read,
+    // and then changes nothing.
+    void restoreLocked() GAME501_REQUIRES(mutex_);
     // Finds the earlier write of this key: its row, from the pending writes
     // or the journal; nothing when the key is new.
     std::optional<JournalRow> earlierWriteLocked(const std::string& key) GAME501_REQUIRES(mutex_);
@@ -127,8 +138,8 @@ private:
     // making its answer again.
     Outcome retryLocked(const JournalRow& row, Done& done) GAME501_REQUIRES(mutex_);
     // Answers the pending write of `ticket` once the journal has it, or
-    // every pending write once it failed.
-    void complete(std::uint64_t ticket, bool durable);
+    // every pending write as it failed.
+    void complete(std::uint64_t ticket, Journal::Written outcome);
     // Puts the board back as the journal holds it; returns the waiters of
     // every write undone.
     std::vector<Done> failLocked() GAME501_REQUIRES(mutex_);

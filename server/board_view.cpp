@@ -3,12 +3,34 @@
 #include <utility>
 
 #include "answers.h"
+#include "checkout_hint.h"
 #include "match_501.h"
 
 namespace game501::server {
 
+namespace {
+
+// Returns the sigma of the leg's active player when they are a member with
+// an estimate; a computer's seat is no member.
+std::optional<double> activeSigma(const Match& match, const MatchFacts& facts,
+                                  const Accuracies& accuracies) {
+    const Leg& leg = match.leg();
+    if (leg.status() != GameStatus::playing) {
+        return std::nullopt;
+    }
+    const auto player = static_cast<std::size_t>(match.player(leg.turn().player));
+    if (player >= match.players().size() ||
+        (player < facts.levels.size() && facts.levels[player])) {
+        return std::nullopt;
+    }
+    return accuracies.sigmaOf(match.players()[player]);
+}
+
+}  // namespace
+
 std::shared_ptr<const Display> Display::of(const Match& match,
-                                           std::shared_ptr<const MatchFacts> facts) {
+                                           std::shared_ptr<const MatchFacts> facts,
+                                           const Accuracies& accuracies, const Display* before) {
     const Leg& leg = match.leg();
     std::vector<int> scores(match.players().size());
     for (std::size_t position = 0; position < leg.players().size() && position < scores.size();
@@ -16,24 +38,31 @@ std::shared_ptr<const Display> Display::of(const Match& match,
         scores[static_cast<std::size_t>(match.player(static_cast<int>(position)))] =
             leg.players()[position].score;
     }
-    return std::make_shared<const Display>(Game501::stateText(leg),
-                                           front_end::checkoutSituation(leg), std::move(scores),
-                                           match.overview(), match.figures(), std::move(facts));
+    const std::optional<double> own_sigma = activeSigma(match, *facts, accuracies);
+    return std::make_shared<const Display>(
+        Game501::stateText(leg), front_end::checkoutSituation(leg), own_sigma, std::move(scores),
+        match.overview(), match.figures(), liveWinChances(match, facts->accuracies),
+        std::move(facts), LiveRecord::of(match, before ? before->record_.get() : nullptr));
 }
 
 Display::Display(std::string state, std::optional<front_end::CheckoutSituation> checkout,
-                 std::vector<int> scores, Match::Overview overview, Match::Figures figures,
-                 std::shared_ptr<const MatchFacts> facts)
+                 std::optional<double> own_sigma, std::vector<int> scores, Match::Overview overview,
+                 Match::Figures figures, std::optional<WinChances> win_chances,
+                 std::shared_ptr<const MatchFacts> facts, std::shared_ptr<const LiveRecord> record)
     : state_(std::move(state)),
       checkout_situation_(checkout),
+      own_sigma_(own_sigma),
       scores_(std::move(scores)),
       overview_(std::move(overview)),
       figures_(std::move(figures)),
-      facts_(std::move(facts)) {}
+      win_chances_(win_chances),
+      facts_(std::move(facts)),
+      record_(std::move(record)) {}
 
 Game501::json Display::standingDocument() const {
     Game501::json standing = Match501::withFigures(Match501::standingDocument(overview_), figures_);
     addBoardFacts(standing, *facts_);
+    standing["win_chance"] = winChanceJson(win_chances_, facts_->accuracies);
     return standing;
 }
 
@@ -52,8 +81,22 @@ const std::string& Display::match() const {
 }
 
 const std::string& Display::checkout() const {
-    std::call_once(checkout_made_,
-                   [this] { checkout_ = serialise(front_end::checkoutFor(checkout_situation_)); });
+    std::call_once(checkout_made_, [this] {
+        Game501::json checkout = front_end::checkoutFor(checkout_situation_);
+        if (checkout.is_object()) {
+            Game501::json own = nullptr;
+            if (own_sigma_) {
+                const CheckoutAdvice advice = checkoutAdvice(
+                    checkout_situation_->remaining, checkout_situation_->darts_left, *own_sigma_);
+                own = {{"chance", front_end::chanceText(advice.probability)},
+                       {"probability", advice.probability},
+                       {"route", advice.route},
+                       {"sigma_mm", *own_sigma_}};
+            }
+            checkout["own"] = std::move(own);
+        }
+        checkout_ = serialise(checkout);
+    });
     return checkout_;
 }
 
@@ -78,9 +121,18 @@ std::optional<LiveMatch> Display::liveMatch() const {
     return LiveMatch{facts_->start_event, figures_.match};
 }
 
-void BoardView::reset(Snapshot snapshot) {
-    const MutexLock lock(mutex_);
-    current_ = std::move(snapshot);
+void BoardView::restore(Snapshot snapshot) {
+    std::vector<std::shared_ptr<EventQueue>> viewers;
+    {
+        const MutexLock lock(mutex_);
+        if (current_.event_id != snapshot.event_id) {
+            viewers = viewers_.open();
+        }
+        std::swap(current_, snapshot);
+    }
+    for (const std::shared_ptr<EventQueue>& viewer : viewers) {
+        viewer->close();
+    }
 }
 
 void BoardView::publish(Snapshot snapshot, std::string_view operation,

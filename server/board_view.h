@@ -14,10 +14,12 @@
 #include <string_view>
 #include <vector>
 
+#include "accuracies.h"
 #include "actions.h"
 #include "event_stream.h"
 #include "front_end.h"
 #include "game_501.h"
+#include "live_record.h"
 #include "match.h"
 #include "match_follower.h"
 #include "mutex.h"
@@ -38,19 +40,27 @@ struct LiveMatch {
 // any number of threads, and by the writes that leave the match as it is.
 class Display {
 public:
-    // Returns the display of `match`, whose board knows `facts` of it.
+    // Returns the display of `match`, whose board knows `facts` of it, with
+    // the players' chances to win worked out (liveWinChances); the active
+    // player's own advice is for their sigma in `accuracies` when they are a
+    // member with one; `before` is the board's display one write earlier,
+    // null after a rebuild (LiveRecord::of).
     static std::shared_ptr<const Display> of(const Match& match,
-                                             std::shared_ptr<const MatchFacts> facts);
+                                             std::shared_ptr<const MatchFacts> facts,
+                                             const Accuracies& accuracies, const Display* before);
 
     // The leg's state document (Game501::stateText).
     const std::string& state() const { return state_; }
     // Returns the match document without the leg, as events carry it: the
-    // standing with the board's facts (addBoardFacts) and each player's
-    // "figures" (Match501::withFigures).
+    // standing with the board's facts (addBoardFacts), each player's
+    // "figures" (Match501::withFigures) and the players' "win_chance"
+    // (winChanceJson).
     const std::string& standing() const;
     // Returns that document with the leg's state document as "game".
     const std::string& match() const;
-    // Returns the checkout of the leg (front_end::checkoutFor).
+    // Returns the checkout of the leg (front_end::checkoutFor) with the
+    // active player's "own": {"sigma_mm", "route", "probability", "chance"}
+    // by the advice for their own sigma, null for a player without one.
     const std::string& checkout() const;
     // Returns the board's entry in the list of boards: its number, the
     // match's status and format, and its players in their starting order
@@ -59,14 +69,20 @@ public:
     // Returns the start event and each player's counts of the match being
     // played, if any.
     std::optional<LiveMatch> liveMatch() const;
-    // The match as values, and what the board knows of it.
+    // The match as values.
     const Match::Overview& overview() const { return overview_; }
     const Match::Figures& figures() const { return figures_; }
+    // Returns the event of the start of the match on the board, 0 for none.
+    std::uint64_t startEvent() const { return facts_->start_event; }
+    // Returns the record of every dart of the match that stands.
+    const LiveRecord& record() const { return *record_; }
+    // What the board knows of its match beside the engine.
     const MatchFacts& facts() const { return *facts_; }
 
     Display(std::string state, std::optional<front_end::CheckoutSituation> checkout,
-            std::vector<int> scores, Match::Overview overview, Match::Figures figures,
-            std::shared_ptr<const MatchFacts> facts);
+            std::optional<double> own_sigma, std::vector<int> scores, Match::Overview overview,
+            Match::Figures figures, std::optional<WinChances> win_chances,
+            std::shared_ptr<const MatchFacts> facts, std::shared_ptr<const LiveRecord> record);
     Display(const Display&) = delete;
     Display& operator=(const Display&) = delete;
 
@@ -75,10 +91,13 @@ private:
 
     const std::string state_;
     const std::optional<front_end::CheckoutSituation> checkout_situation_;
+    const std::optional<double> own_sigma_;  // the active player's, if a member with one
     const std::vector<int> scores_;  // the leg's, by the match's players in their starting order
     const Match::Overview overview_;
     const Match::Figures figures_;
+    const std::optional<WinChances> win_chances_;  // worked out with the display, once per write
     const std::shared_ptr<const MatchFacts> facts_;
+    const std::shared_ptr<const LiveRecord> record_;
 
     mutable std::once_flag standing_made_;
     mutable std::string standing_;
@@ -102,8 +121,10 @@ public:
     BoardView& operator=(const BoardView&) = delete;
 
     // Puts the board as the journal holds it in place, telling no viewer:
-    // at start.
-    void reset(Snapshot snapshot);
+    // at start, and when the journal has been opened again after a commit
+    // that failed part way. Viewers who were shown another last event are
+    // cut off, to reconnect and start again with the board as it is.
+    void restore(Snapshot snapshot);
 
     // Puts the board as it is after a durable write in place, and hands the
     // write's event (its `operation` and its response, `response_json`) to
@@ -125,14 +146,14 @@ public:
     // Returns the start event and each player's counts of the match being
     // played, if any.
     std::optional<LiveMatch> liveMatch() const;
+    // Returns the board as it is now: its last event and its display.
+    Snapshot current() const;
 
     // Registers a viewer and returns the event that opens its stream.
     // Every later event reaches the viewer's queue, in order.
     EventText subscribe(const std::shared_ptr<EventQueue>& viewer);
 
 private:
-    Snapshot current() const;
-
     const int number_;
     mutable Mutex mutex_;
     Snapshot current_ GAME501_GUARDED_BY(mutex_);

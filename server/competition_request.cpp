@@ -133,7 +133,7 @@ std::optional<Response> readPlayers(const json& body, const Members& members, Ne
     }
     for (const json& player : *found) {
         std::variant<Response, std::pair<std::string, std::string>> seat =
-            readPlayer(player, version);
+            readPlayer(player, members, nullptr, version);
         if (Response* refusal = std::get_if<Response>(&seat)) {
             return std::move(*refusal);
         }

@@ -234,9 +234,12 @@ cm::Answer Competitions::changeLocked(Entry& entry, const cm::Event& event, Done
 void Competitions::append(int id, competitions::Row row,
                           std::shared_ptr<const std::string> document, Done done) {
     const std::uint64_t number = row.number + 1;
-    journal_.appendCompetition(
-        std::move(row), [this, id, number, document = std::move(document), done = std::move(done)](
-                            bool written) { durable(id, number, document, written, done); });
+    journal_.appendCompetition(std::move(row), [this, id, number, document = std::move(document),
+                                                done = std::move(done)](Journal::Written written) {
+        // A row whose commit may or may not have held is read back as
+        // the journal has it, as for one not written.
+        durable(id, number, document, written == Journal::Written::durable, done);
+    });
 }
 
 void Competitions::durable(int id, std::uint64_t number,

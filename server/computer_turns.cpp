@@ -54,8 +54,11 @@ void ComputerTurns::move(std::size_t index, std::uint64_t event_id) {
         return;
     }
     board.apply(std::move(*move), [this, index, event_id](const WriteResult& result) {
-        // Nothing changed, so no change will call again: try again later.
-        if (result.outcome == WriteResult::Outcome::storage_unavailable) {
+        // Nothing changed, or nothing is known to have, so no change will
+        // call again: try again later (a move the journal kept is not made
+        // twice, since the board's last event is then another).
+        if (result.outcome == WriteResult::Outcome::storage_unavailable ||
+            result.outcome == WriteResult::Outcome::outcome_unknown) {
             changed(index, event_id);
         }
     });

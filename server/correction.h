@@ -38,6 +38,7 @@ struct CorrectionResult {
         unknown_match,        // no such match
         name_taken,           // another player has the name; message says who
         storage_unavailable,  // the journal could not take it; nothing changed
+        outcome_unknown,      // its commit failed part way: it may be in the journal or not
     };
     Outcome outcome = Outcome::applied;
     std::string message;   // Swedish, for a refusal

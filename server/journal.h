@@ -9,6 +9,11 @@
 // Rows are written by one thread in group commits: whatever queues while a
 // commit is being made goes into the next one, so that one fsync serves many
 // darts. A row is durable once its commit returns (WAL, synchronous=FULL).
+// Before each commit the file is checked to be the one opened, writable and
+// still this server's database. A commit that fails part way (an fsync's
+// I/O error, say) may or may not have left its rows in the file: the journal
+// then takes no writes, opens the file again, has SQLite read its log anew
+// and makes what it holds durable, and only then takes writes again.
 // The archive's reads go through a read-only connection of their own
 // (archive_reader.h), which WAL lets read while the writer commits.
 #pragma once
@@ -17,6 +22,7 @@
 #include <SQLiteCpp/Statement.h>
 #include <sys/types.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -28,6 +34,7 @@
 #include <utility>
 #include <vector>
 
+#include "accuracies.h"
 #include "actions.h"
 #include "archive.h"
 #include "archive_reader.h"
@@ -42,13 +49,18 @@ namespace game501::server {
 // Thread-safe.
 class Journal {
 public:
+    // What became of a row.
+    enum class Written {
+        durable,      // in the journal, and it survives a crash and a power cut
+        not_written,  // not in the journal: its commit wrote nothing, or came to nothing
+        unknown,      // its commit failed part way: the file may hold it or not
+    };
     // Called once for every appended row, on the writer's thread, in the
-    // order the rows were appended: true once the row is durable, false when
-    // its commit failed and the row is not in the journal.
-    using Done = std::function<void(bool durable)>;
+    // order the rows were appended.
+    using Done = std::function<void(Written)>;
     // Called once for every correction, on the writer's thread: with its
-    // answer once it is durable or refused, or storage_unavailable when its
-    // commit failed.
+    // answer once it is durable or refused, storage_unavailable when it was
+    // not written, or outcome_unknown when its commit failed part way.
     using Corrected = std::function<void(CorrectionResult)>;
 
     // The database that lives as long as the process and is never written to
@@ -56,10 +68,13 @@ public:
     static constexpr const char* kInMemory = ":memory:";
 
     // Opens the database at `path`, creating it (mode 0600, since it holds
-    // the tokens) when there is none, and its archive's reader. Returns
-    // nothing, and says why in Swedish in `problem`, for a file that is not
-    // SQLite, is the database of something else, has a schema version this
-    // server does not know, is damaged, or is open in another server.
+    // the tokens) only where neither it nor its log (-wal) nor the log's
+    // index (-shm) is, and its archive's reader. Returns nothing, and says
+    // why in Swedish in `problem`, for a database that is missing or empty
+    // beside its log or index (which may hold rows found nowhere else), a
+    // file that is not SQLite, is the database of something else, has a
+    // schema version this server does not know, is damaged, or is open in
+    // another server.
     static std::unique_ptr<Journal> open(const std::string& path, std::string& problem);
 
     Journal(const Journal&) = delete;
@@ -67,9 +82,21 @@ public:
     // Writes what is queued, then stops the writer.
     ~Journal();
 
+    // Whether open made a new database.
+    bool created() const { return created_; }
+    // Whether the journal takes writes: not from a commit that failed part
+    // way until it has been opened again. A write that comes meanwhile is to
+    // be refused before it runs. Any thread.
+    bool takingWrites() const { return taking_writes_; }
+    // Calls `listener` on the writer's thread each time the journal has been
+    // opened again, before it takes writes again: to rebuild every board from
+    // what the file holds. Set before the journal starts.
+    void onReopened(std::function<void()> listener) { reopened_ = std::move(listener); }
+
     // The boards' tokens, board 1 first; empty for a new database. The reads
     // and setTokens throw SQLite::Exception when the file cannot be read or
-    // written.
+    // written, and every read throws std::runtime_error while the journal
+    // cannot be opened again.
     std::vector<std::string> tokens();
     // Keeps `tokens` as the boards' tokens, board 1 first.
     void setTokens(const std::vector<std::string>& tokens);
@@ -97,8 +124,13 @@ public:
     ArchiveReader& reader() { return *reader_; }
     // The register's names as the journal holds them.
     const Members& members() const { return members_; }
+    // The members' accuracies, brought up to date as matches end and as
+    // corrections are made.
+    Accuracies& accuracies() { return *accuracies_; }
+    const Accuracies& accuracies() const { return *accuracies_; }
 
-    // Starts the writer thread; rows may be appended from then on.
+    // Starts the writer thread, and the accuracies' thread; rows may be
+    // appended from then on.
     void start();
     // Queues a row, to be written after every row appended before it.
     // `done` tells when it is durable or failed. Never blocks on a commit.
@@ -110,7 +142,8 @@ public:
     // Returns every competition the journal holds. Throws SQLite::Exception.
     std::vector<competitions::Stored> competitions();
     // Queues a correction, to be applied and journalled after every row
-    // appended before it. Never blocks on a commit.
+    // appended before it; refuses it at once (storage_unavailable) while the
+    // journal takes no writes. Never blocks on a commit.
     void correct(Correction correction, Corrected done);
 
 private:
@@ -122,6 +155,9 @@ private:
         CorrectionResult result;  // the correction's, once its batch is written
         std::optional<competitions::Row> competition;  // the row is none when it has one
     };
+    // The writer's connection, with each statement prepared once; made anew
+    // when the journal is opened again.
+    struct Connection;
     // The descriptor that holds the file's lock: one server per file. Closed
     // last, after the database, since closing any descriptor of the file
     // would drop SQLite's own locks on it.
@@ -133,45 +169,58 @@ private:
         int fd = -1;
     };
 
-    Journal(std::unique_ptr<SQLite::Database> database, std::string path, FileLock lock);
+    Journal(std::unique_ptr<SQLite::Database> database, std::string path, FileLock lock,
+            bool created);
+    // Returns the writer's connection. Throws std::runtime_error while the
+    // journal cannot be opened again.
+    Connection& connectionLocked() GAME501_REQUIRES(database_mutex_);
     std::vector<JournalRow> rowsLocked(int board, std::uint64_t from, std::uint64_t through)
         GAME501_REQUIRES(database_mutex_);
     void writeLoop();
     // Writes the rows and corrections in one transaction, keeping each
-    // correction's result; false when they are not durable.
-    bool commit(std::vector<Pending>& batch);
+    // correction's result; says what became of them.
+    Written commit(std::vector<Pending>& batch);
+    // Has the accuracies of the members whose match a durable batch ended
+    // brought up to date, and everyone's after a correction.
+    void followAccuracies(const std::vector<Pending>& batch);
     // Tells the batch's writers how it went.
-    static void report(std::vector<Pending>& batch, bool durable);
-    // Whether the file is still the one opened, where it was, and writable
-    // by its owner: a journal that was removed, replaced or made read-only
-    // is not written to behind its owner's back.
+    static void report(std::vector<Pending>& batch, Written written);
+    // Opens the file again, has SQLite rebuild the log's index from the log
+    // itself, makes the log durable and puts the register's names as the
+    // file holds them in place; false, with the problem on standard error
+    // once, while any step fails.
+    bool reopen();
+    // Whether the file is still the one opened, where it was, writable by
+    // its owner and still this server's SQLite database (its header and
+    // application_id): a journal that was removed, replaced, overwritten,
+    // truncated or made read-only is not written to behind its owner's back.
+    // A stat and a read of 100 bytes.
     bool fileUsable(std::string& problem) const;
     void reportTrouble(bool failing, const std::string& problem);
 
     const std::string path_;
     const FileLock lock_;
+    const bool created_;
     dev_t device_ = 0;
     ino_t inode_ = 0;
 
     // The writer's connection, for the writer and the boards' own reads;
-    // each statement prepared once.
+    // none while the journal cannot be opened again.
     Mutex database_mutex_;
-    const std::unique_ptr<SQLite::Database> database_ GAME501_PT_GUARDED_BY(database_mutex_);
-    SQLite::Statement insert_ GAME501_GUARDED_BY(database_mutex_);
-    archive::Writer archive_ GAME501_GUARDED_BY(database_mutex_);
-    members::Writer register_ GAME501_GUARDED_BY(database_mutex_);
-    SQLite::Statement last_event_ GAME501_GUARDED_BY(database_mutex_);
-    SQLite::Statement game_start_ GAME501_GUARDED_BY(database_mutex_);
-    SQLite::Statement rows_ GAME501_GUARDED_BY(database_mutex_);
-    SQLite::Statement recent_keys_ GAME501_GUARDED_BY(database_mutex_);
+    std::unique_ptr<Connection> connection_ GAME501_GUARDED_BY(database_mutex_);
     std::unique_ptr<ArchiveReader> reader_;
     Members members_;
+    // Stopped before the reader it reads through goes.
+    std::unique_ptr<Accuracies> accuracies_;
 
     Mutex queue_mutex_;
     std::condition_variable_any queue_changed_;
     std::vector<Pending> queue_ GAME501_GUARDED_BY(queue_mutex_);
     bool stopping_ GAME501_GUARDED_BY(queue_mutex_) = false;
-    bool failing_ = false;  // the writer's alone: whether the last commit failed
+    std::atomic<bool> taking_writes_{true};  // written by the writer alone
+    std::function<void()> reopened_;
+    bool failing_ = false;         // the writer's alone: whether the last commit failed
+    bool reopen_failing_ = false;  // the writer's alone: whether the last reopen failed
     std::thread writer_;
 };
 

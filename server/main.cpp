@@ -31,6 +31,7 @@
 #include "network.h"
 #include "organiser.h"
 #include "parsing.h"
+#include "read_queue.h"
 #include "reports.h"
 #include "server_limits.h"
 #include "tokens.h"
@@ -346,6 +347,11 @@ int main(int argc, char** argv) {
                   << "\n";
         return 2;
     }
+    journal->onReopened([&boards] {
+        for (const std::unique_ptr<Board>& board : boards) {
+            board->reload();
+        }
+    });
     journal->start();
     std::string web_problem;
     const std::optional<WebFiles> web = WebFiles::locate(web_problem);
@@ -353,9 +359,12 @@ int main(int argc, char** argv) {
         std::cerr << "game-501-server: hittar inte sidorna (" << web_problem
                   << "); bara API:t svarar\n";
     }
-    const Reports reports(journal->reader(), boards);
+    const Reports reports(journal->reader(), boards, journal->accuracies());
     const Organiser organiser(std::move(organiser_token), *journal);
-    const Api api(boards, reports, organiser, *competitions, web ? &*web : nullptr);
+    // Every read of the archive is answered before io.run() returns (each
+    // holds the io_context's work until then), so none outlives the Api.
+    auto reads = std::make_unique<ReadQueue>(kReadThreads, kMaxQueuedReads);
+    const Api api(boards, reports, organiser, *competitions, web ? &*web : nullptr, reads.get());
     const int max_connections = raiseDescriptorLimit();
 
     boost::asio::io_context io;
@@ -384,6 +393,9 @@ int main(int argc, char** argv) {
     const std::string base =
         "http://" + hostForAddresses(*options) + ":" + std::to_string(server->endpoint().port());
     std::cout << "game-501-server lyssnar på " << base << "\n";
+    if (journal->created()) {
+        std::cout << "Skapade en ny databas: " << options->data << "\n";
+    }
     for (const std::unique_ptr<Board>& board : boards) {
         const std::string page = base + "/boards/" + std::to_string(board->number());
         std::cout << "Tavla " << board->number() << "\n"
@@ -423,7 +435,10 @@ int main(int argc, char** argv) {
         thread.join();
     }
     // Every answer has gone out, so no row is left to write; the writer
-    // stops before the boards it reports to.
+    // stops before the boards it reports to. A reader or the writer may
+    // still be letting go of the last of a connection, whose socket belongs
+    // to the io_context: both stop before it goes.
+    reads.reset();
     journal.reset();
     return 0;
 }

@@ -8,14 +8,17 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "accuracies.h"
 #include "actions.h"
 #include "archive.h"
 #include "computer_player.h"
 #include "game_501.h"
 #include "journal.h"
 #include "match.h"
+#include "win_chances.h"
 
 namespace game501::server {
 
@@ -27,21 +30,40 @@ struct MatchFacts {
     // By the match's players: a computer's level, none for a person; empty
     // when only people play.
     std::vector<std::optional<ComputerLevel>> levels;
+    // By the match's players: what their chances to win are worked out
+    // from; empty unless two play.
+    std::vector<PlayerAccuracy> accuracies;
     // The competition and its match that the server called here; 0 for none.
     int competition = 0;
     int competition_match = 0;
 };
 
+// Returns the level of a start's computer as the journal keeps it: a
+// level's text (parseComputerLevel), or likeLevel's; nothing for another.
+std::optional<ComputerLevel> seatLevel(std::string_view text);
+// Returns the level of a computer that throws with a member's sigma, as the
+// journal keeps it, so that the match is played again with the same darts
+// whatever the member's sigma is later: "like:12.3:NAME".
+std::string likeLevel(double sigma_mm, const std::string& member);
+
 // Adds the board's facts to a match's standing document: its "id" (where
 // its report is, /matches/ID; null for none) and each player's "computer"
-// level (null for a person), and for a competition's match its
-// "competition": {"id", "match"}.
+// (null for a person): its level (computerLevelJson), or {"like": NAME,
+// "sigma_mm"} for one that throws like a member; and for a competition's
+// match its "competition": {"id", "match"}.
 void addBoardFacts(Game501::json& standing, const MatchFacts& facts);
+
+// Returns the levels of a start's computers (Command::computers, each as
+// seatLevel reads it), by the start's players: none for a person; empty
+// when only people play.
+std::vector<std::optional<ComputerLevel>> computerLevels(const std::vector<std::string>& computers);
 
 // Not thread-safe: the board's lock guards it.
 class MatchFollower {
 public:
-    explicit MatchFollower(int board);
+    // The players' accuracies at a start come from `accuracies`, which
+    // outlives it.
+    MatchFollower(int board, const Accuracies& accuracies);
 
     // Follows no match: the board is rebuilt from nothing.
     void clear();
@@ -77,6 +99,7 @@ private:
                               std::int64_t time) const;
 
     const int board_;
+    const Accuracies& accuracies_;
     std::shared_ptr<const MatchFacts> facts_;
     std::int64_t started_ = 0;  // the time of the start
     GameStatus status_ = GameStatus::idle;

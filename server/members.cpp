@@ -83,6 +83,16 @@ std::optional<std::string> Members::find(std::string_view name) const {
 
 void Members::apply(const std::vector<NameChange>& changes) {
     const MutexLock lock(mutex_);
+    applyLocked(changes);
+}
+
+void Members::replace(const std::vector<NameChange>& everyone) {
+    const MutexLock lock(mutex_);
+    names_.clear();
+    applyLocked(everyone);
+}
+
+void Members::applyLocked(const std::vector<NameChange>& changes) {
     for (const NameChange& change : changes) {
         if (!change.removed_key.empty()) {
             names_.erase(change.removed_key);

@@ -52,8 +52,12 @@ public:
     std::optional<std::string> find(std::string_view name) const;
     // Puts durable changes in place, in order.
     void apply(const std::vector<NameChange>& changes);
+    // Puts `everyone` (Writer::everyone) in place of every name.
+    void replace(const std::vector<NameChange>& everyone);
 
 private:
+    void applyLocked(const std::vector<NameChange>& changes) GAME501_REQUIRES(mutex_);
+
     mutable Mutex mutex_;
     std::map<std::string, std::string, std::less<>> names_ GAME501_GUARDED_BY(mutex_);
 };

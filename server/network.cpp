@@ -179,10 +179,11 @@ private:
         parser_.reset();
         const bool keep_alive = request.keep_alive();
         Routed routed = api_.route(request);
-        if (isWrite(routed)) {
-            // Answered once its journal row is durable, from the journal's
-            // thread; the guard keeps the io_context running till then.
-            return api_.write(
+        if (answeredLater(routed)) {
+            // A write is answered once its journal row is durable, from the
+            // journal's thread, and a read of the archive from a reader's;
+            // the guard keeps the io_context running till then.
+            return api_.answerLater(
                 std::move(routed), [self = shared_from_this(), keep_alive,
                                     work = net::make_work_guard(strand_)](Response response) {
                     net::dispatch(self->strand_,

@@ -26,6 +26,8 @@ public:
 
     // The register's names, which a start's names are resolved with.
     const Members& members() const { return journal_.members(); }
+    // The members' accuracies, which a computer like a member is seated with.
+    const Accuracies& accuracies() const { return journal_.accuracies(); }
 
     // Hands a correction to the journal; `done` is called once, on the
     // journal's thread, with its answer.

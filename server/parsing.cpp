@@ -197,6 +197,21 @@ std::optional<Precondition> precondition(const Request& request) {
     return condition;
 }
 
+bool listsTag(std::string_view list, std::string_view tag) {
+    while (!list.empty()) {
+        const std::size_t comma = list.find(',');
+        std::string_view listed = trimmed(list.substr(0, comma));
+        list.remove_prefix(comma == std::string_view::npos ? list.size() : comma + 1);
+        if (listed.substr(0, 2) == "W/") {
+            listed.remove_prefix(2);
+        }
+        if (listed == "*" || (!listed.empty() && listed == tag)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::string entityTag(std::uint64_t event_id) { return "\"" + std::to_string(event_id) + "\""; }
 
 }  // namespace game501::server

@@ -68,6 +68,11 @@ std::optional<std::string> idempotencyKey(const Request& request);
 // matches.
 std::optional<Precondition> precondition(const Request& request);
 
+// Returns whether an If-None-Match field's value, `list`, holds `tag` or
+// "*": a list of entity tags, compared weakly (W/ ignored), as a GET
+// compares them.
+bool listsTag(std::string_view list, std::string_view tag);
+
 // Returns the entity tag of a board as it is after `event_id`: "\"57\"".
 std::string entityTag(std::uint64_t event_id);
 

@@ -1,6 +1,8 @@
 #include "reports.h"
 
 #include <boost/beast/http/field.hpp>
+#include <cmath>
+#include <cstdio>
 #include <exception>
 #include <limits>
 #include <optional>
@@ -8,11 +10,16 @@
 #include <utility>
 #include <vector>
 
+#include "accuracy.h"
+#include "beds.h"
+#include "live_record.h"
+#include "match_follower.h"
 #include "match_report.h"
 #include "parsing.h"
 #include "replay.h"
 #include "server_limits.h"
 #include "statistics.h"
+#include "win_chances.h"
 
 namespace game501::server {
 
@@ -78,6 +85,21 @@ bool readDays(std::string_view query, bool required, bool bounded, MatchFilter& 
     return true;
 }
 
+// Returns the entity tag of a report: its text without the legs, and
+// `legs`, which names the legs' version, hashed (FNV-1a, 64 bits).
+std::string reportTag(const std::string& body, const std::string& legs) {
+    std::uint64_t hash = 14695981039346656037ULL;
+    for (const std::string* text : {&body, &legs}) {
+        for (const char c : *text) {
+            hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+        }
+        hash = (hash ^ 0xffU) * 1099511628211ULL;  // no byte of UTF-8 text: a separator
+    }
+    char text[24];
+    std::snprintf(text, sizeof text, "\"%016llx\"", static_cast<unsigned long long>(hash));
+    return text;
+}
+
 // As many matches as a list can hold.
 constexpr auto kAllMatches = static_cast<std::size_t>(std::numeric_limits<std::int64_t>::max());
 
@@ -128,12 +150,54 @@ const char* careerList(const archive::MatchEntry& match) {
     return match.status == "abandoned" ? "abandoned" : "other";
 }
 
+// Returns a figure of accuracy as the documents give it: to 0.01.
+double hundredths(double value) { return std::round(value * 100.0) / 100.0; }
+
+// Returns a member's accuracy: {"sigma_mm", "low_mm", "high_mm", "darts",
+// "best_aim", "points_per_dart", "points_per_dart_t20"}, null without an
+// estimate.
+json accuracyJson(const std::optional<accuracy::Estimate>& estimate) {
+    if (!estimate) {
+        return nullptr;
+    }
+    json document = {{"darts", estimate->darts},
+                     {"high_mm", hundredths(estimate->high_mm)},
+                     {"low_mm", hundredths(estimate->low_mm)},
+                     {"sigma_mm", hundredths(estimate->sigma_mm)}};
+    const std::optional<accuracy::ScoringAim> aim = accuracy::bestScoringAim(estimate->sigma_mm);
+    document["best_aim"] = aim ? json(beds::bedNotation(aim->aim)) : json(nullptr);
+    document["points_per_dart"] = aim ? json(hundredths(aim->points_per_dart)) : json(nullptr);
+    document["points_per_dart_t20"] =
+        aim ? json(hundredths(aim->points_per_dart_t20)) : json(nullptr);
+    return document;
+}
+
+// Returns a member's accuracy month by month, oldest first: {"month",
+// "darts", "sigma_mm", "low_mm", "high_mm"}, the last three null below the
+// darts an estimate needs.
+json accuracyHistoryJson(const std::vector<MonthAccuracy>& months) {
+    json history = json::array();
+    for (const MonthAccuracy& month : months) {
+        const std::optional<accuracy::Estimate>& estimate = month.estimate;
+        history.push_back(
+            {{"darts", month.darts},
+             {"high_mm", estimate ? json(hundredths(estimate->high_mm)) : json(nullptr)},
+             {"low_mm", estimate ? json(hundredths(estimate->low_mm)) : json(nullptr)},
+             {"month", month.month},
+             {"sigma_mm", estimate ? json(hundredths(estimate->sigma_mm)) : json(nullptr)}});
+    }
+    return history;
+}
+
 }  // namespace
 
 template <typename Answer>
 Response Reports::read(unsigned version, const Answer& answer) const {
     try {
         return answer();
+    } catch (const DamagedMatch&) {
+        return errorResponse(http::status::internal_server_error, "damaged_match",
+                             "En matchs siffror är skadade i journalen", version);
     } catch (const std::exception&) {
         return unavailable("storage_unavailable", "Journalen kan inte läsas just nu", version);
     }
@@ -156,7 +220,8 @@ Response Reports::players(unsigned version) const {
         for (const Career& career : reader_.careers()) {
             list.push_back({{"figures", statistics::toJson(career.counts)},
                             {"matches", career.matches},
-                            {"name", career.name}});
+                            {"name", career.name},
+                            {"sigma_mm", orNull(accuracies_.sigmaOf(career.name))}});
         }
         return jsonResponse(serialise({{"players", std::move(list)}}), version);
     });
@@ -176,7 +241,11 @@ Response Reports::player(const std::string& name, unsigned version) const {
                        {"other", json::array()},
                        {"practice", json::array()}};
         std::string listed;  // the last match listed: one on two seats is listed once
-        for (const Appearance& appearance : reader_.appearances(member->id, live())) {
+        const std::vector<Appearance> appearances = reader_.appearances(member->id, live());
+        const MemberAccuracy accuracy = accuracies_.of(*member, appearances);
+        player["accuracy"] = accuracyJson(accuracy.estimate);
+        player["accuracy_history"] = accuracyHistoryJson(accuracy.months);
+        for (const Appearance& appearance : appearances) {
             const char* const list = careerList(appearance.match);
             const std::string id = matchId(appearance.match.board, appearance.match.start_event);
             if (list == nullptr || id == listed) {
@@ -235,9 +304,10 @@ Response Reports::daysCsv(std::string_view query, unsigned version) const {
     return read(version, [&] {
         std::vector<archive::MatchEntry> entries = reader_.matches(filter, 0, kAllMatches, live());
         std::string csv = match_report::dartsCsvHeader();
+        // A month of matches would push out the reports read most: what is
+        // not kept is made, and let go of.
         for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
-            csv += match_report::dartsCsvRows(matchId(entry->board, entry->start_event),
-                                              legsOf(*entry), entry->players);
+            csv += csvRows(*entry, sourceOf(*entry), false);
         }
         const std::string from = queryValue(query, "from").value_or("");
         return csvResponse(
@@ -246,34 +316,76 @@ Response Reports::daysCsv(std::string_view query, unsigned version) const {
     });
 }
 
-std::vector<LegRecord> Reports::legsOf(const archive::MatchEntry& entry) const {
+Reports::Source Reports::sourceOf(const archive::MatchEntry& entry) const {
+    Source source;
+    if (entry.board < 1 || static_cast<std::size_t>(entry.board) > boards_.size()) {
+        source.over = true;  // no board writes to it
+        return source;
+    }
+    const Snapshot now = boards_[static_cast<std::size_t>(entry.board - 1)]->view().current();
+    source.event_id = now.event_id;
+    if (now.display->startEvent() == entry.start_event) {
+        source.display = now.display;
+    } else {
+        // A later start or reset, durable, ended it: its rows are settled.
+        source.over = entry.start_event <= now.event_id;
+    }
+    return source;
+}
+
+std::shared_ptr<const KeptReport> Reports::kept(const archive::MatchEntry& entry,
+                                                const Source& source, bool keep) const {
+    std::shared_ptr<const KeptReport> found =
+        source.over ? kept_.find(entry.board, entry.start_event) : nullptr;
+    // A rename since changes the names in the file of darts.
+    if (found && found->players == entry.players) {
+        return found;
+    }
     // The darts themselves are in the journal: the match is played again.
-    const Replay replay(reader_.matchRows(entry.board, entry.start_event));
-    return replay.match().legs();
+    const std::vector<JournalRow> rows = reader_.matchRows(entry.board, entry.start_event);
+    const Replay replay(rows);
+    const std::vector<LegRecord>& legs = replay.match().legs();
+    auto made = std::make_shared<KeptReport>();
+    made->last_event = rows.empty() ? entry.start_event : rows.back().event_id;
+    made->legs_json = legsJson(legs, static_cast<int>(entry.players.size()));
+    // The chances with each person's accuracy as it is known when it is made.
+    const std::vector<std::string> computers =
+        rows.empty() ? std::vector<std::string>{} : rows.front().command.computers;
+    made->win_chance_json = serialise(winChanceCourseJson(
+        Match::Format{entry.legs, entry.sets}, legs,
+        playerAccuracies(entry.players, computerLevels(computers), accuracies_)));
+    made->players = entry.players;
+    made->csv_rows =
+        match_report::dartsCsvRows(matchId(entry.board, entry.start_event), legs, entry.players);
+    if (source.over && keep) {
+        kept_.keep(entry.board, entry.start_event, made);
+    }
+    return made;
 }
 
-Response Reports::match(std::string_view id, unsigned version) const {
-    return report(id, false, version);
+std::string Reports::csvRows(const archive::MatchEntry& entry, const Source& source,
+                             bool keep) const {
+    if (source.display) {
+        return match_report::dartsCsvRows(matchId(entry.board, entry.start_event),
+                                          source.display->record().legs(), entry.players);
+    }
+    return kept(entry, source, keep)->csv_rows;
 }
 
-Response Reports::dartsCsv(std::string_view id, unsigned version) const {
-    return report(id, true, version);
+std::optional<archive::MatchEntry> Reports::entryOf(std::string_view id) const {
+    const std::optional<std::pair<int, std::uint64_t>> key = parseMatchId(id);
+    return key ? reader_.match(key->first, key->second, live()) : std::nullopt;
 }
 
-Response Reports::report(std::string_view id, bool csv, unsigned version) const {
+Response Reports::match(std::string_view id, std::string_view if_none_match,
+                        unsigned version) const {
     return read(version, [&] {
-        const std::optional<std::pair<int, std::uint64_t>> key = parseMatchId(id);
-        const std::optional<archive::MatchEntry> entry =
-            key ? reader_.match(key->first, key->second, live()) : std::nullopt;
+        const std::optional<archive::MatchEntry> entry = entryOf(id);
         if (!entry) {
             return errorResponse(http::status::not_found, "not_found", "Matchen finns inte",
                                  version);
         }
-        const std::vector<LegRecord> legs = legsOf(*entry);
-        if (csv) {
-            return csvResponse(match_report::dartsCsv(std::string(id), legs, entry->players),
-                               "match-" + std::string(id) + ".csv", version);
-        }
+        const Source source = sourceOf(*entry);
         json report = matchSummary(*entry);
         json players = json::array();
         for (std::size_t i = 0; i < entry->players.size(); ++i) {
@@ -281,10 +393,51 @@ Response Reports::report(std::string_view id, bool csv, unsigned version) const 
                 {{"figures", statistics::toJson(entry->counts[i])}, {"name", entry->players[i]}});
         }
         report["players"] = std::move(players);
-        report["legs"] = match_report::legs(legs, static_cast<int>(entry->players.size()));
         // Where every leg's chart begins, so that the page restates no rule.
         report["start_score"] = Game501::kStartScore;
-        return jsonResponse(serialise(report), version);
+        std::string body = serialise(report);
+        // The legs change only with the board's events while it plays the
+        // match, and never once it is over; the rest is in `body`.
+        const std::optional<std::string> tag =
+            source.display
+                ? std::optional(reportTag(body, "live-" + std::to_string(source.event_id)))
+            : source.over ? std::optional(reportTag(body, "over"))
+                          : std::nullopt;
+        if (tag && listsTag(if_none_match, *tag)) {
+            return notModified(*tag, version);
+        }
+        std::string legs;
+        std::string win_chance;
+        if (source.display) {
+            const Display& display = *source.display;
+            legs = display.record().legsJson(static_cast<int>(entry->players.size()));
+            win_chance =
+                serialise(winChanceCourseJson(Match::Format{entry->legs, entry->sets},
+                                              display.record().legs(), display.facts().accuracies));
+        } else {
+            const std::shared_ptr<const KeptReport> made = kept(*entry, source, true);
+            legs = made->legs_json;
+            win_chance = made->win_chance_json;
+        }
+        body.pop_back();
+        body += ",\"legs\":" + legs + ",\"win_chance\":" + win_chance + "}";
+        Response response = jsonResponse(std::move(body), version);
+        if (tag) {
+            response.set(http::field::etag, *tag);
+        }
+        return response;
+    });
+}
+
+Response Reports::dartsCsv(std::string_view id, unsigned version) const {
+    return read(version, [&] {
+        const std::optional<archive::MatchEntry> entry = entryOf(id);
+        if (!entry) {
+            return errorResponse(http::status::not_found, "not_found", "Matchen finns inte",
+                                 version);
+        }
+        return csvResponse(match_report::dartsCsvHeader() + csvRows(*entry, sourceOf(*entry), true),
+                           "match-" + std::string(id) + ".csv", version);
     });
 }
 

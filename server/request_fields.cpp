@@ -6,6 +6,8 @@
 
 #include "checkout_hint.h"
 #include "computer_player.h"
+#include "match_follower.h"
+#include "rules.h"
 
 namespace game501::server {
 
@@ -45,7 +47,35 @@ std::optional<Response> readCount(const Game501::json& body, const char* field, 
     return std::nullopt;
 }
 
+std::variant<Response, std::pair<std::string, std::string>> readLike(const Game501::json& computer,
+                                                                     const Members& members,
+                                                                     const Accuracies& accuracies,
+                                                                     unsigned version) {
+    if (std::optional<Response> refusal = unknownField(computer, {"like"}, version)) {
+        return std::move(*refusal);
+    }
+    const auto like = computer.find("like");
+    if (like == computer.end() || !like->is_string()) {
+        return badField("Fältet \"like\" ska vara en spelares namn", version);
+    }
+    const std::optional<std::string> member = members.find(like->get<std::string>());
+    const std::optional<double> sigma = member ? accuracies.sigmaOf(*member) : std::nullopt;
+    if (!sigma) {
+        return errorResponse(http::status::bad_request, "no_accuracy",
+                             "Det finns ingen träffsäkerhet för " + like->get<std::string>() +
+                                 " (för få pilar ännu)",
+                             version);
+    }
+    std::string name = "Som " + *member;
+    if (!nameFits(name)) {
+        name = std::string(kComputerName);
+    }
+    return std::make_pair(std::move(name), likeLevel(*sigma, *member));
+}
+
 std::variant<Response, std::pair<std::string, std::string>> readPlayer(const Game501::json& player,
+                                                                       const Members& members,
+                                                                       const Accuracies* accuracies,
                                                                        unsigned version) {
     if (player.is_string()) {
         return std::make_pair(player.get<std::string>(), std::string());
@@ -61,6 +91,15 @@ std::variant<Response, std::pair<std::string, std::string>> readPlayer(const Gam
         return badField("Fältet \"name\" ska vara en sträng", version);
     }
     const auto computer = player.find("computer");
+    if (accuracies != nullptr && computer != player.end() && computer->is_object()) {
+        std::variant<Response, std::pair<std::string, std::string>> like =
+            readLike(*computer, members, *accuracies, version);
+        if (auto* seat = std::get_if<std::pair<std::string, std::string>>(&like);
+            seat && name != player.end()) {
+            seat->first = name->get<std::string>();
+        }
+        return like;
+    }
     const std::optional<ComputerLevel> level =
         computer == player.end() ? std::nullopt : computerLevelFromJson(*computer);
     if (!level) {
@@ -95,6 +134,14 @@ Response notWritten(unsigned version) {
     return unavailable(
         "storage_unavailable",
         "Journalen kan inte skrivas just nu; inget ändrades. Försök igen om en stund", version);
+}
+
+Response outcomeUnknown(unsigned version) {
+    return unavailable("outcome_unknown",
+                       "Journalen kunde inte skrivas klart, så det är okänt om skrivningen "
+                       "sparades. Att skicka den igen med samma Idempotency-Key är säkert: den "
+                       "räknas högst en gång",
+                       version);
 }
 
 Response notJson(unsigned version) {

@@ -10,7 +10,9 @@
 #include <utility>
 #include <variant>
 
+#include "accuracies.h"
 #include "answers.h"
+#include "members.h"
 #include "parsing.h"
 
 namespace game501::server {
@@ -29,10 +31,21 @@ std::optional<Response> unknownField(const Game501::json& body,
 std::optional<Response> readCount(const Game501::json& body, const char* field, int min, int max,
                                   int& value, unsigned version);
 
+// Reads a computer that throws like a member, {"like": NAME}: returns its
+// level (likeLevel) and the name it gets by default, "Som NAME", or answers
+// 400 when NAME is no member with an estimate.
+std::variant<Response, std::pair<std::string, std::string>> readLike(const Game501::json& computer,
+                                                                     const Members& members,
+                                                                     const Accuracies& accuracies,
+                                                                     unsigned version);
+
 // Reads one entry of a start's or a competition's "players": a person's
-// name, or a computer {"computer": LEVEL, "name": NAME}, the name optional.
-// Returns the name and the computer's level ("" for a person), or answers 400.
+// name, or a computer {"computer": LEVEL, "name": NAME}, the name optional,
+// LEVEL a level or, with `accuracies`, {"like": MEMBER}. Returns the name
+// and the computer's level ("" for a person), or answers 400.
 std::variant<Response, std::pair<std::string, std::string>> readPlayer(const Game501::json& player,
+                                                                       const Members& members,
+                                                                       const Accuracies* accuracies,
                                                                        unsigned version);
 
 // Reads a request's body as a JSON object, or answers 400.
@@ -60,6 +73,11 @@ std::optional<Response> refuseToken(const Request& request, const Holder& accept
 
 // The answer to a write the journal could not take (503).
 Response notWritten(unsigned version);
+
+// The answer to a write whose commit failed part way (503): the journal has
+// been opened again since, and a retry with the same key finds the row if it
+// is there, or applies the write once if it is not.
+Response outcomeUnknown(unsigned version);
 
 // The answer to a body that is not JSON (415).
 Response notJson(unsigned version);

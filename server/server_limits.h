@@ -88,6 +88,9 @@ constexpr std::chrono::milliseconds kViewerReconnect{1000};
 constexpr std::chrono::seconds kStopGrace{5};
 // What a 503 asks the client to wait before it tries again.
 constexpr std::chrono::seconds kRetryAfter{1};
+// Between tries to open the journal again after a commit that failed part
+// way; writes are refused meanwhile.
+constexpr std::chrono::milliseconds kReopenPause{500};
 
 // Events waiting for one viewer; a viewer that falls further behind is
 // disconnected, so a slow viewer never makes the server's memory grow.
@@ -106,6 +109,18 @@ constexpr std::size_t kMaxCompetitions = 1000;
 constexpr std::size_t kMaxPlayersPerCompetition = competition::kMaxPlayers;
 // A competition's name, in bytes of UTF-8.
 constexpr std::size_t kMaxCompetitionNameBytes = 64;
+// Reads of the archive (reports, careers, files of darts) run on threads of
+// their own, at a lower priority (this nice value) than the boards'; so
+// many wait for one at most, and one more is answered 503
+// "too_many_reads" at once.
+constexpr unsigned kReadThreads = 2;
+constexpr std::size_t kMaxQueuedReads = 64;
+constexpr int kReaderNice = 10;
+// The reports of matches that are over, kept once made: at most so many
+// matches, and so many bytes of their texts, the least recently read going
+// first.
+constexpr std::size_t kMaxKeptReports = 256;
+constexpr std::size_t kMaxKeptReportBytes = 64 * 1024 * 1024;
 
 // The pages read at start, all files together.
 constexpr std::size_t kMaxWebBytes = 4 * 1024 * 1024;

@@ -12,6 +12,7 @@
 #include "checkout_hint.h"
 #include "computer_player.h"
 #include "match_501.h"
+#include "match_follower.h"
 #include "parsing.h"
 #include "request_fields.h"
 #include "rules.h"
@@ -78,7 +79,8 @@ std::optional<Response> resolvePlayers(Command& command, const Members& members,
 }
 
 // Reads the command of a mutating request from its body, or answers 400.
-std::variant<Command, Response> readCommand(const Action& action, const Request& request) {
+std::variant<Command, Response> readCommand(const Action& action, const Request& request,
+                                            const Members& members, const Accuracies& accuracies) {
     const unsigned version = request.version();
     Command command;
     command.kind = action.kind;
@@ -101,7 +103,7 @@ std::variant<Command, Response> readCommand(const Action& action, const Request&
         }
         for (const json& player : *players) {
             std::variant<Response, std::pair<std::string, std::string>> seat =
-                readPlayer(player, version);
+                readPlayer(player, members, &accuracies, version);
             if (Response* refusal = std::get_if<Response>(&seat)) {
                 return std::move(*refusal);
             }
@@ -152,7 +154,8 @@ std::variant<Command, Response> readCommand(const Action& action, const Request&
 }  // namespace
 
 std::variant<Write, Response> readWrite(const Request& request, const Board& board,
-                                        const Action& action, const Members& members) {
+                                        const Action& action, const Members& members,
+                                        const Accuracies& accuracies) {
     const unsigned version = request.version();
     if (std::optional<Response> refusal =
             refuseToken(request, board, "Fel token för tavla " + std::to_string(board.number()))) {
@@ -161,7 +164,7 @@ std::variant<Write, Response> readWrite(const Request& request, const Board& boa
     if ((action.has_body || !request.body().empty()) && !isJson(request)) {
         return notJson(version);
     }
-    std::variant<Command, Response> command = readCommand(action, request);
+    std::variant<Command, Response> command = readCommand(action, request, members, accuracies);
     if (Response* refusal = std::get_if<Response>(&command)) {
         return std::move(*refusal);
     }
@@ -203,6 +206,8 @@ Response writeAnswer(WriteResult result, unsigned version) {
                                  version);
         case WriteResult::Outcome::storage_unavailable:
             return notWritten(version);
+        case WriteResult::Outcome::outcome_unknown:
+            return outcomeUnknown(version);
     }
     return documentResponse(std::move(result.document), version);
 }
@@ -311,6 +316,13 @@ Response correctionAnswer(CorrectionResult result, unsigned version) {
             return errorResponse(http::status::conflict, "name_taken", result.message, version);
         case CorrectionResult::Outcome::storage_unavailable:
             return notWritten(version);
+        case CorrectionResult::Outcome::outcome_unknown:
+            // A correction has no key: whether it was made is for the
+            // organiser to see in the register before making it again.
+            return unavailable("outcome_unknown",
+                               "Journalen kunde inte skrivas klart, så det är okänt om rättelsen "
+                               "gjordes. Se efter i registret innan du gör den igen",
+                               version);
     }
     return jsonResponse(std::move(result.document), version);
 }

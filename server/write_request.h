@@ -6,6 +6,7 @@
 #include <string_view>
 #include <variant>
 
+#include "accuracies.h"
 #include "actions.h"
 #include "answers.h"
 #include "board.h"
@@ -20,11 +21,15 @@ namespace game501::server {
 // misspelt field is refused, never left out), its Idempotency-Key and its
 // If-Match. A start's players are the register's `members`: a name it
 // knows is that member's name, and every other name is new; a name the
-// engine would cut, or one player on two seats, is refused. Returns the
+// engine would cut, or one player on two seats, is refused. A computer
+// {"like": NAME} throws with the sigma that `accuracies` has for the member
+// NAME, kept in the start (likeLevel); a name without one is refused
+// (no_accuracy). Returns the
 // write, or the answer that refuses it: 401, 403, 415 or 400 with a stable
 // code.
 std::variant<Write, Response> readWrite(const Request& request, const Board& board,
-                                        const Action& action, const Members& members);
+                                        const Action& action, const Members& members,
+                                        const Accuracies& accuracies);
 
 // Reads a correction of `kind` from its request: the organiser's token as
 // "Authorization: Bearer TOKEN", the player or match that the address names

@@ -46,6 +46,29 @@ int finishAimOfRow(std::size_t row) {
 
 }  // namespace
 
+std::vector<ThrownDart> thrownDarts(const std::vector<LegRecord>& legs, int player) {
+    std::vector<ThrownDart> darts;
+    std::int64_t visit_key = 0;
+    for (const LegRecord& leg : legs) {
+        for (const VisitRecord& visit : leg.visits) {
+            if (visit.player != player) {
+                continue;
+            }
+            ++visit_key;
+            int remaining = visit.start_score;
+            int darts_left = kDartsPerTurn;
+            for (const DartRecord& dart : visit.darts) {
+                if (const std::optional<int> bed = beds::parseBed(dart.notation)) {
+                    darts.push_back({*bed, remaining, darts_left, visit_key});
+                }
+                remaining -= dart.value;
+                --darts_left;
+            }
+        }
+    }
+    return darts;
+}
+
 std::optional<int> finishingAim(int remaining, int darts_left) {
     if (darts_left < 1 || darts_left > kDartsPerTurn) {
         return std::nullopt;

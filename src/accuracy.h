@@ -34,6 +34,7 @@
 
 #include "beds.h"
 #include "dartboard.h"
+#include "match_record.h"
 
 namespace game501::accuracy {
 
@@ -58,6 +59,12 @@ struct ThrownDart {
     int darts_left = 0;        // darts left in the visit, this one included: 1 to 3
     std::int64_t visit = 0;    // the same for the darts of one visit, another for each visit
 };
+
+// Returns the darts of `player` (an index into the match's players) in the
+// legs of a match, each with its situation as the records give it: a
+// separate visit key for each of the player's visits. A dart whose notation
+// names no bed is left out.
+std::vector<ThrownDart> thrownDarts(const std::vector<LegRecord>& legs, int player);
 
 // Returns the aim (beds.h numbering) of a dart thrown from `remaining` with
 // `darts_left` darts left when it is a finish (see above), and nothing

@@ -191,6 +191,31 @@ TEST(AccuracyTally, CountsAVisitsScoringDartsTogether) {
     EXPECT_EQ(apart.usableDarts(), 3);
 }
 
+TEST(AccuracyDarts, GivesEachDartOfOnePlayerItsScoreDartsLeftAndVisit) {
+    const auto dart = [](const char* notation, int value) {
+        return DartRecord{notation, value, false, false, "", 0};
+    };
+    LegRecord first;
+    first.visits = {{0, 501, {dart("T20", 60), dart("S20", 20), dart("S1", 1)}, {}},
+                    {1, 501, {dart("T19", 57)}, {}},
+                    {0, 420, {dart("T20", 60), dart("XX", 0), dart("MISS", 0)}, {}}};
+    LegRecord second;
+    second.visits = {{0, 40, {dart("T20", 60)}, {}}};  // a bust
+    const std::vector<ThrownDart> expected = {
+        {trebleBed(20), 501, 3, 1},      {beds::singleBed(20), 441, 2, 1},
+        {beds::singleBed(1), 421, 1, 1}, {trebleBed(20), 420, 3, 2},
+        {beds::kMissBed, 360, 1, 2},     {trebleBed(20), 40, 3, 3}};
+    const std::vector<ThrownDart> darts = accuracy::thrownDarts({first, second}, 0);
+    ASSERT_EQ(darts.size(), expected.size());
+    for (std::size_t i = 0; i < darts.size(); ++i) {
+        EXPECT_EQ(darts[i].bed, expected[i].bed) << i;
+        EXPECT_EQ(darts[i].remaining, expected[i].remaining) << i;
+        EXPECT_EQ(darts[i].darts_left, expected[i].darts_left) << i;
+        EXPECT_EQ(darts[i].visit, expected[i].visit) << i;
+    }
+    EXPECT_EQ(accuracy::thrownDarts({first}, 1).size(), 1u);
+}
+
 TEST(BestScoringAim, MovesFromT20TowardsTheCentreAsSigmaGrows) {
     struct Row {
         double sigma;

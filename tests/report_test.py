@@ -38,7 +38,9 @@ return {
   // A phone widens innerWidth to what overflows; the root's clientWidth stays the screen's.
   overflow: document.documentElement.scrollWidth - document.documentElement.clientWidth,
   figures: all('[data-key]').map((e) => [e.dataset.player, e.dataset.key, e.textContent]),
-  charts: all('svg.chart').map((svg) => ({
+  // Each leg's chart, and apart the chart of the chances to win.
+  chances: all('.chance-report svg.chart').map((svg) => svg.querySelector('desc')?.textContent),
+  charts: all('svg.chart:not(.chance-report svg)').map((svg) => ({
     lines: all('polyline.line', svg).length,
     markers: all('path.markers', svg).length,
     role: svg.getAttribute('role'),
@@ -131,6 +133,8 @@ def check_report(page, server, match_id, name):
         assert chart["markers"] == len([p for p in leg["players"] if p["visits"]]), chart
         assert chart["role"] == "img" and chart["title"] and chart["desc"].startswith("Kvar"), chart
         assert chart["text"] >= 11, f"report at {name}: chart text of {chart['text']} px"
+    two = len(report["players"]) == 2
+    assert [d.startswith("Chansen") for d in shown_page["chances"]] == [True] * two, shown_page
     return report
 
 

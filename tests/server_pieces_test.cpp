@@ -1,21 +1,20 @@
 // The server's pure pieces, each as a table: how a request's numbers, ids,
-// escapes, queries and write headers are read, and the idempotency keys a
-// board remembers.
+// escapes, queries and write headers are read, the idempotency keys a
+// board remembers, and the levels a start's computers are kept as.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
-#include <future>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "accuracies.h"
 #include "archive.h"
 #include "journal.h"
+#include "match_follower.h"
 #include "members.h"
 #include "parsing.h"
 #include "recent_keys.h"
@@ -351,6 +350,31 @@ TEST(Archive, CountsCellKeepsEveryCountInItsColumn) {
     EXPECT_EQ(archive::countsFromCell("not json"), std::vector<statistics::Counts>{});
 }
 
+TEST(Archive, CountsCellReadsWhatItCanAndNothingOfACellThatIsNone) {
+    using Cell = std::vector<statistics::Counts>;
+    statistics::Counts first_two;
+    first_two.darts = 9;
+    first_two.points = 501;
+    const struct {
+        std::string cell;
+        Cell expected;
+    } rows[] = {
+        {"[[9,501]]", {first_two}},                           // a count that is missing reads 0
+        {"[[9,501,0,0,0,0,0,0,0,0,0,0,0,77]]", {first_two}},  // one it does not know is left
+        {"[[9,501,\"x\",1.5,null,true]]", {first_two}},
+        {"[[],[9,501]]", {{}, first_two}},
+        {"[]", {}},
+        {"[[9,501],7]", {}},  // a player that is no array: the cell is none
+        {"[9,501]", {}},
+        {"{\"darts\":9}", {}},
+        {"[[9,501]", {}},
+        {"", {}},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(archive::countsFromCell(row.cell), row.expected) << row.cell;
+    }
+}
+
 TEST(Archive, CountsFinishedMatchesOfMembersEachOnOneSeat) {
     const struct {
         const char* status;
@@ -358,6 +382,7 @@ TEST(Archive, CountsFinishedMatchesOfMembersEachOnOneSeat) {
         std::vector<std::int64_t> members;  // 0: the computer
         bool counts;
         bool practice;
+        bool teaches = counts || practice;  // the member's accuracy
     } rows[] = {
         {"finished", false, {1, 2}, true, false},
         {"finished", false, {1}, true, false},
@@ -368,6 +393,8 @@ TEST(Archive, CountsFinishedMatchesOfMembersEachOnOneSeat) {
         {"abandoned", false, {0, 0}, false, true},
         {"finished", false, {1, 1}, false, false},  // one member on two seats
         {"finished", false, {3, 1, 3}, false, false},
+        {"playing", false, {1, 0}, false, true, false},
+        {"finished", true, {1, 0}, false, true, false},
     };
     for (const auto& row : rows) {
         archive::MatchEntry entry;
@@ -378,7 +405,34 @@ TEST(Archive, CountsFinishedMatchesOfMembersEachOnOneSeat) {
                      std::to_string(row.members.size()) + " seats");
         EXPECT_EQ(archive::counts(entry), row.counts);
         EXPECT_EQ(archive::practice(entry), row.practice);
+        EXPECT_EQ(teachesAccuracy(entry), row.teaches);
     }
+}
+
+TEST(SeatLevel, ReadsALevelOrTheSigmaOfAComputerLikeAMember) {
+    const struct {
+        std::string text;
+        std::optional<double> sigma_mm;  // none: no level
+    } rows[] = {
+        {likeLevel(12.34, "Anna"), 12.3},
+        {likeLevel(8.0, "Per: den andre"), 8.0},
+        {"like:19.0:", 19.0},
+        {"club", 19.0},
+        {"like:0:Anna", std::nullopt},
+        {"like:-3:Anna", std::nullopt},
+        {"like:nan:Anna", std::nullopt},
+        {"like:12.3x:Anna", std::nullopt},
+        {"like:12.3", std::nullopt},
+        {"like::Anna", std::nullopt},
+        {"like:1e9:Anna", std::nullopt},
+        {"Like:12.3:Anna", std::nullopt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        const std::optional<ComputerLevel> level = seatLevel(row.text);
+        EXPECT_EQ(level ? std::optional<double>(level->sigma_mm) : std::nullopt, row.sigma_mm);
+    }
+    EXPECT_EQ(likeLevel(12.34, "Anna"), "like:12.3:Anna");
 }
 
 TEST(Members, FindsAMemberByTheKeyOfAName) {
@@ -396,49 +450,6 @@ TEST(Members, FindsAMemberByTheKeyOfAName) {
     for (const auto& row : rows) {
         EXPECT_EQ(members.find(row.name), row.found) << row.name;
     }
-}
-
-// Appends a row to the journal and waits until it is durable.
-bool appendDurably(Journal& journal, JournalRow row) {
-    std::promise<bool> durable;
-    journal.append(std::move(row), [&durable](bool done) { durable.set_value(done); });
-    return durable.get_future().get();
-}
-
-TEST(ArchiveReader, SeesEachCommitAtOnce) {
-    char directory[] = "/tmp/game501-pieces-XXXXXX";
-    ASSERT_NE(mkdtemp(directory), nullptr);
-    const std::string path = std::string(directory) + "/game501.db";
-    {
-        std::string problem;
-        const std::unique_ptr<Journal> journal = Journal::open(path, problem);
-        ASSERT_NE(journal, nullptr) << problem;
-        journal->start();
-        archive::MatchEntry entry{1,  1,        1000, 1000, 1,       1,  "playing",
-                                  -1, {"Ymma"}, {{}}, true, {false}, {}, false};
-        Command start;
-        start.kind = Command::Kind::start;
-        start.players = {"Ymma"};
-        ASSERT_TRUE(appendDurably(*journal, JournalRow{1, 1, 1000, start, "", true, {entry}}));
-        ASSERT_EQ(journal->reader().matchCount(MatchFilter{}), 1U);
-
-        // A read that stopped on its row must not hold the reader to the
-        // database as it was.
-        entry.status = "finished";
-        entry.winner = 0;
-        entry.begins = false;
-        Command dart;
-        dart.kind = Command::Kind::dart;
-        dart.notation = "D20";
-        dart.source = "test";
-        ASSERT_TRUE(appendDurably(*journal, JournalRow{1, 2, 2000, dart, "", true, {entry}}));
-        const std::optional<archive::MatchEntry> read = journal->reader().match(1, 1, {});
-        ASSERT_TRUE(read.has_value());
-        EXPECT_EQ(read->status, "finished");
-        EXPECT_EQ(read->players, std::vector<std::string>{"Ymma"});
-        EXPECT_EQ(journal->reader().matchRows(1, 1).size(), 2U);
-    }
-    std::filesystem::remove_all(directory);
 }
 
 }  // namespace

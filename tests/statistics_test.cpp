@@ -202,5 +202,16 @@ TEST(Statistics, FiguresAndTheirDocument) {
         "visits_100": 0, "visits_140": 0, "visits_180": 0})"));
 }
 
+TEST(Statistics, CountsDifferByAnyOneField) {
+    // Tests compare counts whole, and must see any one of them wrong.
+    for (const statistics::CountField& field : statistics::kCountFields) {
+        Counts changed;
+        changed.*field.member = 1;
+        EXPECT_FALSE(changed == Counts{}) << field.name;
+        EXPECT_TRUE(changed != Counts{}) << field.name;
+        EXPECT_TRUE(changed == changed) << field.name;
+    }
+}
+
 }  // namespace
 }  // namespace game501

@@ -75,7 +75,7 @@ export async function fetchPlayers() {
     const response = await fetch('/api/players', { cache: 'no-store' });
     const answer = await response.json();
     if (!response.ok || !Array.isArray(answer?.players)) return null;
-    return answer.players.map((player) => player.name).filter((name) => typeof name === 'string');
+    return answer.players.filter((player) => typeof player?.name === 'string');
   } catch {
     return null;
   }

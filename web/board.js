@@ -12,6 +12,9 @@ import { wireNewGame } from './new_game.js';
 import { wirePad } from './pad.js';
 
 const AUTO_CLEAR_KEY = 'game501.auto-clear';
+// Whether a scoring page shows the chances to win: off until switched on; a
+// page that only follows the board always shows them.
+const CHANCES_KEY = 'game501.win-chance';
 const NOTE_CLOSED_KEY = 'game501.viewing-note-closed';
 const NOTE_SHOWN_KEY = 'game501.viewing-note-shown';
 // A correction's result is drawn once its last event has come, or after
@@ -71,6 +74,7 @@ function draw() {
     computer: rules.computer,
     queued: queued.map((dart) => dart.notation),
     fixing: client ? (fixing?.index ?? null) : undefined,
+    chances: !client || byId('win-chance-choice').checked,
   });
   byId('competition').textContent = competitionLabel(latest.extra?.match?.competition, draw);
   byId('fixing').hidden = !fixing;
@@ -207,6 +211,12 @@ function startScoring(token) {
   autoClear.checked = storedChoice(AUTO_CLEAR_KEY) !== 'off';
   autoClear.addEventListener('change', () => {
     storeChoice(AUTO_CLEAR_KEY, autoClear.checked ? 'on' : 'off');
+  });
+  const chances = byId('win-chance-choice');
+  chances.checked = storedChoice(CHANCES_KEY) === 'on';
+  chances.addEventListener('change', () => {
+    storeChoice(CHANCES_KEY, chances.checked ? 'on' : 'off');
+    draw();
   });
   const wantsClear = () => {
     if (!autoClear.checked) return false;

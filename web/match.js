@@ -75,10 +75,15 @@ export function figureText(value, decimals = 0) {
 // name, targets: [{ average, name }] }, each level and target average with
 // the name people read for it ("Klubbspelare", "Snitt 70").
 
+// The start of a computer's level that throws like a member: "Som Anna".
+const LIKE = 'Som ';
+
 // Returns a computer's level as people read it, from the match document's
-// `computer` (a level's id or a target average): "Klubbspelare", "Snitt 70";
-// null for a person.
+// `computer` (a level's id, a target average, or { like: NAME } for one
+// that throws like a member): "Klubbspelare", "Snitt 70", "Som Anna"; null
+// for a person.
 export function computerLevelText(level, computer) {
+  if (typeof level?.like === 'string') return LIKE + level.like;
   if (typeof level === 'number') {
     return computer?.targets?.find((entry) => entry.average === level)?.name ?? String(level);
   }
@@ -87,11 +92,14 @@ export function computerLevelText(level, computer) {
 }
 
 // Reads a level as computerLevelText writes it, in any letter case, back
-// into what a start takes: the level's id, or the target as a number; null
-// for any other text, a target out of range included.
+// into what a start takes: the level's id, the target as a number, or
+// { like: NAME }; null for any other text, a target out of range included.
 export function computerLevelOf(text, computer) {
   if (!computer) return null;
   const wanted = text.trim().toLowerCase();
+  if (wanted.startsWith(LIKE.toLowerCase()) && wanted.length > LIKE.length) {
+    return { like: text.trim().slice(LIKE.length).trim() };
+  }
   const named = [
     ...computer.levels.map((entry) => [entry.id, entry.name]),
     ...(computer.targets ?? []).map((entry) => [entry.average, entry.name]),

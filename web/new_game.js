@@ -43,19 +43,26 @@ function fillCounts(select, min, max) {
   }
 }
 
-// The skill levels, then target averages; the middle skill level chosen.
-function fillLevels(select, computer) {
+// The skill levels, target averages, then a computer like each member of
+// `likes` (those with an estimate of their accuracy); the middle skill level
+// chosen, or the one chosen before.
+function fillLevels(select, computer, likes = []) {
+  const chosen = select.selectedOptions[0]?.textContent;
   const levels = computer.levels.map(({ id }) => id);
   const { min_average: min, max_average: max } = computer;
   for (let average = min; average <= max; average += TARGET_STEP) levels.push(average);
+  levels.push(...likes.map((name) => ({ like: name })));
   select.replaceChildren(
     ...levels.map((level) => {
       const option = element('option', '', computerLevelText(level, computer));
-      option.value = String(level);
+      option.value = typeof level === 'object' ? `like:${level.like}` : String(level);
       return option;
     }),
   );
   select.selectedIndex = Math.floor(computer.levels.length / 2);
+  for (const option of select.options) {
+    if (option.textContent === chosen) select.value = option.value;
+  }
 }
 
 function appendLine(line) {
@@ -128,11 +135,17 @@ function markNames(computer, maxBytes) {
   added.classList.toggle('too-long', bytesOf(adding) > maxBytes);
 }
 
-// Asks the server for the club's players; the list stays as it was when
+// Asks the server for the club's players, and offers a computer like each
+// one with an estimate of their accuracy; the lists stay as they were when
 // the server does not answer.
-async function suggestNames(mark) {
-  const names = await fetchPlayers();
-  if (names) {
+async function suggestNames(mark, computer) {
+  const players = await fetchPlayers();
+  if (players) {
+    const names = players.map((player) => player.name);
+    if (computer) {
+      const likes = players.filter((player) => typeof player.sigma_mm === 'number');
+      fillLevels(byId('computer-level'), computer, likes.map((player) => player.name));
+    }
     members = new Set(names.map(nameKey));
     byId('known-names').replaceChildren(
       ...names.map((name) => {
@@ -178,8 +191,7 @@ export function wireNewGame(actions, rules) {
   });
   // Asked again when a name is about to be typed: a match that has ended
   // since brings its players.
-  addName.addEventListener('focus', () => suggestNames(mark));
-  suggestNames(mark);
+  addName.addEventListener('focus', () => suggestNames(mark, computer));
 
   byId('names').addEventListener('input', () => fillFirst(computer));
   fillFirst(computer);
@@ -191,6 +203,7 @@ export function wireNewGame(actions, rules) {
       appendLine(computer.name + SEPARATOR + level.selectedOptions[0].textContent);
     });
   }
+  suggestNames(mark, computer);
 
   // A game in progress is only thrown away by a second press.
   const start = byId('start');

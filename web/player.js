@@ -1,8 +1,10 @@
 // A player's career (/players/NAME): the figures over the matches that
-// count, the three-dart average of each of them over time, and the matches
+// count, the three-dart average of each of them over time, their accuracy
+// (accuracy.js), and the matches
 // themselves; apart from them those that count in no figure: abandoned,
 // practice against the computer, and others (being played).
 
+import { accuracySection } from './accuracy.js';
 import { byId, element } from './dom.js';
 import { drawWhenSized, lineChart, niceCeiling, numberTicks, timeTicks } from './chart.js';
 import {
@@ -100,7 +102,8 @@ function render(career) {
   const table = dataTable('Matcherna, senaste först', HEADINGS, matchRows(career.matches),
     'data-table career-matches');
   main.replaceChildren(element('h1', 'report-title', career.name), summary,
-    figureTiles(career.figures), figure, scrolling(table), ...apart(career));
+    figureTiles(career.figures), figure,
+    accuracySection(career.accuracy, career.accuracy_history), scrolling(table), ...apart(career));
 }
 
 async function load() {

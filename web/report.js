@@ -6,8 +6,7 @@ import { byId, element } from './dom.js';
 import { drawWhenSized, lineChart, numberTicks, swatch } from './chart.js';
 import { formatText } from './match.js';
 import {
-  STATUS, dataTable, dateTime, decimal, figuresTable, getJson, link, playerHref, scrolling,
-  showMessage,
+  STATUS, dataTable, dateTime, decimal, figuresTable, link, playerHref, scrolling, showMessage,
 } from './figures.js';
 
 // The id as the address carries it, percent-encoded as the server got it.
@@ -138,6 +137,61 @@ function legSection(leg, report, open) {
   return section;
 }
 
+// The chances to win the match at its start and after every visit (the
+// report's "win_chance"), as a chart whose text alternative gives them at
+// the start and at each leg's end; null when the report has none.
+function chanceSection(report) {
+  const points = report.win_chance?.points ?? [];
+  if (!points.length) return null;
+  const names = report.players.map((player) => player.name);
+  const percent = (chance) => Math.round(chance * 1000) / 10;
+  const series = names.map((name, index) => ({
+    name,
+    points: points.map((point, n) => [n, percent(point.match[index])]),
+    marked: points.length,
+  }));
+  const at = (point) => names.map((name, index) =>
+    `${name} ${Math.round(point.match[index] * 100)} %`).join(', ');
+  const legName = (point) =>
+    (report.format.sets > 1 ? `set ${point.set}, leg ${point.leg}` : `leg ${point.leg}`);
+  const said = [`Vid start: ${at(points[0])}.`];
+  points.forEach((point, n) => {
+    const next = points[n + 1];
+    if (n === 0 || (next && next.set === point.set && next.leg === point.leg)) return;
+    const won = report.legs.some((leg) =>
+      leg.set === point.set && leg.leg === point.leg && leg.winner >= 0);
+    said.push(`${won ? `Efter ${legName(point)}` : 'Nu'}: ${at(point)}.`);
+  });
+  const title = 'Chansen att vinna matchen efter varje tur';
+  const last = Math.max(1, points.length - 1);
+  const chart = (size) => lineChart({
+    title,
+    description: `${title}, i procent. ${said.join(' ')}`,
+    x: { min: 0, max: last, title: 'Tur', ticks: (count) => numberTicks(0, last, count) },
+    y: { min: 0, max: 100, title: 'Procent', ticks: (count) => numberTicks(0, 100, count) },
+    series,
+  }, size);
+  const section = element('section', 'chance-report');
+  const figure = element('figure', 'leg-chart');
+  const holder = element('div', 'chart-holder');
+  drawWhenSized(holder, chart);
+  const legend = element('ul', 'chart-legend');
+  const estimated = report.win_chance.estimated ?? [];
+  names.forEach((name, index) => {
+    const item = element('li');
+    item.append(swatch(index), element('span', 'legend-name', name),
+      element('span', 'legend-figures', estimated[index] ? 'uppskattad' : ''));
+    legend.append(item);
+  });
+  figure.append(holder, legend);
+  section.append(element('h2', '', 'Chansen att vinna'), figure);
+  if (estimated.some(Boolean)) {
+    section.append(element('p', 'chance-about',
+      'Uppskattad: utan egen träffsäkerhet räknas spelaren som en klubbspelare.'));
+  }
+  return section;
+}
+
 function render(report) {
   const names = report.players.map((player) => player.name);
   document.title = `${names.join(' – ')} · Matchrapport`;
@@ -159,6 +213,8 @@ function render(report) {
   const about = element('div', 'match-about');
   about.append(title, live, facts(report),
     figuresTable('Matchen', report.players.map(({ name, figures }) => ({ name, figures }))));
+  const chances = chanceSection(report);
+  if (chances) about.append(chances);
   // A wide screen sets the figures beside the legs when they fit there.
   main.classList.add('match-report');
   main.dataset.players = String(names.length);
@@ -166,20 +222,29 @@ function render(report) {
 }
 
 // Reads the report, and again whenever the board changes while the match
-// is being played; one read at a time, and one more for what came during it.
+// is being played: one read at a time, at most one a REFRESH_MS, and one
+// more for what came during it. Each read names the report shown by its
+// entity tag, so that one that has not changed costs a 304 and no drawing.
+const REFRESH_MS = 1000;
 let events = null;
 let reading = false;
 let again = false;
+let lastRead = 0;
+let tag = null;
 
 async function read() {
   try {
-    const { status, body } = await getJson(`/api/matches/${id}`);
-    if (status === 404) {
+    const headers = tag ? { 'If-None-Match': tag } : {};
+    const response = await fetch(`/api/matches/${id}`, { cache: 'no-store', headers });
+    if (response.status === 304) return;
+    if (response.status === 404) {
       showMessage(main, 'Matchen finns inte', 'Den här servern har ingen match med det id:t.');
       return;
     }
-    if (status !== 200 || !body) throw new Error(String(status));
+    const body = response.status === 200 ? await response.json().catch(() => null) : null;
+    if (!body) throw new Error(String(response.status));
     render(body);
+    tag = response.headers.get('ETag');
     byId('problem').hidden = true;
     if (body.status === 'playing' && !events) {
       events = new EventSource(`/api/boards/${body.board}/events`);
@@ -202,7 +267,10 @@ async function load() {
   }
   reading = true;
   do {
+    const wait = lastRead + REFRESH_MS - Date.now();
+    if (wait > 0) await new Promise((resolve) => setTimeout(resolve, wait));
     again = false;
+    lastRead = Date.now();
     await read();
   } while (again);
   reading = false;

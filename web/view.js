@@ -4,6 +4,7 @@
 //
 // Names come from whoever started the game: they are only ever set as text.
 
+import { chanceElement, showsChances } from './chance.js';
 import { byId, element } from './dom.js';
 import {
   betweenLegs,
@@ -23,10 +24,17 @@ export function chosenAdvice(advice, level) {
   return advice.find((entry) => entry.level === level) ?? advice[Math.floor(advice.length / 2)];
 }
 
-// The line of the route to finish for the player to throw, at the chosen
-// level: "Utgång: T19 D12 (63 %)"; empty when there is none.
+// The line of the route to finish for the player to throw: for their own
+// sigma when they have one, "Utgång: T19 D12 (63 %, σ 12.3 mm)", else at the
+// chosen level, "Utgång: T19 D12 (63 %)"; empty when there is none.
 export function routeText(checkout, level) {
   if (!checkout) return '';
+  const own = checkout.own;
+  if (own && Array.isArray(own.route)) {
+    if (own.route.length === 0) return '';
+    const sigma = Number(own.sigma_mm).toFixed(1).replace('.', ',');
+    return `Utgång: ${own.route.join(' ')} (${own.chance}, σ ${sigma} mm)`;
+  }
   if (Array.isArray(checkout.advice) && checkout.advice.length > 0) {
     const advice = chosenAdvice(checkout.advice, level);
     if (!Array.isArray(advice.route) || advice.route.length === 0) return '';
@@ -42,7 +50,8 @@ export function routeText(checkout, level) {
 function drawLevels(checkout, level) {
   const advice = Array.isArray(checkout?.advice) ? checkout.advice : [];
   const select = byId('level');
-  byId('level-choice').hidden = advice.length === 0;
+  // A member with their own sigma needs no level.
+  byId('level-choice').hidden = advice.length === 0 || Boolean(checkout?.own);
   const wanted = advice.map((entry) => `${entry.level}\u0000${entry.name}`).join('\u0001');
   // Rebuilt only when the levels change, so an open list stays open.
   if (select.dataset.levels !== wanted) {
@@ -93,8 +102,9 @@ export function fitNames(root) {
 
 // In a match the players keep their places from leg to leg, in the starting
 // order, while the throw passes on; the leg's state document has them in the
-// leg's throwing order. `computer` is the rules' (levels' names).
-function drawPlayers(state, match, computer) {
+// leg's throwing order. `computer` is the rules' (levels' names); `chances`
+// whether each player's chance to win is shown.
+function drawPlayers(state, match, computer, chances) {
   const list = byId('players');
   // The match document speaks of these players (in a single game too).
   const known =
@@ -109,9 +119,8 @@ function drawPlayers(state, match, computer) {
   list.replaceChildren(
     ...places.map((place, index) => {
       const player = state.players[place];
-      const seat = known
-        ? match.players[shown ? index : (match.throwing_order?.[place] ?? place)]
-        : null;
+      const seated = shown ? index : (match?.throwing_order?.[place] ?? place);
+      const seat = known ? match.players[seated] : null;
       const item = element('li', 'player');
       const tag = player.winner ? 'Vinnare' : player.active ? 'Kastar' : '';
       if (player.active) {
@@ -123,6 +132,9 @@ function drawPlayers(state, match, computer) {
       item.append(element('span', 'tag', tag), name);
       if (shown) item.append(drawStanding(match, index));
       item.append(element('span', 'score', player.score), drawFigures(seat?.figures, shown));
+      if (chances && known && showsChances(state, match)) {
+        item.append(chanceElement(match, seated));
+      }
       return item;
     }),
   );
@@ -288,10 +300,11 @@ function drawHistory(state) {
 }
 
 // extra: { id, checkout, match, message, accepted, level, dartsPerTurn,
-// computer, queued, fixing }: id is the event's, match the match document
-// without its leg's state (null when unknown: drawn as a single game),
-// dartsPerTurn and computer the server's rules, queued and fixing
-// drawTurn's (a scoring page's).
+// computer, queued, fixing, chances }: id is the event's, match the match
+// document without its leg's state (null when unknown: drawn as a single
+// game), dartsPerTurn and computer the server's rules, queued and fixing
+// drawTurn's (a scoring page's), chances whether to show each player's
+// chance to win.
 export function render(state, extra) {
   const { status } = state;
   const { match = null, queued = [] } = extra;
@@ -320,7 +333,7 @@ export function render(state, extra) {
   // The clear is offered only when there is something to clear.
   byId('clear').disabled = !((status === 'playing' && state.awaiting_clear) ||
     betweenLegs(state, match));
-  drawPlayers(state, match, extra.computer);
+  drawPlayers(state, match, extra.computer, extra.chances);
   drawTurn(state, extra.dartsPerTurn, queued, extra.fixing);
   const route = routeText(extra.checkout, extra.level);
   byId('route').hidden = route === '';

@@ -4,6 +4,7 @@
 // keeps at most six connections to a server, so eight boards cannot each
 // have a stream of their own.
 
+import { chanceNote, chanceOf, percentText, showsChances } from './chance.js';
 import { competitionLabel } from './competition_label.js';
 import { byId, element, storedChoice } from './dom.js';
 import { formatText, isMatch, legText, winnerOf } from './match.js';
@@ -15,12 +16,29 @@ const READ_MS = 1000;
 // as wide as they are high on a wide screen.
 const columns = (count) => (count <= 1 ? 1 : count <= 4 ? 2 : Math.ceil(count / 2));
 
-function playerRow(player, seat, shown) {
+// A player's chance to win the match, then the leg's in a match of more
+// than one leg and "uppskattad" where the player's accuracy is a level's
+// stand-in (chanceNote): one line under the name, whose place stays while
+// the game is on. `index` is the player's in the match.
+function chanceLine(match, index) {
+  const line = element('span', 'wall-chance');
+  line.title = 'Chans att vinna';
+  const note = chanceNote(match, index);
+  line.append(element('span', 'wall-chance-value', percentText(chanceOf(match, index)?.match)),
+    note ? ` · ${note}` : '');
+  return line;
+}
+
+// `index`: the player's in the match; `chances`: whether the board shows them.
+function playerRow(player, match, index, shown, chances) {
   const row = element('li', 'wall-player');
   if (player.active) row.classList.add('active');
   if (player.winner) row.classList.add('winner');
-  row.append(nameElement(player.name));
-  row.append(element('span', 'wall-legs', shown ? String(seat?.legs ?? '') : ''));
+  const who = element('span', 'wall-who');
+  who.append(nameElement(player.name));
+  if (chances) who.append(chanceLine(match, index));
+  row.append(who);
+  row.append(element('span', 'wall-legs', shown ? String(match.players[index]?.legs ?? '') : ''));
   row.append(element('span', 'wall-score', player.score));
   return row;
 }
@@ -64,8 +82,9 @@ function boardCell({ board, state, match, checkout }) {
     ? match.players.map((_, index) => match.throwing_order.indexOf(index))
     : state.players.map((_, place) => place);
   const players = element('ol', 'wall-players');
-  players.append(...order.map((place) => playerRow(state.players[place],
-    match?.players?.[match.throwing_order?.[place] ?? place], shown)));
+  const chances = showsChances(state, match);
+  players.append(...order.map((place) => playerRow(state.players[place], match,
+    match?.throwing_order?.[place] ?? place, shown, chances)));
   cell.style.setProperty('--players', String(order.length));
   cell.append(players, visitLine(state, match, checkout));
   return cell;

@@ -1,6 +1,11 @@
 #include "scenarios.h"
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -8,6 +13,7 @@
 #include <functional>
 #include <iostream>
 #include <iterator>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -39,6 +45,8 @@ constexpr double kFlatMemoryTolerance = 0.10;
 constexpr double kTargetRestartSeconds = 2;
 constexpr double kTargetMatchShare = 0.9;
 constexpr double kTargetCareerMs = 50;
+constexpr double kTargetReportMs = 5;
+constexpr double kTargetReadersP99Ratio = 2;
 
 std::string verdict(bool met) { return met ? "met" : "MISSED"; }
 
@@ -453,21 +461,28 @@ struct FillCounts {
     }
 };
 
+// Returns the call `play` makes next, a start with `start_body`.
+BoardCall nextCall(const ScriptPlay& play, const std::string& start_body) {
+    const Step step = play.next();
+    return step == Step::start   ? BoardCall{"start", start_body}
+           : step == Step::clear ? BoardCall{"clear", ""}
+                                 : BoardCall{"darts", play.dart().body};
+}
+
 // Plays `matches` whole matches on board `number`, each started with
-// `start_body`, and returns the calls they took.
+// `start_body`, or stops after `max_calls` calls; returns the calls made.
 FillCounts playMatches(HttpClient& client, int number, const std::string& token,
                        const Script& script, const std::string& start_body, int matches,
-                       Clock::time_point deadline) {
+                       Clock::time_point deadline,
+                       std::uint64_t max_calls = std::numeric_limits<std::uint64_t>::max()) {
     FillCounts counts;
     ScriptPlay play(script, static_cast<std::size_t>(number));
-    for (int finished = 0; finished < matches;) {
+    for (int finished = 0; finished < matches && counts.calls < max_calls;) {
         if (Clock::now() >= deadline) {
             throw std::runtime_error("the matches were not played in time");
         }
         const Step step = play.next();
-        const BoardCall call = step == Step::start   ? BoardCall{"start", start_body}
-                               : step == Step::clear ? BoardCall{"clear", ""}
-                                                     : BoardCall{"darts", play.dart().body};
+        const BoardCall call = nextCall(play, start_body);
         const Reading answer =
             sendAccepted(client, number, token, call, play.needsStatus()).reading;
         ++counts.calls;
@@ -594,6 +609,180 @@ bool runCareer(const Options& options) {
     return server.exitedCleanly() && reads.rows_right && all_finished;
 }
 
+// The reads scenario: one long match on board 1, over, whose report and
+// file of darts kReaders clients read in a loop while a scorer throws on
+// board 2; the scorer's darts timed against the same without the readers.
+constexpr std::uint64_t kReadsMatchRows = 8000;
+constexpr int kReaders = 8;
+constexpr int kTimedReads = 20;
+constexpr std::chrono::seconds kReadsFillTime{300};
+constexpr std::size_t kDartSamples = 1 << 20;
+// The readers' nice value: at a club they read on machines of their own, so
+// here they take the processor only when the server does not want it,
+// which leaves the server's own work of answering them at its priority.
+constexpr int kReaderClientNice = 10;
+// The longest match there is, so that 8,000 rows are still one match.
+const Match501::Format kLongestMatch{Match501::kMaxLegs, Match501::kMaxSets};
+const std::string kLongMatchId = "1-1";
+
+double msSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+struct TimedReads {
+    double first_ms = -1;   // the first read: made from the journal
+    double median_ms = -1;  // of kTimedReads after it
+    std::size_t bytes = 0;
+};
+
+// Reads `target` once, then kTimedReads times, each timed. Throws unless
+// every answer is 200.
+TimedReads timeReads(HttpClient& client, const std::string& target) {
+    TimedReads reads;
+    std::vector<double> ms;
+    for (int read = 0; read <= kTimedReads; ++read) {
+        const Clock::time_point start = Clock::now();
+        const HttpAnswer answer = client.get(target);
+        const double took = msSince(start);
+        if (answer.status != kHttpOk) {
+            throw std::runtime_error(target + " answered HTTP " + std::to_string(answer.status));
+        }
+        reads.bytes = answer.body.size();
+        if (read == 0) {
+            reads.first_ms = took;
+        } else {
+            ms.push_back(took);
+        }
+    }
+    reads.median_ms = median(ms);
+    return reads;
+}
+
+// Throws on board `number` for `seconds`, as `play` goes on, and times the
+// answer to each dart into `darts`.
+void throwFor(HttpClient& client, int number, const std::string& token, ScriptPlay& play,
+              double seconds, Samples& darts) {
+    const std::string start_body = startBody(kPlayers, {});
+    const Clock::time_point end =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(Seconds(seconds));
+    while (Clock::now() < end) {
+        const Step step = play.next();
+        const Clock::time_point start = Clock::now();
+        const Reading answer =
+            sendAccepted(client, number, token, nextCall(play, start_body), play.needsStatus())
+                .reading;
+        if (step == Step::dart) {
+            darts.add(
+                std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count());
+        }
+        play.onAnswer(answer);
+    }
+}
+
+struct ReaderCounts {
+    std::atomic<std::uint64_t> reads{0};
+    std::atomic<std::uint64_t> busy{0};    // answered 503
+    std::atomic<std::uint64_t> errors{0};  // any other answer, or none
+};
+
+// Reads the long match's file of darts and report in turn until `stop`.
+void readUntil(unsigned short port, const std::atomic<bool>& stop, ReaderCounts& counts) {
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), kReaderClientNice);
+    try {
+        HttpClient client(port);
+        for (int read = 0; !stop.load(); ++read) {
+            const HttpAnswer answer =
+                client.get("/api/matches/" + kLongMatchId + (read % 2 == 0 ? "/darts.csv" : ""));
+            ++(answer.status == kHttpOk ? counts.reads
+               : answer.status == 503   ? counts.busy
+                                        : counts.errors);
+        }
+    } catch (const std::exception&) {
+        ++counts.errors;
+    }
+}
+
+// Plays kReadsMatchRows calls of the longest match on board 1 and ends it
+// with a new start; times its report and file of darts; then options.runs
+// times, a scorer throws on board 2 for options.seconds alone and as long
+// again while kReaders clients read the long match in a loop. Prints the
+// figures and the targets and returns whether every read was answered 200
+// or 503. Throws when the server cannot be started or filled.
+bool runReads(const Options& options) {
+    const Clock::time_point begin = Clock::now();
+    TempDir dir;
+    const ServerSetup setup = prepareServer(options, {options.server}, JournalKind::disk, dir);
+    ServerProcess server(options.server, setup.args);
+    const Clock::duration hard_limit =
+        kServerStartTime + kReadsFillTime +
+        std::chrono::duration_cast<Clock::duration>(Seconds(2 * options.runs * options.seconds)) +
+        kReadTime + kServerStopTime + kHardTimeoutMargin;
+    const Watchdog watchdog(begin + hard_limit, server.pid(), dir);
+    const unsigned short port = server.waitForPort(options.boards, begin + kServerStartTime);
+
+    const Script script = buildScript(kCareerOpeningMisses);
+    HttpClient client(port);
+    const Clock::time_point fill_start = Clock::now();
+    const FillCounts counts =
+        playMatches(client, 1, setup.tokens[0], script, startBody(kPlayers, kLongestMatch), 1,
+                    fill_start + kReadsFillTime, kReadsMatchRows);
+    sendAccepted(client, 1, setup.tokens[0], {"start", startBody(kPlayers, {})}, false);
+    std::cout << "reads: match " << kLongMatchId << " of " << counts.calls << " rows ("
+              << counts.darts << " darts, " << formatName(kLongestMatch) << ") played in "
+              << fixed(Seconds(Clock::now() - fill_start).count(), 1)
+              << " s and ended by a new start" << std::endl;
+
+    const TimedReads report = timeReads(client, "/api/matches/" + kLongMatchId);
+    const TimedReads csv = timeReads(client, "/api/matches/" + kLongMatchId + "/darts.csv");
+    const double csv_mb_per_s =
+        csv.median_ms > 0 ? static_cast<double>(csv.bytes) / kBytesPerMb / (csv.median_ms / 1000)
+                          : -1;
+    std::cout << "  report               first " << fixed(report.first_ms, 2)
+              << " ms (made from the journal), then median " << fixed(report.median_ms, 2)
+              << " ms of " << kTimedReads << "; " << report.bytes << " bytes\n"
+              << "  darts.csv            first " << fixed(csv.first_ms, 2) << " ms, then median "
+              << fixed(csv.median_ms, 2) << " ms of " << kTimedReads << "; " << csv.bytes
+              << " bytes = " << fixed(csv_mb_per_s, 1) << " MB/s" << std::endl;
+
+    Samples alone(kDartSamples);
+    Samples read_beside(kDartSamples);
+    ReaderCounts reader_counts;
+    ScriptPlay play(script, 0);
+    for (int run = 1; run <= options.runs; ++run) {
+        throwFor(client, 2, setup.tokens[1], play, options.seconds, alone);
+        std::atomic<bool> stop{false};
+        std::vector<std::thread> readers;
+        for (int reader = 0; reader < kReaders; ++reader) {
+            readers.emplace_back(readUntil, port, std::cref(stop), std::ref(reader_counts));
+        }
+        throwFor(client, 2, setup.tokens[1], play, options.seconds, read_beside);
+        stop = true;
+        for (std::thread& reader : readers) {
+            reader.join();
+        }
+    }
+    const double alone_p99 = alone.percentileMs(0.99);
+    const double beside_p99 = read_beside.percentileMs(0.99);
+    std::cout << "  darts, no readers    p50 " << fixed(alone.percentileMs(0.5), 2) << " ms, p99 "
+              << fixed(alone_p99, 2) << " ms (" << alone.count() << " darts)\n"
+              << "  darts, " << kReaders << " readers     p50 "
+              << fixed(read_beside.percentileMs(0.5), 2) << " ms, p99 " << fixed(beside_p99, 2)
+              << " ms (" << read_beside.count() << " darts; " << reader_counts.reads.load()
+              << " reads answered, " << reader_counts.busy.load() << " answered 503, "
+              << reader_counts.errors.load() << " failed)\n";
+
+    const std::string stop = server.stop();
+    std::cout << "server: " << stop << " after SIGTERM\n";
+    const double ratio = alone_p99 > 0 ? beside_p99 / alone_p99 : -1;
+    std::cout << "targets\n"
+              << "  the report's median <= " << kTargetReportMs
+              << " ms: " << verdict(report.median_ms >= 0 && report.median_ms <= kTargetReportMs)
+              << "\n  a dart's p99 with " << kReaders << " readers <= " << kTargetReadersP99Ratio
+              << " x without: " << verdict(ratio >= 0 && ratio <= kTargetReadersP99Ratio) << " ("
+              << fixed(ratio, 2) << ")\n";
+    return server.exitedCleanly() && reader_counts.errors.load() == 0;
+}
+
 // Each row: name, {boards, viewers, scorers, rate, seconds, darts, {legs,
 // sets}}, help, targets, {flag, value} of a server option or {} for none, the
 // journals and the formats of its runs, and the runner of a scenario that is
@@ -604,6 +793,7 @@ static_assert(kCareerMatches == 1000 && kCareerReads == 20 && kCareerBoards == 1
               "the career row's help says so");
 static_assert(kTournamentPlayers == 16 && kTournamentBoards == 8,
               "the tournament row's help says so");
+static_assert(kReadsMatchRows == 8000 && kReaders == 8, "the reads row's help says so");
 constexpr Scenario kScenarios[] = {
     {"throughput",
      {100, 0, 100, 0, 10, 0, {1, 1}},
@@ -664,6 +854,15 @@ constexpr Scenario kScenarios[] = {
      JournalPlan::disk,
      FormatPlan::chosen,
      runTournament},
+    {"reads",
+     {2, 0, 1, 0, kDefaultSeconds, 0, {1, 1}},
+     "a match of 8000 rows on board 1, over; a\nscorer on board 2 alone, then beside 8\nclients "
+     "reading its report and CSV",
+     nullptr,
+     {},
+     JournalPlan::disk,
+     FormatPlan::chosen,
+     runReads},
 };
 
 // Columns of the usage text: where a name starts, and where its help does.

@@ -1,0 +1,209 @@
+#include "accuracies.h"
+
+#include <algorithm>
+#include <cmath>
+#include <ctime>
+#include <exception>
+#include <iostream>
+#include <utility>
+
+#include "replay.h"
+#include "rules.h"
+
+namespace game501::server {
+
+namespace {
+
+// Returns the calendar month of a time in the server's local time, as the
+// days of the matches' lists are: "2026-12".
+std::string monthOf(std::int64_t millis) {
+    const auto seconds = static_cast<std::time_t>(millis / 1000);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char text[16];
+    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m", &local);
+    return std::string(text, length);
+}
+
+std::optional<double> boardSigma(const std::optional<accuracy::Estimate>& estimate) {
+    if (!estimate) {
+        return std::nullopt;
+    }
+    // A whole number divided gives the double nearest the decimal, as
+    // likeLevel's text reads back.
+    const double steps = Accuracies::kBoardSigmaStepsPerMm;
+    return std::round(estimate->sigma_mm * steps) / steps;
+}
+
+}  // namespace
+
+bool teachesAccuracy(const archive::MatchEntry& match) {
+    return match.status != "playing" && !match.voided &&
+           (archive::counts(match) || archive::practice(match));
+}
+
+Accuracies::Accuracies(ArchiveReader& reader) : reader_(reader) {}
+
+Accuracies::~Accuracies() {
+    {
+        const MutexLock lock(queue_mutex_);
+        stopping_ = true;
+    }
+    queue_changed_.notify_one();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+void Accuracies::start() {
+    thread_ = std::thread([this] { run(); });
+}
+
+void Accuracies::ended(int board, std::uint64_t start_event) {
+    {
+        const MutexLock lock(queue_mutex_);
+        ended_.emplace(board, start_event);
+    }
+    queue_changed_.notify_one();
+}
+
+void Accuracies::changed() {
+    {
+        const MutexLock lock(queue_mutex_);
+        everyone_ = true;
+    }
+    queue_changed_.notify_one();
+}
+
+std::optional<double> Accuracies::sigmaOf(std::string_view name) const {
+    const MutexLock lock(sigmas_mutex_);
+    const auto found = sigmas_.find(nameKey(name));
+    if (found == sigmas_.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+MemberAccuracy Accuracies::of(const Member& member, const std::vector<Appearance>& appearances) {
+    const MutexLock lock(work_mutex_);
+    return refreshLocked(member.id, appearances);
+}
+
+MemberAccuracy Accuracies::refreshLocked(std::int64_t member,
+                                         const std::vector<Appearance>& appearances) {
+    std::map<std::string, std::vector<Seat>> seats;
+    for (const Appearance& appearance : appearances) {
+        const archive::MatchEntry& match = appearance.match;
+        if (teachesAccuracy(match)) {
+            seats[monthOf(match.started)].emplace_back(match.board, match.start_event,
+                                                       appearance.position);
+        }
+    }
+    Kept& kept = kept_[member];
+    std::map<std::string, Month> months;
+    accuracy::Tally all;
+    MemberAccuracy answer;
+    for (auto& [name, month_seats] : seats) {
+        std::sort(month_seats.begin(), month_seats.end());
+        const auto found = kept.months.find(name);
+        Month month;
+        if (found != kept.months.end() && found->second.seats == month_seats) {
+            month = std::move(found->second);
+        } else {
+            month.tally = tallyLocked(month_seats);
+            month.estimate = accuracy::estimate(month.tally);
+            month.seats = std::move(month_seats);
+        }
+        all.add(month.tally);
+        if (month.tally.usableDarts() > 0) {
+            answer.months.push_back(MonthAccuracy{name, month.tally.usableDarts(), month.estimate});
+        }
+        months.emplace(name, std::move(month));
+    }
+    if (all != kept.tally) {
+        kept.estimate = accuracy::estimate(all);
+        kept.tally = all;
+    }
+    kept.months = std::move(months);
+    answer.estimate = kept.estimate;
+    answer.darts = kept.tally.usableDarts();
+    return answer;
+}
+
+accuracy::Tally Accuracies::tallyLocked(const std::vector<Seat>& seats) {
+    accuracy::Tally tally;
+    for (const auto& [board, start_event, position] : seats) {
+        // The darts themselves are in the journal: the match is played again.
+        const Replay replay(reader_.matchRows(board, start_event));
+        tally.add(accuracy::thrownDarts(replay.match().legs(), position));
+    }
+    return tally;
+}
+
+void Accuracies::refresh(const Member& member) {
+    std::optional<double> sigma;
+    {
+        const MutexLock lock(work_mutex_);
+        sigma = boardSigma(refreshLocked(member.id, reader_.appearances(member.id, {})).estimate);
+    }
+    const MutexLock lock(sigmas_mutex_);
+    if (sigma) {
+        sigmas_.insert_or_assign(nameKey(member.name), *sigma);
+    } else {
+        sigmas_.erase(nameKey(member.name));
+    }
+}
+
+void Accuracies::refreshEveryone() {
+    std::map<std::string, double, std::less<>> sigmas;
+    for (const Member& member : reader_.members()) {
+        const MutexLock lock(work_mutex_);
+        const std::optional<double> sigma =
+            boardSigma(refreshLocked(member.id, reader_.appearances(member.id, {})).estimate);
+        if (sigma) {
+            sigmas.emplace(nameKey(member.name), *sigma);
+        }
+    }
+    const MutexLock lock(sigmas_mutex_);
+    sigmas_ = std::move(sigmas);
+}
+
+void Accuracies::run() {
+    while (true) {
+        std::set<std::pair<int, std::uint64_t>> ended;
+        bool everyone = false;
+        {
+            ReleasableMutexLock lock(queue_mutex_);
+            while (!stopping_ && !everyone_ && ended_.empty()) {
+                queue_changed_.wait(lock);
+            }
+            if (stopping_) {
+                return;
+            }
+            everyone = std::exchange(everyone_, false);
+            ended = std::exchange(ended_, {});
+        }
+        try {
+            if (everyone) {
+                refreshEveryone();
+                continue;
+            }
+            // The match's seats by their members, under the register's names.
+            for (const auto& [board, start_event] : ended) {
+                const std::optional<archive::MatchEntry> match =
+                    reader_.match(board, start_event, {});
+                for (std::size_t seat = 0; match && seat < match->members.size(); ++seat) {
+                    if (match->members[seat] != 0) {
+                        refresh(Member{match->members[seat], match->players[seat]});
+                    }
+                }
+            }
+        } catch (const std::exception& error) {
+            // Tried again with the next match that ends.
+            std::cerr << "game-501-server: träffsäkerheten kan inte läsas: " << error.what()
+                      << "\n";
+        }
+    }
+}
+
+}  // namespace game501::server
