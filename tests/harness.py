@@ -25,7 +25,7 @@ from typing import NamedTuple
 
 try:
     from selenium import webdriver
-    from selenium.common.exceptions import TimeoutException
+    from selenium.common.exceptions import StaleElementReferenceException, TimeoutException
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.action_chains import ActionChains
     from selenium.webdriver.common.by import By
@@ -318,7 +318,9 @@ class Browser:
             return ready(last[0])
 
         try:
-            WebDriverWait(self.driver, STEP_S, poll_frequency=0.05).until(holds)
+            # A page that redraws between a reading's find and its use is read again.
+            WebDriverWait(self.driver, STEP_S, poll_frequency=0.05,
+                          ignored_exceptions=[StaleElementReferenceException]).until(holds)
         except TimeoutException:
             raise AssertionError(failure(last[0] if last else None)) from None
         return last[0]
