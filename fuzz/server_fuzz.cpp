@@ -113,7 +113,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string untouched = boards[1]->view().state().json;
     const game501::server::Reports reports(journal->reader(), boards, journal->accuracies());
     const game501::server::Organiser organiser(kOrganiserToken, *journal);
-    const Api api(boards, reports, organiser, nullptr);
+    game501::server::Competitions competitions(*journal, boards);
+    const Api api(boards, reports, organiser, competitions, nullptr);
 
     std::string_view rest(reinterpret_cast<const char*>(data), size);
     for (int requests = 0; requests < kMaxRequests && !rest.empty(); ++requests) {

@@ -28,6 +28,10 @@ std::string argumentsJson(const Command& command) {
                 arguments["computers"] = command.computers;
                 arguments["seed"] = command.seed;
             }
+            if (command.competition != 0) {
+                arguments["competition"] = command.competition;
+                arguments["competition_match"] = command.competition_match;
+            }
             return arguments.dump();
         }
         case Command::Kind::dart:
@@ -56,6 +60,8 @@ std::optional<Command> commandFrom(std::string_view operation, std::string_view 
             command.sets = values.value("sets", 1);
             command.computers = values.value("computers", std::vector<std::string>());
             command.seed = values.value("seed", std::uint64_t{0});
+            command.competition = values.value("competition", 0);
+            command.competition_match = values.value("competition_match", 0);
         } else if (command.kind == Command::Kind::dart) {
             command.notation = values.at("notation").get<std::string>();
             command.source = values.at("source").get<std::string>();

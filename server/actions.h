@@ -27,11 +27,16 @@ struct Command {
     // for a person; none at all when every player is a person.
     std::vector<std::string> computers;
     std::uint64_t seed = 0;  // for start with a computer: its darts' seed
+    // For a start the server made: the competition and its match called to
+    // the board; 0 for a start of the board's own.
+    int competition = 0;
+    int competition_match = 0;
 
     friend bool operator==(const Command& a, const Command& b) {
         return a.kind == b.kind && a.players == b.players && a.notation == b.notation &&
                a.source == b.source && a.legs == b.legs && a.sets == b.sets &&
-               a.computers == b.computers && a.seed == b.seed;
+               a.computers == b.computers && a.seed == b.seed && a.competition == b.competition &&
+               a.competition_match == b.competition_match;
     }
     friend bool operator!=(const Command& a, const Command& b) { return !(a == b); }
 };
@@ -112,7 +117,8 @@ struct WriteResult {
 
 // Returns the arguments of `command` as compact JSON, the form the journal
 // keeps them in: {"legs", "players": [...], "sets"} for start, with
-// "computers" and "seed" when a computer plays, {"notation", "source"} for a
+// "computers" and "seed" when a computer plays and "competition" and
+// "competition_match" for a competition's call, {"notation", "source"} for a
 // dart, {} for the others. Texts from a request are valid UTF-8, so they
 // come back byte for byte.
 std::string argumentsJson(const Command& command);

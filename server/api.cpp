@@ -66,8 +66,8 @@ bool allows(std::string_view allow, const Request& request) {
 
 // A path pattern, the methods it takes, and what answers it. A pattern is
 // literal text with captures: {board} a board's number, {action} a write's
-// path (kActions), {segment} one non-empty segment, and {rest} everything up
-// to the pattern's literal end.
+// path (kActions), {segment} and {item} one non-empty segment each, and
+// {rest} everything up to the pattern's literal end.
 struct Api::Route {
     std::string_view pattern;
     std::string_view allow;
@@ -81,6 +81,7 @@ struct Api::Target {
     Board* board = nullptr;
     const Action* action = nullptr;
     std::string_view text;  // {segment} or {rest}
+    std::string_view item;  // {item}: a second segment
 };
 
 // Tried in order; the first that fits and takes the method answers. A path
@@ -104,6 +105,12 @@ const Api::Route Api::kRoutes[] = {
     {"/api/matches/{rest}/darts.csv", kReadMethods, &Api::dartsCsv},
     {"/api/matches/{rest}/void", kWriteMethod, &Api::voidMatch},
     {"/api/matches/{rest}", kReadMethods, &Api::match},
+    {"/api/competitions", kReadMethods, &Api::competitionList},
+    {"/api/competitions", kWriteMethod, &Api::createCompetition},
+    {"/api/competitions/{segment}", kReadMethods, &Api::competitionDocument},
+    {"/api/competitions/{segment}/events", kReadMethods, &Api::competitionEvents},
+    {"/api/competitions/{segment}/rounds", kWriteMethod, &Api::openRounds},
+    {"/api/competitions/{segment}/matches/{item}/result", kWriteMethod, &Api::competitionResult},
     {"/", kAnyMethod, &Api::index},
     {"/boards/{rest}", kAnyMethod, &Api::boardPage},
     {"/web/{rest}", kAnyMethod, &Api::webFile},
@@ -113,11 +120,18 @@ const Api::Route Api::kRoutes[] = {
     {"/players/{segment}", kAnyMethod, &Api::reportPage, "player.html"},
     {"/organiser", kAnyMethod, &Api::reportPage, "organiser.html"},
     {"/wall", kAnyMethod, &Api::reportPage, "wall.html"},
+    {"/competitions", kAnyMethod, &Api::reportPage, "competitions.html"},
+    {"/competitions/{segment}", kAnyMethod, &Api::reportPage, "competition.html"},
 };
 
-Api::Api(Boards& boards, const Reports& reports, const Organiser& organiser, const WebFiles* web,
-         ReadQueue* reads)
-    : boards_(boards), reports_(reports), organiser_(organiser), web_(web), reads_(reads) {}
+Api::Api(Boards& boards, const Reports& reports, const Organiser& organiser,
+         Competitions& competitions, const WebFiles* web, ReadQueue* reads)
+    : boards_(boards),
+      reports_(reports),
+      organiser_(organiser),
+      competitions_(competitions),
+      web_(web),
+      reads_(reads) {}
 
 Routed Api::route(const Request& request) const {
     const unsigned version = request.version();
@@ -197,6 +211,8 @@ Api::Fit Api::fit(std::string_view pattern, std::string_view path, Target& targe
             }
         } else if (segment.empty()) {
             return Fit::no;
+        } else if (capture == "item") {
+            target.item = segment;
         } else {
             target.text = segment;
         }
@@ -204,6 +220,20 @@ Api::Fit Api::fit(std::string_view pattern, std::string_view path, Target& targe
 }
 
 void Api::write(Routed routed, std::function<void(Response)> reply) const {
+    if (CompetitionWrite* const write = std::get_if<CompetitionWrite>(&routed)) {
+        const bool created = write->made.has_value();
+        Competitions::Done done = [reply = std::move(reply), created,
+                                   version = write->version](CompetitionResult result) {
+            reply(competitionAnswer(std::move(result), created, version));
+        };
+        if (created) {
+            competitions_.create(std::move(write->made->facts), write->made->settings,
+                                 std::move(done));
+        } else {
+            competitions_.change(write->id, write->change, std::move(done));
+        }
+        return;
+    }
     if (OrganiserWrite* const write = std::get_if<OrganiserWrite>(&routed)) {
         organiser_.correct(
             std::move(write->correction),
@@ -320,7 +350,9 @@ Routed Api::events(const Request& request, const Target& target) const {
     if (request.method() == http::verb::head) {
         return eventStreamHead(request.version());
     }
-    return EventStream{target.board};
+    return EventStream{[board = target.board](const std::shared_ptr<EventQueue>& viewer) {
+        return board->view().subscribe(viewer);
+    }};
 }
 
 Routed Api::boardWrite(const Request& request, const Target& target) const {
@@ -356,6 +388,71 @@ Routed Api::correction(const Request& request, Correction::Kind kind,
         return std::move(*refusal);
     }
     return OrganiserWrite{std::move(std::get<Correction>(correction)), request.version()};
+}
+
+Routed Api::competitionList(const Request& request, const Target&) const {
+    return jsonResponse(competitions_.list(), request.version());
+}
+
+Routed Api::createCompetition(const Request& request, const Target&) const {
+    std::variant<NewCompetition, Response> made =
+        readNewCompetition(request, organiser_, boards_.size());
+    if (Response* refusal = std::get_if<Response>(&made)) {
+        return std::move(*refusal);
+    }
+    return CompetitionWrite{std::move(std::get<NewCompetition>(made)), 0, {}, request.version()};
+}
+
+Routed Api::competitionDocument(const Request& request, const Target& target) const {
+    const std::optional<int> id = competitionNumber(target.text);
+    std::optional<std::string> document = id ? competitions_.document(*id) : std::nullopt;
+    if (!document) {
+        return errorResponse(http::status::not_found, "not_found", "Tävlingen finns inte",
+                             request.version());
+    }
+    return jsonResponse(std::move(*document), request.version());
+}
+
+Routed Api::competitionEvents(const Request& request, const Target& target) const {
+    const std::optional<int> id = competitionNumber(target.text);
+    if (!id || !competitions_.document(*id)) {
+        return errorResponse(http::status::not_found, "not_found", "Tävlingen finns inte",
+                             request.version());
+    }
+    if (request.method() == http::verb::head) {
+        return eventStreamHead(request.version());
+    }
+    return EventStream{
+        [&competitions = competitions_, id = *id](const std::shared_ptr<EventQueue>& viewer) {
+            return competitions.subscribe(id, viewer);
+        }};
+}
+
+Routed Api::openRounds(const Request& request, const Target& target) const {
+    return competitionChange(request, target, readRounds(request, organiser_));
+}
+
+Routed Api::competitionResult(const Request& request, const Target& target) const {
+    const std::optional<int> match = competitionNumber(target.item);
+    if (!match) {
+        return errorResponse(http::status::not_found, "not_found", "Matchen finns inte",
+                             request.version());
+    }
+    return competitionChange(request, target, readResult(request, organiser_, *match));
+}
+
+Routed Api::competitionChange(const Request& request, const Target& target,
+                              std::variant<competition::Event, Response> change) const {
+    if (Response* refusal = std::get_if<Response>(&change)) {
+        return std::move(*refusal);
+    }
+    const std::optional<int> id = competitionNumber(target.text);
+    if (!id) {
+        return errorResponse(http::status::not_found, "not_found", "Tävlingen finns inte",
+                             request.version());
+    }
+    return CompetitionWrite{std::nullopt, *id, std::move(std::get<competition::Event>(change)),
+                            request.version()};
 }
 
 Routed Api::index(const Request& request, const Target&) const {

@@ -7,11 +7,15 @@
 #pragma once
 
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string_view>
 #include <variant>
 
 #include "answers.h"
 #include "board.h"
+#include "competition_request.h"
+#include "competitions.h"
 #include "correction.h"
 #include "organiser.h"
 #include "read_queue.h"
@@ -20,9 +24,12 @@
 
 namespace game501::server {
 
-// A board's event stream, which the connection carries from now on.
+// An event stream (a board's or a competition's), which the connection
+// carries from now on: `subscribe` registers its viewer and returns the
+// event that opens it.
+using Subscribe = std::function<EventText(const std::shared_ptr<EventQueue>&)>;
 struct EventStream {
-    Board* board;
+    Subscribe subscribe;
 };
 
 // A write for a board, which answers it once its row is durable (Api::write).
@@ -39,6 +46,15 @@ struct OrganiserWrite {
     unsigned version;  // of the request's HTTP
 };
 
+// An organiser's write to the competitions, which they answer once it is
+// durable (Api::write): a new competition, or a change of competition `id`.
+struct CompetitionWrite {
+    std::optional<NewCompetition> made;
+    int id = 0;
+    competition::Event change;
+    unsigned version;  // of the request's HTTP
+};
+
 // A read of the archive, which the server's ReadQueue answers
 // (Api::answerLater).
 struct ArchiveRead {
@@ -49,12 +65,14 @@ struct ArchiveRead {
 
 // What a request comes to: its response, an event stream, a write, or a
 // read of the archive.
-using Routed = std::variant<Response, EventStream, BoardWrite, OrganiserWrite, ArchiveRead>;
+using Routed =
+    std::variant<Response, EventStream, BoardWrite, OrganiserWrite, CompetitionWrite, ArchiveRead>;
 
 // Returns whether `routed` is a write, which Api::write answers.
 inline bool isWrite(const Routed& routed) {
     return std::holds_alternative<BoardWrite>(routed) ||
-           std::holds_alternative<OrganiserWrite>(routed);
+           std::holds_alternative<OrganiserWrite>(routed) ||
+           std::holds_alternative<CompetitionWrite>(routed);
 }
 
 // Returns whether `routed` is answered later, by Api::answerLater: a write
@@ -69,8 +87,8 @@ public:
     // `web` holds the pages; without it only the API is served. `reads`
     // answers the reads of the archive; without it route() answers them
     // itself.
-    Api(Boards& boards, const Reports& reports, const Organiser& organiser, const WebFiles* web,
-        ReadQueue* reads = nullptr);
+    Api(Boards& boards, const Reports& reports, const Organiser& organiser,
+        Competitions& competitions, const WebFiles* web, ReadQueue* reads = nullptr);
 
     // Routes a request and answers it, but for a write and an event stream.
     // Writes need the board's token as "Authorization: Bearer TOKEN", and
@@ -118,6 +136,15 @@ private:
     Routed mergePlayer(const Request& request, const Target& target) const;
     Routed voidMatch(const Request& request, const Target& target) const;
     Routed correction(const Request& request, Correction::Kind kind, std::string_view named) const;
+    Routed competitionList(const Request& request, const Target& target) const;
+    Routed createCompetition(const Request& request, const Target& target) const;
+    Routed competitionDocument(const Request& request, const Target& target) const;
+    Routed competitionEvents(const Request& request, const Target& target) const;
+    Routed openRounds(const Request& request, const Target& target) const;
+    Routed competitionResult(const Request& request, const Target& target) const;
+    // Hands a change read from the request to competition {segment}.
+    Routed competitionChange(const Request& request, const Target& target,
+                             std::variant<competition::Event, Response> change) const;
     Routed index(const Request& request, const Target& target) const;
     Routed boardPage(const Request& request, const Target& target) const;
     Routed webFile(const Request& request, const Target& target) const;
@@ -135,6 +162,7 @@ private:
     Boards& boards_;
     const Reports& reports_;
     const Organiser& organiser_;
+    Competitions& competitions_;
     const WebFiles* web_;
     ReadQueue* reads_;
 };

@@ -1,5 +1,6 @@
 #include "board.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <iterator>
@@ -34,6 +35,7 @@ Board::Board(int number, std::string token, Journal& journal)
     const MutexLock lock(mutex_);
     display_ = Display::of(match_, follower_.facts(), journal_.accuracies(), nullptr);
     view_.restore(Snapshot{last_event_id_, display_});
+    durable_ = Settled{number_, 0, display_, true};
 }
 
 bool Board::acceptsToken(std::string_view token) const { return tokensEqual(token, token_); }
@@ -82,20 +84,51 @@ void Board::restoreLocked() {
     }
     out_of_step_ = false;
     view_.restore(Snapshot{last_event_id_, display_});
+    durable_ = Settled{number_, last_event_id_, display_, freeLocked()};
 }
 
 void Board::rebuildLocked() {
     const std::vector<JournalRow> rows = journal_.currentGame(number_);
     match_ = Match([this] { return engineTime(); });
     follower_.clear();
+    cleared_ = false;
     for (const JournalRow& row : rows) {
         call_time_ = row.time;
-        runCommand(match_, row.command);
+        const Answer answer = runCommand(match_, row.command);
+        followClearLocked(row.command, answer.accepted);
         follower_.follow(row);
     }
     follower_.rebuilt(match_.standing().status);
     // What the board held before may be ahead of the journal: nothing of it is shared.
     display_ = Display::of(match_, follower_.facts(), journal_.accuracies(), nullptr);
+}
+
+void Board::followClearLocked(const Command& command, bool accepted) {
+    if (accepted) {
+        cleared_ = command.kind == Command::Kind::clear &&
+                   match_.standing().status == GameStatus::finished;
+    }
+}
+
+bool Board::freeLocked() const {
+    const GameStatus status = match_.standing().status;
+    const std::vector<std::optional<ComputerThrower>>& computers = follower_.computers();
+    const bool computers_alone =
+        !computers.empty() &&
+        std::all_of(computers.begin(), computers.end(),
+                    [](const std::optional<ComputerThrower>& seat) { return seat.has_value(); });
+    return status == GameStatus::idle ||
+           (status == GameStatus::finished && (cleared_ || computers_alone));
+}
+
+void Board::onSettled(std::function<void(const Settled&)> listener) {
+    const MutexLock lock(mutex_);
+    settled_listener_ = std::move(listener);
+}
+
+Settled Board::settled() const {
+    const MutexLock lock(mutex_);
+    return durable_;
 }
 
 void Board::onDurable(std::function<void(std::uint64_t)> listener) {
@@ -188,6 +221,7 @@ void Board::runLocked(Write write, Done done) {
         follower_.abandonedBy(write.command.kind, match_, time);
     call_time_ = time;
     const Answer answer = runCommand(match_, write.command);
+    followClearLocked(write.command, answer.accepted);
     ++last_event_id_;
     JournalRow row{number_,
                    last_event_id_,
@@ -209,8 +243,11 @@ void Board::runLocked(Write write, Done done) {
         row,
         std::make_shared<const std::string>(Game501::responseText(answer, display_->state())),
         Snapshot{last_event_id_, display_},
+        false,
         {}});
     pending.waiters.push_back(std::move(done));
+    // The follower has taken the row: a start's computers are seated.
+    pending.free = freeLocked();
     // Only the journal's copy carries what the row changes in the archive.
     follower_.addMatchUpdates(row, std::move(abandoned), match_);
     journal_.append(std::move(row), [this, ticket = pending.ticket](Journal::Written outcome) {
@@ -291,12 +328,17 @@ void Board::complete(std::uint64_t ticket, Journal::Written outcome) {
 
     std::vector<Done> waiters;
     std::function<void(std::uint64_t)> listener;
+    std::function<void(const Settled&)> settled_listener;
+    Settled settled;
     std::uint64_t event_id = 0;
     {
         const MutexLock lock(mutex_);
         Pending& written = pending_.front();
         event_id = written.row.event_id;
         durable_event_id_ = event_id;
+        durable_ = Settled{number_, event_id, written.snapshot.display, written.free};
+        settled = durable_;
+        settled_listener = settled_listener_;
         last_answer_ = response;
         waiters = std::move(written.waiters);
         pending_.pop_front();
@@ -310,6 +352,9 @@ void Board::complete(std::uint64_t ticket, Journal::Written outcome) {
     }
     if (listener) {
         listener(event_id);
+    }
+    if (settled_listener) {
+        settled_listener(settled);
     }
 }
 

@@ -33,6 +33,16 @@
 
 namespace game501::server {
 
+// A board as one of its durable events left it.
+struct Settled {
+    int board = 0;
+    std::uint64_t event_id = 0;
+    std::shared_ptr<const Display> display;
+    // Idle, or its match over and the board cleared after the last dart
+    // (a match of computers alone clears itself): a match may be called here.
+    bool free = true;
+};
+
 // Thread-safe.
 class Board {
 public:
@@ -77,6 +87,13 @@ public:
     // board's lock. Set before the journal starts.
     void onDurable(std::function<void(std::uint64_t event_id)> listener);
 
+    // Calls `listener` with the board as every durable event leaves it, in
+    // event order, on the journal's thread, outside the board's lock; an
+    // event before it is set reaches none, and settled() tells what it left.
+    void onSettled(std::function<void(const Settled&)> listener);
+    // Returns the board as the journal holds it now.
+    Settled settled() const;
+
     // Returns the write a computer player makes now, if one is to move after
     // `event_id`: its next dart, or the board clear after its own turn. The
     // write holds only if the board's last event is still that one.
@@ -89,6 +106,7 @@ private:
         JournalRow row;        // the journal's, but for what it changes in the archive
         std::shared_ptr<const std::string> response;  // the answer's JSON text
         Snapshot snapshot;                            // the board after it
+        bool free;                                    // as Settled::free after it
         std::vector<Done> waiters;                    // the write and its retries
     };
     // An earlier durable write, whose answer is made again from the rows of
@@ -128,6 +146,10 @@ private:
     // The engine's clock: the time of the call being run. The engine asks
     // only while the board runs a call on it, under the lock.
     std::int64_t engineTime() const GAME501_NO_THREAD_SAFETY_ANALYSIS { return call_time_; }
+    // Follows whether the board was cleared after the match's last dart,
+    // once `command` ran and was `accepted`.
+    void followClearLocked(const Command& command, bool accepted) GAME501_REQUIRES(mutex_);
+    bool freeLocked() const GAME501_REQUIRES(mutex_);
 
     const int number_;
     const std::string token_;
@@ -146,6 +168,9 @@ private:
     std::deque<Pending> pending_ GAME501_GUARDED_BY(mutex_);
     RecentKeys keys_ GAME501_GUARDED_BY(mutex_);
     std::function<void(std::uint64_t)> durable_listener_ GAME501_GUARDED_BY(mutex_);
+    std::function<void(const Settled&)> settled_listener_ GAME501_GUARDED_BY(mutex_);
+    // The match is over and the board was cleared after its last dart.
+    bool cleared_ GAME501_GUARDED_BY(mutex_) = false;
     // Set when writes failed and the journal could not be read to put the
     // match back: the match is ahead of the journal with writes that are not
     // in it, so every write is refused until a rebuild succeeds.
@@ -158,6 +183,7 @@ private:
     // needs them.
     std::uint64_t durable_event_id_ GAME501_GUARDED_BY(mutex_) = 0;
     std::shared_ptr<const std::string> last_answer_ GAME501_GUARDED_BY(mutex_);
+    Settled durable_ GAME501_GUARDED_BY(mutex_);
 };
 
 // The boards of one server, numbered from 1.

@@ -69,6 +69,9 @@ public:
     // Returns the start event and each player's counts of the match being
     // played, if any.
     std::optional<LiveMatch> liveMatch() const;
+    // The match as values.
+    const Match::Overview& overview() const { return overview_; }
+    const Match::Figures& figures() const { return figures_; }
     // Returns the event of the start of the match on the board, 0 for none.
     std::uint64_t startEvent() const { return facts_->start_event; }
     // Returns the record of every dart of the match that stands.

@@ -19,6 +19,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "competition_store.h"
 #include "server_limits.h"
 #include "statement_use.h"
 
@@ -38,7 +39,7 @@ struct Migration {
 
 // The schema, one step per version: version N is reached by applying the
 // first N steps in order, each in its own transaction.
-const std::array<Migration, 2> kMigrations = {{
+const std::array<Migration, 3> kMigrations = {{
     {std::string(R"(CREATE TABLE boards (
            board INTEGER PRIMARY KEY,
            token TEXT NOT NULL
@@ -60,6 +61,8 @@ const std::array<Migration, 2> kMigrations = {{
          archive::kSchema,
      nullptr},
     {members::kSchema, &members::upgrade},
+    // A journal of an earlier version had no competitions: nothing to fill.
+    {competitions::kSchema, nullptr},
 }};
 constexpr int kSchemaVersion = static_cast<int>(kMigrations.size());
 
@@ -506,9 +509,23 @@ void Journal::start() {
 void Journal::append(JournalRow row, Done done) {
     {
         const MutexLock lock(queue_mutex_);
-        queue_.push_back(Pending{std::move(row), std::move(done), std::nullopt, nullptr, {}});
+        queue_.push_back(
+            Pending{std::move(row), std::move(done), std::nullopt, nullptr, {}, std::nullopt});
     }
     queue_changed_.notify_one();
+}
+
+void Journal::appendCompetition(competitions::Row row, Done done) {
+    {
+        const MutexLock lock(queue_mutex_);
+        queue_.push_back(Pending{{}, std::move(done), std::nullopt, nullptr, {}, std::move(row)});
+    }
+    queue_changed_.notify_one();
+}
+
+std::vector<competitions::Stored> Journal::competitions() {
+    const MutexLock lock(database_mutex_);
+    return competitions::readAll(*connectionLocked().database);
 }
 
 void Journal::correct(Correction correction, Corrected done) {
@@ -518,7 +535,8 @@ void Journal::correct(Correction correction, Corrected done) {
     }
     {
         const MutexLock lock(queue_mutex_);
-        queue_.push_back(Pending{{}, nullptr, std::move(correction), std::move(done), {}});
+        queue_.push_back(
+            Pending{{}, nullptr, std::move(correction), std::move(done), {}, std::nullopt});
     }
     queue_changed_.notify_one();
 }
@@ -641,6 +659,10 @@ Journal::Written Journal::commit(std::vector<Pending>& batch) {
         for (Pending& pending : batch) {
             if (pending.correction) {
                 pending.result = connection.register_.apply(*pending.correction, time);
+                continue;
+            }
+            if (pending.competition) {
+                competitions::write(*connection.database, *pending.competition, time);
                 continue;
             }
             const JournalRow& row = pending.row;

@@ -1,7 +1,8 @@
 // The journal of a server: one SQLite database that holds the boards'
 // tokens and one row for every call that reached a board's engine, accepted
 // or refused, in the engine's order; and the organiser's token and one row
-// for every correction the organiser made. It is the truth; the engines are
+// for every correction the organiser made; and the competitions with their
+// events (competition_store.h). It is the truth; the engines are
 // a cache of it, rebuilt from it at every start, and so are the register's
 // names (Members).
 //
@@ -41,6 +42,7 @@
 #include "actions.h"
 #include "archive.h"
 #include "archive_reader.h"
+#include "competition_store.h"
 #include "correction.h"
 #include "journal_row.h"
 #include "members.h"
@@ -137,6 +139,12 @@ public:
     // Queues a row, to be written after every row appended before it.
     // `done` tells when it is durable or failed. Never blocks on a commit.
     void append(JournalRow row, Done done);
+    // Queues a competition's row, to be written after every row appended
+    // before it. `done` tells when it is durable or failed. Never blocks on
+    // a commit.
+    void appendCompetition(competitions::Row row, Done done);
+    // Returns every competition the journal holds. Throws SQLite::Exception.
+    std::vector<competitions::Stored> competitions();
     // Queues a correction, to be applied and journalled after every row
     // appended before it; refuses it at once (storage_unavailable) while the
     // journal takes no writes. Never blocks on a commit.
@@ -149,6 +157,7 @@ private:
         std::optional<Correction> correction;  // the row is none when it has one
         Corrected corrected;
         CorrectionResult result;  // the correction's, once its batch is written
+        std::optional<competitions::Row> competition;  // the row is none when it has one
     };
     // The writer's connection, with each statement prepared once; made anew
     // when the journal is opened again.

@@ -24,6 +24,7 @@
 
 #include "api.h"
 #include "board.h"
+#include "competitions.h"
 #include "computer_player.h"
 #include "computer_turns.h"
 #include "journal.h"
@@ -316,6 +317,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     Boards boards;
+    std::unique_ptr<Competitions> competitions;
     std::string organiser_token;
     try {
         std::vector<std::string> stored = journal->tokens();
@@ -336,6 +338,8 @@ int main(int argc, char** argv) {
                 number, tokens[static_cast<std::size_t>(number - 1)], *journal));
             boards.back()->restore();
         }
+        competitions = std::make_unique<Competitions>(*journal, boards);
+        competitions->restore();
     } catch (const UsageError& error) {
         return badUsage(error.message);
     } catch (const std::exception& error) {
@@ -360,7 +364,7 @@ int main(int argc, char** argv) {
     // Every read of the archive is answered before io.run() returns (each
     // holds the io_context's work until then), so none outlives the Api.
     auto reads = std::make_unique<ReadQueue>(kReadThreads, kMaxQueuedReads);
-    const Api api(boards, reports, organiser, web ? &*web : nullptr, reads.get());
+    const Api api(boards, reports, organiser, *competitions, web ? &*web : nullptr, reads.get());
     const int max_connections = raiseDescriptorLimit();
 
     boost::asio::io_context io;
@@ -400,11 +404,14 @@ int main(int argc, char** argv) {
     }
     std::cout << "Arrangör\n"
               << "  spelare och rättelser: " << base << "/organiser#token=" << organiser.token()
+              << "\n"
+              << "  tävlingar:             " << base << "/competitions#token=" << organiser.token()
               << "\n";
     std::cout << "Stoppa med Ctrl+C." << std::endl;
 
     server->start();
     computers.start();
+    competitions->start();
 
     // A handler that throws (memory exhausted, say) loses its own connection,
     // not the server.

@@ -64,6 +64,9 @@ void addBoardFacts(Game501::json& standing, const MatchFacts& facts) {
         }
         standing["players"][player]["computer"] = std::move(level);
     }
+    if (facts.competition != 0) {
+        standing["competition"] = {{"id", facts.competition}, {"match", facts.competition_match}};
+    }
 }
 
 std::vector<std::optional<ComputerLevel>> computerLevels(
@@ -91,6 +94,10 @@ void MatchFollower::follow(const JournalRow& row) {
     }
     const bool start = row.command.kind == Command::Kind::start;
     MatchFacts facts{board_, start ? row.event_id : 0, computerLevels(row.command.computers), {}};
+    if (start) {
+        facts.competition = row.command.competition;
+        facts.competition_match = row.command.competition_match;
+    }
     started_ = start ? row.time : 0;
     if (start) {
         facts.accuracies = playerAccuracies(row.command.players, facts.levels, accuracies_);

@@ -33,6 +33,9 @@ struct MatchFacts {
     // By the match's players: what their chances to win are worked out
     // from; empty unless two play.
     std::vector<PlayerAccuracy> accuracies;
+    // The competition and its match that the server called here; 0 for none.
+    int competition = 0;
+    int competition_match = 0;
 };
 
 // Returns the level of a start's computer as the journal keeps it: a
@@ -46,7 +49,8 @@ std::string likeLevel(double sigma_mm, const std::string& member);
 // Adds the board's facts to a match's standing document: its "id" (where
 // its report is, /matches/ID; null for none) and each player's "computer"
 // (null for a person): its level (computerLevelJson), or {"like": NAME,
-// "sigma_mm"} for one that throws like a member.
+// "sigma_mm"} for one that throws like a member; and for a competition's
+// match its "competition": {"id", "match"}.
 void addBoardFacts(Game501::json& standing, const MatchFacts& facts);
 
 // Returns the levels of a start's computers (Command::computers, each as

@@ -193,7 +193,7 @@ private:
                 });
         }
         if (const EventStream* const stream = std::get_if<EventStream>(&routed)) {
-            return streamEvents(*stream->board, request.version());
+            return streamEvents(stream->subscribe, request.version());
         }
         respond(std::move(std::get<Response>(routed)), keep_alive);
     }
@@ -203,16 +203,16 @@ private:
         write(std::move(response));
     }
 
-    void streamEvents(Board& board, unsigned version) {
+    void streamEvents(const Subscribe& subscribe, unsigned version) {
         if (!stopping_) {
             if (std::optional<Connections::Slot> stream = connections_.takeStream()) {
-                return handOver(board, std::move(*stream));
+                return handOver(subscribe, std::move(*stream));
             }
         }
         write(tooManyConnections(version));
     }
 
-    void handOver(Board& board, Connections::Slot stream_slot);
+    void handOver(const Subscribe& subscribe, Connections::Slot stream_slot);
 
     void write(Response response) {
         response_ = std::move(response);
@@ -261,9 +261,9 @@ public:
           strand_(stream_.get_executor()),
           heartbeat_(strand_) {}
 
-    // Subscribes to `board` and writes the stream's head and its first
+    // Subscribes with `subscribe` and writes the stream's head and its first
     // event. Runs on the connection's strand.
-    void start(Board& board) {
+    void start(const Subscribe& subscribe) {
         connections_.track(connection_, shared_from_this());
         stream_.expires_never();
         queue_ = std::make_shared<EventQueue>(
@@ -272,7 +272,7 @@ public:
                     net::post(strand, [self] { self->writeEvents(); });
                 }
             });
-        const EventText first = board.view().subscribe(queue_);
+        const EventText first = subscribe(queue_);
         pending_.push_back(std::make_shared<const std::string>(eventStreamHeader()));
         pending_.push_back(first);
         // A stop that began while the request was being answered missed
@@ -386,11 +386,11 @@ private:
     bool stopping_ = false;
 };
 
-void HttpSession::handOver(Board& board, Connections::Slot stream_slot) {
+void HttpSession::handOver(const Subscribe& subscribe, Connections::Slot stream_slot) {
     // What was read for requests is no longer needed: a stream only writes.
     std::make_shared<EventStreamSession>(std::move(stream_), std::move(slot_),
                                          std::move(stream_slot), connections_)
-        ->start(board);
+        ->start(subscribe);
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 
+#include "competition.h"
 #include "front_end.h"
 
 namespace game501::server {
@@ -103,6 +104,11 @@ constexpr std::size_t kMaxStreamInputBytes = 4 * 1024;
 // before it is answered 503.
 constexpr std::chrono::milliseconds kArchiveReadWait{2000};
 
+// Competitions a server keeps, and the players of one (the library's bound).
+constexpr std::size_t kMaxCompetitions = 1000;
+constexpr std::size_t kMaxPlayersPerCompetition = competition::kMaxPlayers;
+// A competition's name, in bytes of UTF-8.
+constexpr std::size_t kMaxCompetitionNameBytes = 64;
 // Reads of the archive (reports, careers, files of darts) run on threads of
 // their own, at a lower priority (this nice value) than the boards'; so
 // many wait for one at most, and one more is answered 503

@@ -14,6 +14,7 @@
 #include "match_501.h"
 #include "match_follower.h"
 #include "parsing.h"
+#include "request_fields.h"
 #include "rules.h"
 #include "server_limits.h"
 
@@ -22,118 +23,6 @@ namespace game501::server {
 namespace {
 
 using json = Game501::json;
-
-Response badField(const std::string& message, unsigned version) {
-    return errorResponse(http::status::bad_request, "bad_field", message, version);
-}
-
-// Answers a body field that is not among `known`: a misspelt field is an
-// error, never silently left out.
-std::optional<Response> unknownField(const json& body,
-                                     std::initializer_list<std::string_view> known,
-                                     unsigned version) {
-    for (const auto& [key, value] : body.items()) {
-        if (std::find(known.begin(), known.end(), key) == known.end()) {
-            return errorResponse(http::status::bad_request, "unknown_field",
-                                 "Okänt fält \"" + key + "\"", version);
-        }
-    }
-    return std::nullopt;
-}
-
-// Reads an optional whole number from `min` to `max` into `value`, or
-// answers 400.
-std::optional<Response> readCount(const json& body, const char* field, int min, int max, int& value,
-                                  unsigned version) {
-    const auto found = body.find(field);
-    if (found == body.end()) {
-        return std::nullopt;
-    }
-    if (!found->is_number_integer() || found->get<std::int64_t>() < min ||
-        found->get<std::int64_t>() > max) {
-        return badField("Fältet \"" + std::string(field) + "\" ska vara ett heltal från " +
-                            std::to_string(min) + " till " + std::to_string(max),
-                        version);
-    }
-    value = found->get<int>();
-    return std::nullopt;
-}
-
-// Reads a computer that throws like a member, {"like": NAME}: returns its
-// level (likeLevel) and the name it gets by default, "Som NAME", or answers
-// 400 when NAME is no member with an estimate.
-std::variant<Response, std::pair<std::string, std::string>> readLike(const json& computer,
-                                                                     const Members& members,
-                                                                     const Accuracies& accuracies,
-                                                                     unsigned version) {
-    if (std::optional<Response> refusal = unknownField(computer, {"like"}, version)) {
-        return std::move(*refusal);
-    }
-    const auto like = computer.find("like");
-    if (like == computer.end() || !like->is_string()) {
-        return badField("Fältet \"like\" ska vara en spelares namn", version);
-    }
-    const std::optional<std::string> member = members.find(like->get<std::string>());
-    const std::optional<double> sigma = member ? accuracies.sigmaOf(*member) : std::nullopt;
-    if (!sigma) {
-        return errorResponse(http::status::bad_request, "no_accuracy",
-                             "Det finns ingen träffsäkerhet för " + like->get<std::string>() +
-                                 " (för få pilar ännu)",
-                             version);
-    }
-    std::string name = "Som " + *member;
-    if (!nameFits(name)) {
-        name = std::string(kComputerName);
-    }
-    return std::make_pair(std::move(name), likeLevel(*sigma, *member));
-}
-
-// Reads one entry of a start's "players": a person's name, or a computer
-// {"computer": LEVEL, "name": NAME}, the name optional, LEVEL a level or
-// {"like": MEMBER}. Returns the name and the computer's level ("" for a
-// person), or answers 400.
-std::variant<Response, std::pair<std::string, std::string>> readPlayer(const json& player,
-                                                                       const Members& members,
-                                                                       const Accuracies& accuracies,
-                                                                       unsigned version) {
-    if (player.is_string()) {
-        return std::make_pair(player.get<std::string>(), std::string());
-    }
-    if (!player.is_object()) {
-        return badField("Fältet \"players\" ska vara en lista med namn", version);
-    }
-    if (std::optional<Response> refusal = unknownField(player, {"computer", "name"}, version)) {
-        return std::move(*refusal);
-    }
-    const auto name = player.find("name");
-    if (name != player.end() && !name->is_string()) {
-        return badField("Fältet \"name\" ska vara en sträng", version);
-    }
-    const auto computer = player.find("computer");
-    if (computer != player.end() && computer->is_object()) {
-        std::variant<Response, std::pair<std::string, std::string>> like =
-            readLike(*computer, members, accuracies, version);
-        if (auto* seat = std::get_if<std::pair<std::string, std::string>>(&like);
-            seat && name != player.end()) {
-            seat->first = name->get<std::string>();
-        }
-        return like;
-    }
-    const std::optional<ComputerLevel> level =
-        computer == player.end() ? std::nullopt : computerLevelFromJson(*computer);
-    if (!level) {
-        std::string ids;
-        for (const SkillLevel& skill : skillLevels()) {
-            ids += std::string(skill.id) + ", ";
-        }
-        return badField("Fältet \"computer\" ska vara en nivå (" + ids + "eller ett snitt från " +
-                            std::to_string(kMinComputerAverage) + " till " +
-                            std::to_string(kMaxComputerAverage) + ")",
-                        version);
-    }
-    return std::make_pair(
-        name == player.end() ? std::string(kComputerName) : name->get<std::string>(), level->id);
-}
 
 // Reads a start's optional "seed" for its computers' darts; without one the
 // computers get a seed of their own.
@@ -148,62 +37,6 @@ std::optional<Response> readSeed(const json& body, std::uint64_t& seed, unsigned
     }
     seed = found->get<std::uint64_t>();
     return std::nullopt;
-}
-
-// Reads a request's body as a JSON object, or answers 400.
-std::variant<json, Response> readBody(const Request& request) {
-    json body = json::parse(request.body(), nullptr, false);
-    if (body.is_discarded()) {
-        return errorResponse(http::status::bad_request, "bad_json", "Kroppen är inte giltig JSON",
-                             request.version());
-    }
-    if (!body.is_object()) {
-        return badField("Kroppen ska vara ett JSON-objekt", request.version());
-    }
-    return body;
-}
-
-// Answers a request without the token of `accepts` (401), or with another
-// one (403, `wrong`).
-template <typename Holder>
-std::optional<Response> refuseToken(const Request& request, const Holder& accepts,
-                                    const std::string& wrong) {
-    const unsigned version = request.version();
-    const std::optional<std::string_view> token = bearerToken(request);
-    if (!token) {
-        Response response =
-            errorResponse(http::status::unauthorized, "unauthorized",
-                          "Token saknas: skicka \"Authorization: Bearer TOKEN\"", version);
-        response.set(http::field::www_authenticate, "Bearer");
-        return response;
-    }
-    if (!accepts.acceptsToken(*token)) {
-        return errorResponse(http::status::forbidden, "forbidden", wrong, version);
-    }
-    return std::nullopt;
-}
-
-// The answer to a write the journal could not take.
-Response notWritten(unsigned version) {
-    return unavailable(
-        "storage_unavailable",
-        "Journalen kan inte skrivas just nu; inget ändrades. Försök igen om en stund", version);
-}
-
-// The answer to a write whose commit failed part way: the journal has been
-// opened again since, and a retry with the same key finds the row if it is
-// there, or applies the write once if it is not.
-Response outcomeUnknown(unsigned version) {
-    return unavailable("outcome_unknown",
-                       "Journalen kunde inte skrivas klart, så det är okänt om skrivningen "
-                       "sparades. Att skicka den igen med samma Idempotency-Key är säkert: den "
-                       "räknas högst en gång",
-                       version);
-}
-
-Response notJson(unsigned version) {
-    return errorResponse(http::status::unsupported_media_type, "unsupported_media_type",
-                         "Kroppen ska vara JSON (Content-Type: application/json)", version);
 }
 
 // Answers a name the engine would cut, and a blank one unless `blank` may
@@ -270,7 +103,7 @@ std::variant<Command, Response> readCommand(const Action& action, const Request&
         }
         for (const json& player : *players) {
             std::variant<Response, std::pair<std::string, std::string>> seat =
-                readPlayer(player, members, accuracies, version);
+                readPlayer(player, members, &accuracies, version);
             if (Response* refusal = std::get_if<Response>(&seat)) {
                 return std::move(*refusal);
             }

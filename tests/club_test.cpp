@@ -701,7 +701,8 @@ TEST(Api, RoutesEachAddressToWhatAnswersIt) {
         Club& club = row.boards == 1 ? one : two;
         const Reports reports(club.journal->reader(), club.boards, club.journal->accuracies());
         const Organiser organiser("organiser", *club.journal);
-        const Api api(club.boards, reports, organiser, &*web);
+        Competitions competitions(*club.journal, club.boards);
+        const Api api(club.boards, reports, organiser, competitions, &*web);
         const Routed routed = api.route(Request{row.method, row.target, 11});
         const Response* response = std::get_if<Response>(&routed);
         ASSERT_NE(response, nullptr) << name;

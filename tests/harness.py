@@ -25,7 +25,7 @@ from typing import NamedTuple
 
 try:
     from selenium import webdriver
-    from selenium.common.exceptions import TimeoutException
+    from selenium.common.exceptions import StaleElementReferenceException, TimeoutException
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.action_chains import ActionChains
     from selenium.webdriver.common.by import By
@@ -223,14 +223,14 @@ class Server:
 
 
 class EventStream:
-    """Reads a board's event stream on a thread of its own."""
+    """Reads a board's event stream, or the one at `path`, on a thread of its own."""
 
-    def __init__(self, port, board):
+    def __init__(self, port, board, path=None):
         self.events = []
         self.ended = threading.Event()
         self.changed = threading.Condition()
         self.connection = http.client.HTTPConnection(HOST, port, timeout=60)
-        self.connection.request("GET", f"/api/boards/{board}/events")
+        self.connection.request("GET", path or f"/api/boards/{board}/events")
         self.sock = self.connection.sock  # the connection lets go of it for a response without length
         self.response = self.connection.getresponse()
         check.assertEqual(self.response.status, 200)
@@ -318,7 +318,9 @@ class Browser:
             return ready(last[0])
 
         try:
-            WebDriverWait(self.driver, STEP_S, poll_frequency=0.05).until(holds)
+            # A page that redraws between a reading's find and its use is read again.
+            WebDriverWait(self.driver, STEP_S, poll_frequency=0.05,
+                          ignored_exceptions=[StaleElementReferenceException]).until(holds)
         except TimeoutException:
             raise AssertionError(failure(last[0] if last else None)) from None
         return last[0]

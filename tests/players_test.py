@@ -248,7 +248,7 @@ def test_a_previous_database_is_upgraded(path):
         finally:
             server.kill()
         with sqlite3.connect(f"file:{data}?mode=ro", uri=True) as database:
-            check.assertEqual(database.execute("PRAGMA user_version").fetchone()[0], 2)
+            check.assertEqual(database.execute("PRAGMA user_version").fetchone()[0], 3)
         database.close()
 
 

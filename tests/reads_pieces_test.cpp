@@ -50,8 +50,9 @@ TEST(ReadQueue, AReadThatFindsItFullIsAnswered503WithRetryAfter) {
     boards.push_back(std::make_unique<Board>(1, "0123456789abcdef0123456789abcdef", *journal));
     const Reports reports(journal->reader(), boards, journal->accuracies());
     const Organiser organiser("fedcba9876543210fedcba9876543210", *journal);
+    Competitions competitions(*journal, boards);
     ReadQueue full(0, 0);
-    const Api api(boards, reports, organiser, nullptr, &full);
+    const Api api(boards, reports, organiser, competitions, nullptr, &full);
 
     for (const char* target : {"/api/matches/1-1", "/api/matches/1-1/darts.csv", "/api/players",
                                "/api/matches?page=1"}) {

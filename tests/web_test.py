@@ -875,6 +875,47 @@ def night(binary, scratch):
         end_all(([page.quit] if page else []) + [server.stop])
 
 
+CALLS_JS = "return [...document.querySelectorAll('.competition-call-pair')].map((e) => e.textContent)"
+SCROLLS_JS = "return document.documentElement.scrollWidth - innerWidth"
+
+
+def competitions(binary, scratch):
+    """A competition made on the organiser's form at phone size, its calls live on
+    /competitions/ID at phone and wall size without a sideways scroll, and the board's page
+    and the wall naming the competition and round of the called match."""
+    server = start_server(binary)
+    page = None
+    try:
+        for name in ("Ymma", "Sjörk", "Tove", "Alva"):
+            assert server.correct("/api/players", {"name": name}).status == 200
+        page = Browser(os.path.join(scratch, "competitions"))
+        page.resize(*SIZES["phone"])
+        page.driver.get(f"{server.base}/competitions#token={server.organiser}")
+        page.wait(lambda: len(page.driver.find_elements(By.CSS_SELECTOR, 'input[name="player"]')),
+                  lambda count: count == 4, lambda count: f"{count} players on the form")
+        page.driver.find_element(By.ID, "name").send_keys("Klubbkväll")
+        for box in page.driver.find_elements(By.CSS_SELECTOR, 'input[name="player"], input[name="board"]'):
+            box.click()
+        page.driver.find_element(By.CSS_SELECTOR, "#create button").click()
+        page.wait(lambda: page.driver.current_url, lambda url: url.endswith("/competitions/1"),
+                  lambda url: f"the form led to {url}")
+        for size in ("phone", "wall"):
+            page.resize(*SIZES[size])
+            calls = page.wait(lambda: page.driver.execute_script(CALLS_JS), lambda shown: len(shown) == 1,
+                              lambda shown: f"{size}: the calls are {shown}")
+            assert calls[0].startswith("Tavla 1: "), calls
+            assert page.driver.execute_script(SCROLLS_JS) <= 0, f"{size}: the page scrolls sideways"
+        page.driver.get(f"{server.base}/boards/1")
+        page.wait(lambda: page.driver.find_element(By.ID, "competition").text,
+                  lambda text: text.startswith("Klubbkväll · Omgång 1"), lambda text: f"the board says {text!r}")
+        page.driver.get(f"{server.base}/wall")
+        page.wait(lambda: [e.text for e in page.driver.find_elements(By.CSS_SELECTOR, ".wall-competition")],
+                  lambda texts: texts == ["Klubbkväll · Omgång 1"], lambda texts: f"the wall says {texts}")
+        assert not page.console_errors()
+    finally:
+        end_all(([page.quit] if page else []) + [server.stop])
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("server")
@@ -890,6 +931,7 @@ def main():
     run_bounded(2 * DEADLINE_S, "game501-quick-", lambda scratch: quicker(args.server, outputs, scratch))
     run_bounded(DEADLINE_S, "game501-wall-", lambda scratch: wall(args.server, outputs, scratch))
     run_bounded(DEADLINE_S, "game501-night-", lambda scratch: night(args.server, scratch))
+    run_bounded(DEADLINE_S, "game501-competitions-", lambda scratch: competitions(args.server, scratch))
     print(f"web test passed in {time.monotonic() - started:.1f} s")
 
 

@@ -4,6 +4,7 @@
 
 import { fetchMatch, fetchRules, follow, makeClient } from './api.js';
 import { startCaller } from './caller.js';
+import { competitionLabel } from './competition_label.js';
 import { byId, storedChoice, storeChoice, takeToken } from './dom.js';
 import { betweenLegs } from './match.js';
 import { LEVEL_KEY, fitNames, render, shownVisit } from './view.js';
@@ -75,6 +76,7 @@ function draw() {
     fixing: client ? (fixing?.index ?? null) : undefined,
     chances: !client || byId('win-chance-choice').checked,
   });
+  byId('competition').textContent = competitionLabel(latest.extra?.match?.competition, draw);
   byId('fixing').hidden = !fixing;
   if (fixing) {
     const { index, darts } = fixing;

@@ -7,6 +7,7 @@ import { byId, element, takeToken } from './dom.js';
 import {
   dataTable, dateTime, getJson, link, matchHref, matchResult, playerHref, playerLinks, scrolling,
 } from './figures.js';
+import { sendAsOrganiser } from './send.js';
 
 const token = takeToken('game501.organiser');
 // A merge cannot be undone: it takes a second press within this time.
@@ -20,34 +21,9 @@ function problem(text) {
 
 // Sends a change; returns the server's answer, or null after saying why not.
 async function send(path, body) {
-  if (!token) {
-    problem('Öppna arrangörens adress, den som slutar på #token=…');
-    return null;
-  }
-  let response;
-  let answer = null;
-  try {
-    response = await fetch(path, {
-      method: 'POST',
-      cache: 'no-store',
-      headers: { Authorization: `Bearer ${token}`, 'Content-Type': 'application/json' },
-      body: JSON.stringify(body),
-    });
-    answer = await response.json().catch(() => null);
-  } catch {
-    problem('Inget svar från servern; försök igen');
-    return null;
-  }
-  if (response.status === 401 || response.status === 403) {
-    problem('Fel eller saknad token: öppna arrangörens adress igen');
-    return null;
-  }
-  if (!response.ok) {
-    problem(answer?.error?.message ?? `Servern svarade med status ${response.status}`);
-    return null;
-  }
-  problem('');
-  return answer;
+  const sent = await sendAsOrganiser(token, path, body);
+  problem(sent.problem ?? '');
+  return sent.answer ?? null;
 }
 
 async function change(path, body, done) {

@@ -5,6 +5,7 @@
 // have a stream of their own.
 
 import { chanceNote, chanceOf, percentText, showsChances } from './chance.js';
+import { competitionLabel } from './competition_label.js';
 import { byId, element, storedChoice } from './dom.js';
 import { formatText, isMatch, legText, winnerOf } from './match.js';
 import { LEVEL_KEY, fitNames, nameElement, routeText, shownVisit } from './view.js';
@@ -69,6 +70,8 @@ function boardCell({ board, state, match, checkout }) {
     .filter(Boolean).join(' · ');
   head.append(element('h2', '', `Tavla ${board}`), element('p', 'wall-round', round),
     element('p', 'wall-format', shown ? formatText(match.format) : ''));
+  const competition = shown ? competitionLabel(match.competition) : '';
+  if (competition) head.append(element('p', 'wall-format wall-competition', competition));
   cell.append(head);
   if (state.status === 'idle') {
     cell.append(element('p', 'wall-idle', 'Inget spel pågår'));

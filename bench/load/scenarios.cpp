@@ -29,6 +29,7 @@
 #include "options.h"
 #include "script.h"
 #include "server_process.h"
+#include "tournament.h"
 
 namespace game501::load {
 namespace {
@@ -790,6 +791,8 @@ static_assert(kRestartCallsPerBoard == 300 && kRestartFillConnections == 20,
               "the restart row's help says so");
 static_assert(kCareerMatches == 1000 && kCareerReads == 20 && kCareerBoards == 10,
               "the career row's help says so");
+static_assert(kTournamentPlayers == 16 && kTournamentBoards == 8,
+              "the tournament row's help says so");
 static_assert(kReadsMatchRows == 8000 && kReaders == 8, "the reads row's help says so");
 constexpr Scenario kScenarios[] = {
     {"throughput",
@@ -842,6 +845,15 @@ constexpr Scenario kScenarios[] = {
      JournalPlan::disk,
      FormatPlan::chosen,
      runCareer},
+    {"tournament",
+     {kTournamentBoards, 0, 0, 0, kDefaultSeconds, 0, {1, 1}},
+     "16 computers, groups then knockout, on\n4 boards with no pause, beside 4 boards\nwithout "
+     "a competition",
+     nullptr,
+     {},
+     JournalPlan::disk,
+     FormatPlan::chosen,
+     runTournament},
     {"reads",
      {2, 0, 1, 0, kDefaultSeconds, 0, {1, 1}},
      "a match of 8000 rows on board 1, over; a\nscorer on board 2 alone, then beside 8\nclients "
