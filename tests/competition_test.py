@@ -142,7 +142,11 @@ def test_people_play_a_called_match_and_a_restart_changes_nothing(path):
         competition = document["id"]
         called = wait_until(server, competition, lambda d: any(m["board"] == 1 for m in d["matches"]), STEP_S)
         [match] = [m for m in called["matches"] if m["status"] == "playing"]
-        board = server.get("/api/boards/1/match")
+        # The competition calls the match before the board's start is written.
+        deadline = time.monotonic() + STEP_S
+        while (board := server.get("/api/boards/1/match"))["players"] == []:
+            check.assertLess(time.monotonic(), deadline, "the board did not start the match")
+            time.sleep(0.05)
         check.assertEqual([p["name"] for p in board["players"]], match["players"])
         check.assertEqual(board["competition"], {"id": competition, "match": match["id"]})
         # The first player wins; the board takes the winning dart back and the second wins.
