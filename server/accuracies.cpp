@@ -1,14 +1,18 @@
 #include "accuracies.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <ctime>
 #include <exception>
 #include <iostream>
+#include <iterator>
 #include <utility>
 
+#include "read_queue.h"
 #include "replay.h"
 #include "rules.h"
+#include "server_limits.h"
 
 namespace game501::server {
 
@@ -59,10 +63,11 @@ void Accuracies::start() {
     thread_ = std::thread([this] { run(); });
 }
 
-void Accuracies::ended(int board, std::uint64_t start_event) {
+void Accuracies::ended(int board, std::uint64_t start_event, std::int64_t updated,
+                       std::shared_ptr<const std::vector<LegRecord>> legs) {
     {
         const MutexLock lock(queue_mutex_);
-        ended_.emplace(board, start_event);
+        ended_.insert_or_assign({board, start_event}, Ended{updated, std::move(legs)});
     }
     queue_changed_.notify_one();
 }
@@ -86,17 +91,18 @@ std::optional<double> Accuracies::sigmaOf(std::string_view name) const {
 
 MemberAccuracy Accuracies::of(const Member& member, const std::vector<Appearance>& appearances) {
     const MutexLock lock(work_mutex_);
-    return refreshLocked(member.id, appearances);
+    return refreshLocked(member.id, appearances, {}, true);
 }
 
 MemberAccuracy Accuracies::refreshLocked(std::int64_t member,
-                                         const std::vector<Appearance>& appearances) {
+                                         const std::vector<Appearance>& appearances,
+                                         const Fresh& fresh, bool with_months) {
     std::map<std::string, std::vector<Seat>> seats;
     for (const Appearance& appearance : appearances) {
         const archive::MatchEntry& match = appearance.match;
         if (teachesAccuracy(match)) {
             seats[monthOf(match.started)].emplace_back(match.board, match.start_event,
-                                                       appearance.position);
+                                                       appearance.position, match.updated);
         }
     }
     Kept& kept = kept_[member];
@@ -107,12 +113,25 @@ MemberAccuracy Accuracies::refreshLocked(std::int64_t member,
         std::sort(month_seats.begin(), month_seats.end());
         const auto found = kept.months.find(name);
         Month month;
-        if (found != kept.months.end() && found->second.seats == month_seats) {
+        if (found != kept.months.end() &&
+            std::includes(month_seats.begin(), month_seats.end(), found->second.seats.begin(),
+                          found->second.seats.end())) {
+            // Tallies add: a month that only gained matches plays those alone.
             month = std::move(found->second);
+            std::vector<Seat> gained;
+            std::set_difference(month_seats.begin(), month_seats.end(), month.seats.begin(),
+                                month.seats.end(), std::back_inserter(gained));
+            if (!gained.empty()) {
+                month.tally.add(tallyLocked(gained, fresh));
+                month.estimated = false;
+            }
         } else {
-            month.tally = tallyLocked(month_seats);
+            month.tally = tallyLocked(month_seats, fresh);
+        }
+        month.seats = std::move(month_seats);
+        if (with_months && !month.estimated) {
             month.estimate = accuracy::estimate(month.tally);
-            month.seats = std::move(month_seats);
+            month.estimated = true;
         }
         all.add(month.tally);
         if (month.tally.usableDarts() > 0) {
@@ -130,9 +149,14 @@ MemberAccuracy Accuracies::refreshLocked(std::int64_t member,
     return answer;
 }
 
-accuracy::Tally Accuracies::tallyLocked(const std::vector<Seat>& seats) {
+accuracy::Tally Accuracies::tallyLocked(const std::vector<Seat>& seats, const Fresh& fresh) {
     accuracy::Tally tally;
-    for (const auto& [board, start_event, position] : seats) {
+    for (const Seat& seat : seats) {
+        if (const auto found = fresh.find(seat); found != fresh.end()) {
+            tally.add(found->second);
+            continue;
+        }
+        const auto& [board, start_event, position, updated] = seat;
         // The darts themselves are in the journal: the match is played again.
         const Replay replay(reader_.matchRows(board, start_event));
         tally.add(accuracy::thrownDarts(replay.match().legs(), position));
@@ -140,11 +164,12 @@ accuracy::Tally Accuracies::tallyLocked(const std::vector<Seat>& seats) {
     return tally;
 }
 
-void Accuracies::refresh(const Member& member) {
+void Accuracies::refresh(const Member& member, const Fresh& fresh) {
     std::optional<double> sigma;
     {
         const MutexLock lock(work_mutex_);
-        sigma = boardSigma(refreshLocked(member.id, reader_.appearances(member.id, {})).estimate);
+        sigma = boardSigma(
+            refreshLocked(member.id, reader_.appearances(member.id, {}), fresh, false).estimate);
     }
     const MutexLock lock(sigmas_mutex_);
     if (sigma) {
@@ -158,8 +183,8 @@ void Accuracies::refreshEveryone() {
     std::map<std::string, double, std::less<>> sigmas;
     for (const Member& member : reader_.members()) {
         const MutexLock lock(work_mutex_);
-        const std::optional<double> sigma =
-            boardSigma(refreshLocked(member.id, reader_.appearances(member.id, {})).estimate);
+        const std::optional<double> sigma = boardSigma(
+            refreshLocked(member.id, reader_.appearances(member.id, {}), {}, false).estimate);
         if (sigma) {
             sigmas.emplace(nameKey(member.name), *sigma);
         }
@@ -169,8 +194,10 @@ void Accuracies::refreshEveryone() {
 }
 
 void Accuracies::run() {
+    // A cache the boards can wait for: their threads win the processor.
+    lowerThreadPriority();
     while (true) {
-        std::set<std::pair<int, std::uint64_t>> ended;
+        std::map<std::pair<int, std::uint64_t>, Ended> ended;
         bool everyone = false;
         {
             ReleasableMutexLock lock(queue_mutex_);
@@ -188,20 +215,39 @@ void Accuracies::run() {
                 refreshEveryone();
                 continue;
             }
-            // The match's seats by their members, under the register's names.
-            for (const auto& [board, start_event] : ended) {
+            // The matches' members, each once, under the register's names.
+            std::map<std::int64_t, std::string> members;
+            Fresh fresh;
+            for (const auto& [key, match_ended] : ended) {
+                const auto& [board, start_event] = key;
                 const std::optional<archive::MatchEntry> match =
                     reader_.match(board, start_event, {});
                 for (std::size_t seat = 0; match && seat < match->members.size(); ++seat) {
-                    if (match->members[seat] != 0) {
-                        refresh(Member{match->members[seat], match->players[seat]});
+                    if (match->members[seat] == 0) {
+                        continue;
                     }
+                    const auto position = static_cast<int>(seat);
+                    if (match_ended.legs) {
+                        fresh[{board, start_event, position, match_ended.updated}].add(
+                            accuracy::thrownDarts(*match_ended.legs, position));
+                    }
+                    members.emplace(match->members[seat], match->players[seat]);
                 }
+            }
+            for (const auto& [id, name] : members) {
+                refresh(Member{id, name}, fresh);
             }
         } catch (const std::exception& error) {
             // Tried again with the next match that ends.
             std::cerr << "game-501-server: träffsäkerheten kan inte läsas: " << error.what()
                       << "\n";
+        }
+        // The matches that end meanwhile wait for the next round: however
+        // many end, a member's estimate is made once a round at most.
+        const auto next_round = std::chrono::steady_clock::now() + kAccuracyRound;
+        ReleasableMutexLock lock(queue_mutex_);
+        while (!stopping_ &&
+               queue_changed_.wait_until(lock, next_round) != std::cv_status::timeout) {
         }
     }
 }

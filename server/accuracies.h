@@ -11,8 +11,8 @@
 #include <condition_variable>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -22,6 +22,7 @@
 
 #include "accuracy.h"
 #include "archive_reader.h"
+#include "leg.h"
 #include "mutex.h"
 
 namespace game501::server {
@@ -58,8 +59,11 @@ public:
     // Starts the thread, which first brings every member up to date.
     void start();
     // Has the members of the board's match that began at `start_event`
-    // brought up to date: it ended. Never blocks on a read.
-    void ended(int board, std::uint64_t start_event);
+    // brought up to date: it ended at `updated` (the archive's time of its
+    // last change), with `legs`, or none to have its rows read back. Never
+    // blocks on a read.
+    void ended(int board, std::uint64_t start_event, std::int64_t updated,
+               std::shared_ptr<const std::vector<LegRecord>> legs);
     // Has every member brought up to date: the register or a match's void
     // changed. Never blocks on a read.
     void changed();
@@ -82,12 +86,20 @@ public:
     static constexpr double kBoardSigmaStepsPerMm = 10.0;
 
 private:
-    // A seat: board, start event, position.
-    using Seat = std::tuple<int, std::uint64_t, int>;
+    // A seat: board, start event, position, and the time of the match's last
+    // change, so that a match that ended again is another seat.
+    using Seat = std::tuple<int, std::uint64_t, int, std::int64_t>;
+    // A match that ended: the time of the row that ended it, and its legs
+    // when the row gave them.
+    struct Ended {
+        std::int64_t updated = 0;
+        std::shared_ptr<const std::vector<LegRecord>> legs;
+    };
     struct Month {
         std::vector<Seat> seats;  // in ascending order
         accuracy::Tally tally;
         std::optional<accuracy::Estimate> estimate;
+        bool estimated = false;  // whether `estimate` is the tally's
     };
     struct Kept {
         std::map<std::string, Month> months;
@@ -95,11 +107,17 @@ private:
         std::optional<accuracy::Estimate> estimate;
     };
 
-    MemberAccuracy refreshLocked(std::int64_t member, const std::vector<Appearance>& appearances)
+    // The tallies of seats in matches that just ended, from their legs.
+    using Fresh = std::map<Seat, accuracy::Tally>;
+
+    // Brings `member` up to date and returns their accuracy, its months'
+    // estimates only when `months` asks for them (the boards need none).
+    MemberAccuracy refreshLocked(std::int64_t member, const std::vector<Appearance>& appearances,
+                                 const Fresh& fresh, bool months) GAME501_REQUIRES(work_mutex_);
+    accuracy::Tally tallyLocked(const std::vector<Seat>& seats, const Fresh& fresh)
         GAME501_REQUIRES(work_mutex_);
-    accuracy::Tally tallyLocked(const std::vector<Seat>& seats) GAME501_REQUIRES(work_mutex_);
     // Brings `member` up to date and puts its sigma where the boards find it.
-    void refresh(const Member& member);
+    void refresh(const Member& member, const Fresh& fresh);
     void refreshEveryone();
     void run();
 
@@ -113,7 +131,7 @@ private:
 
     Mutex queue_mutex_;
     std::condition_variable_any queue_changed_;
-    std::set<std::pair<int, std::uint64_t>> ended_ GAME501_GUARDED_BY(queue_mutex_);
+    std::map<std::pair<int, std::uint64_t>, Ended> ended_ GAME501_GUARDED_BY(queue_mutex_);
     bool everyone_ GAME501_GUARDED_BY(queue_mutex_) = true;
     bool stopping_ GAME501_GUARDED_BY(queue_mutex_) = false;
     std::thread thread_;

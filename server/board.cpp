@@ -217,7 +217,7 @@ void Board::runLocked(Write write, Done done) {
     const std::int64_t time = wallClockMillis();
     // A start or a reset ends the match being played: its entry is taken
     // while it is still there.
-    std::optional<archive::MatchEntry> abandoned =
+    std::optional<MatchFollower::Abandoned> abandoned =
         follower_.abandonedBy(write.command.kind, match_, time);
     call_time_ = time;
     const Answer answer = runCommand(match_, write.command);
@@ -229,7 +229,8 @@ void Board::runLocked(Write write, Done done) {
                    std::move(write.command),
                    std::move(write.idempotency_key),
                    answer.accepted,
-                   {}};
+                   {},
+                   nullptr};
     if (!row.idempotency_key.empty()) {
         keys_.add(row.idempotency_key, last_event_id_);
     }

@@ -759,7 +759,8 @@ void Journal::followAccuracies(const std::vector<Pending>& batch) {
         }
         for (const archive::MatchEntry& entry : pending.row.match_updates) {
             if (entry.status != "playing") {
-                accuracies_->ended(entry.board, entry.start_event);
+                accuracies_->ended(entry.board, entry.start_event, entry.updated,
+                                   pending.row.ended_legs);
             }
         }
     }

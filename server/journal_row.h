@@ -5,11 +5,13 @@
 #include <SQLiteCpp/Statement.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "actions.h"
 #include "archive.h"
+#include "leg.h"
 
 namespace game501::server {
 
@@ -23,6 +25,9 @@ struct JournalRow {
     // What the row changes in the archive, written with it: a match it ends
     // unfinished, the match it begins, one whose status it changes.
     std::vector<archive::MatchEntry> match_updates;
+    // The legs of the match the row ends, finished or not, for the members'
+    // accuracies; none when it ends none.
+    std::shared_ptr<const std::vector<LegRecord>> ended_legs;
 };
 
 // Returns whether a row begins a game anew (an accepted start or reset), so

@@ -111,24 +111,26 @@ void MatchFollower::rebuilt(GameStatus status) {
     archived_status_ = startEvent() == 0 ? "" : statusName(status_);
 }
 
-std::optional<archive::MatchEntry> MatchFollower::abandonedBy(Command::Kind kind,
-                                                              const Match& match,
-                                                              std::int64_t time) const {
+std::optional<MatchFollower::Abandoned> MatchFollower::abandonedBy(Command::Kind kind,
+                                                                   const Match& match,
+                                                                   std::int64_t time) const {
     if (startEvent() == 0 || status_ == GameStatus::finished ||
         (kind != Command::Kind::start && kind != Command::Kind::reset)) {
         return std::nullopt;
     }
-    archive::MatchEntry abandoned = entry(match, match.standing(), time);
-    abandoned.status = "abandoned";
+    Abandoned abandoned{entry(match, match.standing(), time),
+                        std::make_shared<const std::vector<LegRecord>>(match.legs())};
+    abandoned.entry.status = "abandoned";
     return abandoned;
 }
 
-void MatchFollower::addMatchUpdates(JournalRow& row, std::optional<archive::MatchEntry> abandoned,
+void MatchFollower::addMatchUpdates(JournalRow& row, std::optional<Abandoned> abandoned,
                                     const Match& match) {
     const Match::Standing standing = match.standing();
     status_ = standing.status;
     if (abandoned && beginsGame(row)) {
-        row.match_updates.push_back(std::move(*abandoned));
+        row.match_updates.push_back(std::move(abandoned->entry));
+        row.ended_legs = std::move(abandoned->legs);
     }
     if (startEvent() == 0) {
         archived_status_.clear();
@@ -140,6 +142,9 @@ void MatchFollower::addMatchUpdates(JournalRow& row, std::optional<archive::Matc
     }
     archive::MatchEntry update = entry(match, standing, row.time);
     update.begins = begins;
+    if (status_ == GameStatus::finished) {
+        row.ended_legs = std::make_shared<const std::vector<LegRecord>>(match.legs());
+    }
     archived_status_ = update.status;
     row.match_updates.push_back(std::move(update));
 }

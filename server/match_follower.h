@@ -74,16 +74,21 @@ public:
     // archive holds, since each change of it was written with its row.
     void rebuilt(GameStatus status);
 
-    // Returns the archive's entry of the match being played, "abandoned",
-    // when a command of `kind` would end it unfinished; taken before the
-    // command runs, while the match is still there.
-    std::optional<archive::MatchEntry> abandonedBy(Command::Kind kind, const Match& match,
-                                                   std::int64_t time) const;
+    // A match that a command ends unfinished: its archive entry,
+    // "abandoned", and its legs.
+    struct Abandoned {
+        archive::MatchEntry entry;
+        std::shared_ptr<const std::vector<LegRecord>> legs;
+    };
+    // Returns the match being played when a command of `kind` would end it
+    // unfinished; taken before the command runs, while the match is there.
+    std::optional<Abandoned> abandonedBy(Command::Kind kind, const Match& match,
+                                         std::int64_t time) const;
     // Adds to `row`, once it ran on `match`, what it changes in the archive:
     // the match it abandons (`abandoned`) when it begins a game anew, then
-    // the entry of the match it begins or whose status it changes.
-    void addMatchUpdates(JournalRow& row, std::optional<archive::MatchEntry> abandoned,
-                         const Match& match);
+    // the entry of the match it begins or whose status it changes; and the
+    // legs of the match it ends.
+    void addMatchUpdates(JournalRow& row, std::optional<Abandoned> abandoned, const Match& match);
 
     // Returns the event of the match's start; 0 when none is played.
     std::uint64_t startEvent() const { return facts_->start_event; }

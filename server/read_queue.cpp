@@ -40,10 +40,14 @@ bool ReadQueue::post(Task task) {
     return true;
 }
 
-void ReadQueue::run() {
+void lowerThreadPriority() {
     // On Linux a thread's nice value is its own: the boards' threads win the
     // processor whenever both want it. Raising it is always allowed.
     setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), kReaderNice);
+}
+
+void ReadQueue::run() {
+    lowerThreadPriority();
     while (true) {
         Task task;
         {

@@ -16,6 +16,9 @@
 
 namespace game501::server {
 
+// Lowers the calling thread's priority to kReaderNice, below the boards'.
+void lowerThreadPriority();
+
 // Thread-safe.
 class ReadQueue {
 public:
