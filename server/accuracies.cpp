@@ -7,6 +7,7 @@
 #include <exception>
 #include <iostream>
 #include <iterator>
+#include <limits>
 #include <utility>
 
 #include "read_queue.h"
@@ -164,12 +165,54 @@ accuracy::Tally Accuracies::tallyLocked(const std::vector<Seat>& seats, const Fr
     return tally;
 }
 
-void Accuracies::refresh(const Member& member, const Fresh& fresh) {
+std::optional<std::optional<accuracy::Estimate>> Accuracies::learnLocked(
+    std::int64_t member, const std::vector<Appearance>& ended, const Fresh& fresh) {
+    const auto found = kept_.find(member);
+    if (found == kept_.end()) {
+        return std::nullopt;
+    }
+    Kept& kept = found->second;
+    const accuracy::Tally before = kept.tally;
+    for (const auto& [match, position] : ended) {
+        if (!teachesAccuracy(match)) {
+            continue;
+        }
+        Month& month = kept.months[monthOf(match.started)];
+        const Seat seat{match.board, match.start_event, position, match.updated};
+        const auto place = std::lower_bound(month.seats.begin(), month.seats.end(),
+                                            Seat{match.board, match.start_event, position,
+                                                 std::numeric_limits<std::int64_t>::min()});
+        if (place != month.seats.end() && *place == seat) {
+            continue;  // learnt already
+        }
+        if (place != month.seats.end() && std::get<0>(*place) == match.board &&
+            std::get<1>(*place) == match.start_event && std::get<2>(*place) == position) {
+            return std::nullopt;  // it ended before, and again after a dart taken back
+        }
+        const accuracy::Tally tally = tallyLocked({seat}, fresh);
+        month.seats.insert(place, seat);
+        month.tally.add(tally);
+        month.estimated = false;
+        kept.tally.add(tally);
+    }
+    if (kept.tally != before) {
+        kept.estimate = accuracy::estimate(kept.tally);
+    }
+    return kept.estimate;
+}
+
+void Accuracies::refresh(const Member& member, const std::vector<Appearance>& ended,
+                         const Fresh& fresh) {
     std::optional<double> sigma;
     {
         const MutexLock lock(work_mutex_);
-        sigma = boardSigma(
-            refreshLocked(member.id, reader_.appearances(member.id, {}), fresh, false).estimate);
+        std::optional<std::optional<accuracy::Estimate>> estimate =
+            learnLocked(member.id, ended, fresh);
+        if (!estimate) {
+            estimate =
+                refreshLocked(member.id, reader_.appearances(member.id, {}), fresh, false).estimate;
+        }
+        sigma = boardSigma(*estimate);
     }
     const MutexLock lock(sigmas_mutex_);
     if (sigma) {
@@ -215,8 +258,9 @@ void Accuracies::run() {
                 refreshEveryone();
                 continue;
             }
-            // The matches' members, each once, under the register's names.
-            std::map<std::int64_t, std::string> members;
+            // The matches' members, each once, under the register's names,
+            // with their seats.
+            std::map<std::int64_t, std::pair<std::string, std::vector<Appearance>>> members;
             Fresh fresh;
             for (const auto& [key, match_ended] : ended) {
                 const auto& [board, start_event] = key;
@@ -231,11 +275,13 @@ void Accuracies::run() {
                         fresh[{board, start_event, position, match_ended.updated}].add(
                             accuracy::thrownDarts(*match_ended.legs, position));
                     }
-                    members.emplace(match->members[seat], match->players[seat]);
+                    auto& [name, seats] = members[match->members[seat]];
+                    name = match->players[seat];
+                    seats.push_back(Appearance{*match, position});
                 }
             }
-            for (const auto& [id, name] : members) {
-                refresh(Member{id, name}, fresh);
+            for (const auto& [id, member] : members) {
+                refresh(Member{id, member.first}, member.second, fresh);
             }
         } catch (const std::exception& error) {
             // Tried again with the next match that ends.
