@@ -229,8 +229,7 @@ void Board::runLocked(Write write, Done done) {
                    std::move(write.command),
                    std::move(write.idempotency_key),
                    answer.accepted,
-                   {},
-                   nullptr};
+                   {}};
     if (!row.idempotency_key.empty()) {
         keys_.add(row.idempotency_key, last_event_id_);
     }

@@ -27,7 +27,7 @@ struct JournalRow {
     std::vector<archive::MatchEntry> match_updates;
     // The legs of the match the row ends, finished or not, for the members'
     // accuracies; none when it ends none.
-    std::shared_ptr<const std::vector<LegRecord>> ended_legs;
+    std::shared_ptr<const std::vector<LegRecord>> ended_legs = nullptr;
 };
 
 // Returns whether a row begins a game anew (an accepted start or reset), so

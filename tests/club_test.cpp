@@ -386,8 +386,8 @@ TEST(ArchiveReader, SeesEachCommitAtOnce) {
     journal->start();
     archive::MatchEntry entry{1,  1,        1000, 1000, 1,       1,  "playing",
                               -1, {"Ymma"}, {{}}, true, {false}, {}, false};
-    ASSERT_TRUE(appendDurably(*journal,
-                              JournalRow{1, 1, 1000, start({"Ymma"}), "", true, {entry}, nullptr}));
+    ASSERT_TRUE(
+        appendDurably(*journal, JournalRow{1, 1, 1000, start({"Ymma"}), "", true, {entry}}));
     ASSERT_EQ(journal->reader().matchCount(MatchFilter{}), 1U);
 
     // A read that stopped on its row must not hold the reader to the
@@ -395,8 +395,7 @@ TEST(ArchiveReader, SeesEachCommitAtOnce) {
     entry.status = "finished";
     entry.winner = 0;
     entry.begins = false;
-    ASSERT_TRUE(
-        appendDurably(*journal, JournalRow{1, 2, 2000, dart("D20"), "", true, {entry}, nullptr}));
+    ASSERT_TRUE(appendDurably(*journal, JournalRow{1, 2, 2000, dart("D20"), "", true, {entry}}));
     const std::optional<archive::MatchEntry> read = journal->reader().match(1, 1, {});
     ASSERT_TRUE(read.has_value());
     EXPECT_EQ(read->status, "finished");
@@ -610,8 +609,8 @@ TEST(Journal, TellsTheOperatorOnceWhenItCannotWriteAndOnceWhenItWritesAgain) {
         ASSERT_NE(journal, nullptr) << problem;
         journal->start();
         const auto append = [&journal](std::uint64_t event_id) {
-            return appendDurably(
-                *journal, JournalRow{1, event_id, 1000, dart("T20"), "", false, {}, nullptr});
+            return appendDurably(*journal,
+                                 JournalRow{1, event_id, 1000, dart("T20"), "", false, {}});
         };
         row.make(path);
         testing::internal::CaptureStderr();

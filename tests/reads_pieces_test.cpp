@@ -115,14 +115,8 @@ TEST(LiveRecord, SharesOnlyWhatNoWriteChanged) {
         command.source = "test";
         now += 1000;
         const Answer answer = runCommand(match, command);
-        rows.push_back(JournalRow{1,
-                                  static_cast<std::uint64_t>(call + 1),
-                                  now,
-                                  command,
-                                  "",
-                                  answer.accepted,
-                                  {},
-                                  nullptr});
+        rows.push_back(JournalRow{
+            1, static_cast<std::uint64_t>(call + 1), now, command, "", answer.accepted, {}});
         if (!answer.accepted) {
             continue;
         }
