@@ -47,6 +47,10 @@ def visits_of(server, match_id):
     return visits
 
 
+def board_sigma(server, name):
+    return {p["name"]: p["sigma_mm"] for p in server.get("/api/players")["players"]}[name]
+
+
 def opening_checkout(server, board):
     stream = server.events(board)
     try:
@@ -94,6 +98,17 @@ def test_a_members_accuracy_is_learnt_from_their_darts(path):
             check.assertAlmostEqual(listed[name], sigma, delta=0.051)
             check.assertEqual(listed[name], round(listed[name], 1))
         sigmas = {name: listed[name] for name in sigmas}
+
+        # A match that ends adds its darts to what the boards use: nine perfect darts of Anna's.
+        check.assertTrue(server.write(2, "start", {"players": ["Anna", "Bert"]})["accepted"])
+        server.play(2, ["T20 T20 T20", "MISS MISS MISS", "T20 T20 T20", "MISS MISS MISS", "T20 T19 D12"])
+        deadline = time.monotonic() + STEP_S
+        while board_sigma(server, "Anna") == sigmas["Anna"]:
+            check.assertLess(time.monotonic(), deadline, "the boards did not learn of the match")
+            time.sleep(0.1)
+        sigmas["Anna"] = board_sigma(server, "Anna")
+        learnt = server.get("/api/players/Anna")["accuracy"]["sigma_mm"]
+        check.assertAlmostEqual(sigmas["Anna"], learnt, delta=0.051)
 
         # The active player's own advice at the board, for a member with an estimate only.
         check.assertTrue(server.write(2, "start", {"players": ["Anna", "Cilla"]})["accepted"])
