@@ -107,7 +107,7 @@ sanitizer_tests() {
 }
 
 # Replays the corpora through libFuzzer, then lets each fuzzer explore for
-# FUZZ_SECONDS (default 60), all at once, from a scratch copy of its corpus
+# FUZZ_SECONDS (default 30), all at once, from a scratch copy of its corpus
 # so the saved corpus stays as committed. Any finding fails the stage; the
 # input that caused it is left in build/fuzz/run/<name>/artifacts/.
 fuzz_runs() {
@@ -116,7 +116,7 @@ fuzz_runs() {
     return
   fi
   build_and_test fuzz
-  local seconds=${FUZZ_SECONDS:-60} name work failed=0
+  local seconds=${FUZZ_SECONDS:-30} name work failed=0
   local -A pids=()
   for name in "${FUZZERS[@]}"; do
     work=build/fuzz/run/$name
@@ -148,18 +148,20 @@ fuzz_runs() {
 
 # The self-check, the unit tests and the corpus replays under Valgrind
 # memcheck: no error and no leak of any kind is allowed.
+# Runs on the release build, which the stages before configured and partly
+# built, rather than a build of its own (the valgrind preset, with debug
+# information for readable reports, is for a finding's second look).
 valgrind_check() {
   step "valgrind memcheck"
-  cmake --preset valgrind
   # Only what runs below: the server is left to the sanitizers, whose
   # builds test it.
-  cmake --build --preset valgrind --target game-501-tests game501_unit_tests fuzz_notation fuzz_game
+  cmake --build --preset release --target game-501-tests game501_unit_tests fuzz_notation fuzz_game
   local memcheck=(valgrind --error-exitcode=99 --leak-check=full --show-leak-kinds=all
     --errors-for-leak-kinds=all --quiet)
-  "${memcheck[@]}" ./build/valgrind/game-501-tests
-  "${memcheck[@]}" ./build/valgrind/tests/game501_unit_tests --gtest_brief=1
-  "${memcheck[@]}" ./build/valgrind/fuzz/fuzz_notation fuzz/corpus/notation
-  "${memcheck[@]}" ./build/valgrind/fuzz/fuzz_game fuzz/corpus/game
+  "${memcheck[@]}" ./build/release/game-501-tests
+  "${memcheck[@]}" ./build/release/tests/game501_unit_tests --gtest_brief=1
+  "${memcheck[@]}" ./build/release/fuzz/fuzz_notation fuzz/corpus/notation
+  "${memcheck[@]}" ./build/release/fuzz/fuzz_game fuzz/corpus/game
 }
 
 # Works on a git checkout and on an unpacked source archive alike, so it
