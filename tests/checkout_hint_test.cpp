@@ -167,6 +167,7 @@ TEST(CheckoutHint, LetsEachPreferenceRuleDecideATie) {
         {103, 3, "T19 S6 D20"},    // 2: D20 before D17, though T20 T3 D17 starts larger
         {31, 3, "S3 D14"},         // 2: D14 before D6 (S19 D6)
         {11, 2, "S3 D4"},          // 2: D4 before D5 (S1 D5)
+        {13, 2, "S1 D6"},          // 2: D6 before D5 (S3 D5)
         {157, 3, "T20 T19 D20"},   // 3: the same darts as T19 T20 D20, larger first
         {161, 3, "T20 T17 BULL"},  // 3: not T17 T20 BULL
     };
@@ -328,6 +329,7 @@ TEST(CheckoutAdvice, BreaksExactTiesByOwnBedThenByTheHintsRules) {
         {132, 3, 19.0, "OUTER T19 BULL"},  // the centre, aimed at for the 25 that leaves 107
         {50, 1, 19.0, "BULL"},             // the centre, aimed at for the 50
         {101, 3, 0.01, "T20 S9 D16"},      // 4: S9 is wider than T3
+        {5, 2, 0.01, "S1 D2"},             // 2: D2 before D1 (S3 D1)
     };
     for (const AdviceCase& c : cases) {
         SCOPED_TRACE(std::to_string(c.remaining) + " with " + std::to_string(c.darts_left) +
@@ -363,11 +365,15 @@ TEST(CheckoutAdvice, GivesNoRouteAndNoChanceForArgumentsOutOfRange) {
 
 TEST(CheckoutAdvice, FindsTheLevelsByTheirIds) {
     double sigma = std::numeric_limits<double>::infinity();
+    std::vector<std::string> named;
     for (const SkillLevel& level : skillLevels()) {
         EXPECT_EQ(findSkillLevel(level.id), &level);
         EXPECT_LT(level.sigma_mm, sigma) << "least accurate first";
         sigma = level.sigma_mm;
+        named.push_back(std::string(level.id) + " " + level.name);
     }
+    EXPECT_EQ(named, (std::vector<std::string>{"beginner Nybörjare", "club Klubbspelare",
+                                               "strong Stark spelare"}));
     EXPECT_EQ(findSkillLevel("club")->sigma_mm, 19.0);
     EXPECT_EQ(findSkillLevel("Club"), nullptr);
     EXPECT_EQ(findSkillLevel(""), nullptr);

@@ -114,6 +114,35 @@ TEST(Dartboard, ChancesOfEveryAimSumToOne) {
     }
 }
 
+// Far wider than the board, the Gaussian is nearly flat over the centre: an
+// aim sees BULL and OUTER as the centre does, scaled by the density where it is.
+TEST(Dartboard, WideDartsReachTheCentreFromEveryAim) {
+    constexpr double kSigma = 1000.0;
+    const dartboard::BedChances chances = dartboard::bedChances(kSigma);
+    const auto& centre = chances[static_cast<std::size_t>(beds::kBullBed)];
+    for (int aim = 0; aim < dartboard::kAimCount; ++aim) {
+        const Point at = dartboard::aimPoint(aim);
+        const double density = std::exp(-(at.x * at.x + at.y * at.y) / (2.0 * kSigma * kSigma));
+        for (const int bed : {beds::kBullBed, beds::kOuterBed}) {
+            const auto b = static_cast<std::size_t>(bed);
+            EXPECT_NEAR(chances[static_cast<std::size_t>(aim)][b] / (centre[b] * density), 1.0,
+                        1e-4)
+                << bedNotation(bed) << " from " << bedNotation(aim);
+        }
+    }
+}
+
+TEST(Dartboard, MissesForCertainWithASigmaNotPositiveAndFinite) {
+    std::array<double, beds::kBedCount> miss{};
+    miss[static_cast<std::size_t>(beds::kMissBed)] = 1.0;
+    for (const double sigma : {0.0, -19.0, std::numeric_limits<double>::quiet_NaN(),
+                               std::numeric_limits<double>::infinity()}) {
+        for (const auto& row : dartboard::bedChances(sigma)) {
+            EXPECT_EQ(row, miss) << sigma;
+        }
+    }
+}
+
 // With one dart left only the double itself finishes, so the advice's chance
 // is the chance the model gives that double for the aim the advice names.
 TEST(Dartboard, OneDartAdviceFinishesAsOftenAsItsAimHitsTheDouble) {
