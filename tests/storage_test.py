@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Tests what the server answers when its storage fails or changes behind its back: a commit's
 fsync or log write failing with EIO (a shim preloaded into the server fails them on command),
-across a restart and with keyed retries; the database overwritten or truncated while the server
-runs; a database missing beside its log. Every server listens on loopback; every step is bounded.
+across a restart and with keyed retries, and what the operator is told; the database
+overwritten or truncated while the server runs; a database missing beside its log. Every server
+listens on loopback; every step is bounded.
 
 Usage: storage_test.py PATH_TO_GAME_501_SERVER PATH_TO_SHIM [--sanitized]
 """
