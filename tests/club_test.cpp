@@ -4,6 +4,7 @@
 // operator reads in the log, and what each address is routed to.
 #include <SQLiteCpp/Database.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -435,6 +436,24 @@ TEST(Journal, NewAndPreviousDatabasesOpenAgainAtOneVersion) {
     EXPECT_EQ(userVersion(fresh), userVersion(previous));
 }
 
+// A crash may leave the file's header older than its log's: the file is
+// checked once the log is in it.
+TEST(Journal, OpensADatabaseWhoseHeaderIsNewerInItsLog) {
+    const Scratch scratch;
+    const std::string path = scratch.directory + "/game501.db";
+    std::string problem;
+    ASSERT_NE(Journal::open(path, problem), nullptr) << problem;
+    {
+        SQLite::Database database(path, SQLite::OPEN_READWRITE);
+        const int id = database.execAndGet("PRAGMA application_id").getInt();
+        database.exec("PRAGMA application_id = 0");
+        database.exec("PRAGMA wal_checkpoint(TRUNCATE)");
+        database.exec("PRAGMA application_id = " + std::to_string(id));
+        sqlite3_db_config(database.getHandle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    }
+    EXPECT_NE(Journal::open(path, problem), nullptr) << problem;
+}
+
 TEST(Archive, APreviousDatabaseReadsAsItsJournalPlaysIt) {
     const Scratch scratch;
     const std::string path = scratch.directory + "/previous.db";
@@ -605,7 +624,7 @@ TEST(Journal, TellsTheOperatorOnceWhenItCannotWriteAndOnceWhenItWritesAgain) {
         const Scratch scratch;
         const std::string path = scratch.directory + "/game501.db";
         std::string problem;
-        const std::unique_ptr<Journal> journal = Journal::open(path, problem);
+        std::unique_ptr<Journal> journal = Journal::open(path, problem);
         ASSERT_NE(journal, nullptr) << problem;
         journal->start();
         const auto append = [&journal](std::uint64_t event_id) {
@@ -628,6 +647,10 @@ TEST(Journal, TellsTheOperatorOnceWhenItCannotWriteAndOnceWhenItWritesAgain) {
         EXPECT_EQ(testing::internal::GetCapturedStderr(),
                   "game-501-server: journalen skrivs igen\n");
         EXPECT_EQ(journal->lastEventId(1), 2U);
+        // Mended, a stop puts the log into the file again: a copy of it alone
+        // holds every row.
+        journal.reset();
+        EXPECT_FALSE(std::filesystem::exists(path + "-wal"));
     }
 }
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Tests what the server answers when its storage fails or changes behind its back: a commit's
 fsync or log write failing with EIO (a shim preloaded into the server fails them on command),
-across a restart and with keyed retries; the database overwritten or truncated while the server
-runs; a database missing beside its log. Every server listens on loopback; every step is bounded.
+across a restart and with keyed retries, and what the operator is told; the database
+overwritten or truncated while the server runs; a database missing beside its log. Every server
+listens on loopback; every step is bounded.
 
 Usage: storage_test.py PATH_TO_GAME_501_SERVER PATH_TO_SHIM [--sanitized]
 """
@@ -36,18 +37,24 @@ def until_answered(send):
         time.sleep(0.1)
 
 
+def errors(server):
+    """Returns what the server has written to standard error so far, leaving the file's offset."""
+    return os.pread(server.error_file.fileno(), 1 << 20, 0).decode()
+
+
 def journal(data):
     with sqlite3.connect(data) as database:
         return database.execute("SELECT event_id, operation, arguments FROM journal ORDER BY event_id").fetchall()
 
 
 def test_a_failed_commit_is_answered_unknown_and_a_keyed_retry_counts_once(path, shim):
-    rows = [  # the fault, whether the server is killed while it lasts, whether the file kept the row
-        ("sync", True, True),
-        ("sync", False, True),
-        ("write", False, False),
+    rows = [  # the fault, whether the server is killed while it lasts, whether the file kept the row,
+        # why the file cannot be opened again while the fault lasts (after its name), told once
+        ("sync", True, True, None),
+        ("sync", False, True, "-wal: Input/output error"),
+        ("write", False, False, None),
     ]
-    for fault, killed, kept in rows:
+    for fault, killed, kept, told in rows:
         with tempfile.TemporaryDirectory() as faults:
             os.environ.update(LD_PRELOAD=shim, GAME501_FAULTS=faults)
             server = None
@@ -63,6 +70,14 @@ def test_a_failed_commit_is_answered_unknown_and_a_keyed_retry_counts_once(path,
                 check.assertEqual((failed.status, failed.body["error"]["code"]), (503, "outcome_unknown"), fault)
                 check.assertIn("samma Idempotency-Key", failed.body["error"]["message"])
                 check.assertEqual(failed.headers["Retry-After"], "1")
+                if told:
+                    told = f"game-501-server: journalen kan inte öppnas igen ({server.data}{told});"
+                    deadline = time.monotonic() + STEP_S
+                    while told not in errors(server):
+                        check.assertLess(time.monotonic(), deadline, f"never told: {told}")
+                        time.sleep(0.1)
+                    time.sleep(1.5)  # the server tries again every half second
+                    check.assertEqual(errors(server).count("kan inte öppnas igen"), 1)
                 if killed:
                     server.kill()
                     os.remove(f"{faults}/{fault}")
