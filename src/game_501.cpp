@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "json_members.h"
+#include "json_writers.h"
 
 namespace {
 
@@ -13,26 +14,107 @@ using game501::addMember;
 // The newest turns of the history that a state document shows.
 constexpr std::size_t kShownHistory = 20;
 
-Game501::json dartJson(const game501::DartRecord& dart) {
-    Game501::json object(Game501::json::value_t::object);
-    auto& members = object.get_ref<Game501::json::object_t&>();
-    addMember(members, "bust", dart.bust);
-    addMember(members, "double", dart.is_double);
-    addMember(members, "notation", dart.notation);
-    addMember(members, "source", dart.source);
-    addMember(members, "timestamp", dart.timestamp);
-    addMember(members, "value", dart.value);
-    return object;
+// Writes the state document of `leg` with `out`, a JsonText or a
+// JsonBuilder; every object's keys in ascending order.
+template <typename Writer>
+void writeDarts(Writer& out, const std::vector<game501::DartRecord>& darts) {
+    out.beginArray(darts.size());
+    for (const game501::DartRecord& dart : darts) {
+        out.beginObject();
+        out.key("bust");
+        out.value(dart.bust);
+        out.key("double");
+        out.value(dart.is_double);
+        out.key("notation");
+        out.value(dart.notation);
+        out.key("source");
+        out.value(dart.source);
+        out.key("timestamp");
+        out.value(dart.timestamp);
+        out.key("value");
+        out.value(dart.value);
+        out.endObject();
+    }
+    out.endArray();
 }
 
-Game501::json dartsJson(const std::vector<game501::DartRecord>& darts) {
-    Game501::json array(Game501::json::value_t::array);
-    auto& entries = array.get_ref<Game501::json::array_t&>();
-    entries.reserve(darts.size());
-    for (const game501::DartRecord& dart : darts) {
-        entries.push_back(dartJson(dart));
+template <typename Writer>
+void writeState(Writer& out, const game501::Leg& leg) {
+    const game501::Leg::Turn& turn = leg.turn();
+    const bool playing = leg.status() == game501::GameStatus::playing;
+    int turn_total = 0;
+    for (const game501::DartRecord& dart : turn.darts) {
+        turn_total += dart.value;
     }
-    return array;
+    out.beginObject();
+    out.key("active_player");
+    out.value(turn.player);
+    out.key("awaiting_clear");
+    out.value(leg.awaitingClear());
+    out.key("can_undo");
+    out.value(leg.canUndo());
+    out.key("current_turn");
+    out.beginObject();
+    out.key("darts");
+    writeDarts(out, turn.darts);
+    out.key("start_score");
+    out.value(turn.start_score);
+    out.key("total");
+    out.value(turn_total);
+    out.endObject();
+    out.key("double_out");
+    out.value(true);
+
+    out.key("history");
+    const std::size_t shown = std::min(leg.history().size(), kShownHistory);
+    out.beginArray(shown);
+    for (auto ended = leg.history().rbegin(); ended != leg.history().rbegin() + shown; ++ended) {
+        out.beginObject();
+        out.key("darts");
+        writeDarts(out, ended->darts);
+        out.key("end_score");
+        out.value(ended->end_score);
+        out.key("outcome");
+        out.value(game501::outcomeName(ended->outcome));
+        out.key("player");
+        out.value(leg.players()[static_cast<std::size_t>(ended->player)].name);
+        out.key("player_index");
+        out.value(ended->player);
+        out.key("round");
+        out.value(ended->round);
+        out.key("start_score");
+        out.value(ended->start_score);
+        out.endObject();
+    }
+    out.endArray();
+
+    out.key("players");
+    out.beginArray(leg.players().size());
+    for (std::size_t index = 0; index < leg.players().size(); ++index) {
+        const int position = static_cast<int>(index);
+        const game501::Leg::Player& player = leg.players()[index];
+        out.beginObject();
+        out.key("active");
+        out.value(playing && turn.player == position);
+        out.key("name");
+        out.value(player.name);
+        out.key("score");
+        out.value(player.score);
+        out.key("winner");
+        out.value(leg.winner() == position);
+        out.endObject();
+    }
+    out.endArray();
+
+    out.key("round");
+    out.value(turn.round);
+    out.key("status");
+    out.value(game501::statusName(leg.status()));
+    out.key("variant");
+    out.value("501");
+    out.key("winner");
+    out.value(leg.winner());
+    out.endObject();
 }
 
 }  // namespace
@@ -85,64 +167,9 @@ Game501::json Game501::respondLocked(const game501::Answer& answer) const {
 }
 
 Game501::json Game501::stateDocument(const game501::Leg& leg) {
-    // Every object is filled in ascending key order (see addMember) and every
-    // array is sized before it is filled.
-    const game501::Leg::Turn& turn = leg.turn();
-    const bool playing = leg.status() == game501::GameStatus::playing;
-    json players(json::value_t::array);
-    auto& player_entries = players.get_ref<json::array_t&>();
-    player_entries.reserve(leg.players().size());
-    for (std::size_t index = 0; index < leg.players().size(); ++index) {
-        const int position = static_cast<int>(index);
-        const game501::Leg::Player& player = leg.players()[index];
-        auto& members =
-            player_entries.emplace_back(json::value_t::object).get_ref<json::object_t&>();
-        addMember(members, "active", playing && turn.player == position);
-        addMember(members, "name", player.name);
-        addMember(members, "score", player.score);
-        addMember(members, "winner", leg.winner() == position);
-    }
-
-    json history(json::value_t::array);
-    auto& history_entries = history.get_ref<json::array_t&>();
-    history_entries.reserve(std::min(leg.history().size(), kShownHistory));
-    for (auto ended = leg.history().rbegin();
-         ended != leg.history().rend() && history_entries.size() < kShownHistory; ++ended) {
-        auto& members =
-            history_entries.emplace_back(json::value_t::object).get_ref<json::object_t&>();
-        addMember(members, "darts", dartsJson(ended->darts));
-        addMember(members, "end_score", ended->end_score);
-        addMember(members, "outcome", game501::outcomeName(ended->outcome));
-        addMember(members, "player", leg.players()[static_cast<std::size_t>(ended->player)].name);
-        addMember(members, "player_index", ended->player);
-        addMember(members, "round", ended->round);
-        addMember(members, "start_score", ended->start_score);
-    }
-
-    int turn_total = 0;
-    for (const game501::DartRecord& dart : turn.darts) {
-        turn_total += dart.value;
-    }
-    json current_turn(json::value_t::object);
-    auto& turn_members = current_turn.get_ref<json::object_t&>();
-    addMember(turn_members, "darts", dartsJson(turn.darts));
-    addMember(turn_members, "start_score", turn.start_score);
-    addMember(turn_members, "total", turn_total);
-
-    json state(json::value_t::object);
-    auto& members = state.get_ref<json::object_t&>();
-    addMember(members, "active_player", turn.player);
-    addMember(members, "awaiting_clear", leg.awaitingClear());
-    addMember(members, "can_undo", leg.canUndo());
-    addMember(members, "current_turn", std::move(current_turn));
-    addMember(members, "double_out", true);
-    addMember(members, "history", std::move(history));
-    addMember(members, "players", std::move(players));
-    addMember(members, "round", turn.round);
-    addMember(members, "status", game501::statusName(leg.status()));
-    addMember(members, "variant", "501");
-    addMember(members, "winner", leg.winner());
-    return state;
+    game501::JsonBuilder out;
+    writeState(out, leg);
+    return out.take();
 }
 
 Game501::json Game501::responseDocument(const game501::Answer& answer, const game501::Leg& leg) {
@@ -155,18 +182,21 @@ Game501::json Game501::responseDocument(const game501::Answer& answer, const gam
 }
 
 std::string Game501::stateText(const game501::Leg& leg) {
-    return stateDocument(leg).dump(-1, ' ', false, json::error_handler_t::replace);
+    game501::JsonText out;
+    writeState(out, leg);
+    return out.take();
 }
 
 std::string Game501::responseText(const game501::Answer& answer, const std::string& state) {
     // The members in key order, as the document has them.
-    const std::string message =
-        json(answer.message).dump(-1, ' ', false, json::error_handler_t::replace);
+    game501::JsonText message;
+    message.value(answer.message);
     std::string text;
-    text.reserve(state.size() + message.size() + 40);
+    const std::string message_text = message.take();
+    text.reserve(state.size() + message_text.size() + 40);
     text.append("{\"accepted\":").append(answer.accepted ? "true" : "false");
     text.append(",\"game\":").append(state);
-    text.append(",\"message\":").append(message);
+    text.append(",\"message\":").append(message_text);
     text.push_back('}');
     return text;
 }

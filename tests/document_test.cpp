@@ -138,5 +138,37 @@ TEST(StateDocument, HistoryShowsTheTwentyNewestTurns) {
     }
 }
 
+// The state's text is written straight from the leg; it must be the text of
+// its document, byte for byte, whatever the names and sources hold.
+TEST(StateDocument, TextIsTheDocumentsText) {
+    const std::vector<std::string> texts = {
+        "Sjörk \xF0\x9F\x8E\xAF",                               // valid, up to four bytes
+        "\"quote\" \\ \b\f\n\r\t\x01\x1F\x7F",                  // escapes, DEL as it is
+        "\x80 \xC0\x80 \xC1\xBF \xF5\xFF",                      // bytes that begin nothing
+        "\xE0\x80\x80 \xED\xA0\x80 \xF0\x80 \xF4\x90\x80\x80",  // overlong, surrogate, too high
+        "\xE2\x82 \xF0\x9F\x8E",                                // cut short inside the text
+        "end cut short \xE2\x82",
+    };
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(text);
+        Leg leg;
+        const auto same = [&leg] {
+            EXPECT_EQ(Game501::stateText(leg), Game501::stateDocument(leg).dump(
+                                                   -1, ' ', false, json::error_handler_t::replace));
+        };
+        same();
+        leg.start({text, "Zef"});
+        for (int visit = 0; visit < 24; ++visit) {
+            for (const char* notation : {"T20", "S1", "D1"}) {
+                leg.addDart(notation, text);
+            }
+            leg.markBoardClear();
+        }
+        same();
+        leg.addDart("T20", text);
+        same();
+    }
+}
+
 }  // namespace
 }  // namespace game501
