@@ -41,13 +41,13 @@ std::shared_ptr<const Display> Display::of(const Match& match,
     const std::optional<double> own_sigma = activeSigma(match, *facts, accuracies);
     return std::make_shared<const Display>(
         Game501::stateText(leg), front_end::checkoutSituation(leg), own_sigma, std::move(scores),
-        match.overview(), match.figures(), liveWinChances(match, facts->accuracies),
-        std::move(facts), LiveRecord::of(match, before ? before->record_.get() : nullptr));
+        match.overview(), match.figures(), livePoint(match, facts->accuracies), std::move(facts),
+        LiveRecord::of(match, before ? before->record_.get() : nullptr));
 }
 
 Display::Display(std::string state, std::optional<front_end::CheckoutSituation> checkout,
                  std::optional<double> own_sigma, std::vector<int> scores, Match::Overview overview,
-                 Match::Figures figures, std::optional<WinChances> win_chances,
+                 Match::Figures figures, std::optional<MatchPoint> chance_point,
                  std::shared_ptr<const MatchFacts> facts, std::shared_ptr<const LiveRecord> record)
     : state_(std::move(state)),
       checkout_situation_(checkout),
@@ -55,14 +55,15 @@ Display::Display(std::string state, std::optional<front_end::CheckoutSituation> 
       scores_(std::move(scores)),
       overview_(std::move(overview)),
       figures_(std::move(figures)),
-      win_chances_(win_chances),
+      chance_point_(chance_point),
       facts_(std::move(facts)),
       record_(std::move(record)) {}
 
 Game501::json Display::standingDocument() const {
     Game501::json standing = Match501::withFigures(Match501::standingDocument(overview_), figures_);
     addBoardFacts(standing, *facts_);
-    standing["win_chance"] = winChanceJson(win_chances_, facts_->accuracies);
+    standing["win_chance"] = winChanceJson(
+        liveWinChances(chance_point_, overview_.format, facts_->accuracies), facts_->accuracies);
     return standing;
 }
 

@@ -41,7 +41,7 @@ struct LiveMatch {
 class Display {
 public:
     // Returns the display of `match`, whose board knows `facts` of it, with
-    // the players' chances to win worked out (liveWinChances); the active
+    // where it stands for the players' chances to win (livePoint); the active
     // player's own advice is for their sigma in `accuracies` when they are a
     // member with one; `before` is the board's display one write earlier,
     // null after a rebuild (LiveRecord::of).
@@ -81,7 +81,7 @@ public:
 
     Display(std::string state, std::optional<front_end::CheckoutSituation> checkout,
             std::optional<double> own_sigma, std::vector<int> scores, Match::Overview overview,
-            Match::Figures figures, std::optional<WinChances> win_chances,
+            Match::Figures figures, std::optional<MatchPoint> chance_point,
             std::shared_ptr<const MatchFacts> facts, std::shared_ptr<const LiveRecord> record);
     Display(const Display&) = delete;
     Display& operator=(const Display&) = delete;
@@ -95,7 +95,7 @@ private:
     const std::vector<int> scores_;  // the leg's, by the match's players in their starting order
     const Match::Overview overview_;
     const Match::Figures figures_;
-    const std::optional<WinChances> win_chances_;  // worked out with the display, once per write
+    const std::optional<MatchPoint> chance_point_;  // the chances are worked out when read
     const std::shared_ptr<const MatchFacts> facts_;
     const std::shared_ptr<const LiveRecord> record_;
 

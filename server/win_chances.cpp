@@ -47,14 +47,23 @@ std::vector<PlayerAccuracy> playerAccuracies(
     return accuracies;
 }
 
-std::optional<WinChances> liveWinChances(const Match& match,
-                                         const std::vector<PlayerAccuracy>& accuracies) {
+std::optional<MatchPoint> livePoint(const Match& match,
+                                    const std::vector<PlayerAccuracy>& accuracies) {
     if (!known(accuracies) || match.players().size() != 2 ||
         match.standing().status != GameStatus::playing) {
         return std::nullopt;
     }
-    return matchWinChances(*accuracies[0].chain, *accuracies[1].chain, match.format(),
-                           match.legs());
+    return matchPoint(match.format(), match.legs());
+}
+
+std::optional<WinChances> liveWinChances(const std::optional<MatchPoint>& point,
+                                         Match::Format format,
+                                         const std::vector<PlayerAccuracy>& accuracies) {
+    if (!point || !known(accuracies)) {
+        return std::nullopt;
+    }
+    return winChances(*accuracies[0].chain, *accuracies[1].chain, format, point->standing,
+                      point->leg);
 }
 
 json winChanceJson(const std::optional<WinChances>& chances,

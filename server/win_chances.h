@@ -13,6 +13,7 @@
 #include "computer_player.h"
 #include "game_501.h"
 #include "match.h"
+#include "match_chances.h"
 #include "win_chance.h"
 
 namespace game501::server {
@@ -40,10 +41,18 @@ std::vector<PlayerAccuracy> playerAccuracies(
     const std::vector<std::string>& players,
     const std::vector<std::optional<ComputerLevel>>& levels, const Accuracies& members);
 
-// Returns both players' chances where `match` stands, with the players'
-// `accuracies`; none while it is not being played (idle or won) and where
-// they are not two.
-std::optional<WinChances> liveWinChances(const Match& match,
+// Returns where `match` stands for its players' chances (matchPoint); none
+// while it is not being played (idle or won), where they are not two and
+// where their `accuracies` are not known. Takes a microsecond or less: a
+// board asks it with every write, the chances themselves being worked out
+// only when read.
+std::optional<MatchPoint> livePoint(const Match& match,
+                                    const std::vector<PlayerAccuracy>& accuracies);
+
+// Returns both players' chances at `point` of a match of `format`, with the
+// players' `accuracies`; none for no point.
+std::optional<WinChances> liveWinChances(const std::optional<MatchPoint>& point,
+                                         Match::Format format,
                                          const std::vector<PlayerAccuracy>& accuracies);
 
 // Returns a match document's "win_chance": per player in the starting

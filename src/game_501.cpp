@@ -182,7 +182,9 @@ Game501::json Game501::responseDocument(const game501::Answer& answer, const gam
 }
 
 std::string Game501::stateText(const game501::Leg& leg) {
-    game501::JsonText out;
+    // About 100 bytes a dart shown, 30 more a visit and 500 besides: one
+    // allocation for most states.
+    game501::JsonText out(512 + 330 * std::min(leg.history().size(), kShownHistory));
     writeState(out, leg);
     return out.take();
 }

@@ -24,6 +24,9 @@ namespace game501 {
 // string that is not valid UTF-8 written as U+FFFD.
 class JsonText {
 public:
+    // Reserves room for `capacity` bytes of text.
+    explicit JsonText(std::size_t capacity = 0) { text_.reserve(capacity); }
+
     void beginObject() { open('{'); }
     void endObject() { close('}'); }
     void beginArray(std::size_t /*expected_size*/ = 0) { open('['); }

@@ -68,9 +68,8 @@ std::optional<MatchStanding> standingBefore(const std::vector<LegRecord>& legs, 
     return standing;
 }
 
-std::optional<WinChances> chancesAfter(const VisitChain& first, const VisitChain& second,
-                                       Match::Format format, MatchStanding standing,
-                                       const LegRecord& leg, std::size_t visits) {
+std::optional<MatchPoint> pointAfter(Match::Format format, MatchStanding standing,
+                                     const LegRecord& leg, std::size_t visits) {
     const std::optional<LegStanding> now = legAfter(leg, visits);
     if (!now) {
         return std::nullopt;
@@ -80,7 +79,17 @@ std::optional<WinChances> chancesAfter(const VisitChain& first, const VisitChain
             countWin(standing, format, player);
         }
     }
-    return winChances(first, second, format, standing, *now);
+    return MatchPoint{standing, *now};
+}
+
+std::optional<WinChances> chancesAfter(const VisitChain& first, const VisitChain& second,
+                                       Match::Format format, const MatchStanding& standing,
+                                       const LegRecord& leg, std::size_t visits) {
+    const std::optional<MatchPoint> point = pointAfter(format, standing, leg, visits);
+    if (!point) {
+        return std::nullopt;
+    }
+    return winChances(first, second, format, point->standing, point->leg);
 }
 
 }  // namespace
@@ -88,6 +97,14 @@ std::optional<WinChances> chancesAfter(const VisitChain& first, const VisitChain
 std::optional<WinChances> matchWinChances(const VisitChain& first, const VisitChain& second,
                                           Match::Format format,
                                           const std::vector<LegRecord>& legs) {
+    const std::optional<MatchPoint> point = matchPoint(format, legs);
+    if (!point) {
+        return std::nullopt;
+    }
+    return winChances(first, second, format, point->standing, point->leg);
+}
+
+std::optional<MatchPoint> matchPoint(Match::Format format, const std::vector<LegRecord>& legs) {
     if (legs.empty()) {
         return std::nullopt;
     }
@@ -95,7 +112,7 @@ std::optional<WinChances> matchWinChances(const VisitChain& first, const VisitCh
     if (!standing) {
         return std::nullopt;
     }
-    return chancesAfter(first, second, format, *standing, legs.back(), legs.back().visits.size());
+    return pointAfter(format, *standing, legs.back(), legs.back().visits.size());
 }
 
 std::optional<std::vector<WinChancePoint>> matchWinChanceCourse(

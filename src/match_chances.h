@@ -31,6 +31,18 @@ namespace game501 {
 std::optional<WinChances> matchWinChances(const VisitChain& first, const VisitChain& second,
                                           Match::Format format, const std::vector<LegRecord>& legs);
 
+// Where a two-player match stands, all that its chances are worked out from.
+struct MatchPoint {
+    MatchStanding standing;  // a leg won in `leg` counted in it
+    LegStanding leg;
+};
+
+// Returns where the match of `format` stands after `legs`, read as
+// matchWinChances reads them, which is winChances of this point; nothing
+// where matchWinChances returns nothing before any chain is asked. For an
+// owner that works the chances out only when they are read.
+std::optional<MatchPoint> matchPoint(Match::Format format, const std::vector<LegRecord>& legs);
+
 // The chances to win the match after a visit.
 struct WinChancePoint {
     int set = 1;
