@@ -114,6 +114,11 @@ void configure(SQLite::Database& database, bool in_memory) {
         throw std::runtime_error("databasen kan inte skrivas med WAL (journal_mode " + mode + ")");
     }
     database.exec("PRAGMA synchronous = FULL");
+    if (!in_memory) {
+        // The writer appends: the pages it needs again are few, and the
+        // system's file cache holds the rest.
+        database.exec("PRAGMA cache_size = -" + std::to_string(kWriterCacheKiB));
+    }
     const std::string check = database.execAndGet("PRAGMA quick_check").getString();
     if (check != "ok") {
         throw std::runtime_error("databasen är skadad: " + check);

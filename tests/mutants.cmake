@@ -5,7 +5,7 @@
 # mutant whose text no longer occurs stops the configure step, so a refactor
 # of the engine cannot silently disarm these checks.
 
-set(engine_sources game_501.cpp leg.cpp rules.cpp beds.cpp)
+set(engine_sources game_501.cpp json_writers.cpp leg.cpp rules.cpp beds.cpp)
 
 # Every source but the mutated one is compiled once for all the mutants.
 function(game501_mutant_objects target)
