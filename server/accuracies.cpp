@@ -165,11 +165,12 @@ accuracy::Tally Accuracies::tallyLocked(const std::vector<Seat>& seats, const Fr
     return tally;
 }
 
-std::optional<std::optional<accuracy::Estimate>> Accuracies::learnLocked(
-    std::int64_t member, const std::vector<Appearance>& ended, const Fresh& fresh) {
+Accuracies::Learnt Accuracies::learnLocked(std::int64_t member,
+                                           const std::vector<Appearance>& ended,
+                                           const Fresh& fresh) {
     const auto found = kept_.find(member);
     if (found == kept_.end()) {
-        return std::nullopt;
+        return {};
     }
     Kept& kept = found->second;
     const accuracy::Tally before = kept.tally;
@@ -187,7 +188,7 @@ std::optional<std::optional<accuracy::Estimate>> Accuracies::learnLocked(
         }
         if (place != month.seats.end() && std::get<0>(*place) == match.board &&
             std::get<1>(*place) == match.start_event && std::get<2>(*place) == position) {
-            return std::nullopt;  // it ended before, and again after a dart taken back
+            return {};  // it ended before, and again after a dart taken back
         }
         const accuracy::Tally tally = tallyLocked({seat}, fresh);
         month.seats.insert(place, seat);
@@ -198,7 +199,7 @@ std::optional<std::optional<accuracy::Estimate>> Accuracies::learnLocked(
     if (kept.tally != before) {
         kept.estimate = accuracy::estimate(kept.tally);
     }
-    return kept.estimate;
+    return Learnt{true, kept.estimate};
 }
 
 void Accuracies::refresh(const Member& member, const std::vector<Appearance>& ended,
@@ -206,13 +207,11 @@ void Accuracies::refresh(const Member& member, const std::vector<Appearance>& en
     std::optional<double> sigma;
     {
         const MutexLock lock(work_mutex_);
-        std::optional<std::optional<accuracy::Estimate>> estimate =
-            learnLocked(member.id, ended, fresh);
-        if (!estimate) {
-            estimate =
-                refreshLocked(member.id, reader_.appearances(member.id, {}), fresh, false).estimate;
-        }
-        sigma = boardSigma(*estimate);
+        const Learnt learnt = learnLocked(member.id, ended, fresh);
+        sigma = boardSigma(
+            learnt.kept ? learnt.estimate
+                        : refreshLocked(member.id, reader_.appearances(member.id, {}), fresh, false)
+                              .estimate);
     }
     const MutexLock lock(sigmas_mutex_);
     if (sigma) {

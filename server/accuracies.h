@@ -114,12 +114,17 @@ private:
     // estimates only when `months` asks for them (the boards need none).
     MemberAccuracy refreshLocked(std::int64_t member, const std::vector<Appearance>& appearances,
                                  const Fresh& fresh, bool months) GAME501_REQUIRES(work_mutex_);
+    // What is kept of a member after the matches that just ended.
+    struct Learnt {
+        // False when the member is not kept yet, or a seat's match ended
+        // before with other darts: their matches are to be read again.
+        bool kept = false;
+        std::optional<accuracy::Estimate> estimate;
+    };
     // Adds to what is kept of `member` their seats in matches that just
-    // ended, and returns their estimate; nothing when the member is not
-    // kept yet or a seat's match ended before with other darts.
-    std::optional<std::optional<accuracy::Estimate>> learnLocked(
-        std::int64_t member, const std::vector<Appearance>& ended, const Fresh& fresh)
-        GAME501_REQUIRES(work_mutex_);
+    // ended, and returns their estimate.
+    Learnt learnLocked(std::int64_t member, const std::vector<Appearance>& ended,
+                       const Fresh& fresh) GAME501_REQUIRES(work_mutex_);
     accuracy::Tally tallyLocked(const std::vector<Seat>& seats, const Fresh& fresh)
         GAME501_REQUIRES(work_mutex_);
     // Brings `member` up to date with their seats in matches that just
