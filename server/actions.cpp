@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "json_writers.h"
+
 namespace game501::server {
 
 namespace {
@@ -34,8 +36,17 @@ std::string argumentsJson(const Command& command) {
             }
             return arguments.dump();
         }
-        case Command::Kind::dart:
-            return json{{"notation", command.notation}, {"source", command.source}}.dump();
+        case Command::Kind::dart: {
+            // Every dart has one: written straight, with no document between.
+            JsonText arguments(32 + command.notation.size() + command.source.size());
+            arguments.beginObject();
+            arguments.key("notation");
+            arguments.value(command.notation);
+            arguments.key("source");
+            arguments.value(command.source);
+            arguments.endObject();
+            return arguments.take();
+        }
         case Command::Kind::undo:
         case Command::Kind::clear:
         case Command::Kind::reset:
