@@ -40,12 +40,13 @@ std::shared_ptr<const Display> Display::of(const Match& match,
     }
     const std::optional<double> own_sigma = activeSigma(match, *facts, accuracies);
     return std::make_shared<const Display>(
-        Game501::stateText(leg), front_end::checkoutSituation(leg), own_sigma, std::move(scores),
-        match.overview(), match.figures(), livePoint(match, facts->accuracies), std::move(facts),
+        Game501::stateText(leg, before ? &before->state_ : nullptr),
+        front_end::checkoutSituation(leg), own_sigma, std::move(scores), match.overview(),
+        match.figures(), livePoint(match, facts->accuracies), std::move(facts),
         LiveRecord::of(match, before ? before->record_.get() : nullptr));
 }
 
-Display::Display(std::string state, std::optional<front_end::CheckoutSituation> checkout,
+Display::Display(Game501::StateText state, std::optional<front_end::CheckoutSituation> checkout,
                  std::optional<double> own_sigma, std::vector<int> scores, Match::Overview overview,
                  Match::Figures figures, std::optional<MatchPoint> chance_point,
                  std::shared_ptr<const MatchFacts> facts, std::shared_ptr<const LiveRecord> record)
@@ -75,7 +76,7 @@ const std::string& Display::standing() const {
 const std::string& Display::match() const {
     std::call_once(match_made_, [this] {
         Game501::json match = standingDocument();
-        match["game"] = Game501::json::parse(state_);
+        match["game"] = Game501::json::parse(state_.text);
         match_ = serialise(match);
     });
     return match_;

@@ -50,7 +50,7 @@ public:
                                              const Accuracies& accuracies, const Display* before);
 
     // The leg's state document (Game501::stateText).
-    const std::string& state() const { return state_; }
+    const std::string& state() const { return state_.text; }
     // Returns the match document without the leg, as events carry it: the
     // standing with the board's facts (addBoardFacts), each player's
     // "figures" (Match501::withFigures) and the players' "win_chance"
@@ -79,7 +79,7 @@ public:
     // What the board knows of its match beside the engine.
     const MatchFacts& facts() const { return *facts_; }
 
-    Display(std::string state, std::optional<front_end::CheckoutSituation> checkout,
+    Display(Game501::StateText state, std::optional<front_end::CheckoutSituation> checkout,
             std::optional<double> own_sigma, std::vector<int> scores, Match::Overview overview,
             Match::Figures figures, std::optional<MatchPoint> chance_point,
             std::shared_ptr<const MatchFacts> facts, std::shared_ptr<const LiveRecord> record);
@@ -89,7 +89,7 @@ public:
 private:
     Game501::json standingDocument() const;
 
-    const std::string state_;
+    const Game501::StateText state_;  // its history copied by the next display where the same
     const std::optional<front_end::CheckoutSituation> checkout_situation_;
     const std::optional<double> own_sigma_;  // the active player's, if a member with one
     const std::vector<int> scores_;  // the leg's, by the match's players in their starting order

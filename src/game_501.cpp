@@ -14,8 +14,7 @@ using game501::addMember;
 // The newest turns of the history that a state document shows.
 constexpr std::size_t kShownHistory = 20;
 
-// Writes the state document of `leg` with `out`, a JsonText or a
-// JsonBuilder; every object's keys in ascending order.
+// Writes the darts of a visit.
 template <typename Writer>
 void writeDarts(Writer& out, const std::vector<game501::DartRecord>& darts) {
     out.beginArray(darts.size());
@@ -38,8 +37,37 @@ void writeDarts(Writer& out, const std::vector<game501::DartRecord>& darts) {
     out.endArray();
 }
 
+// Writes the newest visits of the history that a state shows, newest first.
 template <typename Writer>
-void writeState(Writer& out, const game501::Leg& leg) {
+void writeHistory(Writer& out, const game501::Leg& leg) {
+    const std::size_t shown = std::min(leg.history().size(), kShownHistory);
+    out.beginArray(shown);
+    for (auto ended = leg.history().rbegin(); ended != leg.history().rbegin() + shown; ++ended) {
+        out.beginObject();
+        out.key("darts");
+        writeDarts(out, ended->darts);
+        out.key("end_score");
+        out.value(ended->end_score);
+        out.key("outcome");
+        out.value(game501::outcomeName(ended->outcome));
+        out.key("player");
+        out.value(leg.players()[static_cast<std::size_t>(ended->player)].name);
+        out.key("player_index");
+        out.value(ended->player);
+        out.key("round");
+        out.value(ended->round);
+        out.key("start_score");
+        out.value(ended->start_score);
+        out.endObject();
+    }
+    out.endArray();
+}
+
+// Writes the state document of `leg` with `out`, a JsonText or a
+// JsonBuilder, every object's keys in ascending order; `history(out)`
+// writes its history.
+template <typename Writer, typename History>
+void writeState(Writer& out, const game501::Leg& leg, History&& history) {
     const game501::Leg::Turn& turn = leg.turn();
     const bool playing = leg.status() == game501::GameStatus::playing;
     int turn_total = 0;
@@ -66,27 +94,7 @@ void writeState(Writer& out, const game501::Leg& leg) {
     out.value(true);
 
     out.key("history");
-    const std::size_t shown = std::min(leg.history().size(), kShownHistory);
-    out.beginArray(shown);
-    for (auto ended = leg.history().rbegin(); ended != leg.history().rbegin() + shown; ++ended) {
-        out.beginObject();
-        out.key("darts");
-        writeDarts(out, ended->darts);
-        out.key("end_score");
-        out.value(ended->end_score);
-        out.key("outcome");
-        out.value(game501::outcomeName(ended->outcome));
-        out.key("player");
-        out.value(leg.players()[static_cast<std::size_t>(ended->player)].name);
-        out.key("player_index");
-        out.value(ended->player);
-        out.key("round");
-        out.value(ended->round);
-        out.key("start_score");
-        out.value(ended->start_score);
-        out.endObject();
-    }
-    out.endArray();
+    history(out);
 
     out.key("players");
     out.beginArray(leg.players().size());
@@ -168,7 +176,7 @@ Game501::json Game501::respondLocked(const game501::Answer& answer) const {
 
 Game501::json Game501::stateDocument(const game501::Leg& leg) {
     game501::JsonBuilder out;
-    writeState(out, leg);
+    writeState(out, leg, [&leg](game501::JsonBuilder& history) { writeHistory(history, leg); });
     return out.take();
 }
 
@@ -181,12 +189,27 @@ Game501::json Game501::responseDocument(const game501::Answer& answer, const gam
     return response;
 }
 
-std::string Game501::stateText(const game501::Leg& leg) {
+std::string Game501::stateText(const game501::Leg& leg) { return stateText(leg, nullptr).text; }
+
+Game501::StateText Game501::stateText(const game501::Leg& leg, const StateText* before) {
+    StateText state;
+    state.history_version = leg.historyVersion();
     // About 100 bytes a dart shown, 30 more a visit and 500 besides: one
     // allocation for most states.
     game501::JsonText out(512 + 330 * std::min(leg.history().size(), kShownHistory));
-    writeState(out, leg);
-    return out.take();
+    writeState(out, leg, [&](game501::JsonText& history) {
+        state.history_begin = history.size();
+        if (before != nullptr && before->history_version == state.history_version) {
+            history.raw(
+                std::string_view(before->text)
+                    .substr(before->history_begin, before->history_end - before->history_begin));
+        } else {
+            writeHistory(history, leg);
+        }
+        state.history_end = history.size();
+    });
+    state.text = out.take();
+    return state;
 }
 
 std::string Game501::responseText(const game501::Answer& answer, const std::string& state) {

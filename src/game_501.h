@@ -107,6 +107,18 @@ public:
     // and makes the state's text once for both. `state` is stateText of the
     // leg the operation ran on.
     static std::string stateText(const game501::Leg& leg);
+
+    // A state text, and where in it the array of its history is.
+    struct StateText {
+        std::string text;
+        std::uint64_t history_version = 0;  // the leg's (Leg::historyVersion)
+        std::size_t history_begin = 0;
+        std::size_t history_end = 0;
+    };
+    // Returns stateText(leg) and where its history is, copying the history
+    // from `before` (a state text made earlier, or null) where that shows the
+    // same history: for an owner that makes the text after every write.
+    static StateText stateText(const game501::Leg& leg, const StateText* before);
     static std::string responseText(const game501::Answer& answer, const std::string& state);
 
 private:

@@ -49,6 +49,14 @@ public:
     void value(const char* string) { value(std::string_view(string)); }
     void value(const std::string& string) { value(std::string_view(string)); }
 
+    // Writes `text`, a value written before as JSON text, as it is.
+    void raw(std::string_view text) {
+        separate();
+        text_.append(text);
+    }
+
+    // Returns the bytes written so far.
+    std::size_t size() const { return text_.size(); }
     // Returns the text written.
     std::string take() { return std::move(text_); }
 

@@ -1,6 +1,7 @@
 #include "leg.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -99,6 +100,7 @@ Answer Leg::undo() {
         }
         now_.turn.end_score = 0;
         now_.turn.outcome = TurnOutcome::open;
+        historyChanged();
     }
     now_.turn.darts.pop_back();
     now_.players[static_cast<std::size_t>(now_.turn.player)].score = point.score;
@@ -182,6 +184,7 @@ void Leg::begin(GameStatus status, std::vector<Player> players) {
     now_.players = std::move(players);
     now_.turn = Turn{0, 1, kStartScore, 0, TurnOutcome::open, {}};
     now_.history.clear();
+    historyChanged();
     now_.awaiting_clear = false;
     now_.winner = -1;
     undo_stack_.clear();
@@ -199,6 +202,7 @@ void Leg::endTurn(TurnOutcome outcome, UndoPoint& point) {
         now_.history.pop_front();
     }
     point.ended_turn = true;
+    historyChanged();
 }
 
 void Leg::passTurn() {
@@ -211,6 +215,12 @@ void Leg::passTurn() {
     turn.end_score = 0;
     turn.outcome = TurnOutcome::open;
     turn.darts.clear();
+}
+
+void Leg::historyChanged() {
+    // Shared by every leg, so that no two histories have one version.
+    static std::atomic<std::uint64_t> versions{0};
+    now_.history_version = versions.fetch_add(1, std::memory_order_relaxed) + 1;
 }
 
 }  // namespace game501

@@ -122,6 +122,10 @@ public:
     // The winner's index into players(); -1 while there is none.
     int winner() const { return now_.winner; }
     bool canUndo() const { return !undo_stack_.empty(); }
+    // Returns a number that changes with every change of the history or of
+    // the names it shows, and that no other history in the process had: two
+    // legs of one number have the same history. Copies of a leg share it.
+    std::uint64_t historyVersion() const { return now_.history_version; }
 
 private:
     // The state of a leg.
@@ -130,6 +134,7 @@ private:
         std::vector<Player> players;
         Turn turn;
         std::deque<Turn> history;
+        std::uint64_t history_version = 0;  // 0 for no players and no history
         bool awaiting_clear = false;
         int winner = -1;
     };
@@ -157,6 +162,8 @@ private:
     void endTurn(TurnOutcome outcome, UndoPoint& point);
     // Gives the board to the next player.
     void passTurn();
+    // Gives the history a version no history had before.
+    void historyChanged();
 
     Clock clock_;
     State now_;

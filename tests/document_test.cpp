@@ -170,5 +170,50 @@ TEST(StateDocument, TextIsTheDocumentsText) {
     }
 }
 
+// A state text copies the history of the text before it only while the leg
+// shows the same history: after every kind of call, the text is the one
+// made afresh.
+TEST(StateDocument, TextCopiesOnlyAHistoryThatIsTheSame) {
+    Leg leg;
+    Leg other;
+    other.start({"Ymma"});
+    other.addDart("T20", "test");
+    Game501::StateText before = Game501::stateText(other, nullptr);
+    const auto step = [&](const char* call) {
+        SCOPED_TRACE(call);
+        Game501::StateText now = Game501::stateText(leg, &before);
+        ASSERT_EQ(now.text, Game501::stateText(leg));
+        before = std::move(now);
+    };
+    step("idle, beside another leg's text");
+    leg.start({"Zef", "Sjörk"});
+    step("start");
+    for (int visit = 0; visit < 110; ++visit) {
+        for (const char* notation : {"S1", "S1", "S1"}) {
+            leg.addDart(notation, "test");
+            step(notation);
+        }
+        leg.markBoardClear();
+        step("clear");
+        if (visit % 7 == 0) {
+            leg.undo();
+            step("undo of the dart that ended a visit");
+            leg.undo();
+            step("undo within the visit");
+            leg.addDart("S1", "test");
+            leg.addDart("S1", "test");
+            step("visit thrown again");
+            leg.markBoardClear();
+            step("clear");
+        }
+    }
+    leg.reset();
+    step("reset");
+    leg.start({"Ymma", "Zef"});
+    step("start with other names");
+    leg.addDart("T20", "test");
+    step("a dart");
+}
+
 }  // namespace
 }  // namespace game501
