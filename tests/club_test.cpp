@@ -432,6 +432,8 @@ TEST(Journal, NewAndPreviousDatabasesOpenAgainAtOneVersion) {
         std::string problem;
         EXPECT_NE(Journal::open(path, problem), nullptr) << path << ": " << problem;
     }
+    // The version docs/server.md gives: a later server upgrades from it.
+    EXPECT_EQ(userVersion(fresh), 3);
     EXPECT_GT(userVersion(previous), written);
     EXPECT_EQ(userVersion(fresh), userVersion(previous));
 }
@@ -704,6 +706,10 @@ TEST(Api, RoutesEachAddressToWhatAnswersIt) {
         {1, verb::get, "/api/matches/1-1/void", 404, "body",
          R"({"error":{"code":"not_found","message":"Matchen finns inte"}})"},
         {1, verb::get, "/matches/", 200, "Content-Type", "text/html; charset=utf-8"},
+        {1, verb::get, "/players", 200, "Content-Type", "text/html; charset=utf-8"},
+        {1, verb::get, "/organiser", 200, "Content-Type", "text/html; charset=utf-8"},
+        {1, verb::get, "/competitions", 200, "Content-Type", "text/html; charset=utf-8"},
+        {1, verb::get, "/competitions/1", 200, "Content-Type", "text/html; charset=utf-8"},
         {1, verb::get, "/players/Ymma/x", 404, "Content-Type", "application/json"},
         {1, verb::get, "/web/app.css/", 404, "Content-Type", "application/json"},
         {1, verb::get, "/api/boards/2/events", 404, "body",
