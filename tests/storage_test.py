@@ -47,11 +47,22 @@ def journal(data):
         return database.execute("SELECT event_id, operation, arguments FROM journal ORDER BY event_id").fetchall()
 
 
+def command(directory, faults, on):
+    """Commands the shim's `faults` (names separated by spaces) in `directory`, or ends them."""
+    for name in faults.split():
+        if on:
+            open(f"{directory}/{name}", "w").close()
+        else:
+            os.remove(f"{directory}/{name}")
+
+
 def test_a_failed_commit_is_answered_unknown_and_a_keyed_retry_counts_once(path, shim):
-    rows = [  # the fault, whether the server is killed while it lasts, whether the file kept the row,
-        # why the file cannot be opened again while the fault lasts (after its name), told once
+    rows = [  # the faults, whether the server is killed while they last, whether the file kept the row,
+        # why the file cannot be opened again while they last (after its name), told once
         ("sync", True, True, None),
         ("sync", False, True, "-wal: Input/output error"),
+        ("sync open-wal", False, True, "-wal: Input/output error"),
+        ("sync open-shm", False, True, "-shm kan inte skrivas: Input/output error"),
         ("write", False, False, None),
     ]
     for fault, killed, kept, told in rows:
@@ -62,7 +73,7 @@ def test_a_failed_commit_is_answered_unknown_and_a_keyed_retry_counts_once(path,
                 server = Server(path)
                 check.assertEqual(server.post(1, "start", {"players": ["Ymma", "Sjörk"]}).status, 200)
                 check.assertEqual(dart(server, "T20", "k-1").status, 200)
-                open(f"{faults}/{fault}", "w").close()
+                command(faults, fault, True)
                 failed = dart(server, "T19", "k-2")
                 if SANITIZED and failed.status == 200:
                     print(f"{fault}: skipped, the sanitized server does not take the preloaded shim")
@@ -80,10 +91,10 @@ def test_a_failed_commit_is_answered_unknown_and_a_keyed_retry_counts_once(path,
                     check.assertEqual(errors(server).count("kan inte öppnas igen"), 1)
                 if killed:
                     server.kill()
-                    os.remove(f"{faults}/{fault}")
+                    command(faults, fault, False)
                     server = server.again()
                 else:
-                    os.remove(f"{faults}/{fault}")
+                    command(faults, fault, False)
                     if kept:  # opened again, the server shows what the file holds
                         until_answered(lambda: dart(server, "T20", "k-1"))
                         check.assertEqual(server.exchange("GET", "/api/boards/1").headers["ETag"], '"3"')
