@@ -123,6 +123,41 @@ def test_a_failed_commit_is_answered_unknown_and_a_keyed_retry_counts_once(path,
                     server.kill()
 
 
+def test_a_computer_goes_on_from_the_move_a_failed_commit_kept(path, shim):
+    if SANITIZED:
+        print("computer: skipped, the sanitized server does not take the preloaded shim")
+        return
+    with tempfile.TemporaryDirectory() as faults:
+        os.environ.update(LD_PRELOAD=shim, GAME501_FAULTS=faults)
+        server = None
+        try:
+            server = Server(path, extra=("--computer-pause", "500"))
+            start = {"players": ["Ymma", {"computer": "strong"}], "seed": 5}
+            check.assertTrue(server.post(1, "start", start).body["accepted"])
+            for notation in ["T20", "T20", "T20"]:
+                server.post(1, "darts", {"notation": notation})
+            server.post(1, "clear")
+            command(faults, "sync", True)  # the computer's first dart fails, kept in the file
+            deadline = time.monotonic() + STEP_S
+            while "kan inte öppnas igen" not in errors(server):
+                check.assertLess(time.monotonic(), deadline, "the reopen never failed")
+                time.sleep(0.1)
+            command(faults, "sync", False)
+            # Opened again, the computer throws the rest of its visit, each dart once, and clears.
+            while True:
+                game = server.get("/api/boards/1")
+                if game["active_player"] == 0 and not game["awaiting_clear"]:
+                    break
+                check.assertLess(time.monotonic(), deadline + STEP_S, "the computer stopped")
+                time.sleep(0.1)
+            check.assertEqual([d["source"] for d in game["history"][0]["darts"]], ["dator"] * 3)
+            check.assertEqual(server.stop(), 0)
+        finally:
+            del os.environ["LD_PRELOAD"], os.environ["GAME501_FAULTS"]
+            if server is not None:
+                server.kill()
+
+
 def test_a_database_changed_behind_the_servers_back_takes_no_write(path):
     def overwrite(data):
         other = data + ".other"
@@ -192,6 +227,7 @@ def test_a_database_missing_beside_its_log_is_refused(path):
 def main():
     path, shim = sys.argv[1], sys.argv[2]
     run_all([functools.partial(test_a_failed_commit_is_answered_unknown_and_a_keyed_retry_counts_once, path, shim),
+             functools.partial(test_a_computer_goes_on_from_the_move_a_failed_commit_kept, path, shim),
              functools.partial(test_a_database_changed_behind_the_servers_back_takes_no_write, path),
              functools.partial(test_a_database_missing_beside_its_log_is_refused, path)])
 
