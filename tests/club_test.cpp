@@ -537,7 +537,9 @@ TEST(Board, ComesBackAfterARestartAsItsJournalLeftIt) {
         const BoardView& view = club.boards[0]->view();
         const std::string state = view.state().json;
         const Document match = view.match();
+        const bool free = club.boards[0]->settled().free;
         club.restart();
+        EXPECT_EQ(club.boards[0]->settled().free, free) << row.name;
         EXPECT_EQ(club.boards[0]->view().state().json, state) << row.name;
         EXPECT_EQ(club.boards[0]->view().match().json, match.json) << row.name;
         EXPECT_EQ(club.boards[0]->view().match().event_id, match.event_id) << row.name;
