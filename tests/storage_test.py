@@ -158,6 +158,29 @@ def test_a_computer_goes_on_from_the_move_a_failed_commit_kept(path, shim):
                 server.kill()
 
 
+def test_a_player_whose_failed_commit_was_kept_is_a_member_once_the_file_is_open_again(path, shim):
+    if SANITIZED:
+        print("player: skipped, the sanitized server does not take the preloaded shim")
+        return
+    with tempfile.TemporaryDirectory() as faults:
+        os.environ.update(LD_PRELOAD=shim, GAME501_FAULTS=faults)
+        server = None
+        try:
+            server = Server(path)
+            command(faults, "sync", True)
+            check.assertEqual(server.correct("/api/players", {"name": "Kim"}).body["error"]["code"],
+                              "outcome_unknown")
+            command(faults, "sync", False)
+            # A start names a member as the register spells the name.
+            until_answered(lambda: server.post(1, "start", {"players": ["kim"]}))
+            check.assertEqual(server.get("/api/boards/1")["players"][0]["name"], "Kim")
+            check.assertEqual(server.stop(), 0)
+        finally:
+            del os.environ["LD_PRELOAD"], os.environ["GAME501_FAULTS"]
+            if server is not None:
+                server.kill()
+
+
 def test_a_database_changed_behind_the_servers_back_takes_no_write(path):
     def overwrite(data):
         other = data + ".other"
@@ -228,6 +251,8 @@ def main():
     path, shim = sys.argv[1], sys.argv[2]
     run_all([functools.partial(test_a_failed_commit_is_answered_unknown_and_a_keyed_retry_counts_once, path, shim),
              functools.partial(test_a_computer_goes_on_from_the_move_a_failed_commit_kept, path, shim),
+             functools.partial(test_a_player_whose_failed_commit_was_kept_is_a_member_once_the_file_is_open_again,
+                               path, shim),
              functools.partial(test_a_database_changed_behind_the_servers_back_takes_no_write, path),
              functools.partial(test_a_database_missing_beside_its_log_is_refused, path)])
 
