@@ -7,6 +7,7 @@ listens on loopback; every step is bounded.
 
 Usage: storage_test.py PATH_TO_GAME_501_SERVER PATH_TO_SHIM [--sanitized]
 """
+import contextlib
 import functools
 import json
 import os
@@ -123,62 +124,60 @@ def test_a_failed_commit_is_answered_unknown_and_a_keyed_retry_counts_once(path,
                     server.kill()
 
 
-def test_a_computer_goes_on_from_the_move_a_failed_commit_kept(path, shim):
-    if SANITIZED:
-        print("computer: skipped, the sanitized server does not take the preloaded shim")
-        return
+@contextlib.contextmanager
+def shimmed(path, shim, extra=()):
+    """Yields a server that takes the shim's faults, and the directory that commands them."""
     with tempfile.TemporaryDirectory() as faults:
         os.environ.update(LD_PRELOAD=shim, GAME501_FAULTS=faults)
         server = None
         try:
-            server = Server(path, extra=("--computer-pause", "500"))
-            start = {"players": ["Ymma", {"computer": "strong"}], "seed": 5}
-            check.assertTrue(server.post(1, "start", start).body["accepted"])
-            for notation in ["T20", "T20", "T20"]:
-                server.post(1, "darts", {"notation": notation})
-            server.post(1, "clear")
-            command(faults, "sync", True)  # the computer's first dart fails, kept in the file
-            deadline = time.monotonic() + STEP_S
-            while "kan inte öppnas igen" not in errors(server):
-                check.assertLess(time.monotonic(), deadline, "the reopen never failed")
-                time.sleep(0.1)
-            command(faults, "sync", False)
-            # Opened again, the computer throws the rest of its visit, each dart once, and clears.
-            while True:
-                game = server.get("/api/boards/1")
-                if game["active_player"] == 0 and not game["awaiting_clear"]:
-                    break
-                check.assertLess(time.monotonic(), deadline + STEP_S, "the computer stopped")
-                time.sleep(0.1)
-            check.assertEqual([d["source"] for d in game["history"][0]["darts"]], ["dator"] * 3)
-            check.assertEqual(server.stop(), 0)
+            server = Server(path, extra=extra)
+            yield server, faults
         finally:
             del os.environ["LD_PRELOAD"], os.environ["GAME501_FAULTS"]
             if server is not None:
                 server.kill()
+
+
+def test_a_computer_goes_on_from_the_move_a_failed_commit_kept(path, shim):
+    if SANITIZED:
+        print("computer: skipped, the sanitized server does not take the preloaded shim")
+        return
+    with shimmed(path, shim, ("--computer-pause", "500")) as (server, faults):
+        start = {"players": ["Ymma", {"computer": "strong"}], "seed": 5}
+        check.assertTrue(server.post(1, "start", start).body["accepted"])
+        for notation in ["T20", "T20", "T20"]:
+            server.post(1, "darts", {"notation": notation})
+        server.post(1, "clear")
+        command(faults, "sync", True)  # the computer's first dart fails, kept in the file
+        deadline = time.monotonic() + STEP_S
+        while "kan inte öppnas igen" not in errors(server):
+            check.assertLess(time.monotonic(), deadline, "the reopen never failed")
+            time.sleep(0.1)
+        command(faults, "sync", False)
+        # Opened again, the computer throws the rest of its visit, each dart once, and clears.
+        while True:
+            game = server.get("/api/boards/1")
+            if game["active_player"] == 0 and not game["awaiting_clear"]:
+                break
+            check.assertLess(time.monotonic(), deadline + STEP_S, "the computer stopped")
+            time.sleep(0.1)
+        check.assertEqual([d["source"] for d in game["history"][0]["darts"]], ["dator"] * 3)
+        check.assertEqual(server.stop(), 0)
 
 
 def test_a_player_whose_failed_commit_was_kept_is_a_member_once_the_file_is_open_again(path, shim):
     if SANITIZED:
         print("player: skipped, the sanitized server does not take the preloaded shim")
         return
-    with tempfile.TemporaryDirectory() as faults:
-        os.environ.update(LD_PRELOAD=shim, GAME501_FAULTS=faults)
-        server = None
-        try:
-            server = Server(path)
-            command(faults, "sync", True)
-            check.assertEqual(server.correct("/api/players", {"name": "Kim"}).body["error"]["code"],
-                              "outcome_unknown")
-            command(faults, "sync", False)
-            # A start names a member as the register spells the name.
-            until_answered(lambda: server.post(1, "start", {"players": ["kim"]}))
-            check.assertEqual(server.get("/api/boards/1")["players"][0]["name"], "Kim")
-            check.assertEqual(server.stop(), 0)
-        finally:
-            del os.environ["LD_PRELOAD"], os.environ["GAME501_FAULTS"]
-            if server is not None:
-                server.kill()
+    with shimmed(path, shim) as (server, faults):
+        command(faults, "sync", True)
+        check.assertEqual(server.correct("/api/players", {"name": "Kim"}).body["error"]["code"], "outcome_unknown")
+        command(faults, "sync", False)
+        # A start names a member as the register spells the name.
+        until_answered(lambda: server.post(1, "start", {"players": ["kim"]}))
+        check.assertEqual(server.get("/api/boards/1")["players"][0]["name"], "Kim")
+        check.assertEqual(server.stop(), 0)
 
 
 def test_a_database_changed_behind_the_servers_back_takes_no_write(path):
