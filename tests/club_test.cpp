@@ -14,6 +14,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -689,6 +690,15 @@ TEST(Board, AFailedWriteLeavesItAsTheJournalHoldsIt) {
     EXPECT_EQ(club.boards[0]->view().match().json, after.json);
 }
 
+// Returns what a server of `club`'s boards, with the pages of `web`, routes `request` to.
+Routed routed(Club& club, const WebFiles* web, const Request& request) {
+    const Reports reports(club.journal->reader(), club.boards, club.journal->accuracies());
+    const Organiser organiser("organiser", *club.journal);
+    Competitions competitions(*club.journal, club.boards);
+    const Api api(club.boards, reports, organiser, competitions, web);
+    return api.route(request);
+}
+
 TEST(Api, RoutesEachAddressToWhatAnswersIt) {
     using http::verb;
     const struct {
@@ -729,19 +739,28 @@ TEST(Api, RoutesEachAddressToWhatAnswersIt) {
     for (const auto& row : rows) {
         const std::string name = std::string(http::to_string(row.method)) + " " + row.target +
                                  " on " + std::to_string(row.boards);
-        Club& club = row.boards == 1 ? one : two;
-        const Reports reports(club.journal->reader(), club.boards, club.journal->accuracies());
-        const Organiser organiser("organiser", *club.journal);
-        Competitions competitions(*club.journal, club.boards);
-        const Api api(club.boards, reports, organiser, competitions, &*web);
-        const Routed routed = api.route(Request{row.method, row.target, 11});
-        const Response* response = std::get_if<Response>(&routed);
+        const Routed answer =
+            routed(row.boards == 1 ? one : two, &*web, Request{row.method, row.target, 11});
+        const Response* response = std::get_if<Response>(&answer);
         ASSERT_NE(response, nullptr) << name;
         EXPECT_EQ(response->result_int(), row.status) << name;
         const std::string value =
             row.field == "body" ? response->body() : std::string((*response)[row.field]);
         EXPECT_EQ(value, row.value) << name;
     }
+}
+
+TEST(Api, TheWallReadsEveryBoardsOpeningInTheirOrder) {
+    Club club(2);
+    club.run(2, {start({"Ymma"})});
+    const Routed answer = routed(club, nullptr, Request{http::verb::get, "/api/boards/live", 11});
+    const Response* response = std::get_if<Response>(&answer);
+    ASSERT_NE(response, nullptr);
+    nlohmann::json boards = nlohmann::json::array();
+    for (const std::unique_ptr<Board>& board : club.boards) {
+        boards.push_back(nlohmann::json::parse(board->view().opening().json));
+    }
+    EXPECT_EQ(nlohmann::json::parse(response->body()), nlohmann::json({{"boards", boards}}));
 }
 
 }  // namespace
