@@ -659,6 +659,41 @@ TEST(Journal, TellsTheOperatorOnceWhenItCannotWriteAndOnceWhenItWritesAgain) {
     }
 }
 
+TEST(Journal, AnswersAFailedRowOnceTheRowsBeforeItAreTold) {
+    const Scratch scratch;
+    const std::string path = scratch.directory + "/game501.db";
+    std::string problem;
+    std::unique_ptr<Journal> journal = Journal::open(path, problem);
+    ASSERT_NE(journal, nullptr) << problem;
+    journal->start();
+    std::promise<void> telling;
+    std::promise<void> release;
+    const std::shared_future<void> released = release.get_future().share();
+    journal->append(JournalRow{1, 1, 1000, dart("T20"), "", false, {}},
+                    [&telling, released](Journal::Written) {
+                        telling.set_value();
+                        released.wait();
+                    });
+    telling.get_future().wait();
+    ASSERT_EQ(chmod(path.c_str(), 0400), 0);
+    testing::internal::CaptureStderr();
+    std::promise<Journal::Written> failed;
+    journal->append(JournalRow{1, 2, 1000, dart("T20"), "", false, {}},
+                    [&failed](Journal::Written written) { failed.set_value(written); });
+    // Most often the writer waits for the first row's telling by now.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    release.set_value();
+    std::future<Journal::Written> answer = failed.get_future();
+    const bool answered = answer.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    testing::internal::GetCapturedStderr();
+    ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+    if (!answered) {
+        static_cast<void>(journal.release());  // its writer waits for good
+        FAIL() << "the failed row was never answered";
+    }
+    EXPECT_EQ(answer.get(), Journal::Written::not_written);
+}
+
 TEST(Board, AFailedWriteLeavesItAsTheJournalHoldsIt) {
     Club club(1);
     const std::uint64_t last = club.run(1, {start({"Ymma", "Sjörk"}), dart("T20")});
