@@ -604,6 +604,17 @@ TEST(Board, AResetLeavesTheMatchAsANewBoardHasIt) {
     EXPECT_EQ(club.boards[0]->view().match().json, club.boards[1]->view().match().json);
 }
 
+// Returns the journal on `path`, started.
+std::unique_ptr<Journal> started(const std::string& path) {
+    std::string problem;
+    std::unique_ptr<Journal> journal = Journal::open(path, problem);
+    if (!journal) {
+        throw std::runtime_error(problem);
+    }
+    journal->start();
+    return journal;
+}
+
 TEST(Journal, TellsTheOperatorOnceWhenItCannotWriteAndOnceWhenItWritesAgain) {
     const struct {
         std::string fault;
@@ -628,10 +639,7 @@ TEST(Journal, TellsTheOperatorOnceWhenItCannotWriteAndOnceWhenItWritesAgain) {
         SCOPED_TRACE(row.fault);
         const Scratch scratch;
         const std::string path = scratch.directory + "/game501.db";
-        std::string problem;
-        std::unique_ptr<Journal> journal = Journal::open(path, problem);
-        ASSERT_NE(journal, nullptr) << problem;
-        journal->start();
+        std::unique_ptr<Journal> journal = started(path);
         const auto append = [&journal](std::uint64_t event_id) {
             return appendDurably(*journal,
                                  JournalRow{1, event_id, 1000, dart("T20"), "", false, {}});
@@ -662,10 +670,7 @@ TEST(Journal, TellsTheOperatorOnceWhenItCannotWriteAndOnceWhenItWritesAgain) {
 TEST(Journal, AnswersAFailedRowOnceTheRowsBeforeItAreTold) {
     const Scratch scratch;
     const std::string path = scratch.directory + "/game501.db";
-    std::string problem;
-    std::unique_ptr<Journal> journal = Journal::open(path, problem);
-    ASSERT_NE(journal, nullptr) << problem;
-    journal->start();
+    std::unique_ptr<Journal> journal = started(path);
     std::promise<void> telling;
     std::promise<void> release;
     const std::shared_future<void> released = release.get_future().share();
