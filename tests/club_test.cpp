@@ -14,6 +14,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -432,6 +433,8 @@ TEST(Journal, NewAndPreviousDatabasesOpenAgainAtOneVersion) {
         std::string problem;
         EXPECT_NE(Journal::open(path, problem), nullptr) << path << ": " << problem;
     }
+    // The version docs/server.md gives: a later server upgrades from it.
+    EXPECT_EQ(userVersion(fresh), 3);
     EXPECT_GT(userVersion(previous), written);
     EXPECT_EQ(userVersion(fresh), userVersion(previous));
 }
@@ -535,7 +538,9 @@ TEST(Board, ComesBackAfterARestartAsItsJournalLeftIt) {
         const BoardView& view = club.boards[0]->view();
         const std::string state = view.state().json;
         const Document match = view.match();
+        const bool free = club.boards[0]->settled().free;
         club.restart();
+        EXPECT_EQ(club.boards[0]->settled().free, free) << row.name;
         EXPECT_EQ(club.boards[0]->view().state().json, state) << row.name;
         EXPECT_EQ(club.boards[0]->view().match().json, match.json) << row.name;
         EXPECT_EQ(club.boards[0]->view().match().event_id, match.event_id) << row.name;
@@ -599,6 +604,17 @@ TEST(Board, AResetLeavesTheMatchAsANewBoardHasIt) {
     EXPECT_EQ(club.boards[0]->view().match().json, club.boards[1]->view().match().json);
 }
 
+// Returns the journal on `path`, started.
+std::unique_ptr<Journal> started(const std::string& path) {
+    std::string problem;
+    std::unique_ptr<Journal> journal = Journal::open(path, problem);
+    if (!journal) {
+        throw std::runtime_error(problem);
+    }
+    journal->start();
+    return journal;
+}
+
 TEST(Journal, TellsTheOperatorOnceWhenItCannotWriteAndOnceWhenItWritesAgain) {
     const struct {
         std::string fault;
@@ -623,10 +639,7 @@ TEST(Journal, TellsTheOperatorOnceWhenItCannotWriteAndOnceWhenItWritesAgain) {
         SCOPED_TRACE(row.fault);
         const Scratch scratch;
         const std::string path = scratch.directory + "/game501.db";
-        std::string problem;
-        std::unique_ptr<Journal> journal = Journal::open(path, problem);
-        ASSERT_NE(journal, nullptr) << problem;
-        journal->start();
+        std::unique_ptr<Journal> journal = started(path);
         const auto append = [&journal](std::uint64_t event_id) {
             return appendDurably(*journal,
                                  JournalRow{1, event_id, 1000, dart("T20"), "", false, {}});
@@ -652,6 +665,38 @@ TEST(Journal, TellsTheOperatorOnceWhenItCannotWriteAndOnceWhenItWritesAgain) {
         journal.reset();
         EXPECT_FALSE(std::filesystem::exists(path + "-wal"));
     }
+}
+
+TEST(Journal, AnswersAFailedRowOnceTheRowsBeforeItAreTold) {
+    const Scratch scratch;
+    const std::string path = scratch.directory + "/game501.db";
+    std::unique_ptr<Journal> journal = started(path);
+    std::promise<void> telling;
+    std::promise<void> release;
+    const std::shared_future<void> released = release.get_future().share();
+    journal->append(JournalRow{1, 1, 1000, dart("T20"), "", false, {}},
+                    [&telling, released](Journal::Written) {
+                        telling.set_value();
+                        released.wait();
+                    });
+    telling.get_future().wait();
+    ASSERT_EQ(chmod(path.c_str(), 0400), 0);
+    testing::internal::CaptureStderr();
+    std::promise<Journal::Written> failed;
+    journal->append(JournalRow{1, 2, 1000, dart("T20"), "", false, {}},
+                    [&failed](Journal::Written written) { failed.set_value(written); });
+    // Most often the writer waits for the first row's telling by now.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    release.set_value();
+    std::future<Journal::Written> answer = failed.get_future();
+    const bool answered = answer.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    testing::internal::GetCapturedStderr();
+    ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+    if (!answered) {
+        static_cast<void>(journal.release());  // its writer waits for good
+        FAIL() << "the failed row was never answered";
+    }
+    EXPECT_EQ(answer.get(), Journal::Written::not_written);
 }
 
 TEST(Board, AFailedWriteLeavesItAsTheJournalHoldsIt) {
@@ -685,6 +730,15 @@ TEST(Board, AFailedWriteLeavesItAsTheJournalHoldsIt) {
     EXPECT_EQ(club.boards[0]->view().match().json, after.json);
 }
 
+// Returns what a server of `club`'s boards, with the pages of `web`, routes `request` to.
+Routed routed(Club& club, const WebFiles* web, const Request& request) {
+    const Reports reports(club.journal->reader(), club.boards, club.journal->accuracies());
+    const Organiser organiser("organiser", *club.journal);
+    Competitions competitions(*club.journal, club.boards);
+    const Api api(club.boards, reports, organiser, competitions, web);
+    return api.route(request);
+}
+
 TEST(Api, RoutesEachAddressToWhatAnswersIt) {
     using http::verb;
     const struct {
@@ -704,6 +758,10 @@ TEST(Api, RoutesEachAddressToWhatAnswersIt) {
         {1, verb::get, "/api/matches/1-1/void", 404, "body",
          R"({"error":{"code":"not_found","message":"Matchen finns inte"}})"},
         {1, verb::get, "/matches/", 200, "Content-Type", "text/html; charset=utf-8"},
+        {1, verb::get, "/players", 200, "Content-Type", "text/html; charset=utf-8"},
+        {1, verb::get, "/organiser", 200, "Content-Type", "text/html; charset=utf-8"},
+        {1, verb::get, "/competitions", 200, "Content-Type", "text/html; charset=utf-8"},
+        {1, verb::get, "/competitions/1", 200, "Content-Type", "text/html; charset=utf-8"},
         {1, verb::get, "/players/Ymma/x", 404, "Content-Type", "application/json"},
         {1, verb::get, "/web/app.css/", 404, "Content-Type", "application/json"},
         {1, verb::get, "/api/boards/2/events", 404, "body",
@@ -721,19 +779,28 @@ TEST(Api, RoutesEachAddressToWhatAnswersIt) {
     for (const auto& row : rows) {
         const std::string name = std::string(http::to_string(row.method)) + " " + row.target +
                                  " on " + std::to_string(row.boards);
-        Club& club = row.boards == 1 ? one : two;
-        const Reports reports(club.journal->reader(), club.boards, club.journal->accuracies());
-        const Organiser organiser("organiser", *club.journal);
-        Competitions competitions(*club.journal, club.boards);
-        const Api api(club.boards, reports, organiser, competitions, &*web);
-        const Routed routed = api.route(Request{row.method, row.target, 11});
-        const Response* response = std::get_if<Response>(&routed);
+        const Routed answer =
+            routed(row.boards == 1 ? one : two, &*web, Request{row.method, row.target, 11});
+        const Response* response = std::get_if<Response>(&answer);
         ASSERT_NE(response, nullptr) << name;
         EXPECT_EQ(response->result_int(), row.status) << name;
         const std::string value =
             row.field == "body" ? response->body() : std::string((*response)[row.field]);
         EXPECT_EQ(value, row.value) << name;
     }
+}
+
+TEST(Api, TheWallReadsEveryBoardsOpeningInTheirOrder) {
+    Club club(2);
+    club.run(2, {start({"Ymma"})});
+    const Routed answer = routed(club, nullptr, Request{http::verb::get, "/api/boards/live", 11});
+    const Response* response = std::get_if<Response>(&answer);
+    ASSERT_NE(response, nullptr);
+    nlohmann::json boards = nlohmann::json::array();
+    for (const std::unique_ptr<Board>& board : club.boards) {
+        boards.push_back(nlohmann::json::parse(board->view().opening().json));
+    }
+    EXPECT_EQ(nlohmann::json::parse(response->body()), nlohmann::json({{"boards", boards}}));
 }
 
 }  // namespace

@@ -218,8 +218,12 @@ def test_storage_faults_refuse_writes_and_change_nothing(path):
                     break
             check.assertEqual((status, json.loads(body)["error"]["code"]), (503, "storage_unavailable"))
             check.assertEqual(board_bytes(server, 1), before)
+            # A player added while it is full is no member once the next write is in.
+            check.assertEqual(server.correct("/api/players", {"name": "Kim"})[0], 503)
             os.remove(f"{mount}/filler")
             check.assertEqual(write_bytes(server, 1, "darts", {"notation": "S1"})[0], 200)
+            check.assertEqual(write_bytes(server, 1, "start", {"players": ["kim"]})[0], 200)
+            check.assertEqual(server.get("/api/boards/1")["players"][0]["name"], "kim")
 
             # Read-only: refused until it is writable again.
             before = board_bytes(server, 1)

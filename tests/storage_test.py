@@ -7,6 +7,7 @@ listens on loopback; every step is bounded.
 
 Usage: storage_test.py PATH_TO_GAME_501_SERVER PATH_TO_SHIM [--sanitized]
 """
+import contextlib
 import functools
 import json
 import os
@@ -47,11 +48,22 @@ def journal(data):
         return database.execute("SELECT event_id, operation, arguments FROM journal ORDER BY event_id").fetchall()
 
 
+def command(directory, faults, on):
+    """Commands the shim's `faults` (names separated by spaces) in `directory`, or ends them."""
+    for name in faults.split():
+        if on:
+            open(f"{directory}/{name}", "w").close()
+        else:
+            os.remove(f"{directory}/{name}")
+
+
 def test_a_failed_commit_is_answered_unknown_and_a_keyed_retry_counts_once(path, shim):
-    rows = [  # the fault, whether the server is killed while it lasts, whether the file kept the row,
-        # why the file cannot be opened again while the fault lasts (after its name), told once
+    rows = [  # the faults, whether the server is killed while they last, whether the file kept the row,
+        # why the file cannot be opened again while they last (after its name), told once
         ("sync", True, True, None),
         ("sync", False, True, "-wal: Input/output error"),
+        ("sync open-wal", False, True, "-wal: Input/output error"),
+        ("sync open-shm", False, True, "-shm kan inte skrivas: Input/output error"),
         ("write", False, False, None),
     ]
     for fault, killed, kept, told in rows:
@@ -62,7 +74,7 @@ def test_a_failed_commit_is_answered_unknown_and_a_keyed_retry_counts_once(path,
                 server = Server(path)
                 check.assertEqual(server.post(1, "start", {"players": ["Ymma", "Sjörk"]}).status, 200)
                 check.assertEqual(dart(server, "T20", "k-1").status, 200)
-                open(f"{faults}/{fault}", "w").close()
+                command(faults, fault, True)
                 failed = dart(server, "T19", "k-2")
                 if SANITIZED and failed.status == 200:
                     print(f"{fault}: skipped, the sanitized server does not take the preloaded shim")
@@ -80,10 +92,10 @@ def test_a_failed_commit_is_answered_unknown_and_a_keyed_retry_counts_once(path,
                     check.assertEqual(errors(server).count("kan inte öppnas igen"), 1)
                 if killed:
                     server.kill()
-                    os.remove(f"{faults}/{fault}")
+                    command(faults, fault, False)
                     server = server.again()
                 else:
-                    os.remove(f"{faults}/{fault}")
+                    command(faults, fault, False)
                     if kept:  # opened again, the server shows what the file holds
                         until_answered(lambda: dart(server, "T20", "k-1"))
                         check.assertEqual(server.exchange("GET", "/api/boards/1").headers["ETag"], '"3"')
@@ -110,6 +122,62 @@ def test_a_failed_commit_is_answered_unknown_and_a_keyed_retry_counts_once(path,
                 del os.environ["LD_PRELOAD"], os.environ["GAME501_FAULTS"]
                 if server is not None:
                     server.kill()
+
+
+@contextlib.contextmanager
+def shimmed(path, shim, extra=()):
+    """Yields a server that takes the shim's faults, and the directory that commands them."""
+    with tempfile.TemporaryDirectory() as faults:
+        os.environ.update(LD_PRELOAD=shim, GAME501_FAULTS=faults)
+        server = None
+        try:
+            server = Server(path, extra=extra)
+            yield server, faults
+        finally:
+            del os.environ["LD_PRELOAD"], os.environ["GAME501_FAULTS"]
+            if server is not None:
+                server.kill()
+
+
+def test_a_computer_goes_on_from_the_move_a_failed_commit_kept(path, shim):
+    if SANITIZED:
+        print("computer: skipped, the sanitized server does not take the preloaded shim")
+        return
+    with shimmed(path, shim, ("--computer-pause", "500")) as (server, faults):
+        start = {"players": ["Ymma", {"computer": "strong"}], "seed": 5}
+        check.assertTrue(server.post(1, "start", start).body["accepted"])
+        for notation in ["T20", "T20", "T20"]:
+            server.post(1, "darts", {"notation": notation})
+        server.post(1, "clear")
+        command(faults, "sync", True)  # the computer's first dart fails, kept in the file
+        deadline = time.monotonic() + STEP_S
+        while "kan inte öppnas igen" not in errors(server):
+            check.assertLess(time.monotonic(), deadline, "the reopen never failed")
+            time.sleep(0.1)
+        command(faults, "sync", False)
+        # Opened again, the computer throws the rest of its visit, each dart once, and clears.
+        while True:
+            game = server.get("/api/boards/1")
+            if game["active_player"] == 0 and not game["awaiting_clear"]:
+                break
+            check.assertLess(time.monotonic(), deadline + STEP_S, "the computer stopped")
+            time.sleep(0.1)
+        check.assertEqual([d["source"] for d in game["history"][0]["darts"]], ["dator"] * 3)
+        check.assertEqual(server.stop(), 0)
+
+
+def test_a_player_whose_failed_commit_was_kept_is_a_member_once_the_file_is_open_again(path, shim):
+    if SANITIZED:
+        print("player: skipped, the sanitized server does not take the preloaded shim")
+        return
+    with shimmed(path, shim) as (server, faults):
+        command(faults, "sync", True)
+        check.assertEqual(server.correct("/api/players", {"name": "Kim"}).body["error"]["code"], "outcome_unknown")
+        command(faults, "sync", False)
+        # A start names a member as the register spells the name.
+        until_answered(lambda: server.post(1, "start", {"players": ["kim"]}))
+        check.assertEqual(server.get("/api/boards/1")["players"][0]["name"], "Kim")
+        check.assertEqual(server.stop(), 0)
 
 
 def test_a_database_changed_behind_the_servers_back_takes_no_write(path):
@@ -181,6 +249,9 @@ def test_a_database_missing_beside_its_log_is_refused(path):
 def main():
     path, shim = sys.argv[1], sys.argv[2]
     run_all([functools.partial(test_a_failed_commit_is_answered_unknown_and_a_keyed_retry_counts_once, path, shim),
+             functools.partial(test_a_computer_goes_on_from_the_move_a_failed_commit_kept, path, shim),
+             functools.partial(test_a_player_whose_failed_commit_was_kept_is_a_member_once_the_file_is_open_again,
+                               path, shim),
              functools.partial(test_a_database_changed_behind_the_servers_back_takes_no_write, path),
              functools.partial(test_a_database_missing_beside_its_log_is_refused, path)])
 
