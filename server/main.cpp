@@ -1,7 +1,6 @@
 // game-501-server: the boards of a club on the network. Each board is one
 // game engine with a JSON API and a live event stream; writing to a board
 // takes its token, reading and following it does not.
-#include <malloc.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -294,9 +293,6 @@ int badUsage(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Each thread that allocates would otherwise be given an arena of its
-    // own, whose free memory the others cannot use.
-    mallopt(M_ARENA_MAX, kMallocArenas);
     std::optional<Options> options;
     std::optional<std::vector<std::string>> file_tokens;
     std::optional<std::string> file_organiser_token;

@@ -128,9 +128,6 @@ constexpr std::chrono::milliseconds kAccuracyRound{1000};
 // The journal writer's page cache, in KiB (SQLite's own default is 2,000 KiB
 // a connection).
 constexpr int kWriterCacheKiB = 512;
-// The C library's memory arenas, shared by every thread: one for each core
-// of a small club computer.
-constexpr int kMallocArenas = 2;
 // The reports of matches that are over, kept once made: at most so many
 // matches, and so many bytes of their texts, the least recently read going
 // first.
