@@ -14,7 +14,6 @@
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/write.hpp>
 #include <deque>
-#include <memory>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -22,7 +21,6 @@
 #include <vector>
 
 #include "event_stream.h"
-#include "prompt_write.h"
 #include "server_limits.h"
 
 namespace game501::server {
@@ -184,30 +182,14 @@ private:
         if (answeredLater(routed)) {
             // A write is answered once its journal row is durable, from one
             // of the journal's threads, and a read of the archive from a
-            // reader's, which writes a large answer itself as far as the
-            // client takes it; the guard keeps the io_context running till
-            // then.
-            std::shared_ptr<const SocketCopy> socket;
-            if (std::holds_alternative<ArchiveRead>(routed)) {
-                socket = std::make_shared<const SocketCopy>(stream_.socket().native_handle());
-            }
+            // reader's; the guard keeps the io_context running till then.
             return api_.answerLater(
-                std::move(routed), [self = shared_from_this(), keep_alive, socket,
+                std::move(routed), [self = shared_from_this(), keep_alive,
                                     work = net::make_work_guard(strand_)](Response response) {
-                    std::string text;
-                    std::size_t sent = 0;
-                    if (socket && socket->valid() && response.body().size() >= kPromptWriteBytes) {
-                        finish(response, keep_alive);
-                        text = wireText(response);
-                        sent = socket->write(text, 0, kPromptWriteWait);
-                    }
-                    net::dispatch(self->strand_, [self, keep_alive, sent, text = std::move(text),
-                                                  response = std::move(response)]() mutable {
-                        if (text.empty()) {
-                            return self->respond(std::move(response), keep_alive);
-                        }
-                        self->writeRest(std::move(text), sent, keep_alive);
-                    });
+                    net::dispatch(self->strand_,
+                                  [self, keep_alive, response = std::move(response)]() mutable {
+                                      self->respond(std::move(response), keep_alive);
+                                  });
                 });
         }
         if (const EventStream* const stream = std::get_if<EventStream>(&routed)) {
@@ -245,28 +227,6 @@ private:
         if (error) {
             return;
         }
-        answered(keep_alive);
-    }
-
-    // Writes what a reader left of `text`, an answer on the wire from
-    // `sent` on.
-    void writeRest(std::string text, std::size_t sent, bool keep_alive) {
-        if (sent == text.size()) {
-            return answered(keep_alive);
-        }
-        rest_ = std::move(text);
-        stream_.expires_after(kWriteTimeout);
-        net::async_write(
-            stream_, net::buffer(*rest_) + sent,
-            [self = shared_from_this(), keep_alive](beast::error_code error, std::size_t) {
-                self->rest_.reset();
-                if (!error) {
-                    self->answered(keep_alive);
-                }
-            });
-    }
-
-    void answered(bool keep_alive) {
         if (!keep_alive || stopping_) {
             return lingerThenClose(shared_from_this(), stream_);
         }
@@ -282,7 +242,6 @@ private:
     beast::flat_buffer buffer_{kMaxHeaderBytes + kMaxBodyBytes};
     std::optional<http::request_parser<http::string_body>> parser_;
     std::optional<Response> response_;
-    std::optional<std::string> rest_;  // of an answer a reader began
     bool reading_ = false;
     bool answered_ = false;  // so the connection may idle before its next request
     bool stopping_ = false;

@@ -116,11 +116,6 @@ constexpr std::size_t kMaxCompetitionNameBytes = 64;
 constexpr unsigned kReadThreads = 2;
 constexpr std::size_t kMaxQueuedReads = 64;
 constexpr int kReaderNice = 10;
-// An answer to a read of at least so many bytes is written by the reader's
-// thread for as long as the client takes it without making it wait longer
-// than this in all; the connection's thread writes the rest.
-constexpr std::size_t kPromptWriteBytes = 64 * 1024;
-constexpr std::chrono::milliseconds kPromptWriteWait{100};
 // The members' accuracies are brought up to date in rounds at least this far
 // apart: the boards' advice learns of a match that ended within a round.
 constexpr std::chrono::milliseconds kAccuracyRound{1000};

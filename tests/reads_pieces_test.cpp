@@ -2,8 +2,6 @@
 // its 503, the record a board shares with its readers, the reports kept of
 // matches that are over, and If-None-Match.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <future>
 #include <memory>
@@ -19,7 +17,6 @@
 #include "match.h"
 #include "match_report.h"
 #include "parsing.h"
-#include "prompt_write.h"
 #include "read_queue.h"
 #include "replay.h"
 
@@ -157,47 +154,6 @@ TEST(KeptReports, LetsTheLeastRecentlyReadGoFirst) {
     small.keep(1, 2, big);  // too many bytes beside the first: it goes
     EXPECT_EQ(small.find(1, 1), nullptr);
     EXPECT_NE(small.find(1, 2), nullptr);
-}
-
-// A reader writes what the client takes without a long wait; the
-// connection's own write goes on from the offset it reached, so the client
-// gets every byte once, in order, and the connection outlives the copy.
-TEST(PromptWrite, LeavesWhatTheClientDoesNotTakeToTheConnection) {
-    Response response{http::status::ok, 11};
-    response.body() = std::string(4 << 20, 'x');
-    response.body().back() = 'y';
-    finish(response, true);
-    const std::string text = wireText(response);
-    ASSERT_EQ(text.rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
-    ASSERT_NE(text.find("Content-Length: 4194304\r\n"), std::string::npos);
-    ASSERT_EQ(text.size() - text.find("\r\n\r\n") - 4, response.body().size());
-
-    int ends[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
-    std::size_t sent = 0;
-    {
-        const SocketCopy copy(ends[0]);
-        ASSERT_TRUE(copy.valid());
-        sent = copy.write(text, 0, std::chrono::milliseconds(20));  // nobody reads yet
-    }
-    ASSERT_GT(sent, 0u);
-    ASSERT_LT(sent, text.size());
-    std::future<std::string> received = std::async(std::launch::async, [&ends] {
-        std::string all;
-        char chunk[65536];
-        for (ssize_t got; (got = ::read(ends[1], chunk, sizeof chunk)) > 0;) {
-            all.append(chunk, static_cast<std::size_t>(got));
-        }
-        return all;
-    });
-    for (std::size_t at = sent; at < text.size();) {
-        const ssize_t wrote = ::write(ends[0], text.data() + at, text.size() - at);
-        ASSERT_GT(wrote, 0);
-        at += static_cast<std::size_t>(wrote);
-    }
-    ::close(ends[0]);
-    EXPECT_TRUE(received.get() == text);
-    ::close(ends[1]);
 }
 
 }  // namespace
