@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <iterator>
 #include <utility>
 
 #include "json_members.h"
@@ -41,8 +42,9 @@ void writeDarts(Writer& out, const std::vector<game501::DartRecord>& darts) {
 template <typename Writer>
 void writeHistory(Writer& out, const game501::Leg& leg) {
     const std::size_t shown = std::min(leg.history().size(), kShownHistory);
+    const auto oldest_shown = std::next(leg.history().rbegin(), static_cast<std::ptrdiff_t>(shown));
     out.beginArray(shown);
-    for (auto ended = leg.history().rbegin(); ended != leg.history().rbegin() + shown; ++ended) {
+    for (auto ended = leg.history().rbegin(); ended != oldest_shown; ++ended) {
         out.beginObject();
         out.key("darts");
         writeDarts(out, ended->darts);

@@ -39,8 +39,8 @@ struct BoardRows {
 std::string competitionBody(int pool) {
     json players = json::array();
     for (int player = 0; player < kTournamentPlayers; ++player) {
-        players.push_back(
-            {{"computer", kLevels[player % 4]}, {"name", "Dator " + std::to_string(player + 1)}});
+        players.push_back({{"computer", kLevels[static_cast<std::size_t>(player % 4)]},
+                           {"name", "Dator " + std::to_string(player + 1)}});
     }
     json boards = json::array();
     for (int board = 1; board <= pool; ++board) {
