@@ -1,8 +1,7 @@
 #include "read_queue.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
+#include <pthread.h>
+#include <sched.h>
 
 #include <exception>
 #include <utility>
@@ -41,9 +40,11 @@ bool ReadQueue::post(Task task) {
 }
 
 void lowerThreadPriority() {
-    // On Linux a thread's nice value is its own: the boards' threads win the
-    // processor whenever both want it. Raising it is always allowed.
-    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), kReaderNice);
+    // SCHED_IDLE is a thread's own and always allowed: any of the boards'
+    // threads that wakes takes the processor from a reader at once, where a
+    // nice value would only have shared it less.
+    const sched_param idle{};
+    pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
 }
 
 void ReadQueue::run() {

@@ -16,7 +16,8 @@
 
 namespace game501::server {
 
-// Lowers the calling thread's priority to kReaderNice, below the boards'.
+// Lowers the calling thread's priority below the boards': it runs only when no
+// other thread wants the processor (SCHED_IDLE).
 void lowerThreadPriority();
 
 // Thread-safe.

@@ -1,8 +1,7 @@
 #include "scenarios.h"
+#include <pthread.h>
+#include <sched.h>
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -617,10 +616,6 @@ constexpr int kReaders = 8;
 constexpr int kTimedReads = 20;
 constexpr std::chrono::seconds kReadsFillTime{300};
 constexpr std::size_t kDartSamples = 1 << 20;
-// The readers' nice value: at a club they read on machines of their own, so
-// here they take the processor only when the server does not want it,
-// which leaves the server's own work of answering them at its priority.
-constexpr int kReaderClientNice = 10;
 // The longest match there is, so that 8,000 rows are still one match.
 const Match501::Format kLongestMatch{Match501::kMaxLegs, Match501::kMaxSets};
 const std::string kLongMatchId = "1-1";
@@ -685,9 +680,17 @@ struct ReaderCounts {
     std::atomic<std::uint64_t> errors{0};  // any other answer, or none
 };
 
+// At a club the readers read on machines of their own, so here their
+// threads take the processor only when no other thread wants it: the
+// server's own work of answering them stays at its priority.
+void takeOnlyIdleTime() {
+    const sched_param idle{};
+    pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
+}
+
 // Reads the long match's file of darts and report in turn until `stop`.
 void readUntil(unsigned short port, const std::atomic<bool>& stop, ReaderCounts& counts) {
-    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), kReaderClientNice);
+    takeOnlyIdleTime();
     try {
         HttpClient client(port);
         for (int read = 0; !stop.load(); ++read) {
@@ -715,7 +718,7 @@ bool runReads(const Options& options) {
     ServerProcess server(options.server, setup.args);
     const Clock::duration hard_limit =
         kServerStartTime + kReadsFillTime +
-        std::chrono::duration_cast<Clock::duration>(Seconds(2 * options.runs * options.seconds)) +
+        std::chrono::duration_cast<Clock::duration>(Seconds(3 * options.runs * options.seconds)) +
         kReadTime + kServerStopTime + kHardTimeoutMargin;
     const Watchdog watchdog(begin + hard_limit, server.pid(), dir);
     const unsigned short port = server.waitForPort(options.boards, begin + kServerStartTime);
@@ -746,6 +749,7 @@ bool runReads(const Options& options) {
 
     Samples alone(kDartSamples);
     Samples read_beside(kDartSamples);
+    Samples busy(kDartSamples);
     ReaderCounts reader_counts;
     ScriptPlay play(script, 0);
     for (int run = 1; run <= options.runs; ++run) {
@@ -760,6 +764,22 @@ bool runReads(const Options& options) {
         for (std::thread& reader : readers) {
             reader.join();
         }
+        // The same with no readers but every core kept busy as they keep
+        // it: what a dart waits for on a machine that is never idle.
+        stop = false;
+        std::vector<std::thread> spinners;
+        for (unsigned core = 0; core < std::max(1U, std::thread::hardware_concurrency()); ++core) {
+            spinners.emplace_back([&stop] {
+                takeOnlyIdleTime();
+                while (!stop.load(std::memory_order_relaxed)) {
+                }
+            });
+        }
+        throwFor(client, 2, setup.tokens[1], play, options.seconds, busy);
+        stop = true;
+        for (std::thread& spinner : spinners) {
+            spinner.join();
+        }
     }
     const double alone_p99 = alone.percentileMs(0.99);
     const double beside_p99 = read_beside.percentileMs(0.99);
@@ -769,7 +789,10 @@ bool runReads(const Options& options) {
               << fixed(read_beside.percentileMs(0.5), 2) << " ms, p99 " << fixed(beside_p99, 2)
               << " ms (" << read_beside.count() << " darts; " << reader_counts.reads.load()
               << " reads answered, " << reader_counts.busy.load() << " answered 503, "
-              << reader_counts.errors.load() << " failed)\n";
+              << reader_counts.errors.load() << " failed)\n"
+              << "  darts, cores busy    p50 " << fixed(busy.percentileMs(0.5), 2) << " ms, p99 "
+              << fixed(busy.percentileMs(0.99), 2) << " ms (" << busy.count()
+              << " darts; no readers, every core kept busy at the lowest priority)\n";
 
     const std::string stop = server.stop();
     std::cout << "server: " << stop << " after SIGTERM\n";
@@ -856,8 +879,8 @@ constexpr Scenario kScenarios[] = {
      runTournament},
     {"reads",
      {2, 0, 1, 0, kDefaultSeconds, 0, {1, 1}},
-     "a match of 8000 rows on board 1, over; a\nscorer on board 2 alone, then beside 8\nclients "
-     "reading its report and CSV",
+     "a match of 8000 rows on board 1, over; a\nscorer on board 2 alone, beside 8\nclients "
+     "reading its report and CSV, and\nwith every core kept busy",
      nullptr,
      {},
      JournalPlan::disk,
