@@ -258,9 +258,13 @@ void Accuracies::run() {
                 continue;
             }
             // The matches' members, each once, under the register's names,
-            // with their seats.
-            std::map<std::int64_t, std::pair<std::string, std::vector<Appearance>>> members;
-            Fresh fresh;
+            // with their seats and the legs thrown from each.
+            struct Seats {
+                std::string name;
+                std::vector<Appearance> appearances;
+                std::vector<std::pair<Seat, const Ended*>> thrown;
+            };
+            std::map<std::int64_t, Seats> members;
             for (const auto& [key, match_ended] : ended) {
                 const auto& [board, start_event] = key;
                 const std::optional<archive::MatchEntry> match =
@@ -270,17 +274,23 @@ void Accuracies::run() {
                         continue;
                     }
                     const auto position = static_cast<int>(seat);
+                    Seats& member = members[match->members[seat]];
+                    member.name = match->players[seat];
+                    member.appearances.push_back(Appearance{*match, position});
                     if (match_ended.legs) {
-                        fresh[{board, start_event, position, match_ended.updated}].add(
-                            accuracy::thrownDarts(*match_ended.legs, position));
+                        member.thrown.emplace_back(
+                            Seat{board, start_event, position, match_ended.updated}, &match_ended);
                     }
-                    auto& [name, seats] = members[match->members[seat]];
-                    name = match->players[seat];
-                    seats.push_back(Appearance{*match, position});
                 }
             }
+            // A tally is some kilobytes: each member's are made only while
+            // that member is brought up to date, however many matches ended.
             for (const auto& [id, member] : members) {
-                refresh(Member{id, member.first}, member.second, fresh);
+                Fresh fresh;
+                for (const auto& [seat, match_ended] : member.thrown) {
+                    fresh[seat].add(accuracy::thrownDarts(*match_ended->legs, std::get<2>(seat)));
+                }
+                refresh(Member{id, member.name}, member.appearances, fresh);
             }
         } catch (const std::exception& error) {
             // Tried again with the next match that ends.

@@ -2,6 +2,9 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <exception>
 #include <utility>
@@ -40,15 +43,18 @@ bool ReadQueue::post(Task task) {
 }
 
 void lowerThreadPriority() {
-    // SCHED_IDLE is a thread's own and always allowed: any of the boards'
-    // threads that wakes takes the processor from a reader at once, where a
-    // nice value would only have shared it less.
-    const sched_param idle{};
-    pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
+    // On Linux a thread's nice value is its own: the boards' threads win the
+    // processor whenever both want it. Raising it is always allowed.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), kBackgroundNice);
 }
 
 void ReadQueue::run() {
-    lowerThreadPriority();
+    // Lower still than lowerThreadPriority(), and as allowed: a reader runs
+    // only when no other thread wants the processor, and gives it up at once
+    // to a board's thread that wakes. A reader's queue is bounded, so it
+    // cannot fall behind without bound as a cache could.
+    const sched_param idle{};
+    pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
     while (true) {
         Task task;
         {

@@ -16,8 +16,7 @@
 
 namespace game501::server {
 
-// Lowers the calling thread's priority below the boards': it runs only when no
-// other thread wants the processor (SCHED_IDLE).
+// Lowers the calling thread's priority below the boards' (kBackgroundNice).
 void lowerThreadPriority();
 
 // Thread-safe.

@@ -109,13 +109,15 @@ constexpr std::size_t kMaxCompetitions = 1000;
 constexpr std::size_t kMaxPlayersPerCompetition = competition::kMaxPlayers;
 // A competition's name, in bytes of UTF-8.
 constexpr std::size_t kMaxCompetitionNameBytes = 64;
-// Reads of the archive (reports, careers, files of darts) and the members'
-// accuracies run on threads of their own, which take the processor only
-// when no other thread of the machine wants it (SCHED_IDLE); so many reads
-// wait for a thread at most, and one more is answered 503 "too_many_reads"
-// at once.
+// Reads of the archive (reports, careers, files of darts) run on threads of
+// their own, which take the processor only when no other thread of the
+// machine wants it (SCHED_IDLE); so many reads wait for a thread at most,
+// and one more is answered 503 "too_many_reads" at once.
 constexpr unsigned kReadThreads = 2;
 constexpr std::size_t kMaxQueuedReads = 64;
+// The members' accuracies, a cache that must keep up with the matches that
+// end, run at this nice value: below the boards', never starved.
+constexpr int kBackgroundNice = 10;
 // The members' accuracies are brought up to date in rounds at least this far
 // apart: the boards' advice learns of a match that ended within a round.
 constexpr std::chrono::milliseconds kAccuracyRound{1000};
