@@ -155,10 +155,13 @@ std::optional<Write> Board::computerMove(std::uint64_t event_id) {
 
 void Board::apply(Write write, Done done) {
     Outcome outcome;
+    std::vector<Retired> retired;
     {
         const MutexLock lock(mutex_);
+        retired.swap(retired_);
         outcome = applyLocked(write, done);
     }
+    retired.clear();
     if (WriteResult* result = std::get_if<WriteResult>(&outcome)) {
         done(std::move(*result));
     } else if (const Rerun* rerun = std::get_if<Rerun>(&outcome)) {
@@ -324,7 +327,7 @@ void Board::complete(std::uint64_t ticket, Journal::Written outcome) {
         }
         return;
     }
-    view_.publish(std::move(snapshot), operation, *response);
+    Snapshot replaced = view_.publish(std::move(snapshot), operation, *response);
 
     std::vector<Done> waiters;
     std::function<void(std::uint64_t)> listener;
@@ -336,11 +339,11 @@ void Board::complete(std::uint64_t ticket, Journal::Written outcome) {
         Pending& written = pending_.front();
         event_id = written.row.event_id;
         durable_event_id_ = event_id;
-        durable_ = Settled{number_, event_id, written.snapshot.display, written.free};
-        settled = durable_;
+        settled = Settled{number_, event_id, written.snapshot.display, written.free};
         settled_listener = settled_listener_;
-        last_answer_ = response;
         waiters = std::move(written.waiters);
+        retired_.push_back(Retired{std::move(written), std::exchange(durable_, settled),
+                                   std::exchange(last_answer_, response), std::move(replaced)});
         pending_.pop_front();
         // Only a match with a computer has moves to wait for.
         if (!follower_.computers().empty()) {

@@ -109,6 +109,12 @@ private:
         bool free;                                    // as Settled::free after it
         std::vector<Done> waiters;                    // the write and its retries
     };
+    struct Retired {
+        Pending write;
+        Settled durable;
+        std::shared_ptr<const std::string> answer;
+        Snapshot view;
+    };
     // An earlier durable write, whose answer is made again from the rows of
     // its game.
     struct Rerun {
@@ -184,6 +190,11 @@ private:
     std::uint64_t durable_event_id_ GAME501_GUARDED_BY(mutex_) = 0;
     std::shared_ptr<const std::string> last_answer_ GAME501_GUARDED_BY(mutex_);
     Settled durable_ GAME501_GUARDED_BY(mutex_);
+    // What durable writes let go of (their row, and the answer and displays
+    // they replace), freed by the board's next write: on a network thread,
+    // which made it and takes the memory again at once, rather than on the
+    // journal's, which would only give it back across threads.
+    std::vector<Retired> retired_ GAME501_GUARDED_BY(mutex_);
 };
 
 // The boards of one server, numbered from 1.

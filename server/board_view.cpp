@@ -137,14 +137,13 @@ void BoardView::restore(Snapshot snapshot) {
     }
 }
 
-void BoardView::publish(Snapshot snapshot, std::string_view operation,
-                        const std::string& response_json) {
+Snapshot BoardView::publish(Snapshot snapshot, std::string_view operation,
+                            const std::string& response_json) {
     std::vector<std::shared_ptr<EventQueue>> viewers;
     Snapshot now = snapshot;
     {
         // The viewers are taken with the change, so that each one that
-        // subscribed before it gets its event and none gets it twice. The
-        // snapshot it replaces goes once the lock is let go.
+        // subscribed before it gets its event and none gets it twice.
         const MutexLock lock(mutex_);
         viewers = viewers_.open();
         std::swap(current_, snapshot);
@@ -155,6 +154,7 @@ void BoardView::publish(Snapshot snapshot, std::string_view operation,
                             operation, response_json),
                 viewers);
     }
+    return snapshot;
 }
 
 Snapshot BoardView::current() const {

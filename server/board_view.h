@@ -128,9 +128,10 @@ public:
 
     // Puts the board as it is after a durable write in place, and hands the
     // write's event (its `operation` and its response, `response_json`) to
-    // every viewer once this view's lock is let go. Called in event order,
-    // from one thread at a time.
-    void publish(Snapshot snapshot, std::string_view operation, const std::string& response_json);
+    // every viewer once this view's lock is let go. Returns the snapshot it
+    // replaces. Called in event order, from one thread at a time.
+    Snapshot publish(Snapshot snapshot, std::string_view operation,
+                     const std::string& response_json);
 
     // Returns the state document of the leg being played.
     Document state() const;
