@@ -2,6 +2,7 @@
 // its 503, the record a board shares with its readers, the reports kept of
 // matches that are over, and If-None-Match.
 #include <gtest/gtest.h>
+#include <sched.h>
 
 #include <future>
 #include <memory>
@@ -38,6 +39,13 @@ TEST(ReadQueue, RefusesAReadPastItsBound) {
     EXPECT_FALSE(queue.post([] {}));
     release.set_value();
     second_ran.get_future().wait();  // what was queued still runs
+}
+
+TEST(ReadQueue, ReadsRunOnlyWhenNoOtherThreadWantsTheProcessor) {
+    ReadQueue queue(1, 1);
+    std::promise<int> policy;
+    ASSERT_TRUE(queue.post([&policy] { policy.set_value(sched_getscheduler(0)); }));
+    EXPECT_EQ(policy.get_future().get(), SCHED_IDLE);
 }
 
 TEST(ReadQueue, AReadThatFindsItFullIsAnswered503WithRetryAfter) {
