@@ -1,7 +1,7 @@
 #include "scenarios.h"
+
 #include <pthread.h>
 #include <sched.h>
-
 
 #include <algorithm>
 #include <atomic>
