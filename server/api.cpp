@@ -137,7 +137,7 @@ Routed Api::route(const Request& request) const {
     const unsigned version = request.version();
     const std::string_view target = request.target();
     const std::string_view path = pagePath(target.substr(0, target.find('?')));
-    Routed routed = notFound(version);
+    std::optional<Routed> routed;  // a 404 is made only when no route fits
     bool no_board = false;
     std::string allow;  // the methods of the routes that fit, but not the request's
     for (const Route& route : kRoutes) {
@@ -163,14 +163,17 @@ Routed Api::route(const Request& request) const {
     if (no_board) {
         routed = errorResponse(http::status::not_found, "not_found", "Tavlan finns inte", version);
     }
+    if (!routed) {
+        routed = notFound(version);
+    }
     if (request.method() == http::verb::head) {
-        if (Response* response = std::get_if<Response>(&routed)) {
+        if (Response* response = std::get_if<Response>(&*routed)) {
             withoutBody(*response);
-        } else if (ArchiveRead* read = std::get_if<ArchiveRead>(&routed)) {
+        } else if (ArchiveRead* read = std::get_if<ArchiveRead>(&*routed)) {
             read->head = true;
         }
     }
-    return routed;
+    return std::move(*routed);
 }
 
 Api::Fit Api::fit(std::string_view pattern, std::string_view path, Target& target) const {
