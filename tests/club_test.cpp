@@ -768,6 +768,8 @@ TEST(Api, RoutesEachAddressToWhatAnswersIt) {
          R"({"error":{"code":"not_found","message":"Tavlan finns inte"}})"},
         {1, verb::get, "/api/boards/1/nothing", 404, "body",
          R"({"error":{"code":"not_found","message":"Det finns inget här"}})"},
+        {1, verb::head, "/api/boards/1/nothing", 404, "body", ""},  // a 404 made last, bare
+        {2, verb::head, "/api/boards/3", 404, "body", ""},
         {1, verb::get, "/api/matches/1-1", 404, "body",
          R"({"error":{"code":"not_found","message":"Matchen finns inte"}})"},
     };
