@@ -16,8 +16,12 @@ using json = Game501::json;
 // A chance as documents write it: four decimals are more than any page shows.
 double rounded(double chance) { return std::round(chance * 1e4) / 1e4; }
 
-bool known(const std::vector<PlayerAccuracy>& accuracies) {
-    return accuracies.size() == 2 && accuracies[0].chain && accuracies[1].chain;
+bool known(const std::vector<PlayerAccuracy>& accuracies) { return accuracies.size() == 2; }
+
+// Returns both players' chains, each null for a sigma that has none.
+std::pair<std::shared_ptr<const VisitChain>, std::shared_ptr<const VisitChain>> chainsOf(
+    const std::vector<PlayerAccuracy>& accuracies) {
+    return {visitChain(accuracies[0].sigma_mm), visitChain(accuracies[1].sigma_mm)};
 }
 
 json estimatedJson(const std::vector<PlayerAccuracy>& accuracies) {
@@ -42,7 +46,7 @@ std::vector<PlayerAccuracy> playerAccuracies(
         const std::optional<double> own =
             computer ? levels[player]->sigma_mm : members.sigmaOf(players[player]);
         const double sigma = own ? *own : findSkillLevel(kStandInLevel)->sigma_mm;
-        accuracies.push_back(PlayerAccuracy{visitChain(sigma), !own});
+        accuracies.push_back(PlayerAccuracy{sigma, !own});
     }
     return accuracies;
 }
@@ -62,8 +66,11 @@ std::optional<WinChances> liveWinChances(const std::optional<MatchPoint>& point,
     if (!point || !known(accuracies)) {
         return std::nullopt;
     }
-    return winChances(*accuracies[0].chain, *accuracies[1].chain, format, point->standing,
-                      point->leg);
+    const auto [first, second] = chainsOf(accuracies);
+    if (!first || !second) {
+        return std::nullopt;
+    }
+    return winChances(*first, *second, format, point->standing, point->leg);
 }
 
 json winChanceJson(const std::optional<WinChances>& chances,
@@ -84,16 +91,20 @@ json winChanceCourseJson(Match::Format format, const std::vector<LegRecord>& leg
     if (!known(accuracies)) {
         return nullptr;
     }
+    const auto [first, second] = chainsOf(accuracies);
+    if (!first || !second) {
+        return nullptr;
+    }
     const std::optional<std::vector<WinChancePoint>> course =
-        matchWinChanceCourse(*accuracies[0].chain, *accuracies[1].chain, format, legs);
+        matchWinChanceCourse(*first, *second, format, legs);
     if (!course) {
         return nullptr;
     }
     json points = json::array();
     for (const WinChancePoint& point : *course) {
-        const double first = rounded(point.match[0]);
+        const double first_match = rounded(point.match[0]);
         points.push_back({{"leg", point.leg},
-                          {"match", {first, rounded(1.0 - first)}},
+                          {"match", {first_match, rounded(1.0 - first_match)}},
                           {"set", point.set},
                           {"visit", point.visit}});
     }

@@ -22,9 +22,11 @@ namespace game501::server {
 // of their own: a guest, or a member with too few darts.
 inline constexpr std::string_view kStandInLevel = "club";
 
-// What one player's chances are worked out from.
+// What one player's chances are worked out from. Only the sigma is kept:
+// its chain (visitChain), up to 25 ms to make and a few MB to keep, is
+// made when the chances are read, never by a write.
 struct PlayerAccuracy {
-    std::shared_ptr<const VisitChain> chain;
+    double sigma_mm = 0;
     // Whether the sigma is the stand-in level's, so that pages call the
     // chances "uppskattad".
     bool estimated = false;
@@ -35,8 +37,8 @@ struct PlayerAccuracy {
 // person; empty when only people play), a person's own sigma as `members`
 // has it now (Accuracies::sigmaOf, from memory: it is asked under a board's
 // lock), or the stand-in level. Returns none unless there are two players,
-// the only matches whose chances are worked out. A sigma met for the first
-// time takes up to 25 ms (visitChain); the levels' are at hand.
+// the only matches whose chances are worked out. Takes a microsecond or
+// less: a board asks it when a match starts.
 std::vector<PlayerAccuracy> playerAccuracies(
     const std::vector<std::string>& players,
     const std::vector<std::optional<ComputerLevel>>& levels, const Accuracies& members);
@@ -50,7 +52,8 @@ std::optional<MatchPoint> livePoint(const Match& match,
                                     const std::vector<PlayerAccuracy>& accuracies);
 
 // Returns both players' chances at `point` of a match of `format`, with the
-// players' `accuracies`; none for no point.
+// players' `accuracies`; none for no point. A sigma met for the first time
+// takes up to 25 ms (visitChain).
 std::optional<WinChances> liveWinChances(const std::optional<MatchPoint>& point,
                                          Match::Format format,
                                          const std::vector<PlayerAccuracy>& accuracies);
