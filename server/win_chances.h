@@ -24,7 +24,7 @@ inline constexpr std::string_view kStandInLevel = "club";
 
 // What one player's chances are worked out from. Only the sigma is kept:
 // its chain (visitChain), up to 25 ms to make and a few MB to keep, is
-// made when the chances are read, never by a write.
+// made when the chances are read, never under a board's lock.
 struct PlayerAccuracy {
     double sigma_mm = 0;
     // Whether the sigma is the stand-in level's, so that pages call the
