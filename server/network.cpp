@@ -110,9 +110,12 @@ private:
         reading_ = true;
         if (answered_ && buffer_.size() == 0) {
             // Idle between requests: the next header is due from its first byte.
+            if (buffer_.capacity() > kIdleReadBytes) {
+                buffer_.shrink_to_fit();
+            }
             stream_.expires_after(kIdleTimeout);
             stream_.async_read_some(
-                buffer_.prepare(kMaxHeaderBytes),
+                buffer_.prepare(kIdleReadBytes),
                 [self = shared_from_this()](beast::error_code error, std::size_t bytes) {
                     self->buffer_.commit(bytes);
                     if (error) {

@@ -16,6 +16,10 @@ constexpr int kMaxBoards = 100;
 // A request's header block and body; past them the answer is 431 or 413.
 constexpr std::size_t kMaxHeaderBytes = 8 * 1024;
 constexpr std::size_t kMaxBodyBytes = 16 * 1024;
+// What an idle connection holds to read its next request into: a scorer's
+// or a browser's request fits whole; a longer one is read on, to the limits
+// above, and the room it took is given back once it is answered.
+constexpr std::size_t kIdleReadBytes = 2 * 1024;
 
 // An engine keeps each label with its dart for as long as the match, so
 // labels are bounded before they reach one, as at every front end.

@@ -202,6 +202,15 @@ def test_every_error_has_its_status_and_code(server):
             check.assertEqual(got_headers["WWW-Authenticate"], "Bearer", row)
     check.assertEqual(server.request("GET", "/api/boards/1")[2], before)
 
+    # On one kept-alive connection, a header longer than an idle connection's
+    # first read is read on, and the requests after it are read as before.
+    connection = http.client.HTTPConnection(HOST, server.port, timeout=STEP_S)
+    for filler in (6 * 1024, 0, 6 * 1024, 0):
+        connection.request("GET", "/api/boards/1", headers={"X-Filler": "f" * filler})
+        response = connection.getresponse()
+        check.assertEqual((response.status, json.loads(response.read())), (200, before), filler)
+    connection.close()
+
     # Event streams take all connections but 128, kept for requests; past all
     # of them the connection that has waited longest for a request gives way
     # to a new one. A viewer that leaves frees its own at once. The viewers
