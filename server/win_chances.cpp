@@ -18,10 +18,19 @@ double rounded(double chance) { return std::round(chance * 1e4) / 1e4; }
 
 bool known(const std::vector<PlayerAccuracy>& accuracies) { return accuracies.size() == 2; }
 
-// Returns both players' chains, each null for a sigma that has none.
-std::pair<std::shared_ptr<const VisitChain>, std::shared_ptr<const VisitChain>> chainsOf(
-    const std::vector<PlayerAccuracy>& accuracies) {
-    return {visitChain(accuracies[0].sigma_mm), visitChain(accuracies[1].sigma_mm)};
+using Chains = std::pair<std::shared_ptr<const VisitChain>, std::shared_ptr<const VisitChain>>;
+
+// Returns both players' chains, made now where the cache has none; none
+// unless both are known.
+std::optional<Chains> chainsOf(const std::vector<PlayerAccuracy>& accuracies) {
+    if (!known(accuracies)) {
+        return std::nullopt;
+    }
+    Chains chains{visitChain(accuracies[0].sigma_mm), visitChain(accuracies[1].sigma_mm)};
+    if (!chains.first || !chains.second) {
+        return std::nullopt;
+    }
+    return chains;
 }
 
 json estimatedJson(const std::vector<PlayerAccuracy>& accuracies) {
@@ -63,14 +72,14 @@ std::optional<MatchPoint> livePoint(const Match& match,
 std::optional<WinChances> liveWinChances(const std::optional<MatchPoint>& point,
                                          Match::Format format,
                                          const std::vector<PlayerAccuracy>& accuracies) {
-    if (!point || !known(accuracies)) {
+    if (!point) {
         return std::nullopt;
     }
-    const auto [first, second] = chainsOf(accuracies);
-    if (!first || !second) {
+    const std::optional<Chains> chains = chainsOf(accuracies);
+    if (!chains) {
         return std::nullopt;
     }
-    return winChances(*first, *second, format, point->standing, point->leg);
+    return winChances(*chains->first, *chains->second, format, point->standing, point->leg);
 }
 
 json winChanceJson(const std::optional<WinChances>& chances,
@@ -88,23 +97,20 @@ json winChanceJson(const std::optional<WinChances>& chances,
 
 json winChanceCourseJson(Match::Format format, const std::vector<LegRecord>& legs,
                          const std::vector<PlayerAccuracy>& accuracies) {
-    if (!known(accuracies)) {
-        return nullptr;
-    }
-    const auto [first, second] = chainsOf(accuracies);
-    if (!first || !second) {
+    const std::optional<Chains> chains = chainsOf(accuracies);
+    if (!chains) {
         return nullptr;
     }
     const std::optional<std::vector<WinChancePoint>> course =
-        matchWinChanceCourse(*first, *second, format, legs);
+        matchWinChanceCourse(*chains->first, *chains->second, format, legs);
     if (!course) {
         return nullptr;
     }
     json points = json::array();
     for (const WinChancePoint& point : *course) {
-        const double first_match = rounded(point.match[0]);
+        const double first = rounded(point.match[0]);
         points.push_back({{"leg", point.leg},
-                          {"match", {first_match, rounded(1.0 - first_match)}},
+                          {"match", {first, rounded(1.0 - first)}},
                           {"set", point.set},
                           {"visit", point.visit}});
     }
