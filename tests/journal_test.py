@@ -36,8 +36,9 @@ def write_bytes(server, board, action, body=None, headers=None):
 
 
 def write_once_writable(server, board, action, body, seconds=10):
-    """Returns the status of a write once the server takes writes again: after a commit whose
-    outcome it cannot know, it refuses writes (503) until its journal is open again."""
+    """Returns the status of a write once the server takes writes again: a write that arrives
+    while a failed commit is handled is refused (503) too, and after a commit whose outcome it
+    cannot know, every write is refused until its journal is open again."""
     deadline = time.monotonic() + seconds
     while True:
         status = write_bytes(server, board, action, body)[0]
@@ -242,7 +243,7 @@ def test_storage_faults_refuse_writes_and_change_nothing(path):
             check.assertEqual(write_bytes(server, 1, "darts", {"notation": "S1"})[0], 503)
             check.assertEqual(board_bytes(server, 1), before)
             os.chmod(data, 0o600)
-            check.assertEqual(write_bytes(server, 1, "darts", {"notation": "S1"})[0], 200)
+            check.assertEqual(write_once_writable(server, 1, "darts", {"notation": "S1"}), 200)
             after = board_bytes(server, 1)
             check.assertEqual(server.stop(), 0)
             server = server.again()
