@@ -96,7 +96,8 @@ void Tally::add(const std::vector<ThrownDart>& darts) {
             continue;
         }
         if (const std::optional<int> aim = finishingAim(dart.remaining, dart.darts_left)) {
-            ++finishes_[finishRow(*aim)][static_cast<std::size_t>(dart.bed)];
+            ++finishes_[{static_cast<std::uint8_t>(finishRow(*aim)),
+                         static_cast<std::uint8_t>(dart.bed)}];
             ++usable_darts_;
         } else if (inScoringPhase(dart.remaining, dart.darts_left)) {
             by_visit.push_back(&dart);
@@ -124,10 +125,8 @@ void Tally::add(const std::vector<ThrownDart>& darts) {
 }
 
 void Tally::add(const Tally& other) {
-    for (std::size_t row = 0; row < finishes_.size(); ++row) {
-        for (std::size_t bed = 0; bed < finishes_[row].size(); ++bed) {
-            finishes_[row][bed] += other.finishes_[row][bed];
-        }
+    for (const auto& [finish, count] : other.finishes_) {
+        finishes_[finish] += count;
     }
     for (const auto& [visit, count] : other.scoring_visits_) {
         scoring_visits_[visit] += count;
@@ -146,12 +145,8 @@ bool Tally::operator==(const Tally& other) const {
 class Likelihood {
 public:
     explicit Likelihood(const Tally& tally) {
-        for (std::size_t row = 0; row < tally.finishes_.size(); ++row) {
-            for (std::size_t bed = 0; bed < kBedCount; ++bed) {
-                if (const int count = tally.finishes_[row][bed]; count > 0) {
-                    finishes_.push_back({finishAimOfRow(row), static_cast<int>(bed), count});
-                }
-            }
+        for (const auto& [finish, count] : tally.finishes_) {
+            finishes_.push_back({finishAimOfRow(finish.first), finish.second, count});
         }
         for (const auto& [beds, count] : tally.scoring_visits_) {
             visits_.push_back({beds, static_cast<double>(count)});

@@ -30,6 +30,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "beds.h"
@@ -100,9 +101,10 @@ private:
     // The beds of a visit's scoring darts, in ascending order, kBedCount for
     // none.
     using VisitBeds = std::array<std::uint8_t, 3>;
-    // finishes_[finish][bed]: darts at a finish by its double (D1 to D20,
-    // then BULL) and where they landed.
-    std::array<std::array<int, beds::kBedCount>, beds::kSegments + 1> finishes_{};
+    // finishes_[{finish, bed}]: darts at a finish by its double (D1 to D20,
+    // then BULL) and where they landed; only the pairs that were hit, for a
+    // member's tallies are kept for every month they played.
+    std::map<std::pair<std::uint8_t, std::uint8_t>, int> finishes_;
     std::map<VisitBeds, int> scoring_visits_;
     int usable_darts_ = 0;
 
