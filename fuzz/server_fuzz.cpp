@@ -110,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Boards boards;
     boards.push_back(std::make_unique<game501::server::Board>(1, kOpenToken, *journal));
     boards.push_back(std::make_unique<game501::server::Board>(2, kSecretToken, *journal));
-    const std::string untouched = boards[1]->view().state().json;
+    const std::string untouched = *boards[1]->view().state().json;
     const game501::server::Reports reports(journal->reader(), boards, journal->accuracies());
     const game501::server::Organiser organiser(kOrganiserToken, *journal);
     game501::server::Competitions competitions(*journal, boards);
@@ -163,6 +163,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         }
     }
-    require(boards[1]->view().state().json == untouched, "a board changed without its token");
+    require(*boards[1]->view().state().json == untouched, "a board changed without its token");
     return 0;
 }

@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace game501::server {
@@ -95,10 +97,18 @@ struct Write {
     std::optional<Precondition> precondition;
 };
 
+// A text made once and shared, without a copy, by whoever keeps it (a board's
+// last answer, its display) and the answers that send it.
+using SharedText = std::shared_ptr<const std::string>;
+
+inline SharedText shareText(std::string text) {
+    return std::make_shared<const std::string>(std::move(text));
+}
+
 // A document as the engine made it, serialised, with the id of the last
 // event it includes.
 struct Document {
-    std::string json;
+    SharedText json;  // null when the outcome carries none
     std::uint64_t event_id = 0;
 };
 

@@ -10,7 +10,7 @@
 
 namespace game501::server {
 
-Response jsonResponse(std::string body, unsigned version) {
+Response jsonResponse(TextBody::value_type body, unsigned version) {
     Response response{http::status::ok, version};
     response.set(http::field::content_type, "application/json");
     response.set(http::field::cache_control, "no-store");

@@ -2,13 +2,18 @@
 // errors of one fixed shape, and the answers of the connection itself.
 #pragma once
 
+#include <boost/asio/buffer.hpp>
 #include <boost/beast/core/error.hpp>
 #include <boost/beast/http/message.hpp>
 #include <boost/beast/http/status.hpp>
 #include <boost/beast/http/string_body.hpp>
+#include <boost/optional/optional.hpp>
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "actions.h"
 #include "front_end.h"
@@ -17,8 +22,53 @@
 namespace game501::server {
 
 namespace http = boost::beast::http;
+
+// A body of text that is the response's own or a SharedText, sent as it is:
+// a board's answer and its state go out without a copy.
+struct TextBody {
+    class value_type {
+    public:
+        value_type() = default;
+        value_type(std::string text) : own_(std::move(text)) {}    // NOLINT: a body is text
+        value_type(SharedText text) : shared_(std::move(text)) {}  // NOLINT
+
+        std::string_view view() const { return shared_ ? std::string_view(*shared_) : own_; }
+        std::size_t size() const { return view().size(); }
+        void clear() {
+            own_.clear();
+            shared_.reset();
+        }
+
+    private:
+        std::string own_;
+        SharedText shared_;
+    };
+
+    static std::uint64_t size(const value_type& body) { return body.size(); }
+
+    class writer {
+    public:
+        using const_buffers_type = boost::asio::const_buffer;
+
+        template <bool isRequest, class Fields>
+        writer(const http::header<isRequest, Fields>& /*header*/, const value_type& body)
+            : body_(body) {}
+
+        void init(boost::beast::error_code& error) { error = {}; }
+
+        boost::optional<std::pair<const_buffers_type, bool>> get(boost::beast::error_code& error) {
+            error = {};
+            const std::string_view text = body_.view();
+            return {{const_buffers_type(text.data(), text.size()), false}};
+        }
+
+    private:
+        const value_type& body_;
+    };
+};
+
 using Request = http::request<http::string_body>;
-using Response = http::response<http::string_body>;
+using Response = http::response<TextBody>;
 
 // The methods every read takes, as Allow lists them.
 inline constexpr std::string_view kReadMethods = "GET, HEAD";
@@ -28,7 +78,7 @@ inline constexpr std::string_view kReadMethods = "GET, HEAD";
 using front_end::serialise;
 
 // Returns 200 with a JSON body, never cached and never sniffed.
-Response jsonResponse(std::string body, unsigned version);
+Response jsonResponse(TextBody::value_type body, unsigned version);
 
 // Returns the error answer {"error": {"code": ..., "message": ...}}: `code`
 // a stable English word for programs, `message` Swedish for people.

@@ -289,7 +289,7 @@ Routed Api::boards(const Request& request, const Target&) const {
 Routed Api::boardsLive(const Request& request, const Target&) const {
     std::string list;
     for (const std::unique_ptr<Board>& board : boards_) {
-        list += (list.empty() ? "" : ",") + board->view().opening().json;
+        list += (list.empty() ? "" : ",") + *board->view().opening().json;
     }
     return jsonResponse("{\"boards\":[" + list + "]}", request.version());
 }

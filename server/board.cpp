@@ -176,10 +176,11 @@ void Board::apply(Write write, Done done) {
             return;
         }
         const Replay replay(rows);
-        done(WriteResult{WriteResult::Outcome::applied,
-                         Document{Game501::responseText(replay.lastAnswer(),
-                                                        Game501::stateText(replay.match().leg())),
-                                  rerun->event_id}});
+        done(WriteResult{
+            WriteResult::Outcome::applied,
+            Document{shareText(Game501::responseText(replay.lastAnswer(),
+                                                     Game501::stateText(replay.match().leg()))),
+                     rerun->event_id}});
     }
 }
 
@@ -210,7 +211,8 @@ Board::Outcome Board::applyLocked(Write& write, Done& done) {
         }
     }
     if (write.precondition && !write.precondition->holdsAfter(last_event_id_)) {
-        return WriteResult{WriteResult::Outcome::precondition_failed, Document{"", last_event_id_}};
+        return WriteResult{WriteResult::Outcome::precondition_failed,
+                           Document{nullptr, last_event_id_}};
     }
     runLocked(std::move(write), std::move(done));
     return std::monostate{};
@@ -288,7 +290,7 @@ Board::Outcome Board::retryLocked(const JournalRow& row, Done& done) {
         }
     }
     if (last_answer_ && row.event_id == durable_event_id_) {
-        return WriteResult{WriteResult::Outcome::applied, Document{*last_answer_, row.event_id}};
+        return WriteResult{WriteResult::Outcome::applied, Document{last_answer_, row.event_id}};
     }
     return Rerun{row.event_id};
 }
@@ -351,7 +353,7 @@ void Board::complete(std::uint64_t ticket, Journal::Written outcome) {
         }
     }
     for (const Done& waiter : waiters) {
-        waiter(WriteResult{WriteResult::Outcome::applied, Document{*response, event_id}});
+        waiter(WriteResult{WriteResult::Outcome::applied, Document{response, event_id}});
     }
     if (listener) {
         listener(event_id);

@@ -164,12 +164,13 @@ Snapshot BoardView::current() const {
 
 Document BoardView::state() const {
     const Snapshot now = current();
-    return Document{now.display->state(), now.event_id};
+    // The display's own text, kept alive by the answer while it is sent.
+    return Document{SharedText(now.display, &now.display->state()), now.event_id};
 }
 
 Document BoardView::match() const {
     const Snapshot now = current();
-    return Document{now.display->match(), now.event_id};
+    return Document{SharedText(now.display, &now.display->match()), now.event_id};
 }
 
 Game501::json BoardView::summary() const { return current().display->summary(number_); }
@@ -179,8 +180,9 @@ std::optional<LiveMatch> BoardView::liveMatch() const { return current().display
 Document BoardView::opening() const {
     const Snapshot now = current();
     const Display& display = *now.display;
-    return Document{openingData(number_, display.checkout(), display.standing(), display.state()),
-                    now.event_id};
+    return Document{
+        shareText(openingData(number_, display.checkout(), display.standing(), display.state())),
+        now.event_id};
 }
 
 EventText BoardView::subscribe(const std::shared_ptr<EventQueue>& viewer) {

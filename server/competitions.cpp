@@ -477,10 +477,10 @@ void Competitions::called(const Call& call, const WriteResult& result) {
             // Its settled event follows. A start the engine refused leaves the
             // board aside until it changes, rather than be tried again.
             calling->event_id = result.document.event_id;
-            if (result.document.json.rfind("{\"accepted\":false", 0) == 0) {
+            if (result.document.json->rfind("{\"accepted\":false", 0) == 0) {
                 refused_at_[call.board] = result.document.event_id;
                 std::cerr << "game-501-server: tavla " << call.board + 1
-                          << " nekade tävlingens start: " << result.document.json << "\n";
+                          << " nekade tävlingens start: " << *result.document.json << "\n";
             }
             return;
         }

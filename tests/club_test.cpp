@@ -536,13 +536,13 @@ TEST(Board, ComesBackAfterARestartAsItsJournalLeftIt) {
         Club club(1);
         club.run(1, row.commands);
         const BoardView& view = club.boards[0]->view();
-        const std::string state = view.state().json;
+        const std::string state = *view.state().json;
         const Document match = view.match();
         const bool free = club.boards[0]->settled().free;
         club.restart();
         EXPECT_EQ(club.boards[0]->settled().free, free) << row.name;
-        EXPECT_EQ(club.boards[0]->view().state().json, state) << row.name;
-        EXPECT_EQ(club.boards[0]->view().match().json, match.json) << row.name;
+        EXPECT_EQ(*club.boards[0]->view().state().json, state) << row.name;
+        EXPECT_EQ(*club.boards[0]->view().match().json, *match.json) << row.name;
         EXPECT_EQ(club.boards[0]->view().match().event_id, match.event_id) << row.name;
     }
 }
@@ -561,14 +561,14 @@ TEST(Board, ARetryAfterARestartGetsEveryWritesFirstAnswer) {
     for (std::size_t key = 0; key < commands.size(); ++key) {
         first.push_back(write(key, commands[key]));
     }
-    const std::string state = club.boards[0]->view().state().json;
+    const std::string state = *club.boards[0]->view().state().json;
     club.restart();
     for (std::size_t key = 0; key < commands.size(); ++key) {
         const Document again = write(key, commands[key]);
-        EXPECT_EQ(again.json, first[key].json) << key;
+        EXPECT_EQ(*again.json, *first[key].json) << key;
         EXPECT_EQ(again.event_id, first[key].event_id) << key;
     }
-    EXPECT_EQ(club.boards[0]->view().state().json, state);
+    EXPECT_EQ(*club.boards[0]->view().state().json, state);
 }
 
 TEST(Board, RemembersTheNewestKeysAfterARestart) {
@@ -601,7 +601,7 @@ TEST(Board, AResetLeavesTheMatchAsANewBoardHasIt) {
     club.run(1, joined({start({"Ymma", "Sjörk"}, 3, 2)}, visits(kNine)));
     club.run(1, {plain(Command::Kind::reset)});
     // Board 2 has never played.
-    EXPECT_EQ(club.boards[0]->view().match().json, club.boards[1]->view().match().json);
+    EXPECT_EQ(*club.boards[0]->view().match().json, *club.boards[1]->view().match().json);
 }
 
 // Returns the journal on `path`, started.
@@ -710,7 +710,7 @@ TEST(Board, AFailedWriteLeavesItAsTheJournalHoldsIt) {
     ASSERT_EQ(chmod(club.path().c_str(), 0400), 0);
     testing::internal::CaptureStderr();
     EXPECT_EQ(write(dart("T19")).outcome, WriteResult::Outcome::storage_unavailable);
-    EXPECT_EQ(board.view().match().json, before.json);
+    EXPECT_EQ(*board.view().match().json, *before.json);
     ASSERT_EQ(chmod(club.path().c_str(), 0600), 0);
     // The next write that is applied is the next event. One sent at once
     // may still be refused with the rows that failed: a client tries again.
@@ -725,9 +725,9 @@ TEST(Board, AFailedWriteLeavesItAsTheJournalHoldsIt) {
     EXPECT_EQ(written.outcome, WriteResult::Outcome::applied);
     EXPECT_EQ(written.document.event_id, last + 1);
     const Document after = board.view().match();
-    EXPECT_NE(after.json, before.json);
+    EXPECT_NE(*after.json, *before.json);
     club.restart();
-    EXPECT_EQ(club.boards[0]->view().match().json, after.json);
+    EXPECT_EQ(*club.boards[0]->view().match().json, *after.json);
 }
 
 // Returns what a server of `club`'s boards, with the pages of `web`, routes `request` to.
@@ -787,7 +787,8 @@ TEST(Api, RoutesEachAddressToWhatAnswersIt) {
         ASSERT_NE(response, nullptr) << name;
         EXPECT_EQ(response->result_int(), row.status) << name;
         const std::string value =
-            row.field == "body" ? response->body() : std::string((*response)[row.field]);
+            row.field == "body" ? std::string(response->body().view())
+                                 : std::string((*response)[row.field]);
         EXPECT_EQ(value, row.value) << name;
     }
 }
@@ -800,9 +801,9 @@ TEST(Api, TheWallReadsEveryBoardsOpeningInTheirOrder) {
     ASSERT_NE(response, nullptr);
     nlohmann::json boards = nlohmann::json::array();
     for (const std::unique_ptr<Board>& board : club.boards) {
-        boards.push_back(nlohmann::json::parse(board->view().opening().json));
+        boards.push_back(nlohmann::json::parse(*board->view().opening().json));
     }
-    EXPECT_EQ(nlohmann::json::parse(response->body()), nlohmann::json({{"boards", boards}}));
+    EXPECT_EQ(nlohmann::json::parse(response->body().view()), nlohmann::json({{"boards", boards}}));
 }
 
 }  // namespace
