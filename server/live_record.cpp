@@ -43,7 +43,32 @@ std::shared_ptr<const LiveRecord> LiveRecord::of(const Match& match, const LiveR
         kept->record = legs[leg];
         record->settled_.push_back(std::move(kept));
     }
-    record->last_ = legs.back();
+    // Nor does it change the leg's visits before its last: the same count of
+    // them in the same leg are the same visits.
+    const LegRecord& leg = legs.back();
+    const std::size_t visits_before = leg.visits.empty() ? 0 : leg.visits.size() - 1;
+    Last last{LegRecord{leg.set, leg.leg, leg.starter, leg.winner, {}}, nullptr, std::nullopt};
+    if (before != nullptr && before->last_ && before->settled_.size() == settled &&
+        before->last_->before_last->size() == visits_before) {
+        last.before_last = before->last_->before_last;
+    } else {
+        last.before_last = std::make_shared<const std::vector<VisitRecord>>(
+            leg.visits.begin(), leg.visits.begin() + static_cast<std::ptrdiff_t>(visits_before));
+    }
+    if (!leg.visits.empty()) {
+        last.last_visit = leg.visits.back();
+    }
+    record->last_ = std::move(last);
+    return record;
+}
+
+LegRecord LiveRecord::Last::record() const {
+    LegRecord record = leg;
+    record.visits.reserve(before_last->size() + 1);
+    record.visits = *before_last;
+    if (last_visit) {
+        record.visits.push_back(*last_visit);
+    }
     return record;
 }
 
@@ -54,7 +79,7 @@ std::vector<LegRecord> LiveRecord::legs() const {
         legs.push_back(leg->record);
     }
     if (last_) {
-        legs.push_back(*last_);
+        legs.push_back(last_->record());
     }
     return legs;
 }
@@ -68,7 +93,7 @@ std::string LiveRecord::legsJson(int player_count) const {
         json += (json.size() > 1 ? "," : "") + leg->json;
     }
     if (last_) {
-        json += (json.size() > 1 ? "," : "") + legJson(*last_, player_count);
+        json += (json.size() > 1 ? "," : "") + legJson(last_->record(), player_count);
     }
     return json + "]";
 }

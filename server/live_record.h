@@ -1,8 +1,9 @@
 // The record of the match a board plays (match_record.h) as its readers
 // share it, so that a report of a match being played is made from the
 // board's own records without replaying it. A write copies only what it
-// can change, the leg being played; the legs before it are shared with the
-// record of the write before, and so is the text each is reported with.
+// can change, the visit being thrown; the legs before it and the leg's
+// visits before that are shared with the record of the write before, and so
+// is the text each settled leg is reported with.
 #pragma once
 
 #include <cstddef>
@@ -45,8 +46,17 @@ private:
         mutable std::string json;
     };
 
+    // The leg being played: its visits but the last, which a write cannot
+    // change, shared from one record to the next, and the last visit.
+    struct Last {
+        LegRecord leg;  // without its visits
+        std::shared_ptr<const std::vector<VisitRecord>> before_last;
+        std::optional<VisitRecord> last_visit;  // none before the first dart
+        LegRecord record() const;
+    };
+
     std::vector<std::shared_ptr<const Settled>> settled_;
-    std::optional<LegRecord> last_;  // none when idle
+    std::optional<Last> last_;  // none when idle
 };
 
 }  // namespace game501::server
