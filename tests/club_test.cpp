@@ -786,9 +786,8 @@ TEST(Api, RoutesEachAddressToWhatAnswersIt) {
         const Response* response = std::get_if<Response>(&answer);
         ASSERT_NE(response, nullptr) << name;
         EXPECT_EQ(response->result_int(), row.status) << name;
-        const std::string value =
-            row.field == "body" ? std::string(response->body().view())
-                                 : std::string((*response)[row.field]);
+        const std::string value = row.field == "body" ? std::string(response->body().view())
+                                                      : std::string((*response)[row.field]);
         EXPECT_EQ(value, row.value) << name;
     }
 }
