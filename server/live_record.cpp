@@ -65,7 +65,7 @@ std::shared_ptr<const LiveRecord> LiveRecord::of(const Match& match, const LiveR
 LegRecord LiveRecord::Last::record() const {
     LegRecord record = leg;
     record.visits.reserve(before_last->size() + 1);
-    record.visits = *before_last;
+    record.visits.assign(before_last->begin(), before_last->end());
     if (last_visit) {
         record.visits.push_back(*last_visit);
     }
