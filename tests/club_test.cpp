@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <boost/beast/http/write.hpp>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -16,6 +17,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -544,6 +546,32 @@ TEST(Board, ComesBackAfterARestartAsItsJournalLeftIt) {
         EXPECT_EQ(*club.boards[0]->view().state().json, state) << row.name;
         EXPECT_EQ(*club.boards[0]->view().match().json, *match.json) << row.name;
         EXPECT_EQ(club.boards[0]->view().match().event_id, match.event_id) << row.name;
+    }
+}
+
+TEST(Board, AReadOrAnswerKeepsItsTextAsSentWhileTheBoardMovesOn) {
+    Club club(1);
+    club.run(1, {start({"Ymma"})});
+    const WriteResult answer = club.apply(1, Write{dart("T20"), "", std::nullopt});
+    const std::vector<Document> kept = {answer.document, club.boards[0]->view().state(),
+                                        club.boards[0]->view().match()};
+    std::vector<std::string> then;
+    for (const Document& document : kept) {
+        then.push_back(*document.json);
+    }
+    club.run(1, {dart("T19"), dart("S5")});
+    ASSERT_NE(*club.boards[0]->view().state().json, then[1]);
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        EXPECT_EQ(*kept[i].json, then[i]) << i;
+        // On the wire: its length, then its bytes as they were.
+        Response response = documentResponse(kept[i], 11);
+        finish(response, true);
+        std::ostringstream wire;
+        wire << response;
+        const std::string sent = wire.str();
+        EXPECT_NE(sent.find("Content-Length: " + std::to_string(then[i].size())), std::string::npos)
+            << i;
+        EXPECT_EQ(sent.substr(sent.size() - then[i].size()), then[i]) << i;
     }
 }
 
