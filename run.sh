@@ -159,9 +159,22 @@ valgrind_check() {
   local memcheck=(valgrind --error-exitcode=99 --leak-check=full --show-leak-kinds=all
     --errors-for-leak-kinds=all --quiet)
   "${memcheck[@]}" ./build/release/game-501-tests
-  "${memcheck[@]}" ./build/release/tests/game501_unit_tests --gtest_brief=1
   "${memcheck[@]}" ./build/release/fuzz/fuzz_notation fuzz/corpus/notation
   "${memcheck[@]}" ./build/release/fuzz/fuzz_game fuzz/corpus/game
+  # Memcheck runs a program on one core: the unit tests go in a shard a
+  # core, all at once.
+  local shards shard failed=0
+  shards=$(nproc)
+  local -a pids=()
+  for ((shard = 0; shard < shards; shard++)); do
+    GTEST_TOTAL_SHARDS=$shards GTEST_SHARD_INDEX=$shard \
+      "${memcheck[@]}" ./build/release/tests/game501_unit_tests --gtest_brief=1 &
+    pids+=($!)
+  done
+  for shard in "${pids[@]}"; do
+    wait "$shard" || failed=1
+  done
+  return "$failed"
 }
 
 # Works on a git checkout and on an unpacked source archive alike, so it
