@@ -163,7 +163,7 @@ valgrind_check() {
   "${memcheck[@]}" ./build/release/fuzz/fuzz_game fuzz/corpus/game
   # Memcheck runs a program on one core: the unit tests go in a shard a
   # core, all at once.
-  local shards shard failed=0
+  local shards shard pid failed=0
   shards=$(nproc)
   local -a pids=()
   for ((shard = 0; shard < shards; shard++)); do
@@ -171,8 +171,8 @@ valgrind_check() {
       "${memcheck[@]}" ./build/release/tests/game501_unit_tests --gtest_brief=1 &
     pids+=($!)
   done
-  for shard in "${pids[@]}"; do
-    wait "$shard" || failed=1
+  for pid in "${pids[@]}"; do
+    wait "$pid" || failed=1
   done
   return "$failed"
 }
